@@ -1,0 +1,18 @@
+// The main window and the routines through which the rest of the program
+// talks to the user.
+#pragma once
+
+#include <windows.h>
+
+extern HWND mainDialogHandle;
+
+// printf-style text on the status line, shown with one leading space.
+void StatusLine(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// printf-style modal error box, caption "Error".
+void ErrorBox(HWND owner, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void SetDialogIcon(HWND dialog);
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// F1 presses counted by the main dialog; 11 opens the factory format sequence.
+extern volatile unsigned helpPressCount;

@@ -1,0 +1,33 @@
+// Resource and control ids, shared by the resource script and the code.
+#pragma once
+
+#define IDD_MAIN 101
+#define IDD_TABLE_EDIT 102
+#define IDI_APP 200
+
+#define IDC_CAPTION 1006
+#define IDC_READ_DEVICE 1019
+#define IDC_WRITE_DEVICE 1020
+#define IDC_FACTORY_DEFAULTS 1021
+#define IDC_SPEED_ADJUST 1001
+#define IDC_SENSOR_HIGH_TO_LOW 1011
+#define IDC_SENSOR_LOW_FREQ 1012
+#define IDC_SENSOR_HIGH_FREQ 1013
+#define IDC_TABLE_AP1_RES 1014
+#define IDC_EDIT_AP1_RES 1022
+#define IDC_TABLE_AP2_RES 1016
+#define IDC_EDIT_AP2_RES 1023
+#define IDC_TABLE_AP1_5V 1017
+#define IDC_EDIT_AP1_5V 1024
+#define IDC_TABLE_AP2_5V 1018
+#define IDC_EDIT_AP2_5V 1025
+#define IDC_STATUS 1005
+#define IDC_SPEED_GROUP 1002
+#define IDC_RANGE_HINT 1007
+#define IDC_SINGLE_WIRE_GROUP 1003
+#define IDC_TWO_WIRE_GROUP 1004
+
+// Table-edit dialog (template 102).
+#define IDC_TABLE_CANCEL 1020
+#define IDC_TABLE_OK 1019
+#define IDC_TABLE_TEXT 1001

@@ -1,0 +1,54 @@
+// The narrow boundary between the program and the operating system for
+// everything that reaches the converter: loading the HID library, the
+// SetupAPI walk over HID interfaces, file I/O on device paths, the waits
+// and pauses of the register protocol and device-change registration.
+//
+// Production code never calls these Win32 functions directly; it calls
+// through Sys(). The shipped program binds the table to Win32
+// (device_syscalls_win32.cpp); the demo build and the tests bind it to the
+// simulated USB bus (sim/). Tests may also replace single entries at run
+// time to inject faults, the way a system-call table is overridden.
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+#include <dbt.h>
+
+struct DeviceSyscalls {
+    // "hid.dll" from the system directory only; null when it cannot be loaded.
+    HMODULE (WINAPI *LoadHidLibrary)();
+    FARPROC (WINAPI *GetProcAddress)(HMODULE, LPCSTR);
+    BOOL    (WINAPI *FreeLibrary)(HMODULE);
+
+    HDEVINFO (WINAPI *SetupDiGetClassDevsA)(const GUID *, PCSTR, HWND, DWORD);
+    BOOL (WINAPI *SetupDiEnumDeviceInterfaces)(HDEVINFO, PSP_DEVINFO_DATA, const GUID *,
+                                               DWORD, PSP_DEVICE_INTERFACE_DATA);
+    BOOL (WINAPI *SetupDiGetDeviceInterfaceDetailA)(HDEVINFO, PSP_DEVICE_INTERFACE_DATA,
+                                                    PSP_DEVICE_INTERFACE_DETAIL_DATA_A, DWORD,
+                                                    PDWORD, PSP_DEVINFO_DATA);
+    BOOL (WINAPI *SetupDiDestroyDeviceInfoList)(HDEVINFO);
+
+    HANDLE (WINAPI *CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    BOOL (WINAPI *ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL (WINAPI *WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL (WINAPI *CloseHandle)(HANDLE);
+    BOOL (WINAPI *GetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
+    BOOL (WINAPI *CancelIoEx)(HANDLE, LPOVERLAPPED);
+    // Waits on the event of an overlapped transfer on a device handle.
+    DWORD (WINAPI *WaitForSingleObject)(HANDLE, DWORD);
+
+    // The protocol's pauses and the timer resolution they need.
+    VOID (WINAPI *Sleep)(DWORD);
+    UINT (WINAPI *TimeBeginPeriod)(UINT);
+    UINT (WINAPI *TimeEndPeriod)(UINT);
+
+    HDEVNOTIFY (WINAPI *RegisterDeviceNotificationA)(HANDLE, LPVOID, DWORD);
+    BOOL (WINAPI *UnregisterDeviceNotification)(HDEVNOTIFY);
+};
+
+// The table in force. Bound on first use (so it is ready during static
+// initialisation) by BindDeviceSyscalls(), which the chosen binding defines.
+DeviceSyscalls &Sys();
+
+// Defined once per program: by the Win32 binding or by the simulated bus.
+DeviceSyscalls BindDeviceSyscalls();

@@ -1,0 +1,76 @@
+// Device access: finds the converter among the present HID interfaces and
+// keeps its path; can also watch arrival and removal through a hidden
+// window and read input reports on a background thread.
+#pragma once
+
+#include "device/hid_library.h"
+#include "device/wnd.h"
+
+#include <cstdint>
+
+// Identity of the wanted device. Report lengths are stored as payload + 1
+// (the report-ID byte), as HidP_GetCaps counts them.
+struct DeviceMatch {
+    uint16_t vendorId;
+    uint16_t productId;
+    uint16_t releaseNumber;
+    uint8_t inputReportLength;
+    uint8_t outputReportLength;
+    char manufacturer[260];
+    char product[260];
+};
+
+// Messages posted to the owner window.
+enum : UINT {
+    WM_HIDCOM_STATUS = 1468,
+    WM_HIDCOM_REPORT = 1469,
+};
+
+enum : WPARAM {
+    HIDCOM_READ_STOPPED = 2,
+    HIDCOM_DEVICE_FOUND = 3,
+    HIDCOM_DEVICE_ABSENT = 4,
+    HIDCOM_DEVICE_CHANGE = 5,
+};
+
+class hid_com : public Wnd {
+public:
+    hid_com();
+    ~hid_com() override;
+
+    void SetMatch(uint16_t vendorId, uint16_t productId, uint16_t releaseNumber,
+                  uint8_t inputPayloadLength, uint8_t outputPayloadLength,
+                  const char *manufacturerString, const char *productString);
+    int FindDevice();
+    uint32_t ReadReportLengths(HANDLE device);
+
+    // Hot-plug notification and asynchronous reading.
+    int Attach(HWND owner);
+    void RegisterNotify();
+    void UnregisterNotify();
+    int Open();
+    void Close();
+    bool IsOpen() const { return readerThread != nullptr; }
+    int WriteReport(const void *buffer);
+    int FindIfIdle();
+    LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    HidLibrary library;
+    HDEVNOTIFY notifyHandle = nullptr;
+    HWND ownerWindow = nullptr;
+    HANDLE comWriteHandle = INVALID_HANDLE_VALUE;
+    HANDLE comReadHandle = INVALID_HANDLE_VALUE;
+    OVERLAPPED readOverlapped = {};
+    HANDLE readerThread = nullptr;
+    HANDLE startedEvent = nullptr;
+    char *devicePath = nullptr;
+    volatile LONG stopRequested = 0;
+    int deviceFound = 0;
+    DeviceMatch match = {};
+
+private:
+    static unsigned __stdcall ReaderLoop(void *self);
+};
+
+// The one device-access object of the process.
+extern hid_com hidDevice;

@@ -1,0 +1,58 @@
+// Run-time binding to the system's HID class library "hid.dll".
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+
+// mingw's HID headers have no C++ guards of their own.
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+
+class HidLibrary {
+public:
+    void Load();
+    void Release();
+    HMODULE Module() const { return module; }
+
+    // Forwarders: call the entry point with the caller's arguments and return
+    // its result unchanged. Callers check the entry point exists (Has*) first.
+    BOOLEAN GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
+    void GetHidGuid(LPGUID guid);
+    BOOLEAN GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA *data);
+    BOOLEAN FreePreparsedData(PHIDP_PREPARSED_DATA data);
+    BOOLEAN FlushQueue(HANDLE device);
+    BOOLEAN GetFeature(HANDLE device, PVOID buffer, ULONG length);
+    BOOLEAN SetFeature(HANDLE device, PVOID buffer, ULONG length);
+    BOOLEAN GetNumInputBuffers(HANDLE device, PULONG count);
+    BOOLEAN SetNumInputBuffers(HANDLE device, ULONG count);
+    BOOLEAN GetPhysicalDescriptor(HANDLE device, PVOID buffer, ULONG length);
+    BOOLEAN GetManufacturerString(HANDLE device, PVOID buffer, ULONG length);
+    BOOLEAN GetProductString(HANDLE device, PVOID buffer, ULONG length);
+    BOOLEAN GetIndexedString(HANDLE device, ULONG index, PVOID buffer, ULONG length);
+    BOOLEAN GetSerialNumberString(HANDLE device, PVOID buffer, ULONG length);
+    BOOLEAN GetInputReport(HANDLE device, PVOID buffer, ULONG length);
+    BOOLEAN SetOutputReport(HANDLE device, PVOID buffer, ULONG length);
+    NTSTATUS GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps);
+
+    // The entry-point table, in lookup order (null when not exported).
+    HMODULE module = nullptr;
+    BOOLEAN (WINAPI *pGetAttributes)(HANDLE, PHIDD_ATTRIBUTES) = nullptr;
+    void    (WINAPI *pGetHidGuid)(LPGUID) = nullptr;
+    BOOLEAN (WINAPI *pGetPreparsedData)(HANDLE, PHIDP_PREPARSED_DATA *) = nullptr;
+    BOOLEAN (WINAPI *pFreePreparsedData)(PHIDP_PREPARSED_DATA) = nullptr;
+    BOOLEAN (WINAPI *pFlushQueue)(HANDLE) = nullptr;
+    BOOLEAN (WINAPI *pGetFeature)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN (WINAPI *pSetFeature)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN (WINAPI *pGetNumInputBuffers)(HANDLE, PULONG) = nullptr;
+    BOOLEAN (WINAPI *pSetNumInputBuffers)(HANDLE, ULONG) = nullptr;
+    BOOLEAN (WINAPI *pGetPhysicalDescriptor)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN (WINAPI *pGetManufacturerString)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN (WINAPI *pGetProductString)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN (WINAPI *pGetIndexedString)(HANDLE, ULONG, PVOID, ULONG) = nullptr;
+    BOOLEAN (WINAPI *pGetSerialNumberString)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN (WINAPI *pGetInputReport)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN (WINAPI *pSetOutputReport)(HANDLE, PVOID, ULONG) = nullptr;
+    NTSTATUS (WINAPI *pGetCaps)(PHIDP_PREPARSED_DATA, PHIDP_CAPS) = nullptr;
+};

@@ -1,0 +1,27 @@
+// A small base class owning one hidden top-level window whose messages are
+// routed to virtual operations of the object.
+#pragma once
+
+#include <windows.h>
+
+class Wnd {
+public:
+    Wnd() = default;
+    virtual ~Wnd() {}          // releases nothing: see Destroy
+    virtual void OnDestroy() {}
+    virtual LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    int Create();
+    void Destroy();
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND window = nullptr;
+    HINSTANCE instance = nullptr;
+    char className[260] = {};
+
+    Wnd(const Wnd &) = delete;
+    Wnd &operator=(const Wnd &) = delete;
+};
+
+// Windows created by all Wnd objects of the process.
+extern unsigned windowCounter;

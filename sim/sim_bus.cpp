@@ -1,0 +1,1 @@
+// Simulated bus: see sim_bus.h.
