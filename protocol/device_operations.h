@@ -19,3 +19,9 @@ unsigned __stdcall WriteThreadProc(void *argument);
 bool ReadDevice();
 bool WriteDevice();
 bool FormatDevice();
+
+// Called once the main dialog has ended: a worker still running is asked to
+// stop at its next register boundary and waited for (bounded), so the
+// process never tears down the device object under it. Closes the worker's
+// thread handle.
+void EndWorkerBeforeExit();

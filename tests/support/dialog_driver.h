@@ -1,0 +1,67 @@
+// Drives the real main dialog (template 101) as a user would, from the test
+// thread, while the dialog runs modally on a UI thread of its own.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class DialogDriver {
+public:
+    // Starts DialogBoxParamA(template 101, MainDialogProc) on a new UI thread
+    // and waits until the dialog exists. Records every text the status line
+    // shows, in order.
+    DialogDriver();
+    // Closes the dialog (WM_CLOSE, answering any question with Yes) and
+    // joins the UI thread.
+    ~DialogDriver();
+
+    HWND Dialog() const { return dialog; }
+    HWND Item(int id) const { return GetDlgItem(dialog, id); }
+
+    // User actions (each returns once the dialog thread has handled it).
+    void Click(int id);                       // BM_CLICK on a button or radio
+    void SetText(int id, const std::string &text);
+    void PressF1(int times = 1);              // WM_HELP to the dialog
+    void Close();                             // WM_CLOSE, posted
+
+    // What the user sees.
+    std::string Text(int id) const;
+    std::string Caption() const;
+    bool Visible(int id) const;
+    bool Enabled(int id) const;
+    bool Checked(int id) const;
+    std::vector<std::string> StatusHistory() const;
+    void ClearStatusHistory();
+
+    // Waits until no device operation runs (workerHandle is 0), pumping
+    // nothing on this thread; fails the test after timeoutMs.
+    bool WaitIdle(DWORD timeoutMs = 20000);
+
+private:
+    static DWORD WINAPI UiThread(void *self);
+    HANDLE thread = nullptr;
+    HANDLE ready = nullptr;
+    HWND dialog = nullptr;
+    INT_PTR result = 0;
+};
+
+// A message box (or any dialog of class #32770) as the user sees it.
+struct BoxView {
+    HWND window = nullptr;
+    std::string caption;
+    std::string text;
+    std::vector<int> buttons;      // ids of the push buttons: IDOK, IDYES, ...
+    bool topmost = false;
+    HICON icon = nullptr;          // the icon shown, compare with LoadIcon(NULL, IDI_ERROR)
+    HWND owner = nullptr;
+};
+
+// Waits up to timeoutMs for a visible top-level dialog of the process with
+// this caption (any caption when empty) other than `except`.
+BoxView WaitForBox(const std::string &caption, DWORD timeoutMs = 10000, HWND except = nullptr);
+// Presses a button of the box (IDOK, IDYES, IDNO, IDCANCEL) and waits until it is gone.
+void PressBoxButton(const BoxView &box, int buttonId);
+// True when no box with that caption appears within timeoutMs.
+bool NoBox(const std::string &caption, DWORD timeoutMs = 300);
