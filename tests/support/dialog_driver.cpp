@@ -1,0 +1,2 @@
+#include "tests/support/dialog_driver.h"
+// placeholder: the driver lands next
