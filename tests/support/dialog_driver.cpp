@@ -1,2 +1,304 @@
 #include "tests/support/dialog_driver.h"
-// placeholder: the driver lands next
+
+#include "app/main_window.h"
+#include "app/resource_ids.h"
+#include "protocol/device_operations.h"
+
+#include <doctest.h>
+
+#include <mutex>
+
+namespace {
+
+constexpr UINT WM_DRIVER_SYNC = WM_APP + 0x3A1;
+
+std::mutex historyLock;
+std::vector<std::string> history;
+WNDPROC statusProc = nullptr;
+DialogDriver *current = nullptr;
+
+LRESULT CALLBACK RecordStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SETTEXT && lParam) {
+        std::lock_guard<std::mutex> hold(historyLock);
+        history.emplace_back(reinterpret_cast<const char *>(lParam));
+    }
+    return CallWindowProcA(statusProc, window, message, wParam, lParam);
+}
+
+std::string WindowText(HWND window)
+{
+    char text[4096] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string ClassOf(HWND window)
+{
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+} // namespace
+
+// Transparent in front of MainDialogProc: notes the dialog, records the
+// status line, and answers the sync marker.
+INT_PTR CALLBACK DialogDriver::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DRIVER_SYNC) {
+        SetEvent(reinterpret_cast<HANDLE>(lParam));
+        return TRUE;
+    }
+    INT_PTR handled = MainDialogProc(dialog, message, wParam, lParam);
+    if (message == WM_INITDIALOG && current) {
+        current->dialog = dialog;
+        statusProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+            GetDlgItem(dialog, IDC_STATUS), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordStatus)));
+        SetEvent(current->ready);
+    }
+    return handled;
+}
+
+DWORD WINAPI DialogDriver::UiThread(void *self)
+{
+    auto *driver = static_cast<DialogDriver *>(self);
+    driver->result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
+                                     Proc, 0);
+    SetEvent(driver->ready);  // also when the dialog could not be created
+    return 0;
+}
+
+DialogDriver::DialogDriver()
+{
+    ClearStatusHistory();
+    current = this;
+    ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    synced = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    thread = CreateThread(nullptr, 0, UiThread, this, 0, nullptr);
+    REQUIRE(WaitForSingleObject(ready, 10000) == WAIT_OBJECT_0);
+    REQUIRE(dialog != nullptr);
+}
+
+DialogDriver::~DialogDriver()
+{
+    WaitIdle();
+    // Dismiss whatever box a failed test left behind, then close.
+    for (int round = 0; round < 20 && IsWindow(dialog); ++round) {
+        BoxView box = WaitForBox("", 50, dialog);
+        if (!box.window)
+            break;
+        for (int id : {IDCANCEL, IDNO, IDOK}) {
+            for (int b : box.buttons)
+                if (b == id) {
+                    PressBoxButton(box, id);
+                    goto next;
+                }
+        }
+        PostMessageA(box.window, WM_CLOSE, 0, 0);
+        Sleep(20);
+    next:;
+    }
+    if (IsWindow(dialog)) {
+        Close();
+        BoxView warning = WaitForBox("WARNING!", 200, dialog);
+        if (warning.window)
+            PressBoxButton(warning, IDYES);
+    }
+    if (WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0)
+        FAIL("the main dialog did not end");
+    CloseHandle(thread);
+    CloseHandle(ready);
+    CloseHandle(synced);
+    current = nullptr;
+}
+
+void DialogDriver::Post(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    PostMessageA(dialog, message, wParam, lParam);
+}
+
+void DialogDriver::Sync()
+{
+    if (!IsWindow(dialog))
+        return;
+    ResetEvent(synced);
+    PostMessageA(dialog, WM_DRIVER_SYNC, 0, reinterpret_cast<LPARAM>(synced));
+    CHECK_MESSAGE(WaitForSingleObject(synced, 10000) == WAIT_OBJECT_0, "dialog thread did not answer");
+}
+
+void DialogDriver::Click(int id)
+{
+    HWND control = Item(id);
+    REQUIRE_MESSAGE(control != nullptr, "no control ", id);
+    REQUIRE_MESSAGE(IsWindowVisible(control), "control ", id, " is hidden");
+    REQUIRE_MESSAGE(IsWindowEnabled(control), "control ", id, " is disabled");
+    PostMessageA(control, BM_CLICK, 0, 0);
+    Sync();
+}
+
+void DialogDriver::Command(int id)
+{
+    Post(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
+    Sync();
+}
+
+void DialogDriver::SetText(int id, const std::string &text)
+{
+    SetDlgItemTextA(dialog, id, text.c_str());
+}
+
+void DialogDriver::PressF1(int times)
+{
+    for (int i = 0; i < times; ++i) {
+        // What the system sends the dialog for F1 on one of its controls.
+        static HELPINFO info;
+        info.cbSize = sizeof info;
+        info.iContextType = HELPINFO_WINDOW;
+        info.iCtrlId = IDC_READ_DEVICE;
+        info.hItemHandle = Item(IDC_READ_DEVICE);
+        SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+    }
+}
+
+void DialogDriver::Close()
+{
+    Post(WM_CLOSE, 0, 0);
+}
+
+bool DialogDriver::Ended(DWORD timeoutMs)
+{
+    return WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+}
+
+std::string DialogDriver::Text(int id) const
+{
+    return WindowText(Item(id));
+}
+
+std::string DialogDriver::Caption() const
+{
+    return WindowText(dialog);
+}
+
+bool DialogDriver::Visible(int id) const
+{
+    return IsWindowVisible(Item(id)) != FALSE;
+}
+
+bool DialogDriver::Enabled(int id) const
+{
+    return IsWindowEnabled(Item(id)) != FALSE;
+}
+
+bool DialogDriver::Checked(int id) const
+{
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+std::vector<std::string> DialogDriver::StatusHistory() const
+{
+    std::lock_guard<std::mutex> hold(historyLock);
+    return history;
+}
+
+void DialogDriver::ClearStatusHistory()
+{
+    std::lock_guard<std::mutex> hold(historyLock);
+    history.clear();
+}
+
+bool DialogDriver::WaitIdle(DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (workerHandle != nullptr) {
+        if (GetTickCount() - start > timeoutMs) {
+            FAIL_CHECK("the device operation did not end within ", timeoutMs, " ms");
+            return false;
+        }
+        Sleep(2);
+    }
+    return true;
+}
+
+namespace {
+
+struct BoxSearch {
+    const std::string *caption;
+    HWND except;
+    HWND found;
+};
+
+BOOL CALLBACK MatchBox(HWND window, LPARAM param)
+{
+    auto *search = reinterpret_cast<BoxSearch *>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || window == search->except || !IsWindowVisible(window))
+        return TRUE;
+    if (ClassOf(window) != "#32770")
+        return TRUE;
+    if (!search->caption->empty() && WindowText(window) != *search->caption)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+BOOL CALLBACK ReadBoxChild(HWND child, LPARAM param)
+{
+    auto *box = reinterpret_cast<BoxView *>(param);
+    std::string cls = ClassOf(child);
+    LONG style = GetWindowLongA(child, GWL_STYLE);
+    if (_stricmp(cls.c_str(), "Static") == 0) {
+        if ((style & SS_TYPEMASK) == SS_ICON)
+            box->icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+        else if (!WindowText(child).empty())
+            box->text += WindowText(child);
+    } else if (_stricmp(cls.c_str(), "Button") == 0 && (style & WS_VISIBLE)) {
+        box->buttons.push_back(GetDlgCtrlID(child));
+    }
+    return TRUE;
+}
+
+} // namespace
+
+BoxView WaitForBox(const std::string &caption, DWORD timeoutMs, HWND except)
+{
+    BoxView box;
+    DWORD start = GetTickCount();
+    for (;;) {
+        BoxSearch search{&caption, except, nullptr};
+        EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            box.window = search.found;
+            box.caption = WindowText(search.found);
+            box.topmost = (GetWindowLongA(search.found, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+            box.owner = GetWindow(search.found, GW_OWNER);
+            EnumChildWindows(search.found, ReadBoxChild, reinterpret_cast<LPARAM>(&box));
+            return box;
+        }
+        if (GetTickCount() - start >= timeoutMs)
+            return box;
+        Sleep(5);
+    }
+}
+
+void PressBoxButton(const BoxView &box, int buttonId)
+{
+    HWND button = GetDlgItem(box.window, buttonId);
+    REQUIRE_MESSAGE(button != nullptr, "the box \"", box.caption, "\" has no button ", buttonId);
+    PostMessageA(button, BM_CLICK, 0, 0);
+    DWORD start = GetTickCount();
+    while (IsWindow(box.window) && IsWindowVisible(box.window)) {
+        if (GetTickCount() - start > 5000) {
+            FAIL_CHECK("the box \"", box.caption, "\" did not close");
+            return;
+        }
+        Sleep(2);
+    }
+}
+
+bool NoBox(const std::string &caption, DWORD timeoutMs)
+{
+    return WaitForBox(caption, timeoutMs).window == nullptr;
+}

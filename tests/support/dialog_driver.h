@@ -20,11 +20,22 @@ public:
     HWND Dialog() const { return dialog; }
     HWND Item(int id) const { return GetDlgItem(dialog, id); }
 
-    // User actions (each returns once the dialog thread has handled it).
-    void Click(int id);                       // BM_CLICK on a button or radio
+    // User actions. Each is posted, as input is, and returns once the
+    // dialog thread has dispatched it, also when it opened a modal box
+    // (whose own message loop then dispatches the rest).
+    // Click fails the test when the control is hidden or disabled: a user
+    // could not click it. Command sends the button's WM_COMMAND regardless,
+    // for the guards behind disabled buttons.
+    void Click(int id);
+    void Command(int id);
     void SetText(int id, const std::string &text);
-    void PressF1(int times = 1);              // WM_HELP to the dialog
-    void Close();                             // WM_CLOSE, posted
+    void PressF1(int times = 1);              // WM_HELP, as F1 on a control gives
+    void Close();                             // WM_CLOSE, as the close box gives
+    // Waits until the dialog thread has dispatched everything posted so far.
+    void Sync();
+    // True once the dialog has ended; its result then is Result().
+    bool Ended(DWORD timeoutMs = 5000);
+    INT_PTR Result() const { return result; }
 
     // What the user sees.
     std::string Text(int id) const;
@@ -39,11 +50,15 @@ public:
     // nothing on this thread; fails the test after timeoutMs.
     bool WaitIdle(DWORD timeoutMs = 20000);
 
+    static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
 private:
     static DWORD WINAPI UiThread(void *self);
+    void Post(UINT message, WPARAM wParam, LPARAM lParam);
     HANDLE thread = nullptr;
     HANDLE ready = nullptr;
     HWND dialog = nullptr;
+    HANDLE synced = nullptr;
     INT_PTR result = 0;
 };
 
