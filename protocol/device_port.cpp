@@ -1,8 +1,204 @@
+// The register protocol: each call exchanges 9-byte reports with the
+// converter, verifies what it wrote by reading it back, and retries a failed
+// exchange on freshly opened handles before it reports the failure.
 #include "protocol/device_port.h"
-// TODO(protocol): not built yet.
-bool OpenDevicePort(DevicePort &) { return false; }
-void CloseDevicePort(DevicePort &) {}
-bool ReadRegister(DevicePort &, uint8_t, uint8_t &) { return false; }
-bool ReadRegisterWord(DevicePort &, uint8_t, uint16_t &) { return false; }
-bool WriteRegister(DevicePort &, uint8_t, uint8_t) { return false; }
-bool WriteRegisterWord(DevicePort &, uint8_t, uint16_t) { return false; }
+
+#include "app/main_window.h"
+#include "device/device_syscalls.h"
+#include "device/hid_com.h"
+#include "protocol/operation_cut_off.h"
+#include "protocol/report_transfer.h"
+
+namespace {
+
+constexpr int attemptsPerCall = 10;
+constexpr DWORD pauseAfterWriteRequestMs = 5;
+constexpr DWORD pauseAroundReopenMs = 100;
+
+constexpr uint8_t commandWriteRegister = 1;
+constexpr uint8_t commandReadRegister = 2;
+
+enum CallKind { readCall, writeCall };
+
+// Every transfer moves as many bytes as the match criteria's input report
+// length says, read afresh each time.
+DWORD ReportLength()
+{
+    return hidDevice.match.inputReportLength;
+}
+
+uint8_t Next(uint8_t address)
+{
+    return static_cast<uint8_t>(address + 1);
+}
+
+// One register call: its report buffer, its transfer event and the retry
+// frame around its attempts. The buffer is cleared once, when the call
+// begins; a request sets bytes 1 to 3 only, so its other bytes carry what
+// the last reply left there. It holds the longest report an 8-bit length
+// can ask for, so no match criteria can make a transfer run past it.
+class RegisterCall {
+public:
+    RegisterCall(DevicePort &port, CallKind kind, uint8_t address)
+        : port(port), kind(kind), address(address) {}
+
+    bool Send(uint8_t command, uint8_t target, uint8_t value)
+    {
+        report[1] = command;
+        report[2] = target;
+        report[3] = value;
+        return SendReport(port.writeHandle, report, ReportLength(), event);
+    }
+
+    // A read request and its reply; `value` is set only when both went through.
+    int ReadExchange(uint8_t target, int sendStage, int receiveStage, uint8_t &value)
+    {
+        if (!Send(commandReadRegister, target, 0))
+            return sendStage;
+        if (!ReceiveReport(port.readHandle, report, ReportLength(), event))
+            return receiveStage;
+        value = report[3];
+        return 0;
+    }
+
+    // A write request, then the pause the converter needs to store it.
+    int WriteRequest(uint8_t target, uint8_t value, int sendStage)
+    {
+        if (!Send(commandWriteRegister, target, value))
+            return sendStage;
+        Sys().Sleep(pauseAfterWriteRequestMs);
+        return 0;
+    }
+
+    // Runs `attempt` (which returns 0 on success or the failing stage) up to
+    // ten times, closing and reopening the port between attempts. A cut-off
+    // ends the retries early, reported like a last failed attempt.
+    template <class Attempt> bool Run(Attempt attempt)
+    {
+        int attemptsLeft = attemptsPerCall;
+        for (;;) {
+            int stage = attempt();
+            if (stage == 0)
+                return true;
+            if (--attemptsLeft == 0 || OperationCutOff()) {
+                if (kind == writeCall)
+                    StatusLine("Write Failed; ERR[%d-%d]", address, stage);
+                else
+                    StatusLine("Read Failed; ERR[%d-%d]", address, stage);
+                return false;
+            }
+            CloseDevicePort(port);
+            Sys().Sleep(pauseAroundReopenMs);
+            if (!OpenDevicePort(port))
+                return false;  // the port's own message stays on the status line
+            Sys().Sleep(pauseAroundReopenMs);
+        }
+    }
+
+private:
+    DevicePort &port;
+    CallKind kind;
+    int address;  // the call's (low) address, for the failure message
+    TransferEvent event;
+    uint8_t report[256] = {};
+};
+
+HANDLE OpenPath(const char *path, DWORD access)
+{
+    if (!path)
+        return INVALID_HANDLE_VALUE;
+    HANDLE handle = Sys().CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    return handle ? handle : INVALID_HANDLE_VALUE;
+}
+
+} // namespace
+
+bool OpenDevicePort(DevicePort &port)
+{
+    CloseDevicePort(port);  // never lose handles that are still open
+    port.readHandle = OpenPath(hidDevice.devicePath, GENERIC_READ);
+    if (port.readHandle == INVALID_HANDLE_VALUE) {
+        StatusLine("USB open read failed");
+        return false;
+    }
+    port.writeHandle = OpenPath(hidDevice.devicePath, GENERIC_WRITE);
+    if (port.writeHandle == INVALID_HANDLE_VALUE) {
+        Sys().CloseHandle(port.readHandle);
+        port.readHandle = INVALID_HANDLE_VALUE;
+        StatusLine("USB open write failed");
+        return false;
+    }
+    return true;
+}
+
+void CloseDevicePort(DevicePort &port)
+{
+    if (port.writeHandle != INVALID_HANDLE_VALUE) {
+        Sys().CloseHandle(port.writeHandle);
+        port.writeHandle = INVALID_HANDLE_VALUE;
+    }
+    if (port.readHandle != INVALID_HANDLE_VALUE) {
+        Sys().CloseHandle(port.readHandle);
+        port.readHandle = INVALID_HANDLE_VALUE;
+    }
+}
+
+bool ReadRegister(DevicePort &port, uint8_t address, uint8_t &value)
+{
+    RegisterCall call(port, readCall, address);
+    uint8_t read = 0;
+    if (!call.Run([&] { return call.ReadExchange(address, 1, 2, read); }))
+        return false;
+    value = read;
+    return true;
+}
+
+bool ReadRegisterWord(DevicePort &port, uint8_t address, uint16_t &value)
+{
+    RegisterCall call(port, readCall, address);
+    uint8_t low = 0, high = 0;
+    bool ok = call.Run([&] {
+        if (int stage = call.ReadExchange(address, 1, 2, low))
+            return stage;
+        return call.ReadExchange(Next(address), 3, 4, high);
+    });
+    if (!ok)
+        return false;
+    value = static_cast<uint16_t>(low | high << 8);
+    return true;
+}
+
+bool WriteRegister(DevicePort &port, uint8_t address, uint8_t value)
+{
+    RegisterCall call(port, writeCall, address);
+    return call.Run([&] {
+        if (int stage = call.WriteRequest(address, value, 1))
+            return stage;
+        uint8_t readBack = 0;
+        if (int stage = call.ReadExchange(address, 3, 4, readBack))
+            return stage;
+        return readBack == value ? 0 : 5;
+    });
+}
+
+bool WriteRegisterWord(DevicePort &port, uint8_t address, uint16_t value)
+{
+    const uint8_t low = static_cast<uint8_t>(value & 0xFF);
+    const uint8_t high = static_cast<uint8_t>(value >> 8);
+    RegisterCall call(port, writeCall, address);
+    return call.Run([&] {
+        if (int stage = call.WriteRequest(address, low, 1))
+            return stage;
+        if (int stage = call.WriteRequest(Next(address), high, 2))
+            return stage;
+        uint8_t readBack = 0;
+        if (int stage = call.ReadExchange(address, 3, 4, readBack))
+            return stage;
+        if (readBack != low)
+            return 5;
+        if (int stage = call.ReadExchange(Next(address), 6, 7, readBack))
+            return stage;
+        return readBack == high ? 0 : 8;
+    });
+}
