@@ -59,16 +59,15 @@ bool OpenConverter(DevicePort &port)
 
 // The words both Read Device and Write Device read before their checks:
 // the firmware version, the firmware type and the word at 255 (read, not
-// examined). Returns 0, or 1 to 3 for the read that failed.
+// examined). Returns 0, or 1 to 3 for the read that failed or was cut off.
 int ReadIdentityWords(DevicePort &port, uint16_t &version, uint16_t &type)
 {
     uint16_t unused = 0;
-    if (!ReadRegisterWord(port, layout::firmwareVersion, version))
-        return 1;
-    if (!ReadRegisterWord(port, layout::firmwareType, type))
-        return 2;
-    if (!ReadRegisterWord(port, 255, unused))
-        return 3;
+    const uint8_t addresses[3] = {layout::firmwareVersion, layout::firmwareType, 255};
+    uint16_t *words[3] = {&version, &type, &unused};
+    for (int i = 0; i < 3; ++i)
+        if (OperationCutOff() || !ReadRegisterWord(port, addresses[i], *words[i]))
+            return i + 1;
     return 0;
 }
 

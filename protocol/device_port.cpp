@@ -75,12 +75,9 @@ public:
     // ends the retries early, reported like a last failed attempt.
     template <class Attempt> bool Run(Attempt attempt)
     {
-        int attemptsLeft = attemptsPerCall;
-        for (;;) {
-            int stage = attempt();
-            if (stage == 0)
-                return true;
-            if (--attemptsLeft == 0 || OperationCutOff()) {
+        int stage = attempt();
+        for (int made = 1; stage != 0; ++made) {
+            if (made == attemptsPerCall || OperationCutOff()) {
                 if (kind == writeCall)
                     StatusLine("Write Failed; ERR[%d-%d]", address, stage);
                 else
@@ -92,7 +89,10 @@ public:
             if (!OpenDevicePort(port))
                 return false;  // the port's own message stays on the status line
             Sys().Sleep(pauseAroundReopenMs);
+            if (!OperationCutOff())
+                stage = attempt();
         }
+        return true;
     }
 
 private:
