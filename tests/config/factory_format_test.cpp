@@ -1,0 +1,213 @@
+// The hidden factory format: F1 eleven times, then Read Device, four
+// questions, and the chosen default image written to every register.
+#include "tests/config/config_fixture.h"
+
+#include "app/main_window.h"
+#include "app/resource_ids.h"
+#include "config/config_image.h"
+#include "protocol/device_operations.h"
+
+#include <doctest.h>
+
+namespace {
+
+const char *const questions[4] = {
+    "Do you want to Factory Format your Device?",
+    "WARNING! Selecting the wrong options will cause your ZYR device to not work correctly, do you understand?",
+    "Does your ZYR device have ECT capability?",
+    "Does your ZYR device have a black colored harness connector?\nYES = ZYR has Black Connector\nNO = ZYR has "
+    "White connector",
+};
+
+// Question n (0 to 3) as the user sees it.
+BoxView Question(DialogDriver &driver, int n)
+{
+    BoxView box = WaitForBox("DEVICE FORMAT");
+    REQUIRE_MESSAGE(box.window != nullptr, "question ", n + 1, " did not appear");
+    CHECK(box.text == questions[n]);
+    if (n < 2)
+        CHECK(box.buttons == std::vector<int>{IDYES, IDNO});
+    else
+        CHECK(box.buttons == std::vector<int>{IDYES, IDNO, IDCANCEL});
+    CHECK(box.icon == WarningIcon());
+    CHECK_FALSE(box.topmost);
+    CHECK(box.owner == driver.Dialog());
+    return box;
+}
+
+void Answer(DialogDriver &driver, int n, int button)
+{
+    BoxView box = Question(driver, n);
+    PressBoxButton(box, button);
+}
+
+void OpenFormat(DialogDriver &driver)
+{
+    driver.PressF1(11);
+    driver.Click(IDC_READ_DEVICE);
+}
+
+// Whatever a converter that needs formatting may hold.
+Registers Scrambled()
+{
+    Registers registers;
+    for (size_t i = 0; i < registers.size(); ++i)
+        registers[i] = static_cast<uint8_t>(0xA5 ^ (i * 13));
+    return registers;
+}
+
+} // namespace
+
+TEST_CASE("No or Cancel at any question ends the format without any change")
+{
+    const Registers registers = DefaultRegisters(12300, 2);
+    sim::SimDevice &converter = PlugConverter(registers);
+    DialogDriver driver;
+    ReadConverter(driver);
+    const int readsBefore = converter.ReadsOf(0);
+    const Registers image = ImageBytes();
+    driver.ClearStatusHistory();
+
+    int stopAt = 0;
+    int stopButton = IDNO;
+    SUBCASE("No at the first question") { stopAt = 0; }
+    SUBCASE("No at the warning") { stopAt = 1; }
+    SUBCASE("Cancel at the ECT question") { stopAt = 2; stopButton = IDCANCEL; }
+    SUBCASE("Cancel at the connector question") { stopAt = 3; stopButton = IDCANCEL; }
+    CAPTURE(stopAt);
+
+    OpenFormat(driver);
+    for (int n = 0; n < stopAt; ++n)
+        Answer(driver, n, IDYES);
+    Answer(driver, stopAt, stopButton);
+
+    CHECK(NoBox("DEVICE FORMAT"));
+    driver.Sync();
+    CHECK(workerHandle == nullptr);
+    CHECK(ImageBytes() == image);
+    CHECK(NothingWritten(converter));
+    CHECK(converter.ReadsOf(0) == readsBefore);
+    CHECK(driver.StatusHistory().empty());
+    CHECK(helpPressCount == 0);
+
+    // The next press of Read Device reads again.
+    driver.Click(IDC_READ_DEVICE);
+    REQUIRE(driver.WaitIdle());
+    CHECK(converter.ReadsOf(0) == readsBefore + 1);
+}
+
+TEST_CASE("each pair of answers formats all 256 registers with its default image")
+{
+    const struct {
+        int ect, connector;
+        uint16_t version, type;
+    } choices[] = {
+        {IDYES, IDYES, 12300, 2},
+        {IDNO, IDYES, 12300, 3},
+        {IDYES, IDNO, 10005, 2},
+        {IDNO, IDNO, 10005, 3},
+    };
+    for (const auto &choice : choices) {
+        CAPTURE(choice.version);
+        CAPTURE(choice.type);
+        sim::SimDevice &converter = PlugConverter(Scrambled());
+        DialogDriver driver;  // a converter that cannot be read: the format is reached at once
+
+        OpenFormat(driver);
+        Answer(driver, 0, IDYES);
+        Answer(driver, 1, IDYES);
+        Answer(driver, 2, choice.ect);
+        Answer(driver, 3, choice.connector);
+        REQUIRE(driver.WaitIdle());
+        driver.Sync();
+
+        const Registers expected = DefaultRegisters(choice.version, choice.type);
+        CHECK(driver.Text(IDC_STATUS) == " Device Format Complete");
+        CHECK(converter.Registers() == expected);
+        for (int address = 0; address < 256; ++address) {
+            CAPTURE(address);
+            CHECK(converter.WritesTo(address) >= 1);
+        }
+        CHECK(converter.ReadsOf(1) == converter.WritesTo(1));  // no version read first, only read-backs
+        CHECK(ImageBytes() == expected);
+        // The chosen defaults are shown, ready for use.
+        CHECK(driver.Text(IDC_SPEED_ADJUST) == "0.0");
+        CHECK(driver.Enabled(IDC_WRITE_DEVICE));
+        CHECK(driver.Checked(choice.type == 3 ? IDC_SENSOR_HIGH_TO_LOW : IDC_SENSOR_LOW_FREQ));
+        CHECK(driver.Visible(IDC_TWO_WIRE_GROUP) == (choice.type == 2 && choice.version == 12300));
+    }
+}
+
+TEST_CASE("F1 eleven times then Read Device opens the format; other counts read")
+{
+    sim::SimDevice &converter = PlugConverter(DefaultRegisters(10005, 2));
+    DialogDriver driver;
+
+    SUBCASE("eleven")
+    {
+        OpenFormat(driver);
+        Answer(driver, 0, IDNO);
+        CHECK(converter.ReadsOf(0) == 0);
+        CHECK(helpPressCount == 0);
+    }
+    SUBCASE("ten and twelve")
+    {
+        for (int presses : {10, 12}) {
+            driver.PressF1(presses);
+            driver.Click(IDC_READ_DEVICE);
+            CHECK(NoBox("DEVICE FORMAT"));
+            REQUIRE(driver.WaitIdle());
+            driver.Sync();
+            CHECK(driver.Text(IDC_STATUS).rfind(" Read OK", 0) == 0);
+            CHECK(helpPressCount == 0);
+        }
+    }
+}
+
+TEST_CASE("a format that fails says so, and the image keeps the defaults")
+{
+    sim::SimDevice &converter = PlugConverter(Scrambled());
+    sim::FaultRule fault;
+    fault.kind = sim::FaultRule::SendFails;
+    fault.command = 1;
+    fault.address = 100;
+    converter.AddFault(fault);
+    DialogDriver driver;
+
+    OpenFormat(driver);
+    Answer(driver, 0, IDYES);
+    Answer(driver, 1, IDYES);
+    Answer(driver, 2, IDYES);
+    Answer(driver, 3, IDYES);
+    REQUIRE(driver.WaitIdle());
+    driver.Sync();
+    CHECK(driver.Text(IDC_STATUS) == " WRITE ERROR L461");
+    CHECK(ImageBytes() == DefaultRegisters(12300, 2));
+    CHECK(converter.WritesTo(101) == 0);
+}
+
+TEST_CASE("while an operation runs, neither defaults nor the format replace the image")
+{
+    const Registers registers = DefaultRegisters(12300, 3);
+    sim::SimDevice &converter = PlugConverter(registers);
+    sim::SimBus::Instance().SetRealTime(true, 4000);  // a read that lasts a few seconds
+    DialogDriver driver;
+    driver.Click(IDC_READ_DEVICE);
+    driver.Sync();
+    REQUIRE(workerHandle != nullptr);
+
+    // The buttons are disabled now; their commands still reach the dialog.
+    driver.PressF1(11);
+    driver.Command(IDC_READ_DEVICE);
+    CHECK(NoBox("DEVICE FORMAT", 500));
+    driver.Command(IDC_FACTORY_DEFAULTS);
+    CHECK(NoBox("Defaults Loaded OK", 300));
+    REQUIRE(workerHandle != nullptr);  // all of it happened during the read
+
+    REQUIRE(driver.WaitIdle(60000));
+    driver.Sync();
+    sim::SimBus::Instance().SetRealTime(false);
+    CHECK(driver.Text(IDC_STATUS).rfind(" Read OK", 0) == 0);
+    CHECK(ImageBytes() == registers);
+    CHECK(NothingWritten(converter));
+}
