@@ -16,8 +16,14 @@ public:
     void Release();
     HMODULE Module() const { return module; }
 
+    // Whether every entry point that discovery and ReadReportLengths call
+    // is bound (attributes, GUID, both strings, preparsed data, caps).
+    bool CanDiscover() const;
+
     // Forwarders: call the entry point with the caller's arguments and return
-    // its result unchanged. Callers check the entry point exists (Has*) first.
+    // its result unchanged. An entry point that is not bound is never
+    // called: its forwarder fails (FALSE, HIDP_STATUS_NOT_IMPLEMENTED, or
+    // the GUID left as it was) with ERROR_PROC_NOT_FOUND.
     BOOLEAN GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
     void GetHidGuid(LPGUID guid);
     BOOLEAN GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA *data);

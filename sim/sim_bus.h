@@ -12,8 +12,11 @@
 
 #include <windows.h>
 
+#include "device/device_syscalls.h"
+
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -21,11 +24,21 @@
 
 namespace sim {
 
+namespace detail {
+struct DeviceState;
+struct BusState;
+}  // namespace detail
+
 using Report = std::array<uint8_t, 9>;
 
 // One switchable fault. A rule matches an exchange by command (1 write
 // request, 2 read request; 0 any) and register address (-1 any); it lets
 // `skip` matches pass, then fires `times` times (-1: for ever).
+// Send-side kinds (SendFails, SendZero, WrongReadBack, NoReply, Unplug) are
+// tested when an output report reaches WriteFile; receive-side kinds
+// (ReceiveFails, ReceiveZero) when a read takes an input report, matched by
+// the reply's register address (command 2; a report pushed by the test
+// matches only command 0 and address -1).
 struct FaultRule {
     enum Kind {
         SendFails,      // WriteFile of the request fails
@@ -56,6 +69,11 @@ struct DeviceIdentity {
 
 class SimDevice {
 public:
+    SimDevice();
+    ~SimDevice();
+    SimDevice(const SimDevice &) = delete;
+    SimDevice &operator=(const SimDevice &) = delete;
+
     std::string path;          // interface path handed out by SetupAPI
     DeviceIdentity identity;
     bool converter = false;    // runs the register firmware model
@@ -71,6 +89,8 @@ public:
     bool failCaps = false;         // HidP_GetCaps fails
     bool failStrings = false;      // HidD_Get*String fail
     bool completeReadsAtOnce = false; // an overlapped read with data ready returns TRUE
+    bool completeWritesAtOnce = false;// an overlapped write returns TRUE (else ERROR_IO_PENDING, already signalled)
+    bool failInterfaceDetail = false; // SetupDiGetDeviceInterfaceDetailA fails for this interface
 
     uint8_t Register(int address) const;
     void SetRegister(int address, uint8_t value);
@@ -87,6 +107,17 @@ public:
     // Counters of what reached the firmware.
     int WritesTo(int address) const;     // write requests for the address
     int ReadsOf(int address) const;      // read requests for the address
+
+    // The name WM_DEVICECHANGE carries for this interface: the same path in
+    // the letter case the device manager uses (upper case before the class
+    // GUID), as Windows sends it; compare it without regard to case.
+    std::string NotificationName() const;
+
+    // The bus's bookkeeping for this device.
+    detail::DeviceState &State() const { return *state; }
+
+private:
+    std::unique_ptr<detail::DeviceState> state;
 };
 
 struct Transfer {
@@ -120,6 +151,7 @@ public:
     std::set<std::string> missingEntryPoints;
     bool failClassDevs = false;          // SetupDiGetClassDevsA fails
     bool failInterfaceDetail = false;    // second SetupDiGetDeviceInterfaceDetailA fails
+    bool failRegisterNotification = false; // RegisterDeviceNotificationA fails
 
     // Time. Virtual by default: pauses advance the clock and return at
     // once, and a receive wait that nothing can satisfy expires at once.
@@ -139,10 +171,28 @@ public:
     void ClearTraffic();
     std::vector<DWORD> Sleeps() const;   // every pause requested, in ms
     int NotificationRegistrations() const;
+    int NotificationsSent() const;       // WM_DEVICECHANGE messages sent
+    int OutstandingPreparsedData() const;// HidD_GetPreparsedData not yet freed
+    int PendingReads() const;            // overlapped reads not yet completed
+    int BlockedReads() const;            // synchronous ReadFile calls waiting now
+    bool RealTime() const;
 
     std::vector<SimDevice *> Devices();
+
+    // The bus's inner state, for its own entry points.
+    detail::BusState &State() const { return *state; }
+
+private:
+    SimBus();
+    detail::BusState *state;  // lives as long as the process
 };
 
-// Binds the device boundary to this bus (what BindDeviceSyscalls returns
-// in the simulated builds). The demo build adds one converter at start.
+// The device boundary bound to this bus: what BindDeviceSyscalls returns in
+// the simulated builds. The demo binding adds one converter at start.
+DeviceSyscalls BusSyscalls();
+
+// The registers of a converter fresh from the factory: firmware 12300,
+// type 2 (VSS+ECT), its temperature tables filled, the rest erased.
+std::array<uint8_t, 256> FactoryRegisters();
+
 }  // namespace sim

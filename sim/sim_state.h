@@ -1,0 +1,161 @@
+// Inner state of the simulated bus, shared by its entry points. Everything
+// here is guarded by BusState::lock; no entry point waits while holding it.
+#pragma once
+
+#include "sim/sim_bus.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace sim::detail {
+
+// Fake handle ranges: above any kernel handle value on either width and
+// never reused within a process, so a stale handle can never alias.
+constexpr uintptr_t fileHandleBase = 0x7E000000;
+constexpr uintptr_t listHandleBase = 0x7D000000;
+constexpr uintptr_t notifyHandleBase = 0x7C000000;
+constexpr uintptr_t fakeRangeSize = 0x01000000;
+
+// NTSTATUS values an OVERLAPPED's Internal member carries.
+constexpr ULONG_PTR statusSuccess = 0;
+constexpr ULONG_PTR statusPending = 0x00000103;
+constexpr ULONG_PTR statusCancelled = 0xC0000120;
+constexpr ULONG_PTR statusUnsuccessful = 0xC0000001;
+constexpr ULONG_PTR statusDeviceNotConnected = 0xC000009D;
+
+// The Win32 error GetOverlappedResult reports for a completion status.
+DWORD ErrorOfStatus(ULONG_PTR status);
+
+struct RuleState {
+    FaultRule rule;
+    int matched = 0;  // exchanges the rule has matched so far
+};
+
+struct DeviceState {
+    std::array<uint8_t, 256> registers{};
+    std::vector<RuleState> faults;
+    std::array<int, 256> writes{};
+    std::array<int, 256> reads{};
+    int generation = 0;       // Unplug starts a new one: older handles are dead
+    int readOpens = 0;        // opens with read access attempted so far
+    int writeOpens = 0;
+    int64_t replugAtMs = -1;  // a fault's unplug schedules the return
+};
+
+// An input report on its way to a reader, with the register it answers.
+struct InputReport {
+    Report bytes{};
+    int replyTo = -1;  // address of the read request it answers; -1: pushed
+};
+
+struct PendingRead {
+    OVERLAPPED *overlapped;
+    uint8_t *buffer;
+    DWORD length;
+};
+
+struct OpenFile {
+    SimDevice *device = nullptr;
+    int generation = 0;
+    bool canRead = false;
+    bool canWrite = false;
+    DWORD shareMode = 0;
+    bool overlapped = false;
+    bool closed = false;
+    unsigned inputBuffers = 32;            // HidD_SetNumInputBuffers
+    std::deque<InputReport> queue;         // reports received, not yet read
+    std::deque<PendingRead> pending;       // overlapped reads in flight
+    int blockedReaders = 0;                // synchronous reads waiting
+    unsigned cancelEpoch = 0;              // CancelIoEx wakes blocked readers
+};
+
+struct Registration {
+    HWND window;
+    GUID classGuid;
+    bool allClasses;
+};
+
+struct DeviceList {
+    std::vector<SimDevice *> devices;  // snapshot, in bus order
+};
+
+struct PreparsedBlock {
+    uint32_t magic;
+    SimDevice *device;
+};
+
+struct BusState {
+    std::mutex lock;
+    std::condition_variable changed;  // a report, a close, a cancel or a removal
+
+    std::deque<std::unique_ptr<SimDevice>> devices;
+    int devicesEverAdded = 0;  // gives every interface path its own instance id
+
+    std::map<uintptr_t, std::shared_ptr<OpenFile>> files;
+    uintptr_t nextFile = 0;
+    std::map<uintptr_t, DeviceList> lists;
+    uintptr_t nextList = 0;
+    std::map<uintptr_t, Registration> registrations;
+    uintptr_t nextNotify = 0;
+    std::set<PreparsedBlock *> preparsed;
+
+    int openHandlesTotal = 0;
+    int libraryLoads = 0;
+    int libraryFrees = 0;
+    int timerDepth = 0;
+    int notificationsSent = 0;
+    std::vector<Transfer> traffic;
+    std::vector<DWORD> sleeps;
+
+    bool realTime = false;
+    unsigned frameLatencyUs = 1000;
+    uint64_t virtualMs = 0;
+    ULONGLONG realStart = 0;  // tick count at which NowMs was 0 in real time
+
+    std::shared_ptr<OpenFile> File(HANDLE handle);  // null when not open
+    uint64_t NowMsLocked() const;
+    // A device's reports reach every live read handle on it: a pending
+    // overlapped read completes, otherwise the handle's queue keeps it.
+    void Deliver(SimDevice &device, const InputReport &report);
+    // Completes a pending read from `report`, applying receive faults.
+    void CompleteRead(SimDevice &device, const PendingRead &read, const InputReport &report);
+    void CompletePending(const PendingRead &read, ULONG_PTR status, DWORD count);
+    // Ends every pending and blocked read on the file with `status`.
+    void EndReads(OpenFile &file, ULONG_PTR status);
+    void Record(bool toDevice, const Report &bytes, const SimDevice &device);
+};
+
+bool IsFakeFile(HANDLE handle);
+bool IsFakeList(HDEVINFO list);
+bool IsFakeNotify(HDEVNOTIFY handle);
+HMODULE FakeHidModule();
+bool LiveOn(const OpenFile &file);  // its device is present and of its generation
+
+// The HID interface class, {4D1E55B2-F16F-11CF-88CB-001111000030}.
+extern const GUID hidClassGuid;
+
+// The receive-side fault that fires for a report read now, if any.
+std::optional<FaultRule::Kind> TakeReceiveFault(DeviceState &device, const InputReport &report);
+// The send-side fault that fires for an output report, if any.
+std::optional<FaultRule> TakeSendFault(DeviceState &device, uint8_t command, uint8_t address);
+
+// The converter firmware: handles one output report; the reply to a read
+// request, if any. `fault` is the send-side fault in force (WrongReadBack,
+// NoReply) or none.
+std::optional<InputReport> RunFirmware(DeviceState &device, const Report &request,
+                                       std::optional<FaultRule::Kind> fault);
+
+// Runs the replugs that fault-caused unplugs scheduled and that are due.
+void RunDueReplugs();
+// Sleeps for real, to the microsecond.
+void RealPause(unsigned microseconds);
+
+}  // namespace sim::detail
