@@ -1,0 +1,118 @@
+// The main dialog's procedure: start-up, the guarded close, the Help-key
+// counter with its service entry on Read Device, and the buttons.
+#include "app/main_window.h"
+
+#include "app/controls.h"
+#include "app/resource_ids.h"
+#include "config/factory.h"
+#include "config/table_edit_dialog.h"
+#include "protocol/device_operations.h"
+
+volatile unsigned helpPressCount = 0;
+
+namespace {
+
+// Help presses before Read Device that open the factory format sequence.
+constexpr unsigned serviceEntryPresses = 11;
+
+const char closeWarning[] =
+    "You should NEVER exit during USB activity,\nexiting now can corrupt the device,\ndo you want to exit anyway?";
+
+struct EditButton {
+    int id;
+    uint8_t tableOffset;
+};
+
+constexpr EditButton editButtons[] = {
+    {IDC_EDIT_AP1_RES, 93},
+    {IDC_EDIT_AP2_RES, 12},
+    {IDC_EDIT_AP1_5V, 203},
+    {IDC_EDIT_AP2_5V, 122},
+};
+
+constexpr int speedSensorRadios[] = {IDC_SENSOR_HIGH_TO_LOW, IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ};
+constexpr int tableRadios[] = {IDC_TABLE_AP1_RES, IDC_TABLE_AP2_RES, IDC_TABLE_AP1_5V, IDC_TABLE_AP2_5V};
+
+// The system's automatic radio buttons uncheck only the visible, enabled
+// members of their group. A radio that shows the image's value while hidden
+// (1011 as "NOT USED", a table of the hidden two-wire box) must lose its
+// check too when the user picks another, or the write would store the
+// hidden choice instead of the one the user made.
+template <size_t N>
+bool UncheckOthers(HWND dialog, const int (&group)[N], int clicked)
+{
+    bool member = false;
+    for (int id : group)
+        member = member || id == clicked;
+    if (!member || IsDlgButtonChecked(dialog, clicked) != BST_CHECKED)
+        return member;
+    for (int id : group)
+        if (id != clicked)
+            CheckDlgButton(dialog, id, BST_UNCHECKED);
+    return true;
+}
+
+void OpenTableEditor(HWND dialog, uint8_t tableOffset)
+{
+    editTableOffset = tableOffset;
+    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TABLE_EDIT), dialog, TableEditDialog, 0);
+}
+
+void OnCommand(HWND dialog, int id, int notification)
+{
+    switch (id) {
+    case IDC_READ_DEVICE:
+        if (helpPressCount == serviceEntryPresses) {
+            helpPressCount = 0;
+            RunFactoryFormat();  // makes its own busy test
+        } else {
+            OnReadDeviceButton();
+        }
+        return;
+    case IDC_WRITE_DEVICE:
+        OnWriteDeviceButton();
+        return;
+    case IDC_FACTORY_DEFAULTS:
+        // The button is disabled while a worker runs; this is the second
+        // guard, so the image under a running operation is never replaced.
+        if (!workerHandle)
+            LoadFactoryDefaults(dialog);
+        return;
+    default:
+        break;
+    }
+    for (const EditButton &button : editButtons)
+        if (button.id == id) {
+            if (!workerHandle)  // the same second guard as above
+                OpenTableEditor(dialog, button.tableOffset);
+            return;
+        }
+    if (notification == BN_CLICKED && !UncheckOthers(dialog, speedSensorRadios, id))
+        UncheckOthers(dialog, tableRadios, id);
+    // Everything else, Enter (IDOK) and Escape (IDCANCEL) included, does nothing.
+}
+
+} // namespace
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        mainDialogHandle = dialog;
+        SetDialogIcon(dialog);
+        return TRUE;  // focus on the first enabled tab stop, Read Device
+    case WM_CLOSE:
+        if (workerHandle && MessageBoxA(dialog, closeWarning, "WARNING!", MB_YESNO | MB_ICONWARNING) != IDYES)
+            return FALSE;
+        EndDialog(dialog, 0);
+        return TRUE;
+    case WM_HELP:
+        helpPressCount = helpPressCount + 1;
+        return FALSE;
+    case WM_COMMAND:
+        OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,48 @@
+// The routines through which the rest of the program talks to the user:
+// the status line, the error box and the application icon.
+#include "app/main_window.h"
+
+#include "app/resource_ids.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+HWND mainDialogHandle = nullptr;
+
+namespace {
+
+// Both texts are formatted into this many characters, terminator included;
+// a longer message is cut to fit.
+constexpr size_t messageBufferSize = 260;
+
+} // namespace
+
+void StatusLine(const char *format, ...)
+{
+    char text[messageBufferSize] = {' '};
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text + 1, sizeof text - 1, format ? format : "", arguments);
+    va_end(arguments);
+    // From the worker this is a message sent to the dialog thread; with no
+    // dialog (yet, or any more) it fails and changes nothing.
+    SetDlgItemTextA(mainDialogHandle, IDC_STATUS, text);
+}
+
+void ErrorBox(HWND owner, const char *format, ...)
+{
+    char text[messageBufferSize] = {};
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format ? format : "", arguments);
+    va_end(arguments);
+    MessageBoxA(owner, text, "Error", MB_OK | MB_TOPMOST | MB_ICONERROR);
+}
+
+void SetDialogIcon(HWND dialog)
+{
+    // One handle, at the system's standard size, serves as big and small icon.
+    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
+    SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}

@@ -1,0 +1,143 @@
+#include "app/speed_text.h"
+
+#include <doctest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string Shown(uint16_t word)
+{
+    char text[16];
+    FormatSpeedAdjust(word, text, sizeof text);
+    return text;
+}
+
+// Tenths for an accepted text; fails the test when the text is refused.
+int Tenths(const char *text)
+{
+    int tenths = 12345;
+    REQUIRE_MESSAGE(ParseSpeedAdjust(text, tenths), "refused: \"", text, "\"");
+    return tenths;
+}
+
+bool Refused(const char *text)
+{
+    int tenths = 12345;
+    bool accepted = ParseSpeedAdjust(text, tenths);
+    CHECK_MESSAGE(tenths == 12345, "a refused text changed the result: \"", text, "\"");
+    return !accepted;
+}
+
+} // namespace
+
+TEST_CASE("speed text: the image word as the edit shows it")
+{
+    CHECK(Shown(0x0000) == "0.0");
+    CHECK(Shown(0x0019) == "2.5");
+    CHECK(Shown(0x8019) == "-2.5");
+    CHECK(Shown(0x8000) == "0.0");  // a zero magnitude has no sign
+    CHECK(Shown(0x00FA) == "25.0");
+    CHECK(Shown(0x80FA) == "-25.0");
+    CHECK(Shown(0x0001) == "0.1");
+    CHECK(Shown(0x8001) == "-0.1");
+    CHECK(Shown(0x7FFF) == "3276.7");  // out of range from a device: shown unchanged
+    CHECK(Shown(0xFFFF) == "-3276.7");
+
+    // The same as "%.1f" of magnitude / 10 for every word.
+    for (unsigned word = 0; word <= 0xFFFF; ++word) {
+        unsigned magnitude = word & 0x7FFF;
+        double value = magnitude / 10.0;
+        if ((word & 0x8000) && magnitude)
+            value = -value;
+        char expected[16];
+        std::snprintf(expected, sizeof expected, "%.1f", value);
+        REQUIRE(Shown(static_cast<uint16_t>(word)) == expected);
+    }
+}
+
+TEST_CASE("speed text: a small buffer is cut, never overrun")
+{
+    char text[8];
+    std::memset(text, 'x', sizeof text);
+    FormatSpeedAdjust(0xFFFF, text, 4);
+    CHECK(std::string(text) == "-32");
+    CHECK(text[4] == 'x');
+    FormatSpeedAdjust(0x0019, text, 1);
+    CHECK(text[0] == '\0');
+    FormatSpeedAdjust(0x0019, nullptr, 0);  // nothing to write to
+}
+
+TEST_CASE("speed text: the documented conversions")
+{
+    CHECK(Tenths("25.0") == 250);
+    CHECK(Tenths("25.09") == 250);
+    CHECK(Tenths("-25") == -250);
+    CHECK(Tenths("12.7") == 127);
+    CHECK(Tenths("-24.9") == -249);
+    CHECK(Tenths("1.25") == 12);
+    CHECK(Tenths("-1.25") == -12);
+    CHECK(Tenths("0.05") == 0);
+    CHECK(Tenths("-0.05") == 0);
+    CHECK(Tenths("5%") == 50);
+    CHECK(Tenths("1e1") == 100);
+    CHECK(Tenths("") == 0);
+    CHECK(Tenths("abc") == 0);
+    CHECK(Tenths("  7.5") == 75);
+    CHECK(Tenths("\t-3") == -30);
+    CHECK(Tenths("+2.5") == 25);
+    CHECK(Tenths(".5") == 5);
+    CHECK(Tenths("5.") == 50);
+    CHECK(Tenths("1e") == 10);      // an exponent needs digits
+    CHECK(Tenths("1e+") == 10);
+    CHECK(Tenths("2.5e-1") == 2);
+    CHECK(Tenths("1e-999") == 0);
+    CHECK(Tenths("0x10") == 0);     // decimal only, with every runtime
+    CHECK(Tenths("-") == 0);
+    CHECK(Tenths(".") == 0);
+    CHECK(Tenths(nullptr) == 0);
+}
+
+TEST_CASE("speed text: out of range, not a number and infinite are refused")
+{
+    CHECK(Refused("25.1"));
+    CHECK(Refused("-25.1"));
+    CHECK(Refused("250"));
+    CHECK(Refused("9e9"));
+    CHECK(Refused("1e999"));
+    CHECK(Refused("-1e999"));
+    CHECK(Refused("nan"));
+    CHECK(Refused("NaN"));
+    CHECK(Refused("-nan"));
+    CHECK(Refused("inf"));
+    CHECK(Refused("-INF"));
+    CHECK(Refused("infinity"));
+    CHECK(Refused("  +Inf"));
+    CHECK(Refused("99999999"));
+    CHECK(Refused("3276.7"));
+}
+
+TEST_CASE("speed text: every one-decimal value round-trips exactly")
+{
+    for (int tenths = -250; tenths <= 250; ++tenths) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%s%d.%d", tenths < 0 ? "-" : "", (tenths < 0 ? -tenths : tenths) / 10,
+                      (tenths < 0 ? -tenths : tenths) % 10);
+        CAPTURE(text);
+        REQUIRE(Tenths(text) == tenths);
+        const uint16_t word = EncodeSpeedAdjust(tenths);
+        CHECK(Shown(word) == (tenths == 0 ? std::string("0.0") : std::string(text)));
+        CHECK(Tenths(Shown(word).c_str()) == tenths);
+    }
+}
+
+TEST_CASE("speed text: the image word's sign and magnitude")
+{
+    CHECK(EncodeSpeedAdjust(0) == 0x0000);
+    CHECK(EncodeSpeedAdjust(250) == 0x00FA);
+    CHECK(EncodeSpeedAdjust(-250) == 0x80FA);
+    CHECK(EncodeSpeedAdjust(-1) == 0x8001);
+    CHECK(EncodeSpeedAdjust(25) == 0x0019);
+}
