@@ -21,12 +21,14 @@ template <class Result> Result Absent(Result result)
 
 }  // namespace
 
+int (WINAPI *HidLibrary::showMessageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
+
 void HidLibrary::Load()
 {
     module = Sys().LoadHidLibrary();
     if (!module) {
         // Shown during static initialisation: there is no window to own it.
-        MessageBoxA(nullptr, "Failed to load HID.DLL", "DLL ERROR", MB_ICONERROR | MB_TOPMOST);
+        showMessageBox(nullptr, "Failed to load HID.DLL", "DLL ERROR", MB_ICONERROR | MB_TOPMOST);
         return;
     }
     // In table order; a name the library does not export stays null.

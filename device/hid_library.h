@@ -12,6 +12,10 @@ extern "C" {
 
 class HidLibrary {
 public:
+    // Shows the box of a failed load: MessageBoxA, unless a test watches
+    // the call (Wine draws the box but does not apply MB_TOPMOST).
+    static int (WINAPI *showMessageBox)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
     void Load();
     void Release();
     HMODULE Module() const { return module; }

@@ -1,5 +1,7 @@
 #include "tests/device/device_test_support.h"
 
+#include "device/device_syscalls.h"
+
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -76,4 +78,32 @@ bool CountingHeap::Released(const void *block) const
 {
     std::lock_guard<std::mutex> hold(heapLog.lock);
     return heapLog.released.count(block) != 0;
+}
+
+HANDLE OpenDevice(const sim::SimDevice &device, DWORD access, DWORD flags)
+{
+    return Sys().CreateFileA(device.path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, flags, nullptr);
+}
+
+sim::Report ReadRequest(uint8_t address)
+{
+    return sim::Report{0, 2, address, 0, 0, 0, 0, 0, 0};
+}
+
+sim::Report WriteRequest(uint8_t address, uint8_t value)
+{
+    return sim::Report{0, 1, address, value, 0, 0, 0, 0, 0};
+}
+
+bool Send(HANDLE handle, const sim::Report &report)
+{
+    DWORD written = 0;
+    return Sys().WriteFile(handle, report.data(), 9, &written, nullptr) && written == 9;
+}
+
+bool Receive(HANDLE handle, sim::Report &report)
+{
+    DWORD read = 0;
+    return Sys().ReadFile(handle, report.data(), 9, &read, nullptr) && read == 9;
 }

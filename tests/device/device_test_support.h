@@ -18,6 +18,28 @@ inline std::string PathOf(const hid_com &device = hidDevice)
     return device.devicePath ? device.devicePath : "";
 }
 
+// Opens an interface through the boundary, with both kinds of sharing.
+HANDLE OpenDevice(const sim::SimDevice &device, DWORD access, DWORD flags = 0);
+
+// Register requests as the converter reads them.
+sim::Report ReadRequest(uint8_t address);
+sim::Report WriteRequest(uint8_t address, uint8_t value);
+
+// One output report on a synchronous handle; true when it went out whole.
+bool Send(HANDLE handle, const sim::Report &report);
+// One input report from a synchronous handle (blocks until one comes).
+bool Receive(HANDLE handle, sim::Report &report);
+
+// An event for an OVERLAPPED, closed with the object.
+struct OwnEvent {
+    OwnEvent() : handle(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~OwnEvent() { CloseHandle(handle); }
+    OwnEvent(const OwnEvent &) = delete;
+    OwnEvent &operator=(const OwnEvent &) = delete;
+    bool Signalled() const { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
+    HANDLE handle;
+};
+
 // Swaps the discovery heap for a counting one for the life of the object;
 // the allocation numbered `failAt` (from 1) fails.
 class CountingHeap {
