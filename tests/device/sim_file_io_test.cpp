@@ -48,6 +48,13 @@ bool WaitBlocked(sim::SimBus &bus, int n)
     return false;
 }
 
+unsigned __stdcall PushLater(void *device)
+{
+    Sleep(30);
+    static_cast<sim::SimDevice *>(device)->PushInputReport(sim::Report{0, 9, 9, 9});
+    return 0;
+}
+
 }  // namespace
 
 TEST_CASE_FIXTURE(SimFixture, "Opening interface paths")
@@ -363,14 +370,7 @@ TEST_CASE_FIXTURE(SimFixture, "Overlapped reads")
     }
     SUBCASE("a waiting GetOverlappedResult wakes when the report comes") {
         CHECK_FALSE(Sys().ReadFile(in, buffer, 9, &count, &o));
-        HANDLE pusher = reinterpret_cast<HANDLE>(_beginthreadex(
-            nullptr, 0,
-            [](void *device) -> unsigned {
-                Sleep(30);
-                static_cast<sim::SimDevice *>(device)->PushInputReport(sim::Report{0, 9, 9, 9});
-                return 0;
-            },
-            &converter, 0, nullptr));
+        HANDLE pusher = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PushLater, &converter, 0, nullptr));
         CHECK(Sys().GetOverlappedResult(in, &o, &count, TRUE));
         CHECK(buffer[1] == 9);
         WaitForSingleObject(pusher, 5000);

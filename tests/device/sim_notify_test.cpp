@@ -54,6 +54,25 @@ DEV_BROADCAST_DEVICEINTERFACE_A HidFilter()
     return filter;
 }
 
+// A thread with a listening window and a message loop.
+struct UiThread {
+    HWND window = nullptr;
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD thread = 0;
+    static unsigned __stdcall Run(void *self)
+    {
+        auto *u = static_cast<UiThread *>(self);
+        u->window = CreateListener();
+        u->thread = GetCurrentThreadId();
+        SetEvent(u->ready);
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+            DispatchMessageA(&msg);
+        DestroyWindow(u->window);
+        return 0;
+    }
+};
+
 }  // namespace
 
 TEST_CASE("The filter structure has the size Windows expects on this width")
@@ -128,25 +147,8 @@ TEST_CASE_FIXTURE(SimFixture, "Unplug and Replug notify registered windows with 
 TEST_CASE_FIXTURE(SimFixture, "Notifications reach a window of another thread before Unplug returns")
 {
     sim::SimDevice &converter = bus.AddConverter();
-    struct Ui {
-        HWND window = nullptr;
-        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        DWORD thread = 0;
-    } ui;
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
-        nullptr, 0,
-        [](void *p) -> unsigned {
-            auto *u = static_cast<Ui *>(p);
-            u->window = CreateListener();
-            u->thread = GetCurrentThreadId();
-            SetEvent(u->ready);
-            MSG msg;
-            while (GetMessageA(&msg, nullptr, 0, 0) > 0)
-                DispatchMessageA(&msg);
-            DestroyWindow(u->window);
-            return 0;
-        },
-        &ui, 0, nullptr));
+    UiThread ui;
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, UiThread::Run, &ui, 0, nullptr));
     REQUIRE(WaitForSingleObject(ui.ready, 5000) == WAIT_OBJECT_0);
     DEV_BROADCAST_DEVICEINTERFACE_A filter = HidFilter();
     HDEVNOTIFY handle = Sys().RegisterDeviceNotificationA(ui.window, &filter, 0);

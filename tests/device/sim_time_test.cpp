@@ -7,6 +7,15 @@
 #include <mmsystem.h>
 #include <process.h>
 
+namespace {
+unsigned __stdcall SetLater(void *event)
+{
+    Sleep(20);
+    SetEvent(static_cast<HANDLE>(event));
+    return 0;
+}
+}  // namespace
+
 TEST_CASE_FIXTURE(SimFixture, "Virtual pauses move the clock and are recorded")
 {
     CHECK(bus.NowMs() == 0);
@@ -37,14 +46,7 @@ TEST_CASE_FIXTURE(SimFixture, "Waits through the boundary")
         CHECK(bus.NowMs() == 0);
     }
     SUBCASE("an event no read waits on is waited for really") {
-        HANDLE setter = reinterpret_cast<HANDLE>(_beginthreadex(
-            nullptr, 0,
-            [](void *e) -> unsigned {
-                Sleep(20);
-                SetEvent(static_cast<HANDLE>(e));
-                return 0;
-            },
-            event.handle, 0, nullptr));
+        HANDLE setter = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SetLater, event.handle, 0, nullptr));
         CHECK(Sys().WaitForSingleObject(event.handle, 10000) == WAIT_OBJECT_0);
         CHECK(bus.NowMs() == 0);
         WaitForSingleObject(setter, 5000);
