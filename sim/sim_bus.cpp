@@ -75,7 +75,7 @@ SimDevice &Add(BusState &state, const DeviceIdentity &id, bool converter, const 
 }
 
 constexpr const char *usbPath = "\\\\?\\hid#vid_%04x&pid_%04x#7&2b1fa6c4&0&%04d";
-constexpr const char *wineBusPath = "\\\\?\\hid#vid_%04x&pid_%04x#1&2d595ca7&%d&0000";
+constexpr const char *wineBusPath = "\\\\?\\hid#vid_%04x&pid_%04x#0&0000&0&%d";
 
 }  // namespace
 
@@ -97,7 +97,7 @@ SimDevice &SimBus::AddWineMouse()
     id.releaseNumber = 0x0000;
     id.manufacturer = "The Wine Project";
     id.product = "Wine HID mouse";
-    id.inputReportLength = 5;
+    id.inputReportLength = 2;  // as wine64's own mouse reports them
     id.outputReportLength = 0;
     return Add(*state, id, false, wineBusPath);
 }
@@ -110,8 +110,8 @@ SimDevice &SimBus::AddWineKeyboard()
     id.releaseNumber = 0x0000;
     id.manufacturer = "The Wine Project";
     id.product = "Wine HID keyboard";
-    id.inputReportLength = 9;
-    id.outputReportLength = 2;
+    id.inputReportLength = 14;
+    id.outputReportLength = 0;
     return Add(*state, id, false, wineBusPath);
 }
 

@@ -240,7 +240,7 @@ TEST_CASE_FIXTURE(SimFixture, "ReadReportLengths packs the input length low and 
     struct Case {
         sim::SimDevice *device;
         uint32_t lengths;
-    } cases[] = {{&converter, 0x00090009}, {&mouse, 0x00000005}, {&twin, 0x00210011}};
+    } cases[] = {{&converter, 0x00090009}, {&mouse, 0x00000002}, {&twin, 0x00210011}};
     for (const Case &c : cases) {
         HANDLE handle = OpenQuery(*c.device);
         REQUIRE(handle != INVALID_HANDLE_VALUE);
