@@ -67,14 +67,21 @@ void BusState::Record(bool toDevice, const Report &bytes, const SimDevice &devic
     traffic.push_back(Transfer{NowMsLocked(), toDevice, bytes, device.path});
 }
 
+HANDLE EventOf(const OVERLAPPED *overlapped)
+{
+    return reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(overlapped->hEvent) & ~uintptr_t(1));
+}
+
 void BusState::CompletePending(const PendingRead &read, ULONG_PTR status, DWORD count)
 {
     read.overlapped->InternalHigh = count;
     read.overlapped->Internal = status;
-    // The low bit of hEvent only keeps a completion port out of it.
-    HANDLE event = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(read.overlapped->hEvent) & ~uintptr_t(1));
-    if (event)
+    if (read.event) {
+        SetEvent(read.event);
+        ::CloseHandle(read.event);
+    } else if (HANDLE event = EventOf(read.overlapped)) {
         SetEvent(event);
+    }
     changed.notify_all();
 }
 

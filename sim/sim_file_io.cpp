@@ -58,9 +58,17 @@ bool StillOnBus(BusState &bus, const SimDevice *device)
 
 void ResetEventOf(OVERLAPPED *overlapped)
 {
-    HANDLE event = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(overlapped->hEvent) & ~uintptr_t(1));
-    if (event)
+    if (HANDLE event = EventOf(overlapped))
         ResetEvent(event);
+}
+
+// A reference to the caller's event that outlives the caller's handle.
+HANDLE HoldEvent(OVERLAPPED *overlapped)
+{
+    HANDLE held = nullptr;
+    if (HANDLE event = EventOf(overlapped))
+        DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &held, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    return held;
 }
 
 }  // namespace
@@ -302,7 +310,7 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, L
     overlapped->Internal = statusPending;
     overlapped->InternalHigh = 0;
     if (file->queue.empty()) {
-        file->pending.push_back(PendingRead{overlapped, bytes, reportLength});
+        file->pending.push_back(PendingRead{overlapped, bytes, reportLength, HoldEvent(overlapped)});
         return Fail(ERROR_IO_PENDING, FALSE);
     }
     DWORD count = 0;
@@ -348,8 +356,7 @@ BOOL WINAPI GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD 
     if (overlapped->Internal == statusPending) {
         if (!wait)
             return Fail(ERROR_IO_INCOMPLETE, FALSE);
-        HANDLE event = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(overlapped->hEvent) & ~uintptr_t(1));
-        if (event) {
+        if (HANDLE event = EventOf(overlapped)) {
             hold.unlock();
             ::WaitForSingleObject(event, INFINITE);
             hold.lock();

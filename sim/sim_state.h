@@ -60,7 +60,13 @@ struct PendingRead {
     OVERLAPPED *overlapped;
     uint8_t *buffer;
     DWORD length;
+    // The I/O manager holds the event object, not the caller's handle: a
+    // duplicate, signalled and closed at completion (null: signal hEvent).
+    HANDLE event = nullptr;
 };
+
+// The event an OVERLAPPED names; its low bit only keeps a completion port out.
+HANDLE EventOf(const OVERLAPPED *overlapped);
 
 struct OpenFile {
     SimDevice *device = nullptr;

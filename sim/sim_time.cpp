@@ -22,8 +22,7 @@ bool StalledReadEvent(BusState &bus, HANDLE event)
 {
     for (const auto &entry : bus.files)
         for (const PendingRead &read : entry.second->pending) {
-            const uintptr_t own = reinterpret_cast<uintptr_t>(read.overlapped->hEvent) & ~uintptr_t(1);
-            if (own == reinterpret_cast<uintptr_t>(event))
+            if (EventOf(read.overlapped) == event)
                 return true;
         }
     return false;

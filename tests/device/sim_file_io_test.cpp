@@ -415,6 +415,21 @@ TEST_CASE_FIXTURE(SimFixture, "Overlapped reads")
         CHECK(Send(fresh, WriteRequest(9, 1)));
         Sys().CloseHandle(fresh);
     }
+    SUBCASE("the caller may close its event while the read is pending") {
+        HANDLE own = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        OVERLAPPED p = {};
+        p.hEvent = own;
+        CHECK_FALSE(Sys().ReadFile(in, buffer, 9, &count, &p));
+        CloseHandle(own);
+        // A new event may take the old handle's value; completion must
+        // signal the event object the read started with, not this one.
+        HANDLE reused = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        converter.PushInputReport(sim::Report{0, 4});
+        CHECK(WaitForSingleObject(reused, 0) == WAIT_TIMEOUT);
+        CHECK(p.Internal == 0);
+        CHECK(buffer[1] == 4);
+        CloseHandle(reused);
+    }
     SUBCASE("an overlapped handle needs an OVERLAPPED") {
         CHECK_FALSE(Sys().ReadFile(in, buffer, 9, &count, nullptr));
         CHECK(GetLastError() == ERROR_INVALID_PARAMETER);
