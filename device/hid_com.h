@@ -70,6 +70,10 @@ public:
 
 private:
     static unsigned __stdcall ReaderLoop(void *self);
+    // Set by a reader that ended on a read error, cleared by Open: its
+    // report to the hidden window still concerns the open device only
+    // while this is set and the reader has not been closed.
+    volatile LONG readerFailed = 0;
 };
 
 // The one device-access object of the process.

@@ -1,0 +1,262 @@
+// The hidden window of Wnd: its class name and class, the routing of its
+// messages to the object, WM_CLOSE and WM_DESTROY, and creation failures.
+#include "tests/hotplug/hotplug_support.h"
+#include "tests/support/sim_fixture.h"
+
+#include <doctest.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT probeMessage = WM_APP + 7;
+
+// A Wnd that records what its window routes to it.
+struct ProbeWnd : Wnd {
+    std::vector<UINT> handled;
+    int destroyed = 0;
+    bool createParamsCleared = false;
+    bool refuseCreate = false;
+
+    void OnDestroy() override { ++destroyed; }
+    LRESULT HandleMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        handled.push_back(message);
+        if (message == WM_CREATE) {
+            createParamsCleared = reinterpret_cast<CREATESTRUCTA *>(lParam)->lpCreateParams == nullptr;
+            return refuseCreate ? -1 : 0;
+        }
+        if (message == probeMessage)
+            return static_cast<LRESULT>(wParam * 1000 + static_cast<WPARAM>(lParam));
+        return 0;
+    }
+    bool Saw(UINT message) const { return std::find(handled.begin(), handled.end(), message) != handled.end(); }
+};
+
+std::string ExpectedClassName(unsigned counter)
+{
+    char name[260];
+    std::snprintf(name, sizeof name, "WndClass 0x%X 0x%X 0x%" PRIXPTR, counter,
+                  static_cast<unsigned>(GetCurrentThreadId()),
+                  reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)));
+    return name;
+}
+
+}  // namespace
+
+// Must stay the first test of the program: it sees the process's first
+// hidden window. Test cases run in file order, and this file sorts first.
+TEST_CASE("The first hidden window of the process carries 0x1 in its class name")
+{
+    REQUIRE_MESSAGE(windowCounter == 0, "another test created a hidden window before this one");
+    ProbeWnd first;
+    ProbeWnd second;
+    REQUIRE(first.Create() == 1);
+    REQUIRE(second.Create() == 1);
+
+    CHECK(std::string(first.className).rfind("WndClass 0x1 0x", 0) == 0);
+    CHECK(std::string(first.className) == ExpectedClassName(1));
+    CHECK(std::string(second.className) == ExpectedClassName(2));
+    CHECK(windowCounter == 2);
+    CHECK(first.instance == GetModuleHandleA(nullptr));
+
+    const std::string firstClass = first.className;
+    first.Destroy();
+    second.Destroy();
+    CHECK_FALSE(ClassRegistered(firstClass));
+}
+
+TEST_CASE("The hidden window is a never-shown top-level window of its own class")
+{
+    ProbeWnd probe;
+    REQUIRE(probe.Create() == 1);
+    HWND window = probe.window;
+
+    CHECK(IsWindow(window));
+    CHECK_FALSE(IsWindowVisible(window));
+    CHECK(GetParent(window) == nullptr);
+    const LONG_PTR style = GetWindowLongPtrA(window, GWL_STYLE);
+    CHECK((style & WS_OVERLAPPEDWINDOW) == WS_OVERLAPPEDWINDOW);
+    CHECK((style & WS_VISIBLE) == 0);
+    CHECK((GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0);
+    // WM_GETTEXT goes to the object, which answers 0: read the stored title.
+    char title[64] = {};
+    DefWindowProcA(window, WM_GETTEXT, sizeof title, reinterpret_cast<LPARAM>(title));
+    CHECK(std::string(title) == "MyWndClass");
+
+    WNDCLASSEXA info = {};
+    info.cbSize = sizeof info;
+    REQUIRE(GetClassInfoExA(probe.instance, probe.className, &info));
+    CHECK(info.style == 0);
+    CHECK(reinterpret_cast<void *>(info.lpfnWndProc) == reinterpret_cast<void *>(&Wnd::WindowProc));
+    CHECK(info.cbClsExtra == 0);
+    CHECK(info.cbWndExtra == 0);
+    CHECK(info.hbrBackground == reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
+    CHECK(info.lpszMenuName == nullptr);
+    probe.Destroy();
+}
+
+TEST_CASE("The window procedure hands the object every message from WM_CREATE on")
+{
+    ProbeWnd probe;
+    REQUIRE(probe.Create() == 1);
+
+    SUBCASE("WM_CREATE reaches the object, its creation parameter used up")
+    {
+        CHECK(probe.Saw(WM_CREATE));
+        CHECK(probe.createParamsCleared);
+        CHECK_FALSE(probe.Saw(WM_NCCREATE));  // before WM_CREATE: the default procedure's
+        CHECK(GetWindowLongPtrA(probe.window, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(&probe));
+    }
+    SUBCASE("the object's result is the window procedure's result")
+    {
+        CHECK(SendMessageA(probe.window, probeMessage, 3, 42) == 3042);
+        CHECK(probe.Saw(probeMessage));
+    }
+    SUBCASE("the base class answers 0 to everything")
+    {
+        Wnd plain;
+        REQUIRE(plain.Create() == 1);
+        CHECK(SendMessageA(plain.window, probeMessage, 3, 42) == 0);
+        // Once attached the object decides every result, even this one.
+        CHECK(SendMessageA(plain.window, WM_NCHITTEST, 0, 0) == 0);
+        plain.Destroy();
+    }
+    probe.Destroy();
+}
+
+TEST_CASE("WM_CLOSE destroys the hidden window; the object hears OnDestroy and lives on")
+{
+    ProbeWnd probe;
+    REQUIRE(probe.Create() == 1);
+    HWND window = probe.window;
+    const std::string firstClass = probe.className;
+    probe.handled.clear();
+
+    CHECK(SendMessageA(window, WM_CLOSE, 0, 0) == 0);
+
+    CHECK_FALSE(IsWindow(window));
+    CHECK(probe.destroyed == 1);
+    CHECK_FALSE(probe.Saw(WM_CLOSE));    // the object is not asked
+    CHECK_FALSE(probe.Saw(WM_DESTROY));  // OnDestroy instead
+    // No handle of a dead window stays behind for Destroy to act on.
+    CHECK(probe.window == nullptr);
+
+    SUBCASE("the object can make a new window; the old class goes")
+    {
+        REQUIRE(probe.Create() == 1);
+        CHECK(IsWindow(probe.window));
+        CHECK(std::string(probe.className) != firstClass);
+        CHECK_FALSE(ClassRegistered(firstClass));
+        CHECK(SendMessageA(probe.window, probeMessage, 1, 1) == 1001);
+        const std::string secondClass = probe.className;
+        probe.Destroy();
+        CHECK_FALSE(ClassRegistered(secondClass));
+        CHECK(probe.destroyed == 2);
+    }
+    SUBCASE("Destroy afterwards only unregisters the class")
+    {
+        CHECK(ClassRegistered(firstClass));
+        probe.Destroy();
+        CHECK_FALSE(ClassRegistered(firstClass));
+        CHECK(probe.destroyed == 1);
+    }
+}
+
+TEST_CASE("Destroy destroys the window, unregisters the class and is harmless when repeated")
+{
+    ProbeWnd probe;
+    SUBCASE("never created")
+    {
+        probe.Destroy();
+        CHECK(probe.window == nullptr);
+    }
+    SUBCASE("created")
+    {
+        REQUIRE(probe.Create() == 1);
+        HWND window = probe.window;
+        const std::string name = probe.className;
+        probe.Destroy();
+        CHECK_FALSE(IsWindow(window));
+        CHECK(probe.destroyed == 1);
+        CHECK_FALSE(ClassRegistered(name));
+        probe.Destroy();
+        CHECK(probe.destroyed == 1);
+    }
+}
+
+TEST_CASE("A second Create keeps the window the object has")
+{
+    ProbeWnd probe;
+    REQUIRE(probe.Create() == 1);
+    HWND window = probe.window;
+    const unsigned counter = windowCounter;
+    CHECK(probe.Create() == 1);
+    CHECK(probe.window == window);
+    CHECK(windowCounter == counter);
+    probe.Destroy();
+}
+
+TEST_CASE("Create fails and creates nothing when the class cannot be registered")
+{
+    // Take the name the next window would get.
+    const std::string taken = ExpectedClassName(windowCounter + 1);
+    WNDCLASSEXA squatter = {};
+    squatter.cbSize = sizeof squatter;
+    squatter.lpfnWndProc = DefWindowProcA;
+    squatter.hInstance = GetModuleHandleA(nullptr);
+    squatter.lpszClassName = taken.c_str();
+    REQUIRE(RegisterClassExA(&squatter));
+
+    ProbeWnd probe;
+    CHECK(probe.Create() == 0);
+    CHECK(probe.window == nullptr);
+    CHECK(probe.handled.empty());
+    probe.Destroy();  // must not take the squatter's class
+    CHECK(ClassRegistered(taken));
+    UnregisterClassA(taken.c_str(), GetModuleHandleA(nullptr));
+}
+
+TEST_CASE("A window whose creation fails leaves its class registered until Destroy")
+{
+    ProbeWnd probe;
+    probe.refuseCreate = true;
+    CHECK(probe.Create() == 0);
+    CHECK(probe.window == nullptr);
+    CHECK(probe.Saw(WM_CREATE));
+    const std::string name = probe.className;
+    CHECK(ClassRegistered(name));
+    probe.Destroy();
+    CHECK_FALSE(ClassRegistered(name));
+}
+
+TEST_CASE_FIXTURE(SimFixture, "Attach fails, posting nothing, when the hidden window cannot be made")
+{
+    bus.AddConverter();
+    OwnerWindow owner;
+    const std::string taken = ExpectedClassName(windowCounter + 1);
+    WNDCLASSEXA squatter = {};
+    squatter.cbSize = sizeof squatter;
+    squatter.lpfnWndProc = DefWindowProcA;
+    squatter.hInstance = GetModuleHandleA(nullptr);
+    squatter.lpszClassName = taken.c_str();
+    REQUIRE(RegisterClassExA(&squatter));
+    {
+        hid_com device;
+        MatchConverter(device);
+        CHECK(device.Attach(owner.Handle()) == 0);
+        CHECK(device.ownerWindow == owner.Handle());
+        CHECK(device.window == nullptr);
+        CHECK(device.notifyHandle == nullptr);
+        CHECK(bus.NotificationRegistrations() == 0);
+        CHECK(bus.OpenHandlesTotal() == 0);  // no search either
+        owner.Pump();
+        CHECK(owner.Received().empty());
+    }
+    CHECK(ClassRegistered(taken));
+    UnregisterClassA(taken.c_str(), GetModuleHandleA(nullptr));
+}

@@ -1,0 +1,299 @@
+// Attach and the device-change handling of hid_com's hidden window: what
+// the owner hears when HID interfaces arrive and go, and what happens to
+// the device it has open.
+#include "tests/hotplug/hotplug_support.h"
+#include "tests/support/sim_fixture.h"
+
+#include <doctest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Codes = std::vector<WPARAM>;
+
+// A converter and the owner's view of one hid_com on the test thread.
+struct HotplugFixture : SimFixture {
+    HotplugFixture() { MatchConverter(device); }
+    OwnerWindow owner;
+    hid_com device;
+
+    // Attaches and takes the first status, which tells found or absent.
+    WPARAM AttachAndTakeStatus()
+    {
+        REQUIRE(device.Attach(owner.Handle()) == 1);
+        owner.Pump();
+        REQUIRE(owner.Received().size() == 1);
+        const WPARAM code = owner.Received()[0].wParam;
+        owner.Clear();
+        return code;
+    }
+    // A device of another kind, gone from the bus, to come back later.
+    sim::SimDevice &UnpluggedKeyboard()
+    {
+        sim::SimDevice &keyboard = bus.AddWineKeyboard();
+        bus.Unplug(keyboard);
+        return keyboard;
+    }
+};
+
+}  // namespace
+
+TEST_CASE_FIXTURE(HotplugFixture, "Attach finds the converter, registers for HID interfaces and posts 3")
+{
+    sim::SimDevice &converter = bus.AddConverter();
+    REQUIRE(device.Attach(owner.Handle()) == 1);
+    owner.Pump();
+
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_FOUND});
+    CHECK(owner.Received()[0].lParam == 0);
+    CHECK(device.ownerWindow == owner.Handle());
+    CHECK(IsWindow(device.window));
+    CHECK_FALSE(IsWindowVisible(device.window));
+    CHECK(device.notifyHandle != nullptr);
+    CHECK(bus.NotificationRegistrations() == 1);
+    CHECK(device.deviceFound == 1);
+    CHECK(std::string(device.devicePath) == converter.path);
+    CHECK_FALSE(device.IsOpen());
+    CHECK(bus.OpenHandles() == 0);  // found, not opened
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "Attach without the converter posts 4")
+{
+    bus.AddWineMouse();
+    CHECK(AttachAndTakeStatus() == HIDCOM_DEVICE_ABSENT);
+    CHECK(device.deviceFound == 0);
+    CHECK(device.devicePath == nullptr);
+    CHECK(device.Open() == 0);
+    CHECK(bus.OpenHandles() == 0);
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "A failed registration is not reported; the object works on unaware")
+{
+    sim::SimDevice &converter = bus.AddConverter();
+    bus.failRegisterNotification = true;
+    CHECK(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+    CHECK(device.notifyHandle == nullptr);
+    CHECK(bus.NotificationRegistrations() == 0);
+
+    REQUIRE(device.Open() == 1);
+    REQUIRE(WaitUntil([&] { return bus.PendingReads() == 1; }));
+    bus.Unplug(converter);
+    CHECK(bus.NotificationsSent() == 0);
+    // The reader still learns of it: one code 2, after the device closed.
+    REQUIRE(owner.WaitForCount(1));
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
+    CHECK(owner.Received()[0].lParam == 0xC000009Du);  // STATUS_DEVICE_NOT_CONNECTED
+    CHECK_FALSE(device.IsOpen());
+    CHECK(bus.OpenHandles() == 0);
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "Removal of another HID device posts 5 and nothing else")
+{
+    bus.AddConverter();
+    sim::SimDevice &keyboard = bus.AddWineKeyboard();
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+
+    SUBCASE("while the reader runs")
+    {
+        REQUIRE(device.Open() == 1);
+        bus.Unplug(keyboard);
+        owner.Pump();
+        CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
+        CHECK(device.IsOpen());
+        CHECK(bus.OpenHandles() == 2);
+        device.Close();
+    }
+    SUBCASE("while found")
+    {
+        bus.Unplug(keyboard);
+        owner.Pump();
+        CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
+    }
+    CHECK(owner.Received()[0].lParam == 0);
+    CHECK(device.deviceFound == 1);
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "Removal of the converter, named in another letter case, closes it: 5, then 4")
+{
+    sim::SimDevice &converter = bus.AddConverter();
+    REQUIRE(converter.NotificationName() != converter.path);
+    REQUIRE(_stricmp(converter.NotificationName().c_str(), converter.path.c_str()) == 0);
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+
+    SUBCASE("while the reader runs")
+    {
+        REQUIRE(device.Open() == 1);
+        ThreadWatch reader(device.readerThread);
+        bus.Unplug(converter);
+
+        // Handled while Unplug sent the notification: all is said already.
+        CHECK_FALSE(device.IsOpen());
+        CHECK(reader.Ended());
+        CHECK(bus.OpenHandles() == 0);
+        CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
+        CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
+        // Whatever the reader said about its failed read is out of date:
+        // the owner hears only the removal.
+        owner.Pump();
+        CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE, HIDCOM_DEVICE_ABSENT});
+    }
+    SUBCASE("while found")
+    {
+        bus.Unplug(converter);
+        owner.Pump();
+        CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE, HIDCOM_DEVICE_ABSENT});
+    }
+    CHECK(device.deviceFound == 0);
+    REQUIRE(device.devicePath != nullptr);  // kept
+    CHECK(std::string(device.devicePath) == converter.path);
+    CHECK(device.Open() == 0);
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "An arrival while the reader runs posts 5 only and does not search")
+{
+    bus.AddConverter();
+    sim::SimDevice &keyboard = UnpluggedKeyboard();
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+    REQUIRE(device.Open() == 1);
+    const int opens = bus.OpenHandlesTotal();
+
+    bus.Replug(keyboard);
+    owner.Pump();
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
+    CHECK(bus.OpenHandlesTotal() == opens);
+    CHECK(device.IsOpen());
+    device.Close();
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "An arrival while found posts 5 only and does not search")
+{
+    bus.AddConverter();
+    sim::SimDevice &keyboard = UnpluggedKeyboard();
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+    const int opens = bus.OpenHandlesTotal();
+
+    bus.Replug(keyboard);
+    owner.Pump();
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
+    CHECK(bus.OpenHandlesTotal() == opens);
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "The converter's arrival while absent finds it without opening it: 5, then 3")
+{
+    sim::SimDevice &converter = bus.AddConverter();
+    bus.Unplug(converter);
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_ABSENT);
+
+    bus.Replug(converter);
+    owner.Pump();
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE, HIDCOM_DEVICE_FOUND});
+    CHECK(device.deviceFound == 1);
+    REQUIRE(device.devicePath != nullptr);
+    CHECK(std::string(device.devicePath) == converter.path);
+    CHECK_FALSE(device.IsOpen());
+    CHECK(bus.OpenHandles() == 0);
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "Another device's arrival while absent posts 5 only")
+{
+    sim::SimDevice &keyboard = UnpluggedKeyboard();
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_ABSENT);
+
+    bus.Replug(keyboard);
+    owner.Pump();
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
+    CHECK(device.deviceFound == 0);
+    CHECK(device.devicePath == nullptr);
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "Unplugged and plugged back, the converter can be read again")
+{
+    sim::SimDevice &converter = bus.AddConverter();
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+    REQUIRE(device.Open() == 1);
+
+    bus.Unplug(converter);
+    bus.Replug(converter);
+    owner.Pump();
+    CHECK(owner.StatusCodes() ==
+          Codes{HIDCOM_DEVICE_CHANGE, HIDCOM_DEVICE_ABSENT, HIDCOM_DEVICE_CHANGE, HIDCOM_DEVICE_FOUND});
+    owner.Clear();
+
+    REQUIRE(device.Open() == 1);
+    converter.PushInputReport(MakeReport({0, 9, 8, 7, 6, 5, 4, 3, 2}));
+    REQUIRE(owner.WaitForCount(1));
+    CHECK(owner.Received()[0].message == WM_HIDCOM_REPORT);
+    CHECK(owner.Received()[0].lParam == 0x06070809u);
+    device.Close();
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "Device changes of other kinds are ignored")
+{
+    bus.AddConverter();
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+    REQUIRE(device.Open() == 1);
+
+    DEV_BROADCAST_HDR volume = {};
+    volume.dbch_size = sizeof volume;
+    volume.dbch_devicetype = DBT_DEVTYP_VOLUME;
+    DEV_BROADCAST_DEVICEINTERFACE_A ours = {};
+    ours.dbcc_size = sizeof ours;
+    ours.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    // A path that matches nothing: the event kind alone must decide.
+    ours.dbcc_name[0] = '\0';
+
+    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0) == 0);
+    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0) == 0);
+    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0) == 0);
+    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume)) == 0);
+    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(&ours)) == 0);
+    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEREMOVEPENDING, reinterpret_cast<LPARAM>(&ours)) ==
+          0);
+    owner.Pump();
+    CHECK(owner.Received().empty());
+    CHECK(device.IsOpen());
+    device.Close();
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "The hidden window closed by WM_CLOSE: the object lives on and tears down cleanly")
+{
+    sim::SimDevice &converter = bus.AddConverter();
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+    HWND hidden = device.window;
+    const std::string name = device.className;
+
+    CHECK(SendMessageA(hidden, WM_CLOSE, 0, 0) == 0);
+    CHECK_FALSE(IsWindow(hidden));
+    CHECK(device.window == nullptr);
+
+    // Discovery and reading need no window.
+    CHECK(device.FindIfIdle() == 1);
+    REQUIRE(device.Open() == 1);
+    converter.PushInputReport(MakeReport({0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    REQUIRE(owner.WaitForCount(1));
+    CHECK(owner.Received()[0].message == WM_HIDCOM_REPORT);
+    device.Close();
+
+    device.UnregisterNotify();
+    device.Destroy();
+    CHECK_FALSE(ClassRegistered(name));
+    CHECK(bus.NotificationRegistrations() == 0);
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "A second Attach makes no second window and no second registration")
+{
+    bus.AddConverter();
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+    HWND hidden = device.window;
+    CHECK(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+    CHECK(device.window == hidden);
+    CHECK(bus.NotificationRegistrations() == 1);
+}
+
+TEST_CASE_FIXTURE(HotplugFixture, "The hidden window never stands in the way of ending the session")
+{
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_ABSENT);
+    CHECK(SendMessageA(device.window, WM_QUERYENDSESSION, 0, 0) == TRUE);
+}

@@ -1,0 +1,139 @@
+// Helpers of the hot-plug tests: the owner window and its message pump,
+// the reader-thread watch and the Toolhelp thread count.
+#include "tests/hotplug/hotplug_support.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+void MatchConverter(hid_com &device)
+{
+    device.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
+}
+
+OwnerWindow::OwnerWindow()
+{
+    window = CreateWindowExA(0, "STATIC", "hot-plug owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                             GetModuleHandleA(nullptr), nullptr);
+}
+
+OwnerWindow::~OwnerWindow()
+{
+    // Nothing meant for this owner may stay behind for the next test.
+    Pump();
+    DestroyWindow(window);
+}
+
+bool OwnerWindow::PumpOne(MSG &msg)
+{
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        return false;
+    if (msg.hwnd == window && (msg.message == WM_HIDCOM_STATUS || msg.message == WM_HIDCOM_REPORT)) {
+        received.push_back(Posted{msg.message, msg.wParam, static_cast<uint32_t>(msg.lParam)});
+        return true;
+    }
+    DispatchMessageA(&msg);
+    return true;
+}
+
+void OwnerWindow::Pump()
+{
+    MSG msg;
+    while (PumpOne(msg)) {
+    }
+}
+
+bool OwnerWindow::WaitForCount(size_t count, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        Pump();
+        if (received.size() >= count)
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return false;
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
+    }
+}
+
+std::vector<WPARAM> OwnerWindow::StatusCodes() const
+{
+    std::vector<WPARAM> codes;
+    for (const Posted &p : received)
+        if (p.message == WM_HIDCOM_STATUS)
+            codes.push_back(p.wParam);
+    return codes;
+}
+
+std::vector<Posted> OwnerWindow::Reports() const
+{
+    std::vector<Posted> reports;
+    std::copy_if(received.begin(), received.end(), std::back_inserter(reports),
+                 [](const Posted &p) { return p.message == WM_HIDCOM_REPORT; });
+    return reports;
+}
+
+ThreadWatch::ThreadWatch(HANDLE thread)
+{
+    if (thread)
+        DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &handle, SYNCHRONIZE, FALSE, 0);
+}
+
+ThreadWatch::~ThreadWatch()
+{
+    if (handle)
+        CloseHandle(handle);
+}
+
+bool ThreadWatch::Ended(DWORD timeoutMs) const
+{
+    return handle && WaitForSingleObject(handle, timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+bool HandleOpen(HANDLE handle)
+{
+    DWORD flags = 0;
+    return handle && GetHandleInformation(handle, &flags) != 0;
+}
+
+int ProcessThreadCount()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+bool ClassRegistered(const std::string &name)
+{
+    WNDCLASSEXA info = {};
+    info.cbSize = sizeof info;
+    return GetClassInfoExA(GetModuleHandleA(nullptr), name.c_str(), &info) != 0;
+}
+
+sim::Report MakeReport(std::initializer_list<uint8_t> bytes)
+{
+    sim::Report report{};
+    std::copy_n(bytes.begin(), std::min(bytes.size(), report.size()), report.begin());
+    return report;
+}

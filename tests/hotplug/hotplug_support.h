@@ -1,0 +1,104 @@
+// Helpers of the hot-plug tests: an owner window on the test thread whose
+// posted messages are collected while the thread's queue is pumped, single
+// boundary entries swapped for the length of a test, and a watch on the
+// reader thread that outlives the object's own thread handle.
+#pragma once
+
+#include "device/device_syscalls.h"
+#include "device/hid_com.h"
+#include "sim/sim_bus.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The converter's identity, as the device operations set it.
+void MatchConverter(hid_com &device);
+
+// A message hid_com posted to the owner.
+struct Posted {
+    UINT message;
+    WPARAM wParam;
+    uint32_t lParam;  // the low 32 bits: all that hid_com ever sends
+};
+
+// A plain hidden window on the calling thread, standing in for the owner.
+// Every pump dispatches the thread's other messages (the hidden window of
+// hid_com lives on the same thread) and keeps what reaches the owner.
+class OwnerWindow {
+public:
+    OwnerWindow();
+    ~OwnerWindow();
+    OwnerWindow(const OwnerWindow &) = delete;
+    OwnerWindow &operator=(const OwnerWindow &) = delete;
+
+    HWND Handle() const { return window; }
+
+    // Handles every message waiting now, sent or posted.
+    void Pump();
+    // Pumps until `count` messages reached the owner in all, or until
+    // `timeoutMs` has passed; true when they did.
+    bool WaitForCount(size_t count, DWORD timeoutMs = 5000);
+
+    const std::vector<Posted> &Received() const { return received; }
+    // The codes of WM_HIDCOM_STATUS, in order; other messages left out.
+    std::vector<WPARAM> StatusCodes() const;
+    std::vector<Posted> Reports() const;
+    void Clear() { received.clear(); }
+
+private:
+    bool PumpOne(MSG &msg);
+    HWND window = nullptr;
+    std::vector<Posted> received;
+};
+
+// Swaps one entry of the device boundary for the life of the object.
+template <class Entry> class SysOverride {
+public:
+    SysOverride(Entry DeviceSyscalls::*entry, Entry replacement) : entry(entry), saved(Sys().*entry)
+    {
+        Sys().*entry = replacement;
+    }
+    ~SysOverride() { Sys().*entry = saved; }
+    SysOverride(const SysOverride &) = delete;
+    SysOverride &operator=(const SysOverride &) = delete;
+
+    Entry Original() const { return saved; }
+
+private:
+    Entry DeviceSyscalls::*entry;
+    Entry saved;
+};
+
+// A handle of our own on the reader thread, so a test can tell whether it
+// has ended after hid_com closed its handle.
+class ThreadWatch {
+public:
+    explicit ThreadWatch(HANDLE thread);
+    ~ThreadWatch();
+    ThreadWatch(const ThreadWatch &) = delete;
+    ThreadWatch &operator=(const ThreadWatch &) = delete;
+
+    bool Valid() const { return handle != nullptr; }
+    bool Ended(DWORD timeoutMs = 0) const;
+
+private:
+    HANDLE handle = nullptr;
+};
+
+// Polls `condition` until it holds or `timeoutMs` has passed; true when
+// it held. For states that no event announces, such as a read in flight.
+bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs = 5000);
+
+// Whether a kernel handle value still names an open object.
+bool HandleOpen(HANDLE handle);
+
+// Threads of this process now, counted by the Toolhelp snapshot.
+int ProcessThreadCount();
+
+// Whether a window class of that name is registered for the module.
+bool ClassRegistered(const std::string &name);
+
+// A report of nine bytes from a list.
+sim::Report MakeReport(std::initializer_list<uint8_t> bytes);

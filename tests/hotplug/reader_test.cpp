@@ -1,0 +1,412 @@
+// Open, the reader thread and Close: reports as the owner receives them,
+// reads that complete at once, read failures, stopping the reader (also
+// one that will not stop) and the bookkeeping of handles and threads.
+#include "tests/hotplug/hotplug_support.h"
+#include "tests/support/sim_fixture.h"
+
+#include <doctest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Codes = std::vector<WPARAM>;
+
+constexpr uint32_t statusUnsuccessful = 0xC0000001u;
+
+struct ReaderFixture : SimFixture {
+    ReaderFixture() : converter(bus.AddConverter())
+    {
+        MatchConverter(device);
+        REQUIRE(device.Attach(owner.Handle()) == 1);
+        REQUIRE(owner.WaitForCount(1));
+        REQUIRE(owner.StatusCodes() == Codes{HIDCOM_DEVICE_FOUND});
+        owner.Clear();
+        opensByAttach = bus.OpenHandlesTotal();
+    }
+    // Opens made after Attach, whose search opened each candidate once.
+    int OpensSinceAttach() const { return bus.OpenHandlesTotal() - opensByAttach; }
+
+    sim::SimDevice &converter;
+    int opensByAttach = 0;
+    OwnerWindow owner;
+    hid_com device;
+};
+
+// ReadFile that puts a report on the device just before each read, so
+// every read finds its report waiting.
+std::deque<sim::Report> reportsBeforeReads;
+int readsCompletedAtOnce = 0;
+sim::SimDevice *feedDevice = nullptr;
+BOOL(WINAPI *realReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr;
+
+BOOL WINAPI FeedingReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    if (!reportsBeforeReads.empty()) {
+        feedDevice->PushInputReport(reportsBeforeReads.front());
+        reportsBeforeReads.pop_front();
+    }
+    const BOOL result = realReadFile(handle, buffer, length, read, overlapped);
+    if (result)
+        ++readsCompletedAtOnce;
+    return result;
+}
+
+// ReadFile whose second call cannot start.
+int readCalls = 0;
+BOOL WINAPI SecondReadRefused(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    if (++readCalls == 2) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    return realReadFile(handle, buffer, length, read, overlapped);
+}
+
+// A completion wait that ignores the reader's wake until the test opens
+// the gate, like a driver that never gives the read back.
+HANDLE gate = nullptr;
+HANDLE waiting = nullptr;  // set once the reader is in the wait
+BOOL(WINAPI *realGetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL) = nullptr;
+BOOL WINAPI DeafWait(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD count, BOOL wait)
+{
+    SetEvent(waiting);
+    WaitForSingleObject(gate, INFINITE);
+    return realGetOverlappedResult(handle, overlapped, count, wait);
+}
+
+// CloseHandle that notes how many reads were still in flight when the
+// device's handles were closed.
+std::vector<int> pendingAtClose;
+BOOL(WINAPI *realCloseHandle)(HANDLE) = nullptr;
+BOOL WINAPI NotingCloseHandle(HANDLE handle)
+{
+    pendingAtClose.push_back(sim::SimBus::Instance().PendingReads());
+    return realCloseHandle(handle);
+}
+
+}  // namespace
+
+TEST_CASE_FIXTURE(ReaderFixture, "A report reaches the owner with bytes 5-8 in wParam and 1-4 in lParam")
+{
+    REQUIRE(device.Open() == 1);
+    converter.PushInputReport(MakeReport({0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
+    REQUIRE(owner.WaitForCount(1));
+    const Posted report = owner.Received()[0];
+    CHECK(report.message == WM_HIDCOM_REPORT);
+    CHECK(report.wParam == 0x88776655u);
+    CHECK(report.lParam == 0x44332211u);
+    device.Close();
+    owner.Pump();
+    CHECK(owner.Received().size() == 1);
+}
+
+TEST_CASE_FIXTURE(ReaderFixture, "Reports reach the owner one message each, in the order sent")
+{
+    REQUIRE(device.Open() == 1);
+    constexpr int count = 24;  // within the driver's 32 input buffers
+    for (int i = 0; i < count; ++i)
+        converter.PushInputReport(MakeReport({0, static_cast<uint8_t>(i), 0, 0, 0, static_cast<uint8_t>(~i)}));
+    REQUIRE(owner.WaitForCount(count));
+    const std::vector<Posted> reports = owner.Reports();
+    REQUIRE(reports.size() == static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        CAPTURE(i);
+        CHECK(reports[i].lParam == static_cast<uint32_t>(i));
+        CHECK(reports[i].wParam == static_cast<uint8_t>(~i));
+    }
+    device.Close();
+}
+
+TEST_CASE_FIXTURE(ReaderFixture, "A read that completes at once is a report like any other")
+{
+    SysOverride<decltype(DeviceSyscalls::ReadFile)> feeding(&DeviceSyscalls::ReadFile, FeedingReadFile);
+    realReadFile = feeding.Original();
+    feedDevice = &converter;
+    readsCompletedAtOnce = 0;
+    for (uint8_t i = 1; i <= 5; ++i)
+        reportsBeforeReads.push_back(MakeReport({0, i, 0, 0, 0, static_cast<uint8_t>(i * 16)}));
+
+    SUBCASE("ReadFile returns TRUE")
+    {
+        converter.completeReadsAtOnce = true;
+        REQUIRE(device.Open() == 1);
+        REQUIRE(owner.WaitForCount(5));
+        CHECK(readsCompletedAtOnce == 5);
+    }
+    SUBCASE("ReadFile says pending, though the read is done")
+    {
+        REQUIRE(device.Open() == 1);
+        REQUIRE(owner.WaitForCount(5));
+        CHECK(readsCompletedAtOnce == 0);
+    }
+    const std::vector<Posted> reports = owner.Reports();
+    REQUIRE(reports.size() == 5);
+    for (uint32_t i = 1; i <= 5; ++i) {
+        CHECK(reports[i - 1].lParam == i);
+        CHECK(reports[i - 1].wParam == i * 16);
+    }
+    device.Close();
+    owner.Pump();
+    CHECK(owner.StatusCodes().empty());
+}
+
+TEST_CASE_FIXTURE(ReaderFixture, "A read error closes the device before the owner hears code 2")
+{
+    sim::FaultRule failing;
+    failing.kind = sim::FaultRule::ReceiveFails;
+    failing.times = 1;
+    converter.AddFault(failing);
+    REQUIRE(device.Open() == 1);
+    ThreadWatch reader(device.readerThread);
+    // The report must fail a read in flight, not one that is starting.
+    REQUIRE(WaitUntil([&] { return bus.PendingReads() == 1; }));
+
+    converter.PushInputReport(MakeReport({0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    REQUIRE(owner.WaitForCount(1));
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
+    CHECK(owner.Received()[0].lParam == statusUnsuccessful);
+    // Posted by the hidden window after it had closed the device.
+    CHECK(reader.Ended());
+    CHECK_FALSE(device.IsOpen());
+    CHECK(bus.OpenHandles() == 0);
+    CHECK(bus.PendingReads() == 0);
+
+    SUBCASE("the device is still found; the owner reopens it")
+    {
+        CHECK(device.deviceFound == 1);
+        owner.Clear();
+        REQUIRE(device.Open() == 1);
+        converter.PushInputReport(MakeReport({0, 0x10, 0, 0, 0, 0x20}));
+        REQUIRE(owner.WaitForCount(1));
+        CHECK(owner.Received()[0].message == WM_HIDCOM_REPORT);
+        CHECK(owner.Received()[0].lParam == 0x10u);
+        device.Close();
+    }
+    SUBCASE("an arrival does not search again")
+    {
+        const int opens = bus.OpenHandlesTotal();
+        sim::SimDevice &mouse = bus.AddWineMouse();
+        bus.Unplug(mouse);
+        bus.Replug(mouse);
+        owner.Pump();
+        CHECK(bus.OpenHandlesTotal() == opens);
+    }
+}
+
+TEST_CASE_FIXTURE(ReaderFixture, "A read that cannot start is reported with the thread's error")
+{
+    SysOverride<decltype(DeviceSyscalls::ReadFile)> refusing(&DeviceSyscalls::ReadFile, SecondReadRefused);
+    realReadFile = refusing.Original();
+    readCalls = 0;
+    REQUIRE(device.Open() == 1);
+    converter.PushInputReport(MakeReport({0, 0xAA, 0, 0, 0, 0xBB}));
+
+    REQUIRE(owner.WaitForCount(2));
+    CHECK(owner.Received()[0].message == WM_HIDCOM_REPORT);
+    CHECK(owner.Received()[0].lParam == 0xAAu);
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
+    CHECK(owner.Received()[1].lParam == ERROR_INVALID_USER_BUFFER);
+    CHECK_FALSE(device.IsOpen());
+    CHECK(bus.OpenHandles() == 0);
+}
+
+TEST_CASE_FIXTURE(ReaderFixture, "A failure report that is out of date is not passed on")
+{
+    sim::FaultRule failing;
+    failing.kind = sim::FaultRule::ReceiveFails;
+    failing.times = 1;
+    converter.AddFault(failing);
+    REQUIRE(device.Open() == 1);
+    ThreadWatch failed(device.readerThread);
+    converter.PushInputReport(MakeReport({0, 1}));
+    // The reader has posted its failure to the hidden window, not yet handled.
+    REQUIRE(failed.Ended(5000));
+
+    SUBCASE("the owner closed the device first")
+    {
+        device.Close();
+        owner.Pump();
+        CHECK(owner.Received().empty());
+    }
+    SUBCASE("the owner reopened it: the new reader stays open")
+    {
+        device.Close();
+        REQUIRE(device.Open() == 1);
+        owner.Pump();
+        CHECK(owner.Received().empty());
+        CHECK(device.IsOpen());
+        CHECK(bus.OpenHandles() == 2);
+        converter.PushInputReport(MakeReport({0, 0x42}));
+        REQUIRE(owner.WaitForCount(1));
+        CHECK(owner.Received()[0].message == WM_HIDCOM_REPORT);
+        CHECK(owner.Received()[0].lParam == 0x42u);
+        device.Close();
+    }
+    SUBCASE("Open while the failed reader is not yet closed changes nothing")
+    {
+        const int opens = bus.OpenHandlesTotal();
+        CHECK(device.Open() == 1);
+        CHECK(bus.OpenHandlesTotal() == opens);
+        REQUIRE(owner.WaitForCount(1));
+        CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
+        CHECK_FALSE(device.IsOpen());
+    }
+}
+
+TEST_CASE_FIXTURE(ReaderFixture, "Open twice returns 1 the second time and opens nothing")
+{
+    REQUIRE(device.Open() == 1);
+    const HANDLE thread = device.readerThread;
+    const int opens = bus.OpenHandlesTotal();
+    CHECK(OpensSinceAttach() == 2);
+    CHECK(bus.OpenHandles() == 2);
+    CHECK(device.startedEvent == nullptr);
+
+    CHECK(device.Open() == 1);
+    CHECK(device.readerThread == thread);
+    CHECK(bus.OpenHandlesTotal() == opens);
+    device.Close();
+}
+
+TEST_CASE_FIXTURE(SimFixture, "Open before any match returns 0 and opens nothing")
+{
+    sim::SimDevice &converter = bus.AddConverter();
+    hid_com device;
+    MatchConverter(device);
+    SUBCASE("never attached, never found")
+    {
+        CHECK(device.Open() == 0);
+    }
+    SUBCASE("found once, but the path is gone")
+    {
+        REQUIRE(device.FindDevice() == 1);
+        bus.failRegisterNotification = true;  // nobody hears of the removal
+        bus.Unplug(converter);
+        REQUIRE(device.FindDevice() == 0);
+        REQUIRE(device.deviceFound == 1);
+        CHECK(device.Open() == 0);
+    }
+    CHECK_FALSE(device.IsOpen());
+    CHECK(bus.OpenHandles() == 0);
+    CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
+    CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
+}
+
+TEST_CASE_FIXTURE(ReaderFixture, "An open that fails closes what it had opened")
+{
+    SUBCASE("the read handle is refused")
+    {
+        converter.failOpenRead = true;
+        CHECK(device.Open() == 0);
+        CHECK(OpensSinceAttach() == 0);
+    }
+    SUBCASE("the write handle is refused")
+    {
+        converter.failOpenWrite = true;
+        CHECK(device.Open() == 0);
+        CHECK(OpensSinceAttach() == 1);  // the read handle, closed again
+    }
+    CHECK(bus.OpenHandles() == 0);
+    CHECK_FALSE(device.IsOpen());
+    CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
+    CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
+    CHECK(device.readOverlapped.hEvent == nullptr);
+    CHECK(device.startedEvent == nullptr);
+
+    converter.failOpenRead = false;
+    converter.failOpenWrite = false;
+    REQUIRE(device.Open() == 1);
+    device.Close();
+}
+
+TEST_CASE_FIXTURE(ReaderFixture, "Close stops the reader, ends its read, closes everything; again it does nothing")
+{
+    SUBCASE("nothing open")
+    {
+        device.Close();
+        device.Close();
+        CHECK(OpensSinceAttach() == 0);
+    }
+    SUBCASE("open")
+    {
+        REQUIRE(device.Open() == 1);
+        ThreadWatch reader(device.readerThread);
+        REQUIRE(reader.Valid());
+        const HANDLE thread = device.readerThread;
+        const HANDLE wake = device.readOverlapped.hEvent;
+        REQUIRE(HandleOpen(thread));
+        REQUIRE(HandleOpen(wake));
+        SysOverride<decltype(DeviceSyscalls::CloseHandle)> noting(&DeviceSyscalls::CloseHandle, NotingCloseHandle);
+        realCloseHandle = noting.Original();
+        pendingAtClose.clear();
+
+        device.Close();
+        CHECK(reader.Ended());
+        // The reader's read was over before the handles went.
+        CHECK(pendingAtClose == std::vector<int>{0, 0});
+        CHECK_FALSE(device.IsOpen());
+        CHECK(device.readerThread == nullptr);
+        CHECK(device.readOverlapped.hEvent == nullptr);
+        CHECK_FALSE(HandleOpen(thread));
+        CHECK_FALSE(HandleOpen(wake));
+        CHECK(bus.OpenHandles() == 0);
+
+        device.Close();
+        CHECK(pendingAtClose.size() == 2);
+    }
+    CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
+    CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
+    owner.Pump();
+    CHECK(owner.Received().empty());  // a stop request posts nothing
+}
+
+TEST_CASE_FIXTURE(ReaderFixture, "Open and Close many times leave no thread and no handle behind")
+{
+    const int threads = ProcessThreadCount();
+    REQUIRE(threads > 0);
+    for (int round = 0; round < 50; ++round) {
+        REQUIRE(device.Open() == 1);
+        converter.PushInputReport(MakeReport({0, static_cast<uint8_t>(round)}));
+        REQUIRE(owner.WaitForCount(static_cast<size_t>(round + 1)));
+        device.Close();
+    }
+    CHECK(owner.StatusCodes().empty());
+    CHECK(ProcessThreadCount() == threads);
+    CHECK(OpensSinceAttach() == 100);
+}
+
+TEST_CASE_FIXTURE(ReaderFixture, "A reader that does not stop within 5000 ms still has its handles closed")
+{
+    gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    waiting = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    {
+        SysOverride<decltype(DeviceSyscalls::GetOverlappedResult)> deaf(&DeviceSyscalls::GetOverlappedResult,
+                                                                        DeafWait);
+        realGetOverlappedResult = deaf.Original();
+        REQUIRE(device.Open() == 1);
+        ThreadWatch reader(device.readerThread);
+        REQUIRE(WaitForSingleObject(waiting, 5000) == WAIT_OBJECT_0);
+
+        device.Close();  // gives up after its bounded wait
+        CHECK_FALSE(reader.Ended());
+        CHECK_FALSE(device.IsOpen());
+        CHECK(device.readerThread == nullptr);
+        CHECK(device.readOverlapped.hEvent == nullptr);
+        CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
+        CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
+        CHECK(bus.OpenHandles() == 0);
+        CHECK(bus.PendingReads() == 0);  // closing the handle ended the read
+
+        // Let go, the reader finds its stop request and ends in silence.
+        SetEvent(gate);
+        CHECK(reader.Ended(5000));
+    }
+    CloseHandle(gate);
+    CloseHandle(waiting);
+    gate = waiting = nullptr;
+    owner.Pump();
+    CHECK(owner.Received().empty());
+}
