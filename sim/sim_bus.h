@@ -8,6 +8,14 @@
 // The converter model answers register requests as the real firmware does.
 // Every fault can be switched on per device, per command, per address and
 // per occurrence, so a test can fail any stage of any register exchange.
+//
+//     sim::SimBus &bus = sim::SimBus::Instance();
+//     bus.Reset();                                  // or use SimFixture
+//     sim::SimDevice &converter = bus.AddConverter();
+//     converter.AddFault({sim::FaultRule::WrongReadBack, 2, 255});
+//     ... run the code under test through Sys() ...
+//     CHECK(converter.Register(255) == ...);        // what the device holds
+//     CHECK(bus.OpenHandles() == 0);                // what was left open
 #pragma once
 
 #include <windows.h>
@@ -35,7 +43,8 @@ using Report = std::array<uint8_t, 9>;
 // request, 2 read request; 0 any) and register address (-1 any); it lets
 // `skip` matches pass, then fires `times` times (-1: for ever).
 // Send-side kinds (SendFails, SendZero, WrongReadBack, NoReply, Unplug) are
-// tested when an output report reaches WriteFile; receive-side kinds
+// tested when an output report reaches WriteFile (WrongReadBack and NoReply
+// count read requests only); receive-side kinds
 // (ReceiveFails, ReceiveZero) when a read takes an input report, matched by
 // the reply's register address (command 2; a report pushed by the test
 // matches only command 0 and address -1).
@@ -84,6 +93,7 @@ public:
     bool failOpenWrite = false;    // CreateFileA with GENERIC_WRITE fails
     bool failOpenQuery = false;    // CreateFileA with no access rights fails
     int opensBeforeFailure = -1;   // with the two above: let this many opens pass first
+                                   // (counted from when the switch is on)
     bool failAttributes = false;   // HidD_GetAttributes fails
     bool failPreparsedData = false;// HidD_GetPreparsedData fails
     bool failCaps = false;         // HidP_GetCaps fails
