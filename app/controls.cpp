@@ -136,21 +136,58 @@ void ShowVssChoices(HWND dialog)
         ShowAndEnable(dialog, id);
 }
 
-// Disabling the control that has the keyboard focus leaves the dialog with
-// none, and a keyboard user could not reach a button again. When the
-// controls come back, the focus goes to the first enabled tab stop.
-void KeepKeyboardFocus(HWND dialog)
+// The control that had the keyboard focus when a refresh began, and whether
+// the dialog was active then; hiding or disabling a control takes the focus
+// away from it.
+struct FocusBefore {
+    HWND control = nullptr;
+    bool active = false;
+};
+
+// Kept across refreshes: the busy refresh disables the focused button, and
+// the refresh at the end of the operation gives the focus back to it.
+HWND focusBeforeBusy = nullptr;
+
+FocusBefore NoteFocus(HWND dialog)
 {
     GUITHREADINFO thread = {};
     thread.cbSize = sizeof thread;
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread) || thread.hwndActive != dialog)
+    FocusBefore focus;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread))
+        return focus;
+    focus.active = thread.hwndActive == dialog;
+    if (thread.hwndFocus && IsChild(dialog, thread.hwndFocus))
+        focus.control = thread.hwndFocus;
+    return focus;
+}
+
+bool Usable(HWND control)
+{
+    return control && IsWindowVisible(control) && IsWindowEnabled(control);
+}
+
+// Without this a keyboard user would be left with the focus on a disabled
+// or hidden control, unable to reach a button: the focus goes back to the
+// control that had it, or else to the first usable tab stop.
+void RestoreFocus(HWND dialog, const FocusBefore &before)
+{
+    if (!before.active)
+        return;  // the dialog's own activation restores its focus
+    HWND target = nullptr;
+    if (Usable(before.control))
+        target = before.control;
+    else if (Usable(focusBeforeBusy))
+        target = focusBeforeBusy;
+    else
+        target = GetNextDlgTabItem(dialog, nullptr, FALSE);
+    focusBeforeBusy = nullptr;
+    if (!Usable(target))
         return;
-    HWND focus = thread.hwndFocus;
-    if (focus && focus != dialog && IsChild(dialog, focus) && IsWindowVisible(focus) && IsWindowEnabled(focus))
-        return;
-    HWND next = GetNextDlgTabItem(dialog, nullptr, FALSE);
-    if (next && IsWindowEnabled(next))
-        SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next), TRUE);
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread);
+    if (thread.hwndFocus != target)
+        SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
 }
 
 } // namespace
@@ -158,9 +195,13 @@ void KeepKeyboardFocus(HWND dialog)
 void RefreshControls(int mode)
 {
     HWND dialog = mainDialogHandle;
+    const FocusBefore focus = NoteFocus(dialog);
     ClearAll(dialog);
-    if (mode == RefreshBusy)
+    if (mode == RefreshBusy) {
+        if (focus.control)
+            focusBeforeBusy = focus.control;
         return;  // every input disabled, every choice hidden; the edit keeps its text
+    }
 
     Enable(dialog, IDC_READ_DEVICE, true);
     if (mode != RefreshNoData) {
@@ -178,7 +219,7 @@ void RefreshControls(int mode)
         Enable(dialog, IDC_WRITE_DEVICE, true);
         Enable(dialog, IDC_FACTORY_DEFAULTS, true);
     }
-    KeepKeyboardFocus(dialog);
+    RestoreFocus(dialog, focus);
 }
 
 int ControlsToImage()

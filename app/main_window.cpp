@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 HWND mainDialogHandle = nullptr;
 
@@ -14,6 +15,21 @@ namespace {
 // Both texts are formatted into this many characters, terminator included;
 // a longer message is cut to fit.
 constexpr size_t messageBufferSize = 260;
+
+// Some systems' message boxes drop MB_TOPMOST. While an error box is up,
+// this hook on the calling thread raises the box above every window when it
+// is first activated, so an error never hides behind another program.
+LRESULT CALLBACK RaiseErrorBox(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char className[16] = {};
+        GetClassNameA(box, className, sizeof className);
+        if (std::strcmp(className, "#32770") == 0 && !(GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST))
+            SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 } // namespace
 
@@ -36,7 +52,10 @@ void ErrorBox(HWND owner, const char *format, ...)
     va_start(arguments, format);
     std::vsnprintf(text, sizeof text, format ? format : "", arguments);
     va_end(arguments);
+    HHOOK raise = SetWindowsHookExA(WH_CBT, RaiseErrorBox, nullptr, GetCurrentThreadId());
     MessageBoxA(owner, text, "Error", MB_OK | MB_TOPMOST | MB_ICONERROR);
+    if (raise)
+        UnhookWindowsHookEx(raise);
 }
 
 void SetDialogIcon(HWND dialog)

@@ -1,0 +1,223 @@
+// ControlsToImage, run as the worker runs it: the speed-adjustment
+// conversion and its range check with the error box, and the radio choices
+// copied into the image, hidden ones included.
+#include "tests/app/app_fixture.h"
+
+#include "app/controls.h"
+#include "app/main_window.h"
+#include "app/resource_ids.h"
+#include "config/config_image.h"
+
+#include <doctest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// The image as a read of a type 2, firmware 12300 converter shows it.
+void ShowImage(DialogDriver &driver, const ImageFields &fields)
+{
+    SetImage(fields);
+    Refresh(driver, RefreshImage);
+}
+
+// Stores the text and returns the speed adjustment word, failing the test
+// when an error box appears.
+uint16_t StoredWord(DialogDriver &driver, const std::string &text)
+{
+    CAPTURE(text);
+    ControlsToImageRun run = StoreSpeedText(driver, text);
+    CHECK(run.result != 0);
+    CHECK_MESSAGE(run.box.window == nullptr, "unexpected box: ", run.box.text);
+    return ConfigImage.SpeedAdjust();
+}
+
+void CheckRefused(DialogDriver &driver, const std::string &text)
+{
+    CAPTURE(text);
+    uint8_t before[imageSize];
+    std::memcpy(before, ConfigImage.bytes, imageSize);
+    ControlsToImageRun run = StoreSpeedText(driver, text);
+    CHECK(run.result == 0);
+    REQUIRE(run.box.window != nullptr);
+    CHECK(run.box.caption == "Error");
+    CHECK(run.box.text == "Speed Adjustment value is out of range!");
+    CHECK(run.box.buttons == std::vector<int>{IDOK});
+    CHECK(run.box.icon == StockIcon(IDI_ERROR));
+    CHECK(run.box.topmost);
+    CHECK(run.box.owner == driver.Dialog());
+    CHECK(std::memcmp(before, ConfigImage.bytes, imageSize) == 0);  // nothing stored, radios neither
+}
+
+} // namespace
+
+TEST_CASE_FIXTURE(AppFixture, "controls to image: the documented speed texts")
+{
+    DialogDriver driver;
+    ShowImage(driver, {12300, 2, 0x0019, 367, 93});
+    CHECK(StoredWord(driver, "25.0") == 0x00FA);
+    CHECK(StoredWord(driver, "25.09") == 0x00FA);
+    CHECK(StoredWord(driver, "-25") == 0x80FA);
+    CHECK(StoredWord(driver, "12.7") == 127);
+    CHECK(StoredWord(driver, "-24.9") == 0x8000 + 249);
+    CHECK(StoredWord(driver, "1.25") == 12);
+    CHECK(StoredWord(driver, "-1.25") == 0x8000 + 12);
+    CHECK(StoredWord(driver, "0.05") == 0);
+    CHECK(StoredWord(driver, "-0.05") == 0);  // zero is never stored with its sign
+    CHECK(StoredWord(driver, "5%") == 50);
+    CHECK(StoredWord(driver, "1e1") == 100);
+    CHECK(StoredWord(driver, "") == 0);
+    CHECK(StoredWord(driver, "abc") == 0);
+    CHECK(StoredWord(driver, " 7.5") == 75);
+    // Only the first 9 characters count: "1.2345678e3" is read as "1.2345678".
+    CHECK(StoredWord(driver, "1.2345678e3") == 12);
+}
+
+TEST_CASE_FIXTURE(AppFixture, "controls to image: out of range, not a number and infinite give the error box")
+{
+    DialogDriver driver;
+    ShowImage(driver, {12300, 2, 0x0019, 367, 93});
+    driver.Click(IDC_SENSOR_HIGH_FREQ);  // a choice the refused write must not store either
+    driver.Click(IDC_TABLE_AP2_5V);
+    for (const char *text : {"25.1", "-25.1", "30", "9e9", "1e999", "-1e999", "nan", "inf", "-inf", "Infinity",
+                             "3276.7"})
+        CheckRefused(driver, text);
+    // The main dialog is usable again after the box.
+    CHECK(IsWindowEnabled(driver.Dialog()));
+}
+
+TEST_CASE_FIXTURE(AppFixture, "controls to image: every one-decimal text from -25.0 to 25.0 keeps its tenths")
+{
+    DialogDriver driver;
+    ShowImage(driver, {});
+    for (int tenths = -250; tenths <= 250; ++tenths) {
+        const int magnitude = tenths < 0 ? -tenths : tenths;
+        char text[16];
+        std::snprintf(text, sizeof text, "%s%d.%d", tenths < 0 ? "-" : "", magnitude / 10, magnitude % 10);
+        const uint16_t word = StoredWord(driver, text);
+        CHECK(word == (tenths < 0 ? 0x8000 + magnitude : magnitude));
+        // Shown again as the image now holds it, the text is the same.
+        Refresh(driver, RefreshImage);
+        CHECK(driver.Text(IDC_SPEED_ADJUST) == (tenths == 0 ? std::string("0.0") : std::string(text)));
+    }
+}
+
+TEST_CASE_FIXTURE(AppFixture, "controls to image: the speed-sensor choice")
+{
+    DialogDriver driver;
+    highToLowUnlocked = 1;
+    ShowImage(driver, {12300, 2, 0, 367, 93});
+    const std::pair<int, uint16_t> choices[] = {
+        {IDC_SENSOR_HIGH_TO_LOW, 33233}, {IDC_SENSOR_HIGH_FREQ, 0}, {IDC_SENSOR_LOW_FREQ, 367}};
+    for (const auto &choice : choices) {
+        driver.Click(choice.first);
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SpeedSensorCode() == choice.second);
+    }
+
+    SUBCASE("no choice checked keeps the code the image had")
+    {
+        ShowImage(driver, {12300, 2, 0, 1, 93});
+        for (int id : {IDC_SENSOR_HIGH_TO_LOW, IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ})
+            REQUIRE_FALSE(driver.Checked(id));
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SpeedSensorCode() == 1);
+    }
+    SUBCASE("High to Low hidden but checked keeps its code until the user picks another")
+    {
+        highToLowUnlocked = 0;
+        ShowImage(driver, {12300, 2, 0, 33233, 93});
+        REQUIRE_FALSE(driver.Visible(IDC_SENSOR_HIGH_TO_LOW));
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SpeedSensorCode() == 33233);
+        driver.Click(IDC_SENSOR_LOW_FREQ);
+        CHECK_FALSE(driver.Checked(IDC_SENSOR_HIGH_TO_LOW));
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SpeedSensorCode() == 367);
+    }
+    SUBCASE("type 3: RSX, S2K and General")
+    {
+        ShowImage(driver, {12300, 3, 0, 0, 93});
+        driver.Click(IDC_SENSOR_HIGH_TO_LOW);
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SpeedSensorCode() == 33233);
+        driver.Click(IDC_SENSOR_LOW_FREQ);
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SpeedSensorCode() == 367);
+    }
+}
+
+TEST_CASE_FIXTURE(AppFixture, "controls to image: the table choice and the sensor wiring")
+{
+    DialogDriver driver;
+    ShowImage(driver, {12300, 2, 0, 367, 93, 0});
+    const struct {
+        int radio;
+        uint8_t wiring;
+        uint8_t table;
+    } choices[] = {{IDC_TABLE_AP2_5V, 1, 122}, {IDC_TABLE_AP2_RES, 0, 12}, {IDC_TABLE_AP1_5V, 1, 203},
+                   {IDC_TABLE_AP1_RES, 0, 93}};
+    for (const auto &choice : choices) {
+        CAPTURE(choice.radio);
+        driver.Click(choice.radio);
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SensorWiring() == choice.wiring);
+        CHECK(ConfigImage.ActiveTable() == choice.table);
+    }
+
+    SUBCASE("a two-wire table hidden on firmware 10005 keeps its value until the user picks another")
+    {
+        ShowImage(driver, {10005, 2, 0, 367, 203, 0});
+        REQUIRE_FALSE(driver.Visible(IDC_TABLE_AP1_5V));
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SensorWiring() == 1);
+        CHECK(ConfigImage.ActiveTable() == 203);
+        driver.Click(IDC_TABLE_AP2_RES);
+        CHECK_FALSE(driver.Checked(IDC_TABLE_AP1_5V));
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SensorWiring() == 0);
+        CHECK(ConfigImage.ActiveTable() == 12);
+    }
+    SUBCASE("no table checked (type 3, an unknown table) leaves both bytes")
+    {
+        ShowImage(driver, {12300, 3, 0, 367, 93, 0x5A});
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SensorWiring() == 0x5A);
+        CHECK(ConfigImage.ActiveTable() == 93);
+        ShowImage(driver, {12300, 2, 0, 367, 0xFF, 0x5A});
+        CHECK(RunControlsToImage().result != 0);
+        CHECK(ConfigImage.SensorWiring() == 0x5A);
+        CHECK(ConfigImage.ActiveTable() == 0xFF);
+    }
+}
+
+TEST_CASE_FIXTURE(AppFixture, "controls to image: only the four fields change")
+{
+    DialogDriver driver;
+    ShowImage(driver, {12300, 2, 0x0019, 367, 93, 0});
+    for (unsigned i = 12; i < imageSize; ++i)
+        ConfigImage.SetByte(static_cast<uint8_t>(i), static_cast<uint8_t>(i * 7));
+    ConfigImage.SetByte(0, 0x42);
+    ConfigImage.SetByte(layout::reserved10, 0x24);
+    uint8_t before[imageSize];
+    std::memcpy(before, ConfigImage.bytes, imageSize);
+
+    driver.SetText(IDC_SPEED_ADJUST, "-3.3");
+    driver.Click(IDC_SENSOR_HIGH_FREQ);
+    driver.Click(IDC_TABLE_AP2_5V);
+    REQUIRE(RunControlsToImage().result != 0);
+    for (unsigned i = 0; i < imageSize; ++i) {
+        if (i >= layout::sensorWiring && i <= layout::speedSensorCode + 1u)
+            continue;
+        if (i == layout::activeTable)
+            continue;
+        CAPTURE(i);
+        CHECK(ConfigImage.bytes[i] == before[i]);
+    }
+    CHECK(ConfigImage.SpeedAdjust() == 0x8021);
+    CHECK(ConfigImage.SpeedSensorCode() == 0);
+    CHECK(ConfigImage.SensorWiring() == 1);
+    CHECK(ConfigImage.ActiveTable() == 122);
+}

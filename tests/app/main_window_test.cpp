@@ -1,0 +1,453 @@
+// The main window as it opens: texts, states, layout, tab order, radio
+// groups, icon and the program's other resources; the status line and the
+// error box.
+#include "tests/app/app_fixture.h"
+
+#include "app/controls.h"
+#include "app/main_window.h"
+#include "app/resource_ids.h"
+
+#include <doctest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ExpectedControl {
+    int id;
+    const char *className;
+    const char *text;
+    int x, y, width, height;
+    bool visible, enabled, tabStop, group;
+};
+
+// Template order, which is the tab order.
+const ExpectedControl mainControls[] = {
+    {IDC_CAPTION, "Static", "Brantix ZYR Converter  (v1.23.001)", 6, 3, 224, 9, true, true, false, true},
+    {IDC_READ_DEVICE, "Button", "Read Device", 4, 110, 64, 15, true, true, true, false},
+    {IDC_WRITE_DEVICE, "Button", "Write Device", 86, 110, 64, 15, true, false, true, false},
+    {IDC_FACTORY_DEFAULTS, "Button", "Factory Defaults", 168, 110, 64, 15, true, false, true, false},
+    {IDC_SPEED_ADJUST, "Edit", "0.0", 12, 33, 46, 11, true, false, true, false},
+    {IDC_SENSOR_HIGH_TO_LOW, "Button", "RSX", 12, 49, 104, 9, false, false, true, true},
+    {IDC_SENSOR_LOW_FREQ, "Button", "Low Freq (Gear Driven)", 12, 62, 104, 9, false, false, true, false},
+    {IDC_SENSOR_HIGH_FREQ, "Button", "High Freq (Magnetic)", 12, 75, 104, 9, false, false, true, false},
+    {IDC_TABLE_AP1_RES, "Button", "AP1", 134, 29, 32, 9, false, false, true, true},
+    {IDC_EDIT_AP1_RES, "Button", "Edit", 170, 27, 30, 13, false, false, true, false},
+    {IDC_TABLE_AP2_RES, "Button", "AP2", 134, 44, 32, 9, false, false, true, false},
+    {IDC_EDIT_AP2_RES, "Button", "Edit", 170, 42, 30, 13, false, false, true, false},
+    {IDC_TABLE_AP1_5V, "Button", "AP1", 134, 75, 32, 9, false, false, true, false},
+    {IDC_EDIT_AP1_5V, "Button", "Edit", 170, 73, 30, 13, false, false, true, false},
+    {IDC_TABLE_AP2_5V, "Button", "AP2", 134, 90, 32, 9, false, false, true, false},
+    {IDC_EDIT_AP2_5V, "Button", "Edit", 170, 88, 30, 13, false, false, true, false},
+    {IDC_STATUS, "Static", " Status...", 4, 129, 228, 9, true, true, false, true},
+    {IDC_SPEED_GROUP, "Button", "Speed Adjustment", 6, 16, 114, 89, true, true, false, false},
+    {IDC_RANGE_HINT, "Static", "(+/- 25.0%)", 61, 34, 46, 8, true, false, false, false},
+    {IDC_SINGLE_WIRE_GROUP, "Button", "Single Wire B/D-Series Sensor", 126, 16, 104, 43, false, true, false, false},
+    {IDC_TWO_WIRE_GROUP, "Button", "Two Wire K-Series Sensor", 126, 62, 104, 43, false, true, false, false},
+};
+
+std::string ClassOf(HWND window)
+{
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string TextOf(HWND window)
+{
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+LONG StyleOf(HWND window)
+{
+    return GetWindowLongA(window, GWL_STYLE);
+}
+
+LONG ExStyleOf(HWND window)
+{
+    return GetWindowLongA(window, GWL_EXSTYLE);
+}
+
+std::vector<HWND> Children(HWND dialog)
+{
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+void CheckRect(HWND dialog, const ExpectedControl &control)
+{
+    RECT actual = ControlRect(dialog, control.id);
+    RECT expected = DialogUnitRect(dialog, control.x, control.y, control.width, control.height);
+    CHECK(actual.left == expected.left);
+    CHECK(actual.top == expected.top);
+    CHECK(actual.right == expected.right);
+    CHECK(actual.bottom == expected.bottom);
+}
+
+// A resource of this program's own module.
+std::string ResourceBytes(LPCSTR name, LPCSTR type)
+{
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceA(module, name, type);
+    if (!found)
+        return {};
+    HGLOBAL loaded = LoadResource(module, found);
+    const char *bytes = static_cast<const char *>(LockResource(loaded));
+    return std::string(bytes, SizeofResource(module, found));
+}
+
+std::string VersionString(const std::vector<char> &block, const char *name)
+{
+    std::string path = std::string("\\StringFileInfo\\040904E4\\") + name;
+    char *value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void **>(&value), &length) || !value)
+        return {};
+    return value;
+}
+
+INT_PTR CALLBACK InertDialog(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+} // namespace
+
+TEST_CASE_FIXTURE(AppFixture, "main window: what the user sees right after start")
+{
+    DialogDriver driver;
+    CHECK(driver.Caption() == "Brantix ZYR");
+    CHECK(mainDialogHandle == driver.Dialog());
+    for (const ExpectedControl &control : mainControls) {
+        CAPTURE(control.id);
+        REQUIRE(driver.Item(control.id) != nullptr);
+        CHECK(driver.Text(control.id) == control.text);
+        CHECK(driver.Visible(control.id) == control.visible);
+        CHECK(driver.Enabled(control.id) == control.enabled);
+        CHECK_FALSE(driver.Checked(control.id));
+    }
+    // Read Device is the only enabled button, and it has the focus.
+    CHECK(DialogFocus(driver.Dialog()) == driver.Item(IDC_READ_DEVICE));
+    // The dialog stays open: nothing was read, nothing is running.
+    CHECK(driver.StatusHistory().empty());
+}
+
+TEST_CASE_FIXTURE(AppFixture, "main window: layout, classes, styles and tab order of the template")
+{
+    DialogDriver driver;
+    HWND dialog = driver.Dialog();
+
+    std::vector<HWND> children = Children(dialog);
+    REQUIRE(children.size() == sizeof mainControls / sizeof mainControls[0]);
+    for (size_t i = 0; i < children.size(); ++i) {
+        const ExpectedControl &control = mainControls[i];
+        CAPTURE(control.id);
+        CHECK(GetDlgCtrlID(children[i]) == control.id);  // creation order = tab order
+        CHECK(_stricmp(ClassOf(children[i]).c_str(), control.className) == 0);
+        const LONG style = StyleOf(children[i]);
+        CHECK(((style & WS_TABSTOP) != 0) == control.tabStop);
+        CHECK(((style & WS_GROUP) != 0) == control.group);
+        CheckRect(dialog, control);
+    }
+
+    // Radios are automatic; group boxes transparent; the edit sunken and
+    // without automatic horizontal scrolling; the status line sunken.
+    for (int id : {IDC_SENSOR_HIGH_TO_LOW, IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ, IDC_TABLE_AP1_RES,
+                   IDC_TABLE_AP2_RES, IDC_TABLE_AP1_5V, IDC_TABLE_AP2_5V})
+        CHECK((StyleOf(driver.Item(id)) & BS_TYPEMASK) == BS_AUTORADIOBUTTON);
+    for (int id : {IDC_SPEED_GROUP, IDC_SINGLE_WIRE_GROUP, IDC_TWO_WIRE_GROUP}) {
+        CHECK((StyleOf(driver.Item(id)) & BS_TYPEMASK) == BS_GROUPBOX);
+        CHECK((ExStyleOf(driver.Item(id)) & WS_EX_TRANSPARENT) != 0);
+    }
+    // No default push button: Enter must not press one.
+    for (int id : {IDC_READ_DEVICE, IDC_WRITE_DEVICE, IDC_FACTORY_DEFAULTS, IDC_EDIT_AP1_RES})
+        CHECK((StyleOf(driver.Item(id)) & BS_TYPEMASK) != BS_DEFPUSHBUTTON);
+    HWND edit = driver.Item(IDC_SPEED_ADJUST);
+    CHECK((ExStyleOf(edit) & WS_EX_CLIENTEDGE) != 0);
+    CHECK((StyleOf(edit) & (ES_AUTOHSCROLL | ES_MULTILINE | ES_CENTER | ES_RIGHT)) == 0);
+    CHECK((StyleOf(driver.Item(IDC_STATUS)) & SS_SUNKEN) != 0);
+    CHECK((StyleOf(driver.Item(IDC_CAPTION)) & SS_TYPEMASK) == SS_CENTER);
+    CHECK((StyleOf(driver.Item(IDC_CAPTION)) & SS_CENTERIMAGE) != 0);
+
+    // The window: fixed size, minimize box, no owner (its own taskbar button).
+    const LONG style = StyleOf(dialog);
+    CHECK((style & WS_CAPTION) == WS_CAPTION);
+    CHECK((style & WS_SYSMENU) != 0);
+    CHECK((style & WS_MINIMIZEBOX) != 0);
+    CHECK((style & WS_MAXIMIZEBOX) == 0);
+    CHECK((style & WS_THICKFRAME) == 0);
+    CHECK((style & WS_CLIPCHILDREN) != 0);
+    CHECK(GetWindow(dialog, GW_OWNER) == nullptr);
+    CHECK(GetParent(dialog) == nullptr);
+
+    // 236 x 142 dialog units of client area, centred on the work area.
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    RECT expected = DialogUnitRect(dialog, 0, 0, 236, 142);
+    CHECK(client.right == expected.right);
+    CHECK(client.bottom == expected.bottom);
+    RECT window = {}, work = {};
+    GetWindowRect(dialog, &window);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    CHECK(std::abs((window.left + window.right) / 2 - (work.left + work.right) / 2) <= 2);
+    CHECK(std::abs((window.top + window.bottom) / 2 - (work.top + work.bottom) / 2) <= 2);
+
+    // Tahoma 8 point.
+    HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+    LOGFONTA logFont = {};
+    REQUIRE(GetObjectA(font, sizeof logFont, &logFont) == sizeof logFont);
+    CHECK(std::string(logFont.lfFaceName) == "Tahoma");
+    CHECK(logFont.lfItalic == 0);
+}
+
+TEST_CASE_FIXTURE(AppFixture, "main window: the table choices are one radio group across both sensor boxes")
+{
+    DialogDriver driver;
+    HWND dialog = driver.Dialog();
+    SetImage({});
+    Refresh(driver, RefreshImage);
+
+    // The system's own view of the groups, from each group's first member.
+    std::vector<int> groupB;
+    HWND first = driver.Item(IDC_TABLE_AP1_RES);
+    HWND item = first;
+    do {
+        groupB.push_back(GetDlgCtrlID(item));
+        item = GetNextDlgGroupItem(dialog, item, FALSE);
+    } while (item && item != first && groupB.size() < 32);
+    CHECK(groupB == std::vector<int>{IDC_TABLE_AP1_RES, IDC_EDIT_AP1_RES, IDC_TABLE_AP2_RES, IDC_EDIT_AP2_RES,
+                                     IDC_TABLE_AP1_5V, IDC_EDIT_AP1_5V, IDC_TABLE_AP2_5V, IDC_EDIT_AP2_5V});
+    std::vector<int> groupA;
+    first = driver.Item(IDC_SENSOR_LOW_FREQ);
+    item = first;
+    do {
+        groupA.push_back(GetDlgCtrlID(item));
+        item = GetNextDlgGroupItem(dialog, item, FALSE);
+    } while (item && item != first && groupA.size() < 32);
+    CHECK(groupA == std::vector<int>{IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ});  // 1011 hidden: skipped
+
+    // As the user sees it: each click leaves exactly one table choice checked.
+    CHECK(driver.Checked(IDC_TABLE_AP1_RES));
+    driver.Click(IDC_TABLE_AP1_5V);
+    CHECK(driver.Checked(IDC_TABLE_AP1_5V));
+    CHECK_FALSE(driver.Checked(IDC_TABLE_AP1_RES));
+    driver.Click(IDC_TABLE_AP2_RES);
+    CHECK(driver.Checked(IDC_TABLE_AP2_RES));
+    CHECK_FALSE(driver.Checked(IDC_TABLE_AP1_5V));
+    driver.Click(IDC_TABLE_AP2_5V);
+    CHECK(driver.Checked(IDC_TABLE_AP2_5V));
+    CHECK_FALSE(driver.Checked(IDC_TABLE_AP2_RES));
+    // The speed-sensor group is separate: its click leaves the table choice alone.
+    driver.Click(IDC_SENSOR_HIGH_FREQ);
+    CHECK(driver.Checked(IDC_SENSOR_HIGH_FREQ));
+    CHECK_FALSE(driver.Checked(IDC_SENSOR_LOW_FREQ));
+    CHECK(driver.Checked(IDC_TABLE_AP2_5V));
+    driver.Click(IDC_TABLE_AP1_RES);
+    CHECK(driver.Checked(IDC_SENSOR_HIGH_FREQ));
+    for (int id : {IDC_TABLE_AP2_RES, IDC_TABLE_AP1_5V, IDC_TABLE_AP2_5V})
+        CHECK_FALSE(driver.Checked(id));
+}
+
+TEST_CASE_FIXTURE(AppFixture, "main window: the application icon on the dialog")
+{
+    DialogDriver driver;
+    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
+    REQUIRE(icon != nullptr);
+    CHECK(reinterpret_cast<HICON>(SendMessageA(driver.Dialog(), WM_GETICON, ICON_BIG, 0)) == icon);
+    CHECK(reinterpret_cast<HICON>(SendMessageA(driver.Dialog(), WM_GETICON, ICON_SMALL, 0)) == icon);
+}
+
+TEST_CASE("resources: icon group, manifest, version block and the editor template")
+{
+    // Icon group 200: nine images, 16, 32 and 48 pixels at 4, 8 and 32 bits.
+    std::string group = ResourceBytes(MAKEINTRESOURCEA(IDI_APP), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+    REQUIRE(group.size() >= 6);
+    uint16_t count = 0;
+    std::memcpy(&count, group.data() + 4, 2);
+    REQUIRE(count == 9);
+    REQUIRE(group.size() == 6 + 14u * count);
+    std::vector<std::pair<int, int>> images;
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned char *entry = reinterpret_cast<const unsigned char *>(group.data()) + 6 + 14 * i;
+        int size = entry[0] ? entry[0] : 256;
+        uint16_t bits = 0;
+        std::memcpy(&bits, entry + 6, 2);
+        images.emplace_back(size, bits);
+    }
+    for (int size : {16, 32, 48})
+        for (int bits : {4, 8, 32}) {
+            CAPTURE(size);
+            CAPTURE(bits);
+            CHECK(std::count(images.begin(), images.end(), std::make_pair(size, bits)) == 1);
+        }
+    for (int size : {16, 32, 48}) {
+        HICON icon = static_cast<HICON>(
+            LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, size, size, 0));
+        CHECK(icon != nullptr);
+        DestroyIcon(icon);
+    }
+
+    // Manifest: Common Controls 6 and the user's own rights.
+    std::string manifest = ResourceBytes(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    CHECK(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos);
+    CHECK(manifest.find("publicKeyToken=\"6595b64144ccf1df\" language=\"*\"") != std::string::npos);
+    CHECK(manifest.find("<requestedExecutionLevel level=\"asInvoker\"") != std::string::npos);
+    CHECK(manifest.find("version=\"1.0.0.0\"") != std::string::npos);
+#ifdef _WIN64
+    CHECK(manifest.find("processorArchitecture=\"amd64\"") != std::string::npos);
+#else
+    CHECK(manifest.find("processorArchitecture=\"X86\"") != std::string::npos);
+#endif
+
+    // Version block 1.
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    REQUIRE(size > 0);
+    std::vector<char> block(size);
+    REQUIRE(GetFileVersionInfoA(path, 0, size, block.data()));
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT length = 0;
+    REQUIRE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&fixed), &length));
+    CHECK(fixed->dwFileVersionMS == MAKELONG(2, 1));
+    CHECK(fixed->dwFileVersionLS == MAKELONG(1, 3));
+    CHECK(fixed->dwProductVersionMS == MAKELONG(2, 1));
+    CHECK(fixed->dwProductVersionLS == MAKELONG(1, 3));
+    CHECK(VersionString(block, "CompanyName") == "Brantix");
+    CHECK(VersionString(block, "ProductName") == "ZYR");
+    CHECK(VersionString(block, "FileDescription") == "ZYR");
+    CHECK(VersionString(block, "InternalName") == "ZYR");
+    CHECK(VersionString(block, "FileVersion") == "1.2.3.1");
+    CHECK(VersionString(block, "ProductVersion") == "1.2.3.1");
+
+    // Template 102, shown with a procedure of no behaviour: its controls.
+    HWND editor = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TABLE_EDIT), nullptr,
+                                     InertDialog, 0);
+    REQUIRE(editor != nullptr);
+    CHECK(TextOf(editor) == "Temperature Table Edit");
+    RECT client = {};
+    GetClientRect(editor, &client);
+    RECT expected = DialogUnitRect(editor, 0, 0, 190, 208);
+    CHECK(client.right == expected.right);
+    CHECK(client.bottom == expected.bottom);
+    const ExpectedControl editorControls[] = {
+        {IDC_TABLE_CANCEL, "Button", "&Cancel", 96, 190, 46, 15, true, true, true, false},
+        {IDC_TABLE_OK, "Button", "&OK", 46, 190, 46, 15, true, true, true, false},
+        {IDC_TABLE_TEXT, "Edit", "", 4, 3, 182, 181, true, true, true, false},
+    };
+    std::vector<HWND> children = Children(editor);
+    REQUIRE(children.size() == 3);
+    for (size_t i = 0; i < children.size(); ++i) {
+        const ExpectedControl &control = editorControls[i];
+        CAPTURE(control.id);
+        CHECK(GetDlgCtrlID(children[i]) == control.id);
+        CHECK(_stricmp(ClassOf(children[i]).c_str(), control.className) == 0);
+        CHECK(TextOf(children[i]) == control.text);
+        CHECK((StyleOf(children[i]) & WS_TABSTOP) != 0);
+        CheckRect(editor, control);
+    }
+    CHECK((StyleOf(children[0]) & BS_TYPEMASK) == BS_PUSHBUTTON);
+    CHECK((StyleOf(children[1]) & BS_TYPEMASK) == BS_PUSHBUTTON);
+    const LONG editStyle = StyleOf(children[2]);
+    CHECK((editStyle & (ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL)) ==
+          (ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL));
+    CHECK((editStyle & ES_WANTRETURN) == 0);
+    CHECK((ExStyleOf(children[2]) & WS_EX_CLIENTEDGE) != 0);
+    CHECK(GetDlgItem(editor, IDOK) == nullptr);
+    CHECK(GetDlgItem(editor, IDCANCEL) == nullptr);
+    DestroyWindow(editor);
+}
+
+TEST_CASE_FIXTURE(AppFixture, "status line: one leading space, bounded, harmless without a dialog")
+{
+    DialogDriver driver;
+    StatusLine("Reading Device Data...");
+    CHECK(driver.Text(IDC_STATUS) == " Reading Device Data...");
+    StatusLine("READ ERROR L%d", 510);
+    CHECK(driver.Text(IDC_STATUS) == " READ ERROR L510");
+    StatusLine("%s", "");
+    CHECK(driver.Text(IDC_STATUS) == " ");
+
+    // A message longer than the line's buffer is cut to 258 characters.
+    std::string long_message(1000, 'x');
+    long_message[257] = 'y';
+    StatusLine("%s", long_message.c_str());
+    CHECK(driver.Text(IDC_STATUS) == " " + long_message.substr(0, 258));
+    StatusLine("%s tail %d", long_message.c_str(), 42);
+    CHECK(driver.Text(IDC_STATUS).size() == 259);
+    CHECK(driver.StatusHistory().size() == 5);
+
+    // No dialog yet, or a stale one: nothing happens.
+    HWND saved = mainDialogHandle;
+    mainDialogHandle = nullptr;
+    StatusLine("nowhere");
+    mainDialogHandle = saved;
+    CHECK(driver.Text(IDC_STATUS).size() == 259);
+    driver.Close();
+    REQUIRE(driver.Ended());
+    CHECK_FALSE(IsWindow(mainDialogHandle));
+    StatusLine("after the dialog %d", 1);
+}
+
+namespace {
+
+struct ErrorBoxCall {
+    HWND owner;
+    std::string message;
+};
+
+DWORD WINAPI ShowErrorBox(void *argument)
+{
+    auto *call = static_cast<ErrorBoxCall *>(argument);
+    ErrorBox(call->owner, "Data at line %d is %s", 7, call->message.c_str());
+    return 0;
+}
+
+// Shows an ErrorBox on a thread of its own and returns what the user saw.
+BoxView ErrorBoxSeen(HWND owner, const std::string &message)
+{
+    ErrorBoxCall call{owner, message};
+    HANDLE thread = CreateThread(nullptr, 0, ShowErrorBox, &call, 0, nullptr);
+    REQUIRE(thread != nullptr);
+    BoxView box = WaitForBox("Error", 10000, owner);
+    if (box.window) {
+        CHECK(WaitForSingleObject(thread, 0) == WAIT_TIMEOUT);  // modal: waits for the user
+        PressBoxButton(box, IDOK);
+    }
+    CHECK(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0);
+    CloseHandle(thread);
+    return box;
+}
+
+} // namespace
+
+TEST_CASE_FIXTURE(AppFixture, "error box: caption, icon, OK only, topmost, owned, bounded")
+{
+    DialogDriver driver;
+    BoxView box = ErrorBoxSeen(driver.Dialog(), "malformed");
+    REQUIRE(box.window != nullptr);
+    CHECK(box.caption == "Error");
+    CHECK(box.text == "Data at line 7 is malformed");
+    CHECK(box.buttons == std::vector<int>{IDOK});
+    CHECK(box.icon == StockIcon(IDI_ERROR));
+    CHECK(box.topmost);
+    CHECK(box.owner == driver.Dialog());
+    // Modal to its owner: the main dialog is usable again once it is gone.
+    CHECK(driver.Enabled(IDC_READ_DEVICE));
+    CHECK(IsWindowEnabled(driver.Dialog()));
+
+    // A message longer than the buffer is cut to 259 characters.
+    BoxView cut = ErrorBoxSeen(driver.Dialog(), std::string(1000, 'z'));
+    REQUIRE(cut.window != nullptr);
+    const std::string expected = ("Data at line 7 is " + std::string(1000, 'z')).substr(0, 259);
+    CHECK(cut.text == expected);
+}

@@ -1,0 +1,171 @@
+// The programs themselves, each started as a process of its own: the main
+// window appears, works, and closing it ends the process with exit code 0.
+#include "tests/app/app_fixture.h"
+
+#include "app/resource_ids.h"
+
+#include <doctest.h>
+
+#include <string>
+
+namespace {
+
+// A program built next to this test's folder: <build>/app/<name>.
+std::string ProgramPath(const char *name)
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path);
+    for (int up = 0; up < 3; ++up)  // app_tests.exe, tests\app, tests
+        folder.erase(folder.find_last_of("\\/"));
+    return folder + "\\app\\" + name;
+}
+
+bool Exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+struct WindowSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK MatchMainWindow(HWND window, LPARAM param)
+{
+    auto *search = reinterpret_cast<WindowSearch *>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char caption[64] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    if (process == search->process && IsWindowVisible(window) && std::string(caption) == "Brantix ZYR") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+class Program {
+public:
+    explicit Program(const std::string &path)
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        std::string command = "\"" + path + "\"";
+        REQUIRE(CreateProcessA(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    }
+    ~Program()
+    {
+        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, 10000);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+
+    HWND WaitForMainWindow(DWORD timeoutMs = 30000)
+    {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < timeoutMs) {
+            WindowSearch search{process.dwProcessId, nullptr};
+            EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
+            if (search.found)
+                return search.found;
+            if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0)
+                break;
+        }
+        return nullptr;
+    }
+
+    // Exit code, or STILL_ACTIVE when it has not ended in time.
+    DWORD WaitForExit(DWORD timeoutMs = 20000)
+    {
+        WaitForSingleObject(process.hProcess, timeoutMs);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process.hProcess, &code);
+        return code;
+    }
+
+private:
+    PROCESS_INFORMATION process = {};
+};
+
+std::string StatusOf(HWND window)
+{
+    char text[300] = {};
+    GetDlgItemTextA(window, IDC_STATUS, text, sizeof text);
+    return text;
+}
+
+// Waits until another process's status line starts with the prefix.
+bool WaitForStatus(HWND window, const std::string &prefix, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        if (StatusOf(window).rfind(prefix, 0) == 0)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+} // namespace
+
+TEST_CASE("process: the shipped program opens its window and closes with exit code 0")
+{
+    const std::string path = ProgramPath("zyr.exe");
+    REQUIRE_MESSAGE(Exists(path), path);
+    Program program(path);
+    HWND window = program.WaitForMainWindow();
+    REQUIRE(window != nullptr);
+    CHECK(StatusOf(window) == " Status...");
+    CHECK(GetWindow(window, GW_OWNER) == nullptr);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    CHECK(program.WaitForExit() == 0);
+}
+
+TEST_CASE("process: the demo reads its simulated converter and closes with exit code 0")
+{
+    const std::string path = ProgramPath("zyr_demo.exe");
+    if (!Exists(path)) {
+        MESSAGE("no demo build to start: ", path);
+        return;
+    }
+    SUBCASE("closed when idle")
+    {
+        Program program(path);
+        HWND window = program.WaitForMainWindow();
+        REQUIRE(window != nullptr);
+        PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
+        REQUIRE(WaitForStatus(window, " Read OK        Ver:1.23.00        Device:VSS+ECT", 60000));
+        // The read ends with the controls shown; then the worker is gone.
+        for (int i = 0; i < 500 && !IsWindowEnabled(GetDlgItem(window, IDC_WRITE_DEVICE)); ++i)
+            Sleep(10);
+        CHECK(IsWindowEnabled(GetDlgItem(window, IDC_WRITE_DEVICE)));
+        Sleep(300);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        CHECK(program.WaitForExit() == 0);
+    }
+    SUBCASE("closed during a read, confirmed with Yes")
+    {
+        Program program(path);
+        HWND window = program.WaitForMainWindow();
+        REQUIRE(window != nullptr);
+        PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
+        REQUIRE(WaitForStatus(window, " Reading Device Data...", 10000));
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        // The question belongs to the other process; find it by its caption.
+        HWND warning = nullptr;
+        for (int i = 0; i < 500 && !warning; ++i) {
+            warning = FindWindowA("#32770", "WARNING!");
+            if (!warning)
+                Sleep(20);
+        }
+        REQUIRE(warning != nullptr);
+        PostMessageA(GetDlgItem(warning, IDYES), BM_CLICK, 0, 0);
+        // The cut-off worker is stopped and waited for: a clean exit.
+        CHECK(program.WaitForExit() == 0);
+    }
+}
