@@ -78,6 +78,11 @@ DialogDriver::DialogDriver()
     thread = CreateThread(nullptr, 0, UiThread, this, 0, nullptr);
     REQUIRE(WaitForSingleObject(ready, 10000) == WAIT_OBJECT_0);
     REQUIRE(dialog != nullptr);
+    // WM_INITDIALOG comes before the dialog is shown: wait until a user
+    // could see it, so that Click finds its controls visible.
+    for (int i = 0; i < 1000 && !IsWindowVisible(dialog); ++i)
+        Sleep(5);
+    REQUIRE(IsWindowVisible(dialog));
 }
 
 DialogDriver::~DialogDriver()
