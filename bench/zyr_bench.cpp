@@ -1,0 +1,127 @@
+// How close the device operations come to the pace the protocol allows.
+//
+// Read Device, Write Device and Format Device run against the simulated
+// converter with 1 ms per report on the wire. For each, the wall time is
+// set against its floor: the pauses the protocol mandates plus the modelled
+// frames. Then the host's own cost: CPU time per register exchange against
+// a converter that answers without latency (virtual time).
+//
+// No dialog is needed: with no main dialog the status line and the control
+// refresh do nothing, and the write takes the image as it stands.
+#include "config/config_image.h"
+#include "device/hid_com.h"
+#include "protocol/device_operations.h"
+#include "protocol/device_port.h"
+#include "sim/sim_bus.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr double frameMs = 1.0;          // latency model: 1 ms per report
+constexpr double pauseAfterOpenMs = 5;   // after opening the port
+constexpr double pauseAfterWriteMs = 5;  // after each write request
+constexpr int identityWords = 3;         // version, type, the word at 255
+
+// A read exchange is a request and a reply; a verified write is a request,
+// the pause, then a read exchange.
+constexpr double readExchangeMs = 2 * frameMs;
+constexpr double verifiedWriteMs = frameMs + pauseAfterWriteMs + readExchangeMs;
+
+double Seconds(const LARGE_INTEGER &t)
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double NowMs()
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return Seconds(t) * 1000.0;
+}
+
+double ProcessCpuMs()
+{
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ms = [](const FILETIME &f) {
+        return static_cast<double>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime) /
+               10000.0;
+    };
+    return ms(kernel) + ms(user);
+}
+
+// Best of `runs` wall times of one operation, in ms; false if it failed.
+bool Measure(bool (*operation)(), int runs, double &bestMs)
+{
+    bestMs = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        double start = NowMs();
+        if (!operation())
+            return false;
+        bestMs = std::min(bestMs, NowMs() - start);
+    }
+    return true;
+}
+
+void Report(const char *name, double wallMs, double floorMs)
+{
+    std::printf("%-14s wall %8.1f ms   floor %8.1f ms   ratio %5.2f\n", name, wallMs, floorMs, wallMs / floorMs);
+}
+
+} // namespace
+
+int main()
+{
+    sim::SimBus &bus = sim::SimBus::Instance();
+    bus.Reset();
+    bus.AddConverter();
+    bus.SetRealTime(true, static_cast<unsigned>(frameMs * 1000));
+
+    const int runs = 3;
+    double readMs = 0, writeMs = 0, formatMs = 0;
+    if (!Measure(ReadDevice, runs, readMs) || !Measure(WriteDevice, runs, writeMs) ||
+        !Measure(FormatDevice, runs, formatMs)) {
+        std::printf("an operation failed against the simulated converter\n");
+        return 1;
+    }
+    std::printf("Device operations, 1 ms per report on the wire (best of %d):\n", runs);
+    Report("Read Device", readMs, pauseAfterOpenMs + (2 * identityWords + 256) * readExchangeMs);
+    Report("Write Device", writeMs,
+           pauseAfterOpenMs + 2 * identityWords * readExchangeMs + 251 * verifiedWriteMs);
+    Report("Format Device", formatMs, pauseAfterOpenMs + 256 * verifiedWriteMs);
+
+    // The host's own cost per exchange, the converter answering at once.
+    bus.SetRealTime(false);
+    hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
+    DevicePort port;
+    if (!hidDevice.FindDevice() || !OpenDevicePort(port)) {
+        std::printf("the simulated converter could not be opened\n");
+        return 1;
+    }
+    const int exchanges = 200 * 256;
+    const double cpuStart = ProcessCpuMs();
+    const double wallStart = NowMs();
+    for (int i = 0; i < exchanges; ++i) {
+        uint8_t value;
+        if (!ReadRegister(port, static_cast<uint8_t>(i), value)) {
+            std::printf("a register read failed\n");
+            CloseDevicePort(port);
+            return 1;
+        }
+    }
+    const double wall = NowMs() - wallStart;
+    const double cpu = ProcessCpuMs() - cpuStart;
+    CloseDevicePort(port);
+    std::printf("Register exchange, zero-latency converter (%d exchanges): CPU %.1f us, wall %.1f us each\n",
+                exchanges, cpu * 1000.0 / exchanges, wall * 1000.0 / exchanges);
+    return 0;
+}

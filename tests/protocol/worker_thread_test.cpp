@@ -1,0 +1,305 @@
+// The worker thread around the device operations: the busy guard, the
+// dialog staying responsive, the Help-press unlock, the close guard with
+// the cut-off at exit, and the worker's thread handle.
+#include "protocol/device_operations.h"
+
+#include "app/controls.h"
+#include "app/main_window.h"
+#include "app/resource_ids.h"
+#include "config/config_image.h"
+#include "tests/protocol/protocol_fixture.h"
+
+#include <doctest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const std::string readOk = " Read OK        Ver:1.23.00        Device:VSS+ECT";
+
+// How long the dialog takes to answer a message sent to it, in ms; -1 when
+// it did not answer within a second.
+long AnswerTimeMs(HWND dialog)
+{
+    DWORD_PTR result = 0;
+    const DWORD start = GetTickCount();
+    if (!SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result))
+        return -1;
+    return static_cast<long>(GetTickCount() - start);
+}
+
+void CheckBusyControls(const DialogDriver &dialog)
+{
+    CHECK_FALSE(dialog.Enabled(IDC_READ_DEVICE));
+    CHECK_FALSE(dialog.Enabled(IDC_WRITE_DEVICE));
+    CHECK_FALSE(dialog.Enabled(IDC_FACTORY_DEFAULTS));
+    CHECK_FALSE(dialog.Enabled(IDC_SPEED_ADJUST));
+}
+
+} // namespace
+
+TEST_CASE("while an operation runs: controls disabled, the dialog answers at once, a second start does nothing")
+{
+    ConverterOnBus bench;
+    ShownDialog dialog;
+    {
+        WorkerGate gate(5, 1);  // held in the pause right after opening the port
+        dialog.Click(IDC_READ_DEVICE);
+        REQUIRE(gate.WaitHeld());
+        dialog.Sync();
+        HANDLE running = workerHandle;
+        CHECK(running != nullptr);
+        CheckBusyControls(dialog);
+        CHECK(bench.bus.TimerPeriodDepth() == 1);  // 1 ms timer while the operation runs
+        CHECK(bench.bus.OpenHandles() == 2);
+
+        const long answer = AnswerTimeMs(dialog.Dialog());
+        CHECK(answer >= 0);
+        CHECK(answer < 200);
+
+        // Presses behind the disabled buttons and the factory sequence's
+        // own start: each finds the worker busy and does nothing.
+        dialog.PressF1(2);
+        dialog.Command(IDC_READ_DEVICE);
+        dialog.Command(IDC_WRITE_DEVICE);
+        StartFormatWorker();
+        CHECK(helpPressCount == 2);
+        CHECK(workerHandle == running);
+        gate.Release();
+        REQUIRE(dialog.WaitIdle());
+        dialog.Sync();
+    }
+    CHECK(dialog.StatusHistory() == [] {
+        Texts texts = ProgressTexts("Reading Device Data...");
+        texts.push_back(readOk);
+        return texts;
+    }());
+    CHECK(helpPressCount == 2);  // the read reset it before these presses
+    const auto traffic = bench.bus.Traffic();
+    CHECK(ReadRequestsOnWire(traffic) == 6 + 256);  // one read, nothing else
+    CHECK(WriteRequestsOnWire(traffic) == 0);
+    CHECK(bench.bus.OpenHandles() == 0);
+    CHECK(bench.bus.TimerPeriodDepth() == 0);
+}
+
+TEST_CASE("the dialog answers at once while registers move in real time")
+{
+    ConverterOnBus bench;
+    ShownDialog dialog;
+    bench.bus.SetRealTime(true, 1000);
+    const DWORD start = GetTickCount();
+    dialog.Click(IDC_READ_DEVICE);
+    int answers = 0;
+    long slowest = 0;
+    while (workerHandle) {
+        long answer = AnswerTimeMs(dialog.Dialog());
+        CHECK(answer >= 0);
+        slowest = std::max(slowest, answer);
+        ++answers;
+        Sleep(20);
+    }
+    const DWORD elapsed = GetTickCount() - start;
+    bench.bus.SetRealTime(false);
+    dialog.Sync();
+    CHECK(dialog.Text(IDC_STATUS) == readOk);
+    CHECK(elapsed >= 500);  // 262 exchanges of two 1 ms frames really took their time
+    CHECK(answers >= 5);
+    CHECK(slowest < 100);
+}
+
+TEST_CASE("Help pressed four times before Read Device offers High to Low; any other count does not")
+{
+    ConverterOnBus bench;
+    ShownDialog dialog;
+    for (unsigned presses : {0u, 3u, 4u, 5u, 12u, 4u}) {
+        CAPTURE(presses);
+        dialog.PressF1(static_cast<int>(presses));
+        CHECK(helpPressCount == presses);
+        dialog.Click(IDC_READ_DEVICE);
+        REQUIRE(dialog.WaitIdle());
+        dialog.Sync();
+        CHECK(dialog.Text(IDC_STATUS) == readOk);
+        CHECK(helpPressCount == 0);
+        const bool unlocked = presses == 4;
+        CHECK((highToLowUnlocked != 0) == unlocked);
+        CHECK(dialog.Visible(IDC_SENSOR_HIGH_TO_LOW) == unlocked);
+        CHECK(dialog.Text(IDC_SENSOR_HIGH_TO_LOW) == (unlocked ? "High to Low" : "NOT USED"));
+    }
+    CHECK(bench.bus.OpenHandles() == 0);
+}
+
+TEST_CASE("closing during an operation asks first; No lets the operation finish")
+{
+    ConverterOnBus bench;
+    ShownDialog dialog;
+    WorkerGate gate(5, 1);
+    dialog.Click(IDC_READ_DEVICE);
+    REQUIRE(gate.WaitHeld());
+
+    dialog.Close();
+    BoxView box = WaitForBox("WARNING!", 5000, dialog.Dialog());
+    REQUIRE(box.window != nullptr);
+    CHECK(box.text ==
+          "You should NEVER exit during USB activity,\nexiting now can corrupt the device,\ndo you want to exit anyway?");
+    std::vector<int> buttons = box.buttons;
+    std::sort(buttons.begin(), buttons.end());
+    CHECK(buttons == std::vector<int>{IDYES, IDNO});
+    CHECK(box.icon == LoadIcon(nullptr, IDI_WARNING));
+    CHECK(box.owner == dialog.Dialog());
+    PressBoxButton(box, IDNO);
+
+    CHECK_FALSE(dialog.Ended(100));
+    CHECK(workerHandle != nullptr);
+    gate.Release();
+    REQUIRE(dialog.WaitIdle());
+    dialog.Sync();
+    CHECK(dialog.Text(IDC_STATUS) == readOk);
+    CHECK(bench.bus.OpenHandles() == 0);
+    CHECK(bench.bus.TimerPeriodDepth() == 0);
+}
+
+TEST_CASE("Yes ends the dialog; the worker stops at the next register boundary and is waited for")
+{
+    ConverterOnBus bench;
+    ShownDialog dialog;
+    dialog.Click(IDC_READ_DEVICE);
+    REQUIRE(dialog.WaitIdle());
+    dialog.Sync();
+    dialog.SetText(IDC_SPEED_ADJUST, "-7.5");
+    bench.bus.ClearTraffic();
+
+    // Pause 1 follows the opening; pause n + 2 follows the write request of
+    // register n + 5. Hold the worker inside register 100: written, not yet
+    // read back.
+    const int held = 100;
+    const int readsBefore = bench.converter.ReadsOf(held);  // by the read above
+    {
+        WorkerGate gate(5, held - 5 + 2);
+        dialog.Click(IDC_WRITE_DEVICE);
+        REQUIRE(gate.WaitHeld());
+        CHECK(bench.converter.WritesTo(held) == 1);
+        CHECK(bench.converter.ReadsOf(held) == readsBefore);
+
+        dialog.Close();
+        BoxView box = WaitForBox("WARNING!", 5000, dialog.Dialog());
+        REQUIRE(box.window != nullptr);
+        PressBoxButton(box, IDYES);
+        REQUIRE(dialog.Ended());
+        CHECK(dialog.Result() == 0);
+        CHECK(workerHandle != nullptr);  // the dialog did not wait for it
+
+        const DWORD start = GetTickCount();
+        EndWorkerBeforeExit();
+        CHECK(GetTickCount() - start < 2000);
+    }
+    CHECK(workerHandle == nullptr);
+    // The register on the wire was completed and verified; nothing after it
+    // was touched.
+    CHECK(bench.converter.ReadsOf(held) == readsBefore + 1);
+    for (int r = 0; r < 256; ++r) {
+        CAPTURE(r);
+        CHECK(bench.converter.WritesTo(r) == (r >= 5 && r <= held ? 1 : 0));
+        if (r >= 5 && r <= held)
+            CHECK(bench.converter.Register(r) == ConfigImage.Byte(static_cast<uint8_t>(r)));
+    }
+    CHECK(bench.converter.Register(6) == 75);
+    CHECK(bench.converter.Register(7) == 0x80);
+    CHECK(bench.bus.OpenHandles() == 0);
+    CHECK(bench.bus.TimerPeriodDepth() == 0);
+
+    EndWorkerBeforeExit();  // nothing left to end: harmless
+}
+
+TEST_CASE("a worker that is cut off inside its retries makes no further attempt")
+{
+    ConverterOnBus bench;
+    ShownDialog dialog;
+    sim::FaultRule silent;
+    silent.kind = sim::FaultRule::NoReply;
+    silent.command = 2;
+    silent.address = 50;
+    bench.converter.AddFault(silent);
+    {
+        // The first 100 ms pause follows the first failed attempt at
+        // register 50, once the port is closed.
+        WorkerGate gate(100, 1);
+        dialog.Click(IDC_READ_DEVICE);
+        REQUIRE(gate.WaitHeld());
+        dialog.Close();
+        BoxView box = WaitForBox("WARNING!", 5000, dialog.Dialog());
+        REQUIRE(box.window != nullptr);
+        PressBoxButton(box, IDYES);
+        REQUIRE(dialog.Ended());
+        const DWORD start = GetTickCount();
+        EndWorkerBeforeExit();
+        CHECK(GetTickCount() - start < 2000);
+    }
+    CHECK(workerHandle == nullptr);
+    CHECK(bench.converter.ReadsOf(50) == 1);
+    CHECK(bench.converter.ReadsOf(51) == 0);
+    CHECK(bench.bus.OpenHandles() == 0);
+    CHECK(bench.bus.TimerPeriodDepth() == 0);
+}
+
+TEST_CASE("each worker's thread handle is closed once: by the next start, or at exit")
+{
+    ConverterOnBus bench;
+    ShownDialog dialog;
+    // Starts a read, notes its thread handle and id while it is held, and
+    // lets it finish.
+    auto runHeld = [&](HANDLE &thread, DWORD &id) {
+        WorkerGate gate(5, 1);
+        dialog.Click(IDC_READ_DEVICE);
+        REQUIRE(gate.WaitHeld());
+        thread = workerHandle;
+        id = GetThreadId(thread);
+        CHECK(id != 0);
+        gate.Release();
+        REQUIRE(dialog.WaitIdle());
+        dialog.Sync();
+    };
+    HANDLE first = nullptr, second = nullptr;
+    DWORD firstId = 0, secondId = 0;
+    runHeld(first, firstId);
+    CHECK(GetThreadId(first) == firstId);  // finished, still open: nothing waits on it
+    runHeld(second, secondId);
+    // Closed by the second start: the value is either invalid now, or was
+    // handed out again (which only a closed handle can be).
+    CHECK((second == first || GetThreadId(first) != firstId));
+    CHECK(GetThreadId(second) == secondId);
+    EndWorkerBeforeExit();
+    CHECK(GetThreadId(second) != secondId);
+    EndWorkerBeforeExit();  // nothing left: no second close
+    CHECK(bench.bus.OpenHandles() == 0);
+}
+
+TEST_CASE("the factory format sequence starts the format on the worker")
+{
+    ConverterOnBus bench(10005, 3);
+    ShownDialog dialog;
+    dialog.PressF1(11);
+    dialog.Click(IDC_READ_DEVICE);
+    for (int question = 0; question < 4; ++question) {
+        CAPTURE(question);
+        BoxView box = WaitForBox("DEVICE FORMAT", 5000);
+        REQUIRE(box.window != nullptr);
+        PressBoxButton(box, IDYES);  // format, understood, ECT, black connector
+    }
+    dialog.Sync();  // the sequence has returned, the worker is started
+    REQUIRE(dialog.WaitIdle());
+    dialog.Sync();
+    Texts expected = ProgressTexts("Formatting Device...");
+    expected.push_back(" Device Format Complete");
+    CHECK(dialog.StatusHistory() == expected);
+    CHECK(ConfigImage.FirmwareVersion() == 12300);
+    CHECK(ConfigImage.FirmwareType() == 2);
+    for (int r = 0; r < 256; ++r)
+        CHECK(bench.converter.Register(r) == ConfigImage.Byte(static_cast<uint8_t>(r)));
+    CHECK(dialog.Enabled(IDC_WRITE_DEVICE));
+    CHECK(bench.bus.OpenHandles() == 0);
+    CHECK(bench.bus.TimerPeriodDepth() == 0);
+}
