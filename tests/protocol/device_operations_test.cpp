@@ -93,6 +93,14 @@ FaultRule Fault(FaultRule::Kind kind, int command, int address, int times = -1)
     return rule;
 }
 
+// Device opens of an operation that ends in this fault: one by the search,
+// the port's two handles, and two more for each of the nine reopenings,
+// which an unplugged converter cuts short at the first.
+int OpensFor(const FaultRule &rule)
+{
+    return 1 + 2 + (rule.kind == FaultRule::Unplug ? 0 : 2 * 9);
+}
+
 } // namespace
 
 TEST_CASE("Read Device: ten progress steps, the version and the kind, the image and the controls")
@@ -100,7 +108,7 @@ TEST_CASE("Read Device: ten progress steps, the version and the kind, the image 
     SUBCASE("firmware 1.23.00, VSS+ECT")
     {
         ConverterOnBus bench(12300, 2);
-        ShownDialog dialog;
+        DialogDriver dialog;
         PressAndWait(dialog, IDC_READ_DEVICE);
         CHECK(dialog.StatusHistory() == Then(ProgressTexts("Reading Device Data..."), {readOk12300Ect}));
         CHECK(dialog.Text(IDC_STATUS) == readOk12300Ect);
@@ -117,7 +125,7 @@ TEST_CASE("Read Device: ten progress steps, the version and the kind, the image 
     SUBCASE("firmware 1.00.05, VSS")
     {
         ConverterOnBus bench(10005, 3);
-        ShownDialog dialog;
+        DialogDriver dialog;
         PressAndWait(dialog, IDC_READ_DEVICE);
         CHECK(dialog.Text(IDC_STATUS) == " Read OK        Ver:1.00.05        Device:VSS");
         CheckImageControls(dialog);
@@ -131,7 +139,7 @@ TEST_CASE("Read Device refuses a converter it does not serve, before touching th
         uint16_t version, type;
         const char *message;
     };
-    ShownDialog dialog;
+    DialogDriver dialog;
     for (const Case &c : {Case{10000, 2, " Wrong firmware version;  0x2710"},
                           Case{0xFFFF, 2, " Wrong firmware version;  0xFFFF"},
                           Case{12300, 1, " Wrong firmware type;  0x1"},
@@ -172,7 +180,7 @@ TEST_CASE("Read Device failures: location code, status texts, image, controls")
         {Fault(FaultRule::Unplug, 2, 100),
          Then(ProgressTexts("Reading Device Data...", 30), {" USB open read failed", " READ ERROR L510"}), 100},
     };
-    ShownDialog dialog;
+    DialogDriver dialog;
     for (const Case &c : cases) {
         CAPTURE(c.expected.back());
         CAPTURE(c.rule.address);
@@ -189,6 +197,7 @@ TEST_CASE("Read Device failures: location code, status texts, image, controls")
         }
         if (c.rule.kind == FaultRule::ReceiveFails || c.rule.kind == FaultRule::NoReply)
             CHECK(bench.converter.ReadsOf(c.rule.address) == 10);  // ten attempts reached it
+        CHECK(bench.bus.OpenHandlesTotal() == OpensFor(c.rule));
         CHECK(WriteRequestsOnWire(bench.bus.Traffic()) == 0);
         CheckNoDataControls(dialog);
         CheckNothingLeftBehind(bench.bus);
@@ -197,7 +206,7 @@ TEST_CASE("Read Device failures: location code, status texts, image, controls")
 
 TEST_CASE("Read Device: no converter, or it cannot be opened")
 {
-    ShownDialog dialog;
+    DialogDriver dialog;
     {
         INFO("nothing on the bus");
         sim::SimBus::Instance().Reset();
@@ -250,7 +259,7 @@ TEST_CASE("Read Device: no converter, or it cannot be opened")
 TEST_CASE("Write Device: the user's settings reach registers 5 to 255, each verified; 0 to 4 are never written")
 {
     ConverterOnBus bench;
-    ShownDialog dialog;
+    DialogDriver dialog;
     ReadConverter(dialog, bench);
     const size_t pausesBefore = bench.bus.Sleeps().size();
     dialog.SetText(IDC_SPEED_ADJUST, "-3.7");
@@ -283,7 +292,7 @@ TEST_CASE("Write Device refuses a converter the image does not belong to, writin
         uint16_t deviceValue;
         const char *message;
     };
-    ShownDialog dialog;
+    DialogDriver dialog;
     for (const Case &c : {Case{3, 3, " Wrong firmware version;  MEM:0x300C-0x2  DEV:0x300C-0x3"},
                           Case{1, 10005, " Wrong firmware version;  MEM:0x300C-0x2  DEV:0x2715-0x2"}}) {
         CAPTURE(c.message);
@@ -328,7 +337,7 @@ TEST_CASE("Write Device failures: location code, what the converter holds, contr
          Then(ProgressTexts("Writing Device Data...", 70), {" USB open read failed", " WRITE ERROR L426"}), 200,
          false},
     };
-    ShownDialog dialog;
+    DialogDriver dialog;
     for (const Case &c : cases) {
         CAPTURE(c.expected.back());
         CAPTURE(c.rule.address);
@@ -336,10 +345,12 @@ TEST_CASE("Write Device failures: location code, what the converter holds, contr
         ReadConverter(dialog, bench);
         dialog.SetText(IDC_SPEED_ADJUST, "20.1");
         const auto before = bench.converter.Registers();
+        const int opensBefore = bench.bus.OpenHandlesTotal();
         // The word reads at the start happen again on the write; a fault on
         // them is added now, after the read that set the dialog up.
         bench.converter.AddFault(c.rule);
         PressAndWait(dialog, IDC_WRITE_DEVICE);
+        CHECK(bench.bus.OpenHandlesTotal() - opensBefore == OpensFor(c.rule));
 
         CHECK(dialog.StatusHistory() == c.expected);
         for (int r = 0; r < 256; ++r) {
@@ -362,7 +373,7 @@ TEST_CASE("Write Device failures: location code, what the converter holds, contr
 TEST_CASE("Write Device with a speed outside the range: the error box, and nothing sent")
 {
     ConverterOnBus bench;
-    ShownDialog dialog;
+    DialogDriver dialog;
     ReadConverter(dialog, bench);
     const auto before = bench.converter.Registers();
     dialog.SetText(IDC_SPEED_ADJUST, "25.1");
@@ -384,7 +395,7 @@ TEST_CASE("Write Device with a speed outside the range: the error box, and nothi
 TEST_CASE("Format Device writes all 256 registers from the image, 0 to 4 included")
 {
     ConverterOnBus bench(10005, 3);
-    ShownDialog dialog;
+    DialogDriver dialog;
     const auto image = ConverterPattern(12300, 2);
     for (int i = 0; i < 256; ++i)
         ConfigImage.SetByte(static_cast<uint8_t>(i), static_cast<uint8_t>(image[i] ^ 0x55));
@@ -407,7 +418,7 @@ TEST_CASE("Format Device writes all 256 registers from the image, 0 to 4 include
 
 TEST_CASE("Format Device failures: location 461, the converter written up to the failing register")
 {
-    ShownDialog dialog;
+    DialogDriver dialog;
     for (int failing : {0, 100}) {
         CAPTURE(failing);
         ConverterOnBus bench;
@@ -440,7 +451,7 @@ TEST_CASE("Format Device failures: location 461, the converter written up to the
 TEST_CASE("Format Device and Write Device without a converter")
 {
     ConverterOnBus bench;
-    ShownDialog dialog;
+    DialogDriver dialog;
     ReadConverter(dialog, bench);
     bench.bus.Unplug(bench.converter);
 

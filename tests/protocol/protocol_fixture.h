@@ -24,14 +24,6 @@ struct ConverterOnBus {
     sim::SimDevice &converter;
 };
 
-// The real main dialog, once it is on screen: the driver hands it over from
-// WM_INITDIALOG, before the dialog is shown; the first dispatched message
-// comes after it is.
-class ShownDialog : public DialogDriver {
-public:
-    ShownDialog() { Sync(); }
-};
-
 // What the tests look at after a register call or an operation.
 int WriteRequestsOnWire(const std::vector<sim::Transfer> &traffic, int address = -1);
 int ReadRequestsOnWire(const std::vector<sim::Transfer> &traffic, int address = -1);

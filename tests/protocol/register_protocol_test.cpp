@@ -3,6 +3,7 @@
 // reopenings and pauses, and the messages left on the status line.
 #include "protocol/device_port.h"
 
+#include "device/hid_com.h"
 #include "protocol/report_transfer.h"
 #include "tests/protocol/protocol_fixture.h"
 
@@ -102,7 +103,7 @@ std::string FailureText(Call call, int address, int stage)
 
 TEST_CASE("a read exchange is one request and one reply; a write adds its request and a 5 ms pause")
 {
-    ShownDialog dialog;
+    DialogDriver dialog;
     OpenConverter open;
     auto &converter = open.bench.converter;
     const auto pattern = converter.Registers();
@@ -136,7 +137,7 @@ TEST_CASE("a read exchange is one request and one reply; a write adds its reques
 
 TEST_CASE("word calls: low byte at the address, high byte at the next, wrapping from 255 to 0")
 {
-    ShownDialog dialog;
+    DialogDriver dialog;
     OpenConverter open;
     auto &converter = open.bench.converter;
     converter.SetRegister(255, 0x34);
@@ -202,7 +203,7 @@ TEST_CASE("every stage of every register call fails ten times, then names addres
         {Call::writeWord, FaultRule::WrongReadBack, 2, a + 1, a, 8},
     };
 
-    ShownDialog dialog;
+    DialogDriver dialog;
     for (const StageCase &c : cases) {
         CAPTURE(static_cast<int>(c.call));
         CAPTURE(static_cast<int>(c.kind));
@@ -262,7 +263,7 @@ TEST_CASE("every stage of every register call fails ten times, then names addres
 
 TEST_CASE("a register call that fails a few times and then succeeds says nothing")
 {
-    ShownDialog dialog;
+    DialogDriver dialog;
     for (Call call : {Call::readByte, Call::readWord, Call::writeByte, Call::writeWord}) {
         CAPTURE(static_cast<int>(call));
         dialog.ClearStatusHistory();
@@ -296,7 +297,7 @@ TEST_CASE("a register call that fails a few times and then succeeds says nothing
 
 TEST_CASE("a reopening that fails ends the call at once with the port's own message")
 {
-    ShownDialog dialog;
+    DialogDriver dialog;
 
     {
         INFO("reopening for reading fails");
@@ -368,9 +369,46 @@ TEST_CASE("a reopening that fails ends the call at once with the port's own mess
     }
 }
 
+namespace {
+std::vector<DWORD> transferLengths;
+DeviceSyscalls beforeLengths;
+BOOL WINAPI RecordWriteLength(HANDLE h, LPCVOID b, DWORD n, LPDWORD c, LPOVERLAPPED o)
+{
+    transferLengths.push_back(n);
+    return beforeLengths.WriteFile(h, b, n, c, o);
+}
+BOOL WINAPI RecordReadLength(HANDLE h, LPVOID b, DWORD n, LPDWORD c, LPOVERLAPPED o)
+{
+    transferLengths.push_back(n);
+    return beforeLengths.ReadFile(h, b, n, c, o);
+}
+} // namespace
+
+TEST_CASE("every transfer asks for the report length of the match criteria, read afresh each time")
+{
+    DialogDriver dialog;
+    OpenConverter open;
+    beforeLengths = Sys();
+    BoundaryOverride<decltype(DeviceSyscalls::WriteFile)> write(&DeviceSyscalls::WriteFile, RecordWriteLength);
+    BoundaryOverride<decltype(DeviceSyscalls::ReadFile)> read(&DeviceSyscalls::ReadFile, RecordReadLength);
+    transferLengths.clear();
+    uint8_t value = 0;
+    CHECK(ReadRegister(open.port, 9, value));
+    CHECK(transferLengths == std::vector<DWORD>{9, 9});
+
+    // The longest length the criteria can hold: the call's buffer takes it.
+    const uint8_t stored = hidDevice.match.inputReportLength;
+    hidDevice.match.inputReportLength = 255;
+    transferLengths.clear();
+    CHECK(WriteRegister(open.port, 9, 0x77));
+    hidDevice.match.inputReportLength = stored;
+    CHECK(transferLengths == std::vector<DWORD>{255, 255, 255});
+    CHECK(open.bench.converter.Register(9) == 0x77);
+}
+
 TEST_CASE("opening the port: both handles or none, and a message for each failure")
 {
-    ShownDialog dialog;
+    DialogDriver dialog;
     ConverterOnBus bench;
     REQUIRE(FindConverter());
     DevicePort port;
@@ -432,7 +470,7 @@ BOOL WINAPI LoggedResult(HANDLE h, LPOVERLAPPED o, LPDWORD c, BOOL wait)
 
 TEST_CASE("a silent converter: each receive waits a bounded time, is cancelled, and its cancel completes")
 {
-    ShownDialog dialog;
+    DialogDriver dialog;
     OpenConverter open;
     const auto pattern = open.bench.converter.Registers();
     FaultRule rule;
@@ -477,7 +515,7 @@ TEST_CASE("a silent converter: each receive waits a bounded time, is cancelled, 
 
 TEST_CASE("in real time a silent converter costs one bounded wait, then the retry succeeds")
 {
-    ShownDialog dialog;
+    DialogDriver dialog;
     OpenConverter open;
     open.bench.bus.SetRealTime(true, 0);
     const auto pattern = open.bench.converter.Registers();

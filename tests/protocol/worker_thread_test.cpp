@@ -45,7 +45,7 @@ void CheckBusyControls(const DialogDriver &dialog)
 TEST_CASE("while an operation runs: controls disabled, the dialog answers at once, a second start does nothing")
 {
     ConverterOnBus bench;
-    ShownDialog dialog;
+    DialogDriver dialog;
     {
         WorkerGate gate(5, 1);  // held in the pause right after opening the port
         dialog.Click(IDC_READ_DEVICE);
@@ -89,7 +89,7 @@ TEST_CASE("while an operation runs: controls disabled, the dialog answers at onc
 TEST_CASE("the dialog answers at once while registers move in real time")
 {
     ConverterOnBus bench;
-    ShownDialog dialog;
+    DialogDriver dialog;
     bench.bus.SetRealTime(true, 1000);
     const DWORD start = GetTickCount();
     dialog.Click(IDC_READ_DEVICE);
@@ -114,7 +114,7 @@ TEST_CASE("the dialog answers at once while registers move in real time")
 TEST_CASE("Help pressed four times before Read Device offers High to Low; any other count does not")
 {
     ConverterOnBus bench;
-    ShownDialog dialog;
+    DialogDriver dialog;
     for (unsigned presses : {0u, 3u, 4u, 5u, 12u, 4u}) {
         CAPTURE(presses);
         dialog.PressF1(static_cast<int>(presses));
@@ -135,7 +135,7 @@ TEST_CASE("Help pressed four times before Read Device offers High to Low; any ot
 TEST_CASE("closing during an operation asks first; No lets the operation finish")
 {
     ConverterOnBus bench;
-    ShownDialog dialog;
+    DialogDriver dialog;
     WorkerGate gate(5, 1);
     dialog.Click(IDC_READ_DEVICE);
     REQUIRE(gate.WaitHeld());
@@ -165,7 +165,7 @@ TEST_CASE("closing during an operation asks first; No lets the operation finish"
 TEST_CASE("Yes ends the dialog; the worker stops at the next register boundary and is waited for")
 {
     ConverterOnBus bench;
-    ShownDialog dialog;
+    DialogDriver dialog;
     dialog.Click(IDC_READ_DEVICE);
     REQUIRE(dialog.WaitIdle());
     dialog.Sync();
@@ -217,7 +217,7 @@ TEST_CASE("Yes ends the dialog; the worker stops at the next register boundary a
 TEST_CASE("a worker that is cut off inside its retries makes no further attempt")
 {
     ConverterOnBus bench;
-    ShownDialog dialog;
+    DialogDriver dialog;
     sim::FaultRule silent;
     silent.kind = sim::FaultRule::NoReply;
     silent.command = 2;
@@ -248,7 +248,7 @@ TEST_CASE("a worker that is cut off inside its retries makes no further attempt"
 TEST_CASE("each worker's thread handle is closed once: by the next start, or at exit")
 {
     ConverterOnBus bench;
-    ShownDialog dialog;
+    DialogDriver dialog;
     // Starts a read, notes its thread handle and id while it is held, and
     // lets it finish.
     auto runHeld = [&](HANDLE &thread, DWORD &id) {
@@ -280,7 +280,7 @@ TEST_CASE("each worker's thread handle is closed once: by the next start, or at 
 TEST_CASE("the factory format sequence starts the format on the worker")
 {
     ConverterOnBus bench(10005, 3);
-    ShownDialog dialog;
+    DialogDriver dialog;
     dialog.PressF1(11);
     dialog.Click(IDC_READ_DEVICE);
     for (int question = 0; question < 4; ++question) {
