@@ -214,6 +214,50 @@ TEST_CASE("Yes ends the dialog; the worker stops at the next register boundary a
     EndWorkerBeforeExit();  // nothing left to end: harmless
 }
 
+namespace {
+// Runs EndWorkerBeforeExit on the dialog thread, as WinMain does on its
+// thread, while the dialog still exists and the worker still calls into it.
+constexpr UINT WM_END_WORKER = WM_APP + 0x2D0;
+WNDPROC dialogProcBefore = nullptr;
+DWORD endWorkerMs = 0;
+
+LRESULT CALLBACK EndWorkerOnRequest(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_END_WORKER) {
+        const DWORD start = GetTickCount();
+        EndWorkerBeforeExit();
+        endWorkerMs = GetTickCount() - start;
+        return 0;
+    }
+    return CallWindowProcA(dialogProcBefore, window, message, wParam, lParam);
+}
+} // namespace
+
+TEST_CASE("waiting for the worker on the dialog thread still serves its calls to the dialog")
+{
+    ConverterOnBus bench;
+    DialogDriver dialog;
+    WorkerGate gate(5, 1);  // held right after opening, before the first word
+    dialog.Click(IDC_READ_DEVICE);
+    REQUIRE(gate.WaitHeld());
+    dialog.ClearStatusHistory();
+
+    dialogProcBefore = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(dialog.Dialog(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EndWorkerOnRequest)));
+    SendMessageA(dialog.Dialog(), WM_END_WORKER, 0, 0);
+    SetWindowLongPtrA(dialog.Dialog(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(dialogProcBefore));
+
+    CHECK(endWorkerMs < 1000);  // no wait-for-each-other until the bound
+    CHECK(workerHandle == nullptr);
+    // Cut off before the version word: its location is the last text, and
+    // it reached the dialog while the dialog thread was waiting.
+    CHECK(dialog.StatusHistory() == Texts{" READ ERROR L497"});
+    CHECK(dialog.Enabled(IDC_READ_DEVICE));  // the failure refresh got through too
+    CHECK(bench.converter.ReadsOf(1) == 0);
+    CHECK(bench.bus.OpenHandles() == 0);
+    CHECK(bench.bus.TimerPeriodDepth() == 0);
+}
+
 TEST_CASE("a worker that is cut off inside its retries makes no further attempt")
 {
     ConverterOnBus bench;
