@@ -73,17 +73,16 @@ void OnCommand(HWND dialog, int id, int notification)
         OnWriteDeviceButton();
         return;
     case IDC_FACTORY_DEFAULTS:
-        // The button is disabled while a worker runs; this is the second
-        // guard, so the image under a running operation is never replaced.
-        if (!workerHandle)
-            LoadFactoryDefaults(dialog);
+        LoadFactoryDefaults(dialog);  // makes its own busy test
         return;
     default:
         break;
     }
     for (const EditButton &button : editButtons)
         if (button.id == id) {
-            if (!workerHandle)  // the same second guard as above
+            // The buttons are disabled while a worker runs; this second
+            // guard keeps the editor off the image a running operation uses.
+            if (!workerHandle)
                 OpenTableEditor(dialog, button.tableOffset);
             return;
         }
@@ -101,11 +100,22 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         mainDialogHandle = dialog;
         SetDialogIcon(dialog);
         return TRUE;  // focus on the first enabled tab stop, Read Device
-    case WM_CLOSE:
-        if (workerHandle && MessageBoxA(dialog, closeWarning, "WARNING!", MB_YESNO | MB_ICONWARNING) != IDYES)
+    case WM_CLOSE: {
+        // A second close request while the question is open (it can still
+        // arrive, posted) does not stack a second question on the first.
+        static bool asking = false;
+        if (asking)
             return FALSE;
+        if (workerHandle) {
+            asking = true;
+            const int answer = MessageBoxA(dialog, closeWarning, "WARNING!", MB_YESNO | MB_ICONWARNING);
+            asking = false;
+            if (answer != IDYES)
+                return FALSE;
+        }
         EndDialog(dialog, 0);
         return TRUE;
+    }
     case WM_HELP:
         helpPressCount = helpPressCount + 1;
         return FALSE;

@@ -173,7 +173,11 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: closing while an operation runs asks firs
     CHECK(warning.text == closeWarning);
     CHECK(warning.icon == StockIcon(IDI_WARNING));
     CHECK(warning.owner == driver.Dialog());
-    CHECK(warning.buttons.size() == 2);
+    CHECK(warning.buttons == std::vector<int>{IDYES, IDNO});
+    // A second close request meanwhile asks no second question.
+    driver.Close();
+    driver.Sync();
+    CHECK(WaitForBox("WARNING!", 300, warning.window).window == nullptr);
     PressBoxButton(warning, IDNO);
     CHECK_FALSE(driver.Ended(200));
     CHECK(workerHandle != nullptr);

@@ -28,17 +28,18 @@ bool Exists(const std::string &path)
 
 struct WindowSearch {
     DWORD process;
+    const char *caption;
     HWND found;
 };
 
-BOOL CALLBACK MatchMainWindow(HWND window, LPARAM param)
+BOOL CALLBACK MatchWindow(HWND window, LPARAM param)
 {
     auto *search = reinterpret_cast<WindowSearch *>(param);
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     char caption[64] = {};
     GetWindowTextA(window, caption, sizeof caption);
-    if (process == search->process && IsWindowVisible(window) && std::string(caption) == "Brantix ZYR") {
+    if (process == search->process && IsWindowVisible(window) && std::string(caption) == search->caption) {
         search->found = window;
         return FALSE;
     }
@@ -65,12 +66,13 @@ public:
         CloseHandle(process.hProcess);
     }
 
-    HWND WaitForMainWindow(DWORD timeoutMs = 30000)
+    // A visible top-level window of this process with the caption.
+    HWND WaitForWindow(const char *caption, DWORD timeoutMs = 30000)
     {
         const DWORD start = GetTickCount();
         while (GetTickCount() - start < timeoutMs) {
-            WindowSearch search{process.dwProcessId, nullptr};
-            EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
+            WindowSearch search{process.dwProcessId, caption, nullptr};
+            EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
             if (search.found)
                 return search.found;
             if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0)
@@ -118,7 +120,7 @@ TEST_CASE("process: the shipped program opens its window and closes with exit co
     const std::string path = ProgramPath("zyr.exe");
     REQUIRE_MESSAGE(Exists(path), path);
     Program program(path);
-    HWND window = program.WaitForMainWindow();
+    HWND window = program.WaitForWindow("Brantix ZYR");
     REQUIRE(window != nullptr);
     CHECK(StatusOf(window) == " Status...");
     CHECK(GetWindow(window, GW_OWNER) == nullptr);
@@ -136,7 +138,7 @@ TEST_CASE("process: the demo reads its simulated converter and closes with exit 
     SUBCASE("closed when idle")
     {
         Program program(path);
-        HWND window = program.WaitForMainWindow();
+        HWND window = program.WaitForWindow("Brantix ZYR");
         REQUIRE(window != nullptr);
         PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
         REQUIRE(WaitForStatus(window, " Read OK        Ver:1.23.00        Device:VSS+ECT", 60000));
@@ -151,18 +153,12 @@ TEST_CASE("process: the demo reads its simulated converter and closes with exit 
     SUBCASE("closed during a read, confirmed with Yes")
     {
         Program program(path);
-        HWND window = program.WaitForMainWindow();
+        HWND window = program.WaitForWindow("Brantix ZYR");
         REQUIRE(window != nullptr);
         PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
         REQUIRE(WaitForStatus(window, " Reading Device Data...", 10000));
         PostMessageA(window, WM_CLOSE, 0, 0);
-        // The question belongs to the other process; find it by its caption.
-        HWND warning = nullptr;
-        for (int i = 0; i < 500 && !warning; ++i) {
-            warning = FindWindowA("#32770", "WARNING!");
-            if (!warning)
-                Sleep(20);
-        }
+        HWND warning = program.WaitForWindow("WARNING!", 10000);
         REQUIRE(warning != nullptr);
         PostMessageA(GetDlgItem(warning, IDYES), BM_CLICK, 0, 0);
         // The cut-off worker is stopped and waited for: a clean exit.
