@@ -60,6 +60,9 @@ zyr_start_wine() {
         "$WINESERVER" -w
         # A crash must fail its test, never wait on a dialog.
         "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
+        # No window manager runs on the virtual display: without this, Wine
+        # waits for one each time a window is hidden.
+        "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
         "$WINESERVER" -w
     fi
     "$WINESERVER" -p
