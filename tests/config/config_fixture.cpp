@@ -34,12 +34,28 @@ sim::SimDevice &PlugConverter(const Registers &registers)
     return converter;
 }
 
+void Shown(DialogDriver &driver)
+{
+    // The driver returns from WM_INITDIALOG; the dialog shows itself only
+    // after that, when its message loop runs.
+    driver.Sync();
+    REQUIRE(IsWindowVisible(driver.Dialog()));
+}
+
 void ReadConverter(DialogDriver &driver)
 {
+    Shown(driver);
     driver.Click(IDC_READ_DEVICE);
     REQUIRE(driver.WaitIdle());
     driver.Sync();
     REQUIRE(driver.Text(IDC_STATUS).rfind(" Read OK", 0) == 0);
+}
+
+void Settle(DialogDriver &driver)
+{
+    driver.Sync();
+    REQUIRE(driver.WaitIdle());
+    driver.Sync();
 }
 
 bool NothingWritten(sim::SimDevice &device)
@@ -106,6 +122,39 @@ std::string TableTextOf(const Registers &registers, uint8_t offset)
     std::string text;
     REQUIRE(BuildTableText(image, offset, text));
     return text;
+}
+
+namespace {
+
+DWORD WINAPI ShowProbeBox(void *)
+{
+    MessageBoxA(nullptr, "probe", "topmost probe", MB_OK | MB_TOPMOST);
+    return 0;
+}
+
+bool SystemShowsTopmost()
+{
+    static const bool shows = [] {
+        HANDLE thread = CreateThread(nullptr, 0, ShowProbeBox, nullptr, 0, nullptr);
+        BoxView probe = WaitForBox("topmost probe");
+        const bool topmost = probe.window && probe.topmost;
+        if (probe.window)
+            PressBoxButton(probe, IDOK);
+        WaitForSingleObject(thread, 5000);
+        CloseHandle(thread);
+        if (!topmost)
+            MESSAGE("this system does not show MB_TOPMOST in a box's style; not checked");
+        return topmost;
+    }();
+    return shows;
+}
+
+} // namespace
+
+void CheckTopmost(const BoxView &box)
+{
+    if (SystemShowsTopmost())
+        CHECK(box.topmost);
 }
 
 HICON ErrorIcon() { return LoadIconA(nullptr, IDI_ERROR); }

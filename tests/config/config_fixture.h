@@ -23,8 +23,14 @@ Registers ImageBytes();
 // An empty bus with one converter holding `registers`.
 sim::SimDevice &PlugConverter(const Registers &registers);
 
+// Waits until the main dialog is on the screen, ready for clicks.
+void Shown(DialogDriver &driver);
 // Presses Read Device and waits until the read has ended with "Read OK".
 void ReadConverter(DialogDriver &driver);
+
+// Lets the dialog thread finish what the last answer or click started, then
+// waits until no device operation runs.
+void Settle(DialogDriver &driver);
 
 // No register of the converter was written since the bus was reset.
 bool NothingWritten(sim::SimDevice &device);
@@ -46,6 +52,11 @@ Editor OpenEditor(DialogDriver &driver, int editButton, const std::string &capti
 
 // The text of the one table of the image, as the editor would show it.
 std::string TableTextOf(const Registers &registers, uint8_t offset);
+
+// A box shown with MB_TOPMOST stays above other windows. Checked where the
+// system shows the flag in the box's extended style; some (Wine without a
+// window manager) keep it to themselves.
+void CheckTopmost(const BoxView &box);
 
 // The stock icons a message box shows.
 HICON ErrorIcon();

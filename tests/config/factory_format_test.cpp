@@ -43,6 +43,7 @@ void Answer(DialogDriver &driver, int n, int button)
 
 void OpenFormat(DialogDriver &driver)
 {
+    Shown(driver);
     driver.PressF1(11);
     driver.Click(IDC_READ_DEVICE);
 }
@@ -64,7 +65,7 @@ TEST_CASE("No or Cancel at any question ends the format without any change")
     sim::SimDevice &converter = PlugConverter(registers);
     DialogDriver driver;
     ReadConverter(driver);
-    const int readsBefore = converter.ReadsOf(0);
+    const int readsBefore = converter.ReadsOf(100);
     const Registers image = ImageBytes();
     driver.ClearStatusHistory();
 
@@ -86,14 +87,13 @@ TEST_CASE("No or Cancel at any question ends the format without any change")
     CHECK(workerHandle == nullptr);
     CHECK(ImageBytes() == image);
     CHECK(NothingWritten(converter));
-    CHECK(converter.ReadsOf(0) == readsBefore);
+    CHECK(converter.ReadsOf(100) == readsBefore);
     CHECK(driver.StatusHistory().empty());
     CHECK(helpPressCount == 0);
 
     // The next press of Read Device reads again.
-    driver.Click(IDC_READ_DEVICE);
-    REQUIRE(driver.WaitIdle());
-    CHECK(converter.ReadsOf(0) == readsBefore + 1);
+    ReadConverter(driver);
+    CHECK(converter.ReadsOf(100) == readsBefore + 1);
 }
 
 TEST_CASE("each pair of answers formats all 256 registers with its default image")
@@ -118,8 +118,7 @@ TEST_CASE("each pair of answers formats all 256 registers with its default image
         Answer(driver, 1, IDYES);
         Answer(driver, 2, choice.ect);
         Answer(driver, 3, choice.connector);
-        REQUIRE(driver.WaitIdle());
-        driver.Sync();
+        Settle(driver);
 
         const Registers expected = DefaultRegisters(choice.version, choice.type);
         CHECK(driver.Text(IDC_STATUS) == " Device Format Complete");
@@ -142,6 +141,7 @@ TEST_CASE("F1 eleven times then Read Device opens the format; other counts read"
 {
     sim::SimDevice &converter = PlugConverter(DefaultRegisters(10005, 2));
     DialogDriver driver;
+    Shown(driver);
 
     SUBCASE("eleven")
     {
@@ -179,8 +179,7 @@ TEST_CASE("a format that fails says so, and the image keeps the defaults")
     Answer(driver, 1, IDYES);
     Answer(driver, 2, IDYES);
     Answer(driver, 3, IDYES);
-    REQUIRE(driver.WaitIdle());
-    driver.Sync();
+    Settle(driver);
     CHECK(driver.Text(IDC_STATUS) == " WRITE ERROR L461");
     CHECK(ImageBytes() == DefaultRegisters(12300, 2));
     CHECK(converter.WritesTo(101) == 0);
@@ -192,6 +191,7 @@ TEST_CASE("while an operation runs, neither defaults nor the format replace the 
     sim::SimDevice &converter = PlugConverter(registers);
     sim::SimBus::Instance().SetRealTime(true, 4000);  // a read that lasts a few seconds
     DialogDriver driver;
+    Shown(driver);
     driver.Click(IDC_READ_DEVICE);
     driver.Sync();
     REQUIRE(workerHandle != nullptr);
