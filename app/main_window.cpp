@@ -16,10 +16,10 @@ namespace {
 // a longer message is cut to fit.
 constexpr size_t messageBufferSize = 260;
 
-// Some systems' message boxes drop MB_TOPMOST. While an error box is up,
+// Some systems' message boxes drop MB_TOPMOST. While a topmost box is up,
 // this hook on the calling thread raises the box above every window when it
-// is first activated, so an error never hides behind another program.
-LRESULT CALLBACK RaiseErrorBox(int code, WPARAM wParam, LPARAM lParam)
+// is first activated, so the box never hides behind another program.
+LRESULT CALLBACK RaiseBox(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HCBT_ACTIVATE) {
         HWND box = reinterpret_cast<HWND>(wParam);
@@ -52,10 +52,16 @@ void ErrorBox(HWND owner, const char *format, ...)
     va_start(arguments, format);
     std::vsnprintf(text, sizeof text, format ? format : "", arguments);
     va_end(arguments);
-    HHOOK raise = SetWindowsHookExA(WH_CBT, RaiseErrorBox, nullptr, GetCurrentThreadId());
-    MessageBoxA(owner, text, "Error", MB_OK | MB_TOPMOST | MB_ICONERROR);
+    TopmostBox(owner, text, "Error", MB_OK | MB_ICONERROR);
+}
+
+int TopmostBox(HWND owner, const char *text, const char *caption, UINT type)
+{
+    HHOOK raise = SetWindowsHookExA(WH_CBT, RaiseBox, nullptr, GetCurrentThreadId());
+    const int answer = MessageBoxA(owner, text, caption, type | MB_TOPMOST);
     if (raise)
         UnhookWindowsHookEx(raise);
+    return answer;
 }
 
 void SetDialogIcon(HWND dialog)

@@ -10,6 +10,9 @@ extern HWND mainDialogHandle;
 void StatusLine(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // printf-style modal error box, caption "Error".
 void ErrorBox(HWND owner, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// MessageBoxA with MB_TOPMOST, kept above other windows even where the
+// system's boxes ignore the flag.
+int TopmostBox(HWND owner, const char *text, const char *caption, UINT type);
 void SetDialogIcon(HWND dialog);
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -33,10 +33,10 @@ void LoadFactoryDefaults(HWND owner)
     }
     ConfigImage.LoadPrefix(defaults.bytes, defaults.length);
     RefreshControls(RefreshImage);
-    MessageBoxA(owner,
-                "Factory Defaults have been loaded to memory.\n"
-                "Use \"Write Device\" button to write defaults back to device.",
-                "Defaults Loaded OK", MB_OK | MB_ICONINFORMATION | MB_TOPMOST);
+    TopmostBox(owner,
+               "Factory Defaults have been loaded to memory.\n"
+               "Use \"Write Device\" button to write defaults back to device.",
+               "Defaults Loaded OK", MB_OK | MB_ICONINFORMATION);
 }
 
 void RunFactoryFormat()

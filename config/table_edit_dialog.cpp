@@ -82,12 +82,12 @@ bool ParseTableText(HWND dialog)
 {
     const int length = GetWindowTextLengthA(GetDlgItem(dialog, IDC_TABLE_TEXT));
     if (length <= 0) {
-        MessageBoxA(dialog, "No Data found!", "No Data", MB_OK | MB_ICONWARNING | MB_TOPMOST);
+        TopmostBox(dialog, "No Data found!", "No Data", MB_OK | MB_ICONWARNING);
         return false;
     }
     char *text = static_cast<char *>(allocateTableText(static_cast<size_t>(length) + 1, 1));
     if (!text) {
-        MessageBoxA(dialog, "Memory Alloc Failed", "Memory Error", MB_OK | MB_ICONERROR | MB_TOPMOST);
+        TopmostBox(dialog, "Memory Alloc Failed", "Memory Error", MB_OK | MB_ICONERROR);
         return false;
     }
     GetDlgItemTextA(dialog, IDC_TABLE_TEXT, text, length + 1);
@@ -99,7 +99,7 @@ bool ParseTableText(HWND dialog)
         StoreTableMillivolts(ConfigImage, editTableOffset, outcome);
         return true;
     case TableTextProblem::NoData:
-        MessageBoxA(dialog, "No Data found!", "No Data", MB_OK | MB_ICONWARNING | MB_TOPMOST);
+        TopmostBox(dialog, "No Data found!", "No Data", MB_OK | MB_ICONWARNING);
         return false;
     default:
         ErrorBox(dialog, "%s", TableTextMessage(outcome).c_str());

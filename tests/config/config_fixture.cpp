@@ -124,39 +124,6 @@ std::string TableTextOf(const Registers &registers, uint8_t offset)
     return text;
 }
 
-namespace {
-
-DWORD WINAPI ShowProbeBox(void *)
-{
-    MessageBoxA(nullptr, "probe", "topmost probe", MB_OK | MB_TOPMOST);
-    return 0;
-}
-
-bool SystemShowsTopmost()
-{
-    static const bool shows = [] {
-        HANDLE thread = CreateThread(nullptr, 0, ShowProbeBox, nullptr, 0, nullptr);
-        BoxView probe = WaitForBox("topmost probe");
-        const bool topmost = probe.window && probe.topmost;
-        if (probe.window)
-            PressBoxButton(probe, IDOK);
-        WaitForSingleObject(thread, 5000);
-        CloseHandle(thread);
-        if (!topmost)
-            MESSAGE("this system does not show MB_TOPMOST in a box's style; not checked");
-        return topmost;
-    }();
-    return shows;
-}
-
-} // namespace
-
-void CheckTopmost(const BoxView &box)
-{
-    if (SystemShowsTopmost())
-        CHECK(box.topmost);
-}
-
 HICON ErrorIcon() { return LoadIconA(nullptr, IDI_ERROR); }
 HICON WarningIcon() { return LoadIconA(nullptr, IDI_WARNING); }
 HICON InformationIcon() { return LoadIconA(nullptr, IDI_INFORMATION); }

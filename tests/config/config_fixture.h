@@ -53,11 +53,6 @@ Editor OpenEditor(DialogDriver &driver, int editButton, const std::string &capti
 // The text of the one table of the image, as the editor would show it.
 std::string TableTextOf(const Registers &registers, uint8_t offset);
 
-// A box shown with MB_TOPMOST stays above other windows. Checked where the
-// system shows the flag in the box's extended style; some (Wine without a
-// window manager) keep it to themselves.
-void CheckTopmost(const BoxView &box);
-
 // The stock icons a message box shows.
 HICON ErrorIcon();
 HICON WarningIcon();

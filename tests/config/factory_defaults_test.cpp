@@ -52,7 +52,7 @@ TEST_CASE("Factory Defaults loads the image of the converter's own firmware and 
         CHECK(box.text == defaultsText);
         CHECK(box.buttons == std::vector<int>{IDOK});
         CHECK(box.icon == InformationIcon());
-        CheckTopmost(box);
+        CHECK(box.topmost);
         CHECK(box.owner == driver.Dialog());
         // Loaded and shown before the box appears.
         CHECK(ImageBytes() == DefaultRegisters(pair.version, pair.type));
@@ -124,7 +124,7 @@ TEST_CASE("Factory Defaults on an image of no known firmware and type changes no
     REQUIRE(box.window != nullptr);
     CHECK(box.text == message);
     CHECK(box.icon == ErrorIcon());
-    CheckTopmost(box);
+    CHECK(box.topmost);
     CHECK(box.owner == driver.Dialog());
     PressBoxButton(box, IDOK);
 

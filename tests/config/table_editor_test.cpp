@@ -62,7 +62,7 @@ void RefusedWith(const Editor &editor, const std::string &caption, const std::st
     REQUIRE_MESSAGE(box.window != nullptr, "no \"", caption, "\" box for \"", message, "\"");
     CHECK(box.text == message);
     CHECK(box.owner == editor.window);
-    CheckTopmost(box);
+    CHECK(box.topmost);
     CHECK(box.icon == icon);
     CHECK(box.buttons == std::vector<int>{IDOK});
     PressBoxButton(box, IDOK);
@@ -319,7 +319,7 @@ TEST_CASE("a table that is not valid is refused before the editor shows")
     REQUIRE(box.window != nullptr);
     CHECK(box.text == message);
     CHECK(box.icon == ErrorIcon());
-    CheckTopmost(box);
+    CHECK(box.topmost);
     // Owned by the editor, which has its caption but is never shown.
     char ownerCaption[64] = {};
     GetWindowTextA(box.owner, ownerCaption, sizeof ownerCaption);
