@@ -65,7 +65,7 @@ zyr_start_wine() {
         "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
         "$WINESERVER" -w
     fi
-    "$WINESERVER" -p
+    "$WINESERVER" -p 2>/dev/null || true  # already running for this prefix
     "$WINE64" cmd /c exit >/dev/null 2>&1 || true
 }
 

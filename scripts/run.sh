@@ -23,7 +23,7 @@ zyr_start_display
 zyr_start_wine
 "$WINE64" "$demo" &
 app=$!
-"$WINE64" "$ZYR_BUILD/x86_64/tools/press_button.exe" "Brantix ZYR" 1019 1005 " Read OK" 60000
+"$WINE64" "$ZYR_BUILD/x86_64/tools/press_button.exe" "Brantix ZYR" 1019 1005 " Read OK" 60000 1021
 mkdir -p "$ZYR_ROOT/screenshots"
 import -window root -crop 640x480+320+272 +repage "$ZYR_ROOT/screenshots/run.png" 2>/dev/null \
     || import -window root "$ZYR_ROOT/screenshots/run.png"

@@ -1,8 +1,10 @@
 // Presses a button of a running program's window, as a user would, and
-// waits until its status line starts with the given text. Used by the run
-// command on a virtual display, where nobody can click.
+// waits until its status line starts with the given text and, when given,
+// a control that the end of the operation enables is enabled again. Used by
+// the run command on a virtual display, where nobody can click.
 //
-//   press_button.exe "<window title>" <control id> <status control id> "<status prefix>" [timeout ms]
+//   press_button.exe "<window title>" <control id> <status control id> "<status prefix>"
+//                    [timeout ms] [ready control id]
 #include <windows.h>
 
 #include <cstdio>
@@ -20,6 +22,7 @@ int main(int argc, char **argv)
     int status = std::atoi(argv[3]);
     const char *prefix = argv[4];
     DWORD timeout = argc > 5 ? static_cast<DWORD>(std::atol(argv[5])) : 30000;
+    int ready = argc > 6 ? std::atoi(argv[6]) : 0;
 
     DWORD start = GetTickCount();
     HWND window = nullptr;
@@ -39,7 +42,13 @@ int main(int argc, char **argv)
     char text[300] = {};
     while (GetTickCount() - start < timeout) {
         GetDlgItemTextA(window, status, text, sizeof text);
-        if (std::strncmp(text, prefix, std::strlen(prefix)) == 0) {
+        if (std::strncmp(text, prefix, std::strlen(prefix)) == 0
+            && (!ready || IsWindowEnabled(GetDlgItem(window, ready)))) {
+            // Let the window paint what the operation's end has shown.
+            DWORD_PTR ignored;
+            SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            Sleep(300);
             std::printf("%s\n", text);
             return 0;
         }
