@@ -7,89 +7,187 @@
 
 namespace {
 
-sim::DeviceIdentity ConverterIdentity()
+using sim::DeviceIdentity;
+using sim::SimBus;
+using sim::SimDevice;
+
+// Adds a device with the converter's identity changed by `change`.
+template <class Change> SimDevice &AddLike(SimBus &bus, Change change)
 {
-    return sim::DeviceIdentity{};
+    DeviceIdentity id;
+    change(id);
+    return bus.AddDevice(id);
 }
+
+// One bus set-up and what a search over it must find.
+struct Search {
+    const char *what;
+    SimDevice *(*setUp)(SimBus &bus);  // the device to be found, or null
+    int opens;                         // interfaces opened; -1: not checked
+};
+
+const Search searches[] = {
+    {"the converter among Wine's own devices", [](SimBus &b) {
+         b.AddWineMouse();
+         b.AddWineKeyboard();
+         return &b.AddConverter();
+     }, 3},
+    {"the converter beside its twins: release 0x0101 and 16-byte reports", [](SimBus &b) {
+         AddLike(b, [](DeviceIdentity &id) { id.releaseNumber = 0x0101; });
+         AddLike(b, [](DeviceIdentity &id) { id.inputReportLength = id.outputReportLength = 17; });
+         return &b.AddConverter();
+     }, 3},
+    {"an empty bus", [](SimBus &) -> SimDevice * { return nullptr; }, 0},
+    {"release 0x0101", [](SimBus &b) -> SimDevice * {
+         AddLike(b, [](DeviceIdentity &id) { id.releaseNumber = 0x0101; });
+         return nullptr;
+     }, 1},
+    {"another vendor", [](SimBus &b) -> SimDevice * {
+         AddLike(b, [](DeviceIdentity &id) { id.vendorId = 0x16C1; });
+         return nullptr;
+     }, 1},
+    {"another product id", [](SimBus &b) -> SimDevice * {
+         AddLike(b, [](DeviceIdentity &id) { id.productId = 0x03E9; });
+         return nullptr;
+     }, 1},
+    {"manufacturer in another letter case", [](SimBus &b) -> SimDevice * {
+         AddLike(b, [](DeviceIdentity &id) { id.manufacturer = "brantix"; });
+         return nullptr;
+     }, 1},
+    {"product in another letter case", [](SimBus &b) -> SimDevice * {
+         AddLike(b, [](DeviceIdentity &id) { id.product = "ZYR-usb"; });
+         return nullptr;
+     }, 1},
+    {"manufacturer with a trailing blank", [](SimBus &b) -> SimDevice * {
+         AddLike(b, [](DeviceIdentity &id) { id.manufacturer = "Brantix "; });
+         return nullptr;
+     }, 1},
+    {"16-byte input reports", [](SimBus &b) -> SimDevice * {
+         AddLike(b, [](DeviceIdentity &id) { id.inputReportLength = 17; });
+         return nullptr;
+     }, 1},
+    {"16-byte output reports", [](SimBus &b) -> SimDevice * {
+         AddLike(b, [](DeviceIdentity &id) { id.outputReportLength = 17; });
+         return nullptr;
+     }, 1},
+    {"a null product criterion: only an empty product string", [](SimBus &b) {
+         hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", nullptr);
+         b.AddConverter();
+         return &AddLike(b, [](DeviceIdentity &id) { id.product = ""; });
+     }, 2},
+    {"a payload of 255: only a device reporting length 0", [](SimBus &b) {
+         hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 255, 255, "Brantix", "ZYR-USB");
+         b.AddConverter();
+         return &AddLike(b, [](DeviceIdentity &id) { id.inputReportLength = id.outputReportLength = 0; });
+     }, 2},
+    {"one that cannot be opened is passed over", [](SimBus &b) {
+         b.AddConverter().failOpenQuery = true;
+         return &b.AddConverter();
+     }, 1},
+    {"one whose attributes cannot be read is passed over", [](SimBus &b) {
+         b.AddConverter().failAttributes = true;
+         return &b.AddConverter();
+     }, 2},
+    {"attributes unreadable", [](SimBus &b) -> SimDevice * {
+         b.AddConverter().failAttributes = true;
+         return nullptr;
+     }, 1},
+    {"preparsed data unreadable", [](SimBus &b) -> SimDevice * {
+         b.AddConverter().failPreparsedData = true;
+         return nullptr;
+     }, 1},
+    {"capabilities unreadable", [](SimBus &b) -> SimDevice * {
+         b.AddConverter().failCaps = true;
+         return nullptr;
+     }, 1},
+    {"strings unreadable", [](SimBus &b) -> SimDevice * {
+         b.AddConverter().failStrings = true;
+         return nullptr;
+     }, 1},
+    {"SetupAPI refusing the list", [](SimBus &b) -> SimDevice * {
+         b.AddConverter();
+         b.failClassDevs = true;
+         return nullptr;
+     }, 0},
+    {"an interface detail unreadable: later interfaces are not examined", [](SimBus &b) -> SimDevice * {
+         b.AddWineMouse();
+         b.AddWineKeyboard().failInterfaceDetail = true;
+         b.AddConverter();
+         return nullptr;
+     }, 1},
+    {"no interface detail readable", [](SimBus &b) -> SimDevice * {
+         b.AddConverter();
+         b.failInterfaceDetail = true;
+         return nullptr;
+     }, 0},
+};
 
 }  // namespace
 
-TEST_CASE_FIXTURE(SimFixture, "FindDevice picks the converter out of Wine's own devices")
+TEST_CASE_FIXTURE(SimFixture, "FindDevice finds exactly the interface that matches every criterion")
 {
-    bus.AddWineMouse();
-    bus.AddWineKeyboard();
-    sim::SimDevice &converter = bus.AddConverter();
-    MatchConverter();
-
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == converter.path);
-    CHECK(hidDevice.deviceFound == 1);
-    // Every examined interface is opened once (no access rights) and closed.
-    CHECK(bus.OpenHandlesTotal() == 3);
-}
-
-TEST_CASE_FIXTURE(SimFixture, "A device that differs in one criterion is never matched")
-{
-    sim::DeviceIdentity id = ConverterIdentity();
-    SUBCASE("release 0x0101") { id.releaseNumber = 0x0101; }
-    SUBCASE("manufacturer differing only in letter case") { id.manufacturer = "brantix"; }
-    SUBCASE("product differing only in letter case") { id.product = "ZYR-usb"; }
-    SUBCASE("manufacturer with a trailing blank") { id.manufacturer = "Brantix "; }
-    SUBCASE("16-byte reports") {
-        id.inputReportLength = 17;
-        id.outputReportLength = 17;
+    for (const Search &s : searches) {
+        CAPTURE(s.what);
+        bus.Reset();
+        MatchConverter();
+        const SimDevice *expected = s.setUp(bus);
+        CHECK(hidDevice.FindDevice() == (expected ? 1 : 0));
+        CHECK(PathOf() == (expected ? expected->path : ""));
+        if (s.opens >= 0)
+            CHECK(bus.OpenHandlesTotal() == s.opens);
+        CHECK(bus.OpenHandles() == 0);
+        CHECK(bus.OpenDeviceInfoLists() == 0);
+        CHECK(bus.OutstandingPreparsedData() == 0);
     }
-    SUBCASE("16-byte input reports only") { id.inputReportLength = 17; }
-    SUBCASE("16-byte output reports only") { id.outputReportLength = 17; }
-    SUBCASE("another vendor") { id.vendorId = 0x16C1; }
-    SUBCASE("another product id") { id.productId = 0x03E9; }
-    bus.AddDevice(id);
-    MatchConverter();
-    CHECK(hidDevice.FindDevice() == 0);
-    CHECK(hidDevice.devicePath == nullptr);
 }
 
-TEST_CASE_FIXTURE(SimFixture, "The twins: release 0x0101 and 16-byte reports beside the converter")
+TEST_CASE_FIXTURE(SimFixture, "A converter another program holds exclusively is still found")
 {
-    sim::DeviceIdentity newer = ConverterIdentity();
-    newer.releaseNumber = 0x0101;
-    newer.manufacturer = "brantix";
-    newer.inputReportLength = newer.outputReportLength = 17;
-    bus.AddDevice(newer);
-    sim::DeviceIdentity wide = ConverterIdentity();
-    wide.inputReportLength = wide.outputReportLength = 17;
-    bus.AddDevice(wide);
-    sim::SimDevice &converter = bus.AddConverter();
+    SimDevice &converter = bus.AddConverter();
+    HANDLE held = Sys().CreateFileA(converter.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    0, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
     MatchConverter();
     CHECK(hidDevice.FindDevice() == 1);
     CHECK(PathOf() == converter.path);
+    Sys().CloseHandle(held);
 }
 
-TEST_CASE_FIXTURE(SimFixture, "With two converters the first one listed wins")
+TEST_CASE_FIXTURE(SimFixture, "With two converters the first one listed wins, the second once the first is gone")
 {
-    sim::SimDevice &first = bus.AddConverter();
-    sim::SimDevice &second = bus.AddConverter();
-    REQUIRE(first.path != second.path);
+    SimDevice &first = bus.AddConverter();
+    SimDevice &second = bus.AddConverter();
     MatchConverter();
     CHECK(hidDevice.FindDevice() == 1);
     CHECK(PathOf() == first.path);
-
-    // With the first one gone, the second is found.
     bus.Unplug(first);
     CHECK(hidDevice.FindDevice() == 1);
     CHECK(PathOf() == second.path);
 }
 
-TEST_CASE_FIXTURE(SimFixture, "FindDevice twice frees the first path and stores a fresh copy")
+TEST_CASE_FIXTURE(SimFixture, "Unplugged, the converter is not found; plugged back, it is, round after round")
 {
-    sim::SimDevice &converter = bus.AddConverter();
+    SimDevice &converter = bus.AddConverter();
+    MatchConverter();
+    for (int round = 0; round < 2; ++round) {
+        CHECK(hidDevice.FindDevice() == 1);
+        CHECK(PathOf() == converter.path);
+        bus.Unplug(converter);
+        CHECK(hidDevice.FindDevice() == 0);
+        CHECK(hidDevice.devicePath == nullptr);
+        CHECK(hidDevice.deviceFound == 1);  // only the removal handling clears it
+        bus.Replug(converter);
+    }
+}
+
+TEST_CASE_FIXTURE(SimFixture, "Each search frees the path of the one before and the detail blocks it took")
+{
+    SimDevice &converter = bus.AddConverter();
     MatchConverter();
     CountingHeap heap;
     REQUIRE(hidDevice.FindDevice() == 1);
     const char *first = hidDevice.devicePath;
-    REQUIRE(first != nullptr);
-    CHECK(heap.Outstanding() == 1);  // the path; the detail blocks went back
-
+    CHECK(heap.Outstanding() == 1);  // the path
     REQUIRE(hidDevice.FindDevice() == 1);
     CHECK(heap.Released(first));
     CHECK(hidDevice.devicePath != first);
@@ -97,159 +195,9 @@ TEST_CASE_FIXTURE(SimFixture, "FindDevice twice frees the first path and stores 
     CHECK(heap.Outstanding() == 1);
 }
 
-TEST_CASE_FIXTURE(SimFixture, "After the converter was unplugged FindDevice finds nothing")
-{
-    sim::SimDevice &converter = bus.AddConverter();
-    MatchConverter();
-    REQUIRE(hidDevice.FindDevice() == 1);
-    REQUIRE(hidDevice.deviceFound == 1);
-
-    bus.Unplug(converter);
-    CHECK(hidDevice.FindDevice() == 0);
-    CHECK(hidDevice.devicePath == nullptr);
-    CHECK(hidDevice.deviceFound == 1);  // only the removal handling clears it
-
-    bus.Replug(converter);
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == converter.path);
-}
-
-TEST_CASE_FIXTURE(SimFixture, "SetMatch stores the criteria as FindDevice compares them")
-{
-    hid_com &d = hidDevice;
-    SUBCASE("lengths are payload plus one, in 8 bits") {
-        d.SetMatch(1, 2, 3, 8, 16, "a", "b");
-        CHECK(d.match.vendorId == 1);
-        CHECK(d.match.productId == 2);
-        CHECK(d.match.releaseNumber == 3);
-        CHECK(d.match.inputReportLength == 9);
-        CHECK(d.match.outputReportLength == 17);
-        d.SetMatch(1, 2, 3, 255, 255, "a", "b");
-        CHECK(d.match.inputReportLength == 0);
-        CHECK(d.match.outputReportLength == 0);
-    }
-    SUBCASE("a null string leaves its field empty, and clears what was there") {
-        d.SetMatch(1, 2, 3, 8, 8, "Brantix", "ZYR-USB");
-        d.SetMatch(1, 2, 3, 8, 8, nullptr, nullptr);
-        CHECK(d.match.manufacturer[0] == '\0');
-        CHECK(d.match.product[0] == '\0');
-    }
-    SUBCASE("a string longer than the field is cut at 259 characters") {
-        const std::string longText(400, 'x');
-        d.SetMatch(1, 2, 3, 8, 8, longText.c_str(), "p");
-        CHECK(std::strlen(d.match.manufacturer) == 259);
-        CHECK(std::string(d.match.product) == "p");
-    }
-}
-
-TEST_CASE_FIXTURE(SimFixture, "A null product string matches only a device whose product reads as empty")
-{
-    sim::SimDevice &converter = bus.AddConverter();
-    hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", nullptr);
-    CHECK(hidDevice.FindDevice() == 0);
-
-    sim::DeviceIdentity unnamed = ConverterIdentity();
-    unnamed.product = "";
-    sim::SimDevice &blank = bus.AddDevice(unnamed);
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == blank.path);
-    CHECK(PathOf() != converter.path);
-}
-
-TEST_CASE_FIXTURE(SimFixture, "A payload length of 255 matches only a device reporting length 0")
-{
-    sim::DeviceIdentity zero = ConverterIdentity();
-    zero.inputReportLength = 0;
-    zero.outputReportLength = 0;
-    bus.AddConverter();  // 9 and 9: not this one
-    sim::SimDevice &odd = bus.AddDevice(zero);
-    hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 255, 255, "Brantix", "ZYR-USB");
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == odd.path);
-}
-
-TEST_CASE_FIXTURE(SimFixture, "Candidates that cannot be examined are passed over")
-{
-    MatchConverter();
-    SUBCASE("one that cannot be opened is skipped") {
-        sim::SimDevice &locked = bus.AddConverter();
-        locked.failOpenQuery = true;
-        sim::SimDevice &converter = bus.AddConverter();
-        CHECK(hidDevice.FindDevice() == 1);
-        CHECK(PathOf() == converter.path);
-    }
-    SUBCASE("one whose attributes cannot be read never matches") {
-        sim::SimDevice &mute = bus.AddConverter();
-        mute.failAttributes = true;
-        CHECK(hidDevice.FindDevice() == 0);
-        sim::SimDevice &converter = bus.AddConverter();
-        CHECK(hidDevice.FindDevice() == 1);
-        CHECK(PathOf() == converter.path);
-    }
-    SUBCASE("one whose capabilities cannot be read never matches") {
-        SUBCASE("preparsed data") { bus.AddConverter().failPreparsedData = true; }
-        SUBCASE("caps") { bus.AddConverter().failCaps = true; }
-        CHECK(hidDevice.FindDevice() == 0);
-        CHECK(bus.OutstandingPreparsedData() == 0);
-    }
-    SUBCASE("one whose strings cannot be read never matches") {
-        bus.AddConverter().failStrings = true;
-        CHECK(hidDevice.FindDevice() == 0);
-    }
-    CHECK(bus.OpenHandles() == 0);
-}
-
-TEST_CASE_FIXTURE(SimFixture, "A string that cannot be read leaves the one read before it")
-{
-    // The wide buffer is cleared once per candidate: when the product
-    // cannot be read, the manufacturer text stands in for it.
-    sim::DeviceIdentity same = ConverterIdentity();
-    same.manufacturer = "Twin";
-    same.product = "Twin";
-    bus.AddDevice(same);
-    hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Twin", "Twin");
-    CHECK(hidDevice.FindDevice() == 1);
-}
-
-TEST_CASE_FIXTURE(SimFixture, "An interface detail that cannot be read ends the search")
-{
-    bus.AddWineMouse();
-    sim::SimDevice &broken = bus.AddWineKeyboard();
-    bus.AddConverter();
-    MatchConverter();
-    SUBCASE("for one interface: later ones are not examined") {
-        broken.failInterfaceDetail = true;
-        CHECK(hidDevice.FindDevice() == 0);
-        CHECK(bus.OpenHandlesTotal() == 1);  // the mouse only
-    }
-    SUBCASE("for every interface") {
-        bus.failInterfaceDetail = true;
-        CHECK(hidDevice.FindDevice() == 0);
-        CHECK(bus.OpenHandlesTotal() == 0);
-    }
-    CHECK(hidDevice.devicePath == nullptr);
-}
-
-TEST_CASE_FIXTURE(SimFixture, "SetupAPI refusing the list: nothing found, nothing opened")
-{
-    bus.AddConverter();
-    MatchConverter();
-    bus.failClassDevs = true;
-    CHECK(hidDevice.FindDevice() == 0);
-    CHECK(hidDevice.devicePath == nullptr);
-    CHECK(bus.OpenHandlesTotal() == 0);
-}
-
-TEST_CASE_FIXTURE(SimFixture, "An empty bus: nothing found")
-{
-    MatchConverter();
-    CHECK(hidDevice.FindDevice() == 0);
-    CHECK(hidDevice.devicePath == nullptr);
-}
-
 TEST_CASE_FIXTURE(SimFixture, "Memory that cannot be had")
 {
-    sim::SimDevice &converter = bus.AddConverter();
+    SimDevice &converter = bus.AddConverter();
     MatchConverter();
     SUBCASE("for the interface detail: the search ends without a match") {
         bus.AddConverter();
@@ -272,15 +220,14 @@ TEST_CASE_FIXTURE(SimFixture, "Memory that cannot be had")
     CHECK(PathOf() == converter.path);
 }
 
-TEST_CASE_FIXTURE(SimFixture, "The path is found again after a device comes back")
+TEST_CASE_FIXTURE(SimFixture, "SetMatch: a null string clears what was there; a long one is cut to the field")
 {
-    sim::SimDevice &converter = bus.AddConverter();
-    MatchConverter();
-    for (int round = 0; round < 3; ++round) {
-        CHECK(hidDevice.FindDevice() == 1);
-        bus.Unplug(converter);
-        CHECK(hidDevice.FindDevice() == 0);
-        bus.Replug(converter);
-    }
-    CHECK(bus.OpenDeviceInfoLists() == 0);
+    hidDevice.SetMatch(1, 2, 3, 8, 8, "Brantix", "ZYR-USB");
+    hidDevice.SetMatch(1, 2, 3, 8, 8, nullptr, nullptr);
+    CHECK(hidDevice.match.manufacturer[0] == '\0');
+    CHECK(hidDevice.match.product[0] == '\0');
+    const std::string longText(400, 'x');
+    hidDevice.SetMatch(1, 2, 3, 8, 8, longText.c_str(), "p");
+    CHECK(std::strlen(hidDevice.match.manufacturer) == 259);
+    CHECK(std::string(hidDevice.match.product) == "p");
 }
