@@ -88,11 +88,6 @@ RECT DialogUnitRect(HWND dialog, int x, int y, int width, int height)
     return {place.left, place.top, place.left + place.right, place.top + place.bottom};
 }
 
-HICON StockIcon(LPCSTR id)
-{
-    return LoadIconA(nullptr, id);
-}
-
 HWND DialogFocus(HWND dialog)
 {
     GUITHREADINFO info = {};

@@ -46,7 +46,5 @@ ControlsToImageRun StoreSpeedText(DialogDriver &driver, const std::string &text)
 RECT ControlRect(HWND dialog, int id);
 RECT DialogUnitRect(HWND dialog, int x, int y, int width, int height);
 
-HICON StockIcon(LPCSTR id);
-
 // The dialog thread's keyboard focus.
 HWND DialogFocus(HWND dialog);

@@ -41,14 +41,23 @@ void CheckRefused(DialogDriver &driver, const std::string &text)
     std::memcpy(before, ConfigImage.bytes, imageSize);
     ControlsToImageRun run = StoreSpeedText(driver, text);
     CHECK(run.result == 0);
-    REQUIRE(run.box.window != nullptr);
-    CHECK(run.box.caption == "Error");
-    CHECK(run.box.text == "Speed Adjustment value is out of range!");
-    CHECK(run.box.buttons == std::vector<int>{IDOK});
-    CHECK(run.box.icon == StockIcon(IDI_ERROR));
-    CHECK(run.box.topmost);
-    CHECK(run.box.owner == driver.Dialog());
+    CheckBox(run.box, "Error", "Speed Adjustment value is out of range!", {IDOK}, IDI_ERROR, true, driver.Dialog());
     CHECK(std::memcmp(before, ConfigImage.bytes, imageSize) == 0);  // nothing stored, radios neither
+}
+
+// ControlsToImage with the controls as they are; the sensor code it stored.
+uint16_t StoredCode()
+{
+    CHECK(RunControlsToImage().result != 0);
+    return ConfigImage.SpeedSensorCode();
+}
+
+// ControlsToImage with the controls as they are; the sensor wiring and
+// the active table it stored.
+std::pair<uint8_t, uint8_t> StoredTable()
+{
+    CHECK(RunControlsToImage().result != 0);
+    return {ConfigImage.SensorWiring(), ConfigImage.ActiveTable()};
 }
 
 } // namespace
@@ -57,22 +66,15 @@ TEST_CASE_FIXTURE(AppFixture, "controls to image: the documented speed texts")
 {
     DialogDriver driver;
     ShowImage(driver, {12300, 2, 0x0019, 367, 93});
-    CHECK(StoredWord(driver, "25.0") == 0x00FA);
-    CHECK(StoredWord(driver, "25.09") == 0x00FA);
-    CHECK(StoredWord(driver, "-25") == 0x80FA);
-    CHECK(StoredWord(driver, "12.7") == 127);
-    CHECK(StoredWord(driver, "-24.9") == 0x8000 + 249);
-    CHECK(StoredWord(driver, "1.25") == 12);
-    CHECK(StoredWord(driver, "-1.25") == 0x8000 + 12);
-    CHECK(StoredWord(driver, "0.05") == 0);
-    CHECK(StoredWord(driver, "-0.05") == 0);  // zero is never stored with its sign
-    CHECK(StoredWord(driver, "5%") == 50);
-    CHECK(StoredWord(driver, "1e1") == 100);
-    CHECK(StoredWord(driver, "") == 0);
-    CHECK(StoredWord(driver, "abc") == 0);
-    CHECK(StoredWord(driver, " 7.5") == 75);
-    // Only the first 9 characters count: "1.2345678e3" is read as "1.2345678".
-    CHECK(StoredWord(driver, "1.2345678e3") == 12);
+    // Zero is never stored with its sign; only the first 9 characters
+    // count: "1.2345678e3" is read as "1.2345678".
+    const std::pair<const char *, uint16_t> texts[] = {
+        {"25.0", 0x00FA}, {"25.09", 0x00FA}, {"-25", 0x80FA}, {"12.7", 127},  {"-24.9", 0x8000 + 249},
+        {"1.25", 12},     {"-1.25", 0x800C}, {"0.05", 0},     {"-0.05", 0},   {"5%", 50},
+        {"1e1", 100},     {"", 0},           {"abc", 0},      {" 7.5", 75},   {"1.2345678e3", 12},
+    };
+    for (const auto &text : texts)
+        CHECK(StoredWord(driver, text.first) == text.second);
 }
 
 TEST_CASE_FIXTURE(AppFixture, "controls to image: out of range, not a number and infinite give the error box")
@@ -113,8 +115,7 @@ TEST_CASE_FIXTURE(AppFixture, "controls to image: the speed-sensor choice")
         {IDC_SENSOR_HIGH_TO_LOW, 33233}, {IDC_SENSOR_HIGH_FREQ, 0}, {IDC_SENSOR_LOW_FREQ, 367}};
     for (const auto &choice : choices) {
         driver.Click(choice.first);
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SpeedSensorCode() == choice.second);
+        CHECK(StoredCode() == choice.second);
     }
 
     SUBCASE("no choice checked keeps the code the image had")
@@ -122,30 +123,25 @@ TEST_CASE_FIXTURE(AppFixture, "controls to image: the speed-sensor choice")
         ShowImage(driver, {12300, 2, 0, 1, 93});
         for (int id : {IDC_SENSOR_HIGH_TO_LOW, IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ})
             REQUIRE_FALSE(driver.Checked(id));
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SpeedSensorCode() == 1);
+        CHECK(StoredCode() == 1);
     }
     SUBCASE("High to Low hidden but checked keeps its code until the user picks another")
     {
         highToLowUnlocked = 0;
         ShowImage(driver, {12300, 2, 0, 33233, 93});
         REQUIRE_FALSE(driver.Visible(IDC_SENSOR_HIGH_TO_LOW));
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SpeedSensorCode() == 33233);
+        CHECK(StoredCode() == 33233);
         driver.Click(IDC_SENSOR_LOW_FREQ);
         CHECK_FALSE(driver.Checked(IDC_SENSOR_HIGH_TO_LOW));
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SpeedSensorCode() == 367);
+        CHECK(StoredCode() == 367);
     }
     SUBCASE("type 3: RSX, S2K and General")
     {
         ShowImage(driver, {12300, 3, 0, 0, 93});
         driver.Click(IDC_SENSOR_HIGH_TO_LOW);
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SpeedSensorCode() == 33233);
+        CHECK(StoredCode() == 33233);
         driver.Click(IDC_SENSOR_LOW_FREQ);
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SpeedSensorCode() == 367);
+        CHECK(StoredCode() == 367);
     }
 }
 
@@ -162,34 +158,24 @@ TEST_CASE_FIXTURE(AppFixture, "controls to image: the table choice and the senso
     for (const auto &choice : choices) {
         CAPTURE(choice.radio);
         driver.Click(choice.radio);
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SensorWiring() == choice.wiring);
-        CHECK(ConfigImage.ActiveTable() == choice.table);
+        CHECK(StoredTable() == std::make_pair(choice.wiring, choice.table));
     }
 
     SUBCASE("a two-wire table hidden on firmware 10005 keeps its value until the user picks another")
     {
         ShowImage(driver, {10005, 2, 0, 367, 203, 0});
         REQUIRE_FALSE(driver.Visible(IDC_TABLE_AP1_5V));
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SensorWiring() == 1);
-        CHECK(ConfigImage.ActiveTable() == 203);
+        CHECK(StoredTable() == std::make_pair<uint8_t, uint8_t>(1, 203));
         driver.Click(IDC_TABLE_AP2_RES);
         CHECK_FALSE(driver.Checked(IDC_TABLE_AP1_5V));
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SensorWiring() == 0);
-        CHECK(ConfigImage.ActiveTable() == 12);
+        CHECK(StoredTable() == std::make_pair<uint8_t, uint8_t>(0, 12));
     }
     SUBCASE("no table checked (type 3, an unknown table) leaves both bytes")
     {
         ShowImage(driver, {12300, 3, 0, 367, 93, 0x5A});
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SensorWiring() == 0x5A);
-        CHECK(ConfigImage.ActiveTable() == 93);
+        CHECK(StoredTable() == std::make_pair<uint8_t, uint8_t>(0x5A, 93));
         ShowImage(driver, {12300, 2, 0, 367, 0xFF, 0x5A});
-        CHECK(RunControlsToImage().result != 0);
-        CHECK(ConfigImage.SensorWiring() == 0x5A);
-        CHECK(ConfigImage.ActiveTable() == 0xFF);
+        CHECK(StoredTable() == std::make_pair<uint8_t, uint8_t>(0x5A, 0xFF));
     }
 }
 

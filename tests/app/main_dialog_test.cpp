@@ -18,23 +18,6 @@ namespace {
 const char closeWarning[] =
     "You should NEVER exit during USB activity,\nexiting now can corrupt the device,\ndo you want to exit anyway?";
 
-bool StartsWith(const std::string &text, const std::string &prefix)
-{
-    return text.rfind(prefix, 0) == 0;
-}
-
-void ReadAndWait(DialogDriver &driver)
-{
-    driver.Click(IDC_READ_DEVICE);
-    REQUIRE(driver.WaitIdle());
-    driver.Sync();
-}
-
-bool NoRegisterTraffic(sim::SimBus &bus)
-{
-    return bus.Traffic().empty();
-}
-
 // A key as the keyboard delivers it to the focused control.
 void PressKey(DialogDriver &driver, HWND focus, WPARAM key)
 {
@@ -59,77 +42,42 @@ BoxView HoldWorkerInErrorBox(DialogDriver &driver)
 
 } // namespace
 
-TEST_CASE_FIXTURE(AppFixture, "dialog: F1 presses are counted")
-{
-    DialogDriver driver;
-    driver.PressF1();
-    CHECK(helpPressCount == 1);
-    driver.PressF1(5);
-    CHECK(helpPressCount == 6);
-    // Counting changes nothing the user sees.
-    CHECK(driver.StatusHistory().empty());
-    CHECK(driver.Enabled(IDC_READ_DEVICE));
-    CHECK(WaitForBox("", 300, driver.Dialog()).window == nullptr);
-}
-
-TEST_CASE_FIXTURE(AppFixture, "dialog: eleven F1 presses and Read Device open the format questions instead of a read")
-{
-    bus.AddConverter();
-    DialogDriver driver;
-    driver.PressF1(11);
-    driver.Click(IDC_READ_DEVICE);
-    BoxView question = WaitForBox("DEVICE FORMAT", 10000, driver.Dialog());
-    REQUIRE(question.window != nullptr);
-    CHECK(helpPressCount == 0);
-    PressBoxButton(question, IDNO);
-    driver.Sync();
-    CHECK(workerHandle == nullptr);
-    CHECK(NoRegisterTraffic(bus));
-    CHECK(driver.Text(IDC_STATUS) == " Status...");
-    CHECK_FALSE(driver.Enabled(IDC_WRITE_DEVICE));
-}
-
-TEST_CASE_FIXTURE(AppFixture, "dialog: Read Device reads, with or without the High to Low unlock")
+TEST_CASE_FIXTURE(AppFixture, "dialog: F1 presses are counted; four unlock High to Low for the next read")
 {
     bus.AddConverter();  // firmware 12300, type 2
     DialogDriver driver;
-    SUBCASE("four presses unlock High to Low")
-    {
-        driver.PressF1(4);
-        ReadAndWait(driver);
+    // Eleven open the format questions instead, see the format tests.
+    const std::pair<unsigned, bool> rows[] = {{4, true}, {12, false}, {0, false}, {10, false}};
+    for (const auto &row : rows) {
+        CAPTURE(row.first);
+        driver.ClearStatusHistory();
+        driver.PressF1(static_cast<int>(row.first));
+        CHECK(helpPressCount == row.first);
+        // Counting changes nothing the user sees.
+        CHECK(driver.StatusHistory().empty());
+        CHECK(WaitForBox("", 100, driver.Dialog()).window == nullptr);
+
+        driver.ClickAndWait(IDC_READ_DEVICE);
         CHECK(helpPressCount == 0);
-        CHECK(driver.Text(IDC_SENSOR_HIGH_TO_LOW) == "High to Low");
-        CHECK(driver.Visible(IDC_SENSOR_HIGH_TO_LOW));
-        CHECK(driver.Enabled(IDC_SENSOR_HIGH_TO_LOW));
+        CHECK(driver.Text(IDC_SENSOR_HIGH_TO_LOW) == (row.second ? "High to Low" : "NOT USED"));
+        CHECK(driver.Visible(IDC_SENSOR_HIGH_TO_LOW) == row.second);
+        CHECK(driver.Enabled(IDC_SENSOR_HIGH_TO_LOW) == row.second);
+        CHECK(driver.Text(IDC_STATUS).rfind(" Read OK        Ver:1.23.00        Device:VSS+ECT", 0) == 0);
+        CHECK(driver.Enabled(IDC_WRITE_DEVICE));
+        CHECK(driver.Visible(IDC_TWO_WIRE_GROUP));
+        // The focus is on a control the user can still use.
+        HWND focus = DialogFocus(driver.Dialog());
+        CHECK(focus != nullptr);
+        CHECK(IsWindowEnabled(focus));
+        CHECK(IsWindowVisible(focus));
     }
-    SUBCASE("twelve presses read without the unlock")
-    {
-        driver.PressF1(12);
-        ReadAndWait(driver);
-        CHECK(helpPressCount == 0);
-        CHECK(driver.Text(IDC_SENSOR_HIGH_TO_LOW) == "NOT USED");
-        CHECK_FALSE(driver.Visible(IDC_SENSOR_HIGH_TO_LOW));
-    }
-    SUBCASE("no presses")
-    {
-        ReadAndWait(driver);
-        CHECK_FALSE(driver.Visible(IDC_SENSOR_HIGH_TO_LOW));
-    }
-    CHECK(StartsWith(driver.Text(IDC_STATUS), " Read OK        Ver:1.23.00        Device:VSS+ECT"));
-    CHECK(driver.Enabled(IDC_WRITE_DEVICE));
-    CHECK(driver.Visible(IDC_TWO_WIRE_GROUP));
-    // The focus is on a control the user can still use.
-    HWND focus = DialogFocus(driver.Dialog());
-    CHECK(focus != nullptr);
-    CHECK(IsWindowEnabled(focus));
-    CHECK(IsWindowVisible(focus));
 }
 
 TEST_CASE_FIXTURE(AppFixture, "dialog: Enter and Escape do nothing")
 {
     bus.AddConverter();
     DialogDriver driver;
-    ReadAndWait(driver);
+    driver.ClickAndWait(IDC_READ_DEVICE);
     driver.ClearStatusHistory();
     bus.ClearTraffic();
     const std::string status = driver.Text(IDC_STATUS);
@@ -146,7 +94,7 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: Enter and Escape do nothing")
     CHECK(IsWindowVisible(driver.Dialog()));
     CHECK(WaitForBox("", 300, driver.Dialog()).window == nullptr);
     CHECK(workerHandle == nullptr);
-    CHECK(NoRegisterTraffic(bus));
+    CHECK(bus.Traffic().empty());
     CHECK(driver.StatusHistory().empty());
     CHECK(driver.Text(IDC_STATUS) == status);
 }
@@ -164,16 +112,12 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: closing while an operation runs asks firs
 {
     bus.AddConverter();
     DialogDriver driver;
-    ReadAndWait(driver);
+    driver.ClickAndWait(IDC_READ_DEVICE);
     BoxView error = HoldWorkerInErrorBox(driver);
 
     driver.Close();
     BoxView warning = WaitForBox("WARNING!", 10000, driver.Dialog());
-    REQUIRE(warning.window != nullptr);
-    CHECK(warning.text == closeWarning);
-    CHECK(warning.icon == StockIcon(IDI_WARNING));
-    CHECK(warning.owner == driver.Dialog());
-    CHECK(warning.buttons == std::vector<int>{IDYES, IDNO});
+    CheckBox(warning, "WARNING!", closeWarning, {IDYES, IDNO}, IDI_WARNING, false, driver.Dialog());
     // A second close request meanwhile asks no second question.
     driver.Close();
     driver.Sync();
@@ -225,12 +169,10 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: Write Device and Factory Defaults reach t
 {
     sim::SimDevice &converter = bus.AddConverter();
     DialogDriver driver;
-    ReadAndWait(driver);
+    driver.ClickAndWait(IDC_READ_DEVICE);
 
     driver.SetText(IDC_SPEED_ADJUST, "-4.2");
-    driver.Click(IDC_WRITE_DEVICE);
-    REQUIRE(driver.WaitIdle());
-    driver.Sync();
+    driver.ClickAndWait(IDC_WRITE_DEVICE);
     CHECK(driver.Text(IDC_STATUS) == " Device Write OK");
     CHECK(converter.Register(6) == 42);
     CHECK(converter.Register(7) == 0x80);
@@ -244,38 +186,11 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: Write Device and Factory Defaults reach t
     CHECK(driver.Text(IDC_SPEED_ADJUST) == "0.0");
 }
 
-TEST_CASE_FIXTURE(AppFixture, "dialog: each Edit button opens its own table, whichever is checked")
-{
-    DialogDriver driver;
-    // A default image, so every table is valid and all four are shown.
-    bus.AddConverter();
-    ReadAndWait(driver);
-    driver.Click(IDC_TABLE_AP2_5V);
-    const std::pair<int, const char *> buttons[] = {{IDC_EDIT_AP1_RES, "AP1 RES Table Edit"},
-                                                    {IDC_EDIT_AP2_RES, "AP2 RES Table Edit"},
-                                                    {IDC_EDIT_AP1_5V, "AP1 5V Table Edit"},
-                                                    {IDC_EDIT_AP2_5V, "AP2 5V Table Edit"}};
-    for (const auto &button : buttons) {
-        CAPTURE(button.second);
-        driver.Click(button.first);
-        BoxView editor = WaitForBox(button.second, 10000, driver.Dialog());
-        REQUIRE(editor.window != nullptr);
-        CHECK(editor.owner == driver.Dialog());
-        CHECK_FALSE(IsWindowEnabled(driver.Dialog()));  // modal to the main dialog
-        PostMessageA(GetDlgItem(editor.window, IDC_TABLE_CANCEL), BM_CLICK, 0, 0);
-        for (int i = 0; i < 500 && IsWindow(editor.window); ++i)
-            Sleep(10);
-        REQUIRE_FALSE(IsWindow(editor.window));
-        driver.Sync();
-        CHECK(IsWindowEnabled(driver.Dialog()));
-    }
-}
-
 TEST_CASE_FIXTURE(AppFixture, "dialog: nothing touches the image while an operation runs")
 {
     sim::SimDevice &converter = bus.AddConverter();
     DialogDriver driver;
-    ReadAndWait(driver);
+    driver.ClickAndWait(IDC_READ_DEVICE);
     BoxView error = HoldWorkerInErrorBox(driver);
     const uint8_t before = ConfigImage.Byte(94);
 

@@ -50,20 +50,6 @@ const ExpectedControl mainControls[] = {
     {IDC_TWO_WIRE_GROUP, "Button", "Two Wire K-Series Sensor", 126, 62, 104, 43, false, true, false, false},
 };
 
-std::string ClassOf(HWND window)
-{
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
-std::string TextOf(HWND window)
-{
-    char text[512] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
 LONG StyleOf(HWND window)
 {
     return GetWindowLongA(window, GWL_STYLE);
@@ -82,14 +68,45 @@ std::vector<HWND> Children(HWND dialog)
     return children;
 }
 
-void CheckRect(HWND dialog, const ExpectedControl &control)
+// The dialog's controls, in creation (= tab) order, as the template says:
+// class, text, states, styles and place.
+template <size_t N>
+void CheckControls(HWND dialog, const ExpectedControl (&controls)[N])
 {
-    RECT actual = ControlRect(dialog, control.id);
-    RECT expected = DialogUnitRect(dialog, control.x, control.y, control.width, control.height);
-    CHECK(actual.left == expected.left);
-    CHECK(actual.top == expected.top);
-    CHECK(actual.right == expected.right);
-    CHECK(actual.bottom == expected.bottom);
+    std::vector<HWND> children = Children(dialog);
+    REQUIRE(children.size() == N);
+    for (size_t i = 0; i < N; ++i) {
+        const ExpectedControl &control = controls[i];
+        CAPTURE(control.id);
+        HWND child = children[i];
+        CHECK(GetDlgCtrlID(child) == control.id);
+        CHECK(_stricmp(ClassOf(child).c_str(), control.className) == 0);
+        CHECK(WindowText(child) == control.text);
+        const LONG style = StyleOf(child);
+        CHECK(((style & WS_VISIBLE) != 0) == control.visible);
+        CHECK((IsWindowEnabled(child) != FALSE) == control.enabled);
+        CHECK(IsDlgButtonChecked(dialog, control.id) == BST_UNCHECKED);
+        CHECK(((style & WS_TABSTOP) != 0) == control.tabStop);
+        CHECK(((style & WS_GROUP) != 0) == control.group);
+        RECT actual = ControlRect(dialog, control.id);
+        RECT expected = DialogUnitRect(dialog, control.x, control.y, control.width, control.height);
+        CHECK(actual.left == expected.left);
+        CHECK(actual.top == expected.top);
+        CHECK(actual.right == expected.right);
+        CHECK(actual.bottom == expected.bottom);
+    }
+}
+
+// The members of a radio group as the system sees them, from its first.
+std::vector<int> Group(HWND dialog, HWND first)
+{
+    std::vector<int> group;
+    HWND item = first;
+    do {
+        group.push_back(GetDlgCtrlID(item));
+        item = GetNextDlgGroupItem(dialog, item, FALSE);
+    } while (item && item != first && group.size() < 32);
+    return group;
 }
 
 // A resource of this program's own module.
@@ -121,42 +138,21 @@ INT_PTR CALLBACK InertDialog(HWND, UINT, WPARAM, LPARAM)
 
 } // namespace
 
-TEST_CASE_FIXTURE(AppFixture, "main window: what the user sees right after start")
-{
-    DialogDriver driver;
-    CHECK(driver.Caption() == "Brantix ZYR");
-    CHECK(mainDialogHandle == driver.Dialog());
-    for (const ExpectedControl &control : mainControls) {
-        CAPTURE(control.id);
-        REQUIRE(driver.Item(control.id) != nullptr);
-        CHECK(driver.Text(control.id) == control.text);
-        CHECK(driver.Visible(control.id) == control.visible);
-        CHECK(driver.Enabled(control.id) == control.enabled);
-        CHECK_FALSE(driver.Checked(control.id));
-    }
-    // Read Device is the only enabled button, and it has the focus.
-    CHECK(DialogFocus(driver.Dialog()) == driver.Item(IDC_READ_DEVICE));
-    // The dialog stays open: nothing was read, nothing is running.
-    CHECK(driver.StatusHistory().empty());
-}
-
-TEST_CASE_FIXTURE(AppFixture, "main window: layout, classes, styles and tab order of the template")
+TEST_CASE_FIXTURE(AppFixture, "main window: what the user sees right after start, layout and tab order")
 {
     DialogDriver driver;
     HWND dialog = driver.Dialog();
-
-    std::vector<HWND> children = Children(dialog);
-    REQUIRE(children.size() == sizeof mainControls / sizeof mainControls[0]);
-    for (size_t i = 0; i < children.size(); ++i) {
-        const ExpectedControl &control = mainControls[i];
-        CAPTURE(control.id);
-        CHECK(GetDlgCtrlID(children[i]) == control.id);  // creation order = tab order
-        CHECK(_stricmp(ClassOf(children[i]).c_str(), control.className) == 0);
-        const LONG style = StyleOf(children[i]);
-        CHECK(((style & WS_TABSTOP) != 0) == control.tabStop);
-        CHECK(((style & WS_GROUP) != 0) == control.group);
-        CheckRect(dialog, control);
-    }
+    CHECK(driver.Caption() == "Brantix ZYR");
+    CHECK(mainDialogHandle == dialog);
+    CheckControls(dialog, mainControls);
+    // Read Device is the only enabled button, and it has the focus.
+    CHECK(DialogFocus(dialog) == driver.Item(IDC_READ_DEVICE));
+    // Nothing was read, nothing is running.
+    CHECK(driver.StatusHistory().empty());
+    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
+    REQUIRE(icon != nullptr);
+    CHECK(reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0)) == icon);
+    CHECK(reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0)) == icon);
 
     // Radios are automatic; group boxes transparent; the edit sunken and
     // without automatic horizontal scrolling; the status line sunken.
@@ -178,13 +174,8 @@ TEST_CASE_FIXTURE(AppFixture, "main window: layout, classes, styles and tab orde
     CHECK((StyleOf(driver.Item(IDC_CAPTION)) & SS_CENTERIMAGE) != 0);
 
     // The window: fixed size, minimize box, no owner (its own taskbar button).
-    const LONG style = StyleOf(dialog);
-    CHECK((style & WS_CAPTION) == WS_CAPTION);
-    CHECK((style & WS_SYSMENU) != 0);
-    CHECK((style & WS_MINIMIZEBOX) != 0);
-    CHECK((style & WS_MAXIMIZEBOX) == 0);
-    CHECK((style & WS_THICKFRAME) == 0);
-    CHECK((style & WS_CLIPCHILDREN) != 0);
+    const LONG frame = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
+    CHECK((StyleOf(dialog) & frame) == (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN));
     CHECK(GetWindow(dialog, GW_OWNER) == nullptr);
     CHECK(GetParent(dialog) == nullptr);
 
@@ -215,54 +206,28 @@ TEST_CASE_FIXTURE(AppFixture, "main window: the table choices are one radio grou
     SetImage({});
     Refresh(driver, RefreshImage);
 
-    // The system's own view of the groups, from each group's first member.
-    std::vector<int> groupB;
-    HWND first = driver.Item(IDC_TABLE_AP1_RES);
-    HWND item = first;
-    do {
-        groupB.push_back(GetDlgCtrlID(item));
-        item = GetNextDlgGroupItem(dialog, item, FALSE);
-    } while (item && item != first && groupB.size() < 32);
-    CHECK(groupB == std::vector<int>{IDC_TABLE_AP1_RES, IDC_EDIT_AP1_RES, IDC_TABLE_AP2_RES, IDC_EDIT_AP2_RES,
-                                     IDC_TABLE_AP1_5V, IDC_EDIT_AP1_5V, IDC_TABLE_AP2_5V, IDC_EDIT_AP2_5V});
-    std::vector<int> groupA;
-    first = driver.Item(IDC_SENSOR_LOW_FREQ);
-    item = first;
-    do {
-        groupA.push_back(GetDlgCtrlID(item));
-        item = GetNextDlgGroupItem(dialog, item, FALSE);
-    } while (item && item != first && groupA.size() < 32);
-    CHECK(groupA == std::vector<int>{IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ});  // 1011 hidden: skipped
+    // The system's own view of the groups: 1011 is hidden, so skipped.
+    CHECK(Group(dialog, driver.Item(IDC_TABLE_AP1_RES)) ==
+          std::vector<int>{IDC_TABLE_AP1_RES, IDC_EDIT_AP1_RES, IDC_TABLE_AP2_RES, IDC_EDIT_AP2_RES,
+                           IDC_TABLE_AP1_5V, IDC_EDIT_AP1_5V, IDC_TABLE_AP2_5V, IDC_EDIT_AP2_5V});
+    CHECK(Group(dialog, driver.Item(IDC_SENSOR_LOW_FREQ)) ==
+          std::vector<int>{IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ});
 
-    // As the user sees it: each click leaves exactly one table choice checked.
-    CHECK(driver.Checked(IDC_TABLE_AP1_RES));
-    driver.Click(IDC_TABLE_AP1_5V);
-    CHECK(driver.Checked(IDC_TABLE_AP1_5V));
-    CHECK_FALSE(driver.Checked(IDC_TABLE_AP1_RES));
-    driver.Click(IDC_TABLE_AP2_RES);
-    CHECK(driver.Checked(IDC_TABLE_AP2_RES));
-    CHECK_FALSE(driver.Checked(IDC_TABLE_AP1_5V));
-    driver.Click(IDC_TABLE_AP2_5V);
-    CHECK(driver.Checked(IDC_TABLE_AP2_5V));
-    CHECK_FALSE(driver.Checked(IDC_TABLE_AP2_RES));
-    // The speed-sensor group is separate: its click leaves the table choice alone.
-    driver.Click(IDC_SENSOR_HIGH_FREQ);
-    CHECK(driver.Checked(IDC_SENSOR_HIGH_FREQ));
-    CHECK_FALSE(driver.Checked(IDC_SENSOR_LOW_FREQ));
-    CHECK(driver.Checked(IDC_TABLE_AP2_5V));
-    driver.Click(IDC_TABLE_AP1_RES);
-    CHECK(driver.Checked(IDC_SENSOR_HIGH_FREQ));
-    for (int id : {IDC_TABLE_AP2_RES, IDC_TABLE_AP1_5V, IDC_TABLE_AP2_5V})
-        CHECK_FALSE(driver.Checked(id));
-}
-
-TEST_CASE_FIXTURE(AppFixture, "main window: the application icon on the dialog")
-{
-    DialogDriver driver;
-    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
-    REQUIRE(icon != nullptr);
-    CHECK(reinterpret_cast<HICON>(SendMessageA(driver.Dialog(), WM_GETICON, ICON_BIG, 0)) == icon);
-    CHECK(reinterpret_cast<HICON>(SendMessageA(driver.Dialog(), WM_GETICON, ICON_SMALL, 0)) == icon);
+    // As the user sees it: each click leaves exactly one table choice
+    // checked; the speed-sensor group is separate from the tables.
+    const int tables[] = {IDC_TABLE_AP1_RES, IDC_TABLE_AP2_RES, IDC_TABLE_AP1_5V, IDC_TABLE_AP2_5V};
+    const int sensors[] = {IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ};
+    int table = IDC_TABLE_AP1_RES, sensor = IDC_SENSOR_LOW_FREQ;
+    for (int click : {IDC_TABLE_AP1_5V, IDC_TABLE_AP2_RES, IDC_TABLE_AP2_5V, IDC_SENSOR_HIGH_FREQ, IDC_TABLE_AP1_RES,
+                      IDC_SENSOR_LOW_FREQ}) {
+        CAPTURE(click);
+        driver.Click(click);
+        (click == IDC_SENSOR_LOW_FREQ || click == IDC_SENSOR_HIGH_FREQ ? sensor : table) = click;
+        for (int id : tables)
+            CHECK(driver.Checked(id) == (id == table));
+        for (int id : sensors)
+            CHECK(driver.Checked(id) == (id == sensor));
+    }
 }
 
 TEST_CASE("resources: icon group, manifest, version block and the editor template")
@@ -333,7 +298,7 @@ TEST_CASE("resources: icon group, manifest, version block and the editor templat
     HWND editor = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TABLE_EDIT), nullptr,
                                      InertDialog, 0);
     REQUIRE(editor != nullptr);
-    CHECK(TextOf(editor) == "Temperature Table Edit");
+    CHECK(WindowText(editor) == "Temperature Table Edit");
     RECT client = {};
     GetClientRect(editor, &client);
     RECT expected = DialogUnitRect(editor, 0, 0, 190, 208);
@@ -344,17 +309,8 @@ TEST_CASE("resources: icon group, manifest, version block and the editor templat
         {IDC_TABLE_OK, "Button", "&OK", 46, 190, 46, 15, true, true, true, false},
         {IDC_TABLE_TEXT, "Edit", "", 4, 3, 182, 181, true, true, true, false},
     };
+    CheckControls(editor, editorControls);
     std::vector<HWND> children = Children(editor);
-    REQUIRE(children.size() == 3);
-    for (size_t i = 0; i < children.size(); ++i) {
-        const ExpectedControl &control = editorControls[i];
-        CAPTURE(control.id);
-        CHECK(GetDlgCtrlID(children[i]) == control.id);
-        CHECK(_stricmp(ClassOf(children[i]).c_str(), control.className) == 0);
-        CHECK(TextOf(children[i]) == control.text);
-        CHECK((StyleOf(children[i]) & WS_TABSTOP) != 0);
-        CheckRect(editor, control);
-    }
     CHECK((StyleOf(children[0]) & BS_TYPEMASK) == BS_PUSHBUTTON);
     CHECK((StyleOf(children[1]) & BS_TYPEMASK) == BS_PUSHBUTTON);
     const LONG editStyle = StyleOf(children[2]);
@@ -433,21 +389,13 @@ BoxView ErrorBoxSeen(HWND owner, const std::string &message)
 TEST_CASE_FIXTURE(AppFixture, "error box: caption, icon, OK only, topmost, owned, bounded")
 {
     DialogDriver driver;
-    BoxView box = ErrorBoxSeen(driver.Dialog(), "malformed");
-    REQUIRE(box.window != nullptr);
-    CHECK(box.caption == "Error");
-    CHECK(box.text == "Data at line 7 is malformed");
-    CHECK(box.buttons == std::vector<int>{IDOK});
-    CHECK(box.icon == StockIcon(IDI_ERROR));
-    CHECK(box.topmost);
-    CHECK(box.owner == driver.Dialog());
+    CheckBox(ErrorBoxSeen(driver.Dialog(), "malformed"), "Error", "Data at line 7 is malformed", {IDOK}, IDI_ERROR,
+             true, driver.Dialog());
     // Modal to its owner: the main dialog is usable again once it is gone.
     CHECK(driver.Enabled(IDC_READ_DEVICE));
     CHECK(IsWindowEnabled(driver.Dialog()));
 
     // A message longer than the buffer is cut to 259 characters.
-    BoxView cut = ErrorBoxSeen(driver.Dialog(), std::string(1000, 'z'));
-    REQUIRE(cut.window != nullptr);
-    const std::string expected = ("Data at line 7 is " + std::string(1000, 'z')).substr(0, 259);
-    CHECK(cut.text == expected);
+    CheckBox(ErrorBoxSeen(driver.Dialog(), std::string(1000, 'z')), "Error",
+             ("Data at line 7 is " + std::string(1000, 'z')).substr(0, 259), {IDOK}, IDI_ERROR, true, driver.Dialog());
 }

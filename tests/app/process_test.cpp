@@ -66,6 +66,14 @@ public:
         CloseHandle(process.hProcess);
     }
 
+    // The main window, once it shows.
+    HWND MainWindow()
+    {
+        HWND window = WaitForWindow("Brantix ZYR");
+        REQUIRE(window != nullptr);
+        return window;
+    }
+
     // A visible top-level window of this process with the caption.
     HWND WaitForWindow(const char *caption, DWORD timeoutMs = 30000)
     {
@@ -120,8 +128,7 @@ TEST_CASE("process: the shipped program opens its window and closes with exit co
     const std::string path = ProgramPath("zyr.exe");
     REQUIRE_MESSAGE(Exists(path), path);
     Program program(path);
-    HWND window = program.WaitForWindow("Brantix ZYR");
-    REQUIRE(window != nullptr);
+    HWND window = program.MainWindow();
     CHECK(StatusOf(window) == " Status...");
     CHECK(GetWindow(window, GW_OWNER) == nullptr);
     PostMessageA(window, WM_CLOSE, 0, 0);
@@ -135,12 +142,11 @@ TEST_CASE("process: the demo reads its simulated converter and closes with exit 
         MESSAGE("no demo build to start: ", path);
         return;
     }
+    Program program(path);
+    HWND window = program.MainWindow();
+    PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
     SUBCASE("closed when idle")
     {
-        Program program(path);
-        HWND window = program.WaitForWindow("Brantix ZYR");
-        REQUIRE(window != nullptr);
-        PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
         REQUIRE(WaitForStatus(window, " Read OK        Ver:1.23.00        Device:VSS+ECT", 60000));
         // The read ends with the controls shown; then the worker is gone.
         for (int i = 0; i < 500 && !IsWindowEnabled(GetDlgItem(window, IDC_WRITE_DEVICE)); ++i)
@@ -152,10 +158,6 @@ TEST_CASE("process: the demo reads its simulated converter and closes with exit 
     }
     SUBCASE("closed during a read, confirmed with Yes")
     {
-        Program program(path);
-        HWND window = program.WaitForWindow("Brantix ZYR");
-        REQUIRE(window != nullptr);
-        PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
         REQUIRE(WaitForStatus(window, " Reading Device Data...", 10000));
         PostMessageA(window, WM_CLOSE, 0, 0);
         HWND warning = program.WaitForWindow("WARNING!", 10000);

@@ -34,28 +34,10 @@ sim::SimDevice &PlugConverter(const Registers &registers)
     return converter;
 }
 
-void Shown(DialogDriver &driver)
-{
-    // The driver returns from WM_INITDIALOG; the dialog shows itself only
-    // after that, when its message loop runs.
-    driver.Sync();
-    REQUIRE(IsWindowVisible(driver.Dialog()));
-}
-
 void ReadConverter(DialogDriver &driver)
 {
-    Shown(driver);
-    driver.Click(IDC_READ_DEVICE);
-    REQUIRE(driver.WaitIdle());
-    driver.Sync();
+    driver.ClickAndWait(IDC_READ_DEVICE);
     REQUIRE(driver.Text(IDC_STATUS).rfind(" Read OK", 0) == 0);
-}
-
-void Settle(DialogDriver &driver)
-{
-    driver.Sync();
-    REQUIRE(driver.WaitIdle());
-    driver.Sync();
 }
 
 bool NothingWritten(sim::SimDevice &device)
@@ -64,13 +46,6 @@ bool NothingWritten(sim::SimDevice &device)
         if (device.WritesTo(address) != 0)
             return false;
     return true;
-}
-
-std::string Editor::Caption() const
-{
-    char text[256] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
 }
 
 std::string Editor::Text() const
@@ -84,26 +59,6 @@ std::string Editor::Text() const
 void Editor::SetText(const std::string &text) const
 {
     SetDlgItemTextA(window, IDC_TABLE_TEXT, text.c_str());
-}
-
-void Editor::Click(int id) const
-{
-    HWND button = GetDlgItem(window, id);
-    REQUIRE(button != nullptr);
-    REQUIRE(IsWindowVisible(button));
-    REQUIRE(IsWindowEnabled(button));
-    PostMessageA(button, BM_CLICK, 0, 0);
-}
-
-bool Editor::Closed(DWORD timeoutMs) const
-{
-    const DWORD start = GetTickCount();
-    while (IsWindow(window) && IsWindowVisible(window)) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(2);
-    }
-    return true;
 }
 
 Editor OpenEditor(DialogDriver &driver, int editButton, const std::string &caption)
@@ -123,7 +78,3 @@ std::string TableTextOf(const Registers &registers, uint8_t offset)
     REQUIRE(BuildTableText(image, offset, text));
     return text;
 }
-
-HICON ErrorIcon() { return LoadIconA(nullptr, IDI_ERROR); }
-HICON WarningIcon() { return LoadIconA(nullptr, IDI_WARNING); }
-HICON InformationIcon() { return LoadIconA(nullptr, IDI_INFORMATION); }

@@ -1,6 +1,6 @@
 // Shared steps of the configuration tests: a simulated converter with a
-// chosen register content, the main dialog reading it, and the editor and
-// message boxes as the user sees them.
+// chosen register content, the main dialog reading it, and the table editor
+// as the user sees it.
 #pragma once
 
 #include "config/default_images.h"
@@ -23,14 +23,8 @@ Registers ImageBytes();
 // An empty bus with one converter holding `registers`.
 sim::SimDevice &PlugConverter(const Registers &registers);
 
-// Waits until the main dialog is on the screen, ready for clicks.
-void Shown(DialogDriver &driver);
 // Presses Read Device and waits until the read has ended with "Read OK".
 void ReadConverter(DialogDriver &driver);
-
-// Lets the dialog thread finish what the last answer or click started, then
-// waits until no device operation runs.
-void Settle(DialogDriver &driver);
 
 // No register of the converter was written since the bus was reset.
 bool NothingWritten(sim::SimDevice &device);
@@ -38,13 +32,11 @@ bool NothingWritten(sim::SimDevice &device);
 // The table editor, opened from the main dialog by an Edit button.
 struct Editor {
     HWND window = nullptr;
-    std::string Caption() const;
     std::string Text() const;
     void SetText(const std::string &text) const;
     // Clicks one of the editor's buttons (1019 OK, 1020 Cancel) as a user would.
-    void Click(int id) const;
-    // Waits until the editor has closed.
-    bool Closed(DWORD timeoutMs = 5000) const;
+    void Click(int id) const { ClickButton(GetDlgItem(window, id)); }
+    bool Closed() const { return WaitGone(window); }
 };
 
 // Clicks an Edit button and waits for an editor with that caption.
@@ -52,8 +44,3 @@ Editor OpenEditor(DialogDriver &driver, int editButton, const std::string &capti
 
 // The text of the one table of the image, as the editor would show it.
 std::string TableTextOf(const Registers &registers, uint8_t offset);
-
-// The stock icons a message box shows.
-HICON ErrorIcon();
-HICON WarningIcon();
-HICON InformationIcon();

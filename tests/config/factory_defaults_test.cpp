@@ -32,7 +32,7 @@ Registers UsedConverter(uint16_t version, uint16_t type)
 
 } // namespace
 
-TEST_CASE("Factory Defaults loads the image of the converter's own firmware and type")
+TEST_CASE("Factory Defaults loads the image of the converter's own firmware and type; Write Device sends it")
 {
     const struct {
         uint16_t version, type;
@@ -48,12 +48,7 @@ TEST_CASE("Factory Defaults loads the image of the converter's own firmware and 
 
         driver.Click(IDC_FACTORY_DEFAULTS);
         BoxView box = WaitForBox("Defaults Loaded OK");
-        REQUIRE(box.window != nullptr);
-        CHECK(box.text == defaultsText);
-        CHECK(box.buttons == std::vector<int>{IDOK});
-        CHECK(box.icon == InformationIcon());
-        CHECK(box.topmost);
-        CHECK(box.owner == driver.Dialog());
+        CheckBox(box, "Defaults Loaded OK", defaultsText, {IDOK}, IDI_INFORMATION, true, driver.Dialog());
         // Loaded and shown before the box appears.
         CHECK(ImageBytes() == DefaultRegisters(pair.version, pair.type));
         CHECK(driver.Text(IDC_SPEED_ADJUST) == "0.0");
@@ -75,27 +70,14 @@ TEST_CASE("Factory Defaults loads the image of the converter's own firmware and 
         // Memory only: the converter has not been touched.
         CHECK(NothingWritten(converter));
         CHECK(converter.Registers() == used);
+
+        // Write Device sends registers 5 to 255.
+        driver.ClickAndWait(IDC_WRITE_DEVICE);
+        CHECK(driver.Text(IDC_STATUS) == " Device Write OK");
+        CHECK(converter.Registers() == DefaultRegisters(pair.version, pair.type));
+        for (int address = 0; address < 5; ++address)
+            CHECK(converter.WritesTo(address) == 0);
     }
-}
-
-TEST_CASE("Write Device after Factory Defaults sends the defaults to registers 5 to 255")
-{
-    const Registers used = UsedConverter(12300, 2);
-    sim::SimDevice &converter = PlugConverter(used);
-    DialogDriver driver;
-    ReadConverter(driver);
-    driver.Click(IDC_FACTORY_DEFAULTS);
-    BoxView box = WaitForBox("Defaults Loaded OK");
-    REQUIRE(box.window != nullptr);
-    PressBoxButton(box, IDOK);
-
-    driver.Click(IDC_WRITE_DEVICE);
-    REQUIRE(driver.WaitIdle());
-    driver.Sync();
-    CHECK(driver.Text(IDC_STATUS) == " Device Write OK");
-    CHECK(converter.Registers() == DefaultRegisters(12300, 2));
-    for (int address = 0; address < 5; ++address)
-        CHECK(converter.WritesTo(address) == 0);
 }
 
 TEST_CASE("Factory Defaults on an image of no known firmware and type changes nothing")
@@ -121,11 +103,7 @@ TEST_CASE("Factory Defaults on an image of no known firmware and type changes no
 
     driver.Click(IDC_FACTORY_DEFAULTS);
     BoxView box = WaitForBox("Error");
-    REQUIRE(box.window != nullptr);
-    CHECK(box.text == message);
-    CHECK(box.icon == ErrorIcon());
-    CHECK(box.topmost);
-    CHECK(box.owner == driver.Dialog());
+    CheckBox(box, "Error", message, {IDOK}, IDI_ERROR, true, driver.Dialog());
     PressBoxButton(box, IDOK);
 
     CHECK(NoBox("Defaults Loaded OK"));

@@ -22,16 +22,11 @@ const char *const questions[4] = {
 // Question n (0 to 3) as the user sees it.
 BoxView Question(DialogDriver &driver, int n)
 {
+    CAPTURE(n);
     BoxView box = WaitForBox("DEVICE FORMAT");
-    REQUIRE_MESSAGE(box.window != nullptr, "question ", n + 1, " did not appear");
-    CHECK(box.text == questions[n]);
-    if (n < 2)
-        CHECK(box.buttons == std::vector<int>{IDYES, IDNO});
-    else
-        CHECK(box.buttons == std::vector<int>{IDYES, IDNO, IDCANCEL});
-    CHECK(box.icon == WarningIcon());
-    CHECK_FALSE(box.topmost);
-    CHECK(box.owner == driver.Dialog());
+    CheckBox(box, "DEVICE FORMAT", questions[n],
+             n < 2 ? std::vector<int>{IDYES, IDNO} : std::vector<int>{IDYES, IDNO, IDCANCEL}, IDI_WARNING, false,
+             driver.Dialog());
     return box;
 }
 
@@ -43,9 +38,21 @@ void Answer(DialogDriver &driver, int n, int button)
 
 void OpenFormat(DialogDriver &driver)
 {
-    Shown(driver);
     driver.PressF1(11);
     driver.Click(IDC_READ_DEVICE);
+}
+
+// Answers Yes, Yes, then `ect` and `connector`, and waits until the format
+// has ended.
+void FormatWith(DialogDriver &driver, int ect, int connector)
+{
+    OpenFormat(driver);
+    const int answers[4] = {IDYES, IDYES, ect, connector};
+    for (int n = 0; n < 4; ++n)
+        Answer(driver, n, answers[n]);
+    driver.Sync();  // the last answer starts the worker
+    REQUIRE(driver.WaitIdle());
+    driver.Sync();
 }
 
 // Whatever a converter that needs formatting may hold.
@@ -59,23 +66,21 @@ Registers Scrambled()
 
 } // namespace
 
-TEST_CASE("No or Cancel at any question ends the format without any change")
+TEST_CASE("eleven F1 presses and Read Device ask instead of reading; No or Cancel at any question changes nothing")
 {
-    const Registers registers = DefaultRegisters(12300, 2);
-    sim::SimDevice &converter = PlugConverter(registers);
+    sim::SimDevice &converter = PlugConverter(DefaultRegisters(12300, 2));
     DialogDriver driver;
     ReadConverter(driver);
-    const int readsBefore = converter.ReadsOf(100);
     const Registers image = ImageBytes();
     driver.ClearStatusHistory();
+    sim::SimBus::Instance().ClearTraffic();
 
     int stopAt = 0;
     int stopButton = IDNO;
-    SUBCASE("No at the first question") { stopAt = 0; }
+    SUBCASE("No at the first question") {}
     SUBCASE("No at the warning") { stopAt = 1; }
     SUBCASE("Cancel at the ECT question") { stopAt = 2; stopButton = IDCANCEL; }
     SUBCASE("Cancel at the connector question") { stopAt = 3; stopButton = IDCANCEL; }
-    CAPTURE(stopAt);
 
     OpenFormat(driver);
     for (int n = 0; n < stopAt; ++n)
@@ -86,12 +91,12 @@ TEST_CASE("No or Cancel at any question ends the format without any change")
     driver.Sync();
     CHECK(workerHandle == nullptr);
     CHECK(ImageBytes() == image);
-    CHECK(NothingWritten(converter));
-    CHECK(converter.ReadsOf(100) == readsBefore);
+    CHECK(sim::SimBus::Instance().Traffic().empty());  // not read, not written
     CHECK(driver.StatusHistory().empty());
     CHECK(helpPressCount == 0);
 
     // The next press of Read Device reads again.
+    const int readsBefore = converter.ReadsOf(100);
     ReadConverter(driver);
     CHECK(converter.ReadsOf(100) == readsBefore + 1);
 }
@@ -113,12 +118,7 @@ TEST_CASE("each pair of answers formats all 256 registers with its default image
         sim::SimDevice &converter = PlugConverter(Scrambled());
         DialogDriver driver;  // a converter that cannot be read: the format is reached at once
 
-        OpenFormat(driver);
-        Answer(driver, 0, IDYES);
-        Answer(driver, 1, IDYES);
-        Answer(driver, 2, choice.ect);
-        Answer(driver, 3, choice.connector);
-        Settle(driver);
+        FormatWith(driver, choice.ect, choice.connector);
 
         const Registers expected = DefaultRegisters(choice.version, choice.type);
         CHECK(driver.Text(IDC_STATUS) == " Device Format Complete");
@@ -137,33 +137,6 @@ TEST_CASE("each pair of answers formats all 256 registers with its default image
     }
 }
 
-TEST_CASE("F1 eleven times then Read Device opens the format; other counts read")
-{
-    sim::SimDevice &converter = PlugConverter(DefaultRegisters(10005, 2));
-    DialogDriver driver;
-    Shown(driver);
-
-    SUBCASE("eleven")
-    {
-        OpenFormat(driver);
-        Answer(driver, 0, IDNO);
-        CHECK(converter.ReadsOf(0) == 0);
-        CHECK(helpPressCount == 0);
-    }
-    SUBCASE("ten and twelve")
-    {
-        for (int presses : {10, 12}) {
-            driver.PressF1(presses);
-            driver.Click(IDC_READ_DEVICE);
-            CHECK(NoBox("DEVICE FORMAT"));
-            REQUIRE(driver.WaitIdle());
-            driver.Sync();
-            CHECK(driver.Text(IDC_STATUS).rfind(" Read OK", 0) == 0);
-            CHECK(helpPressCount == 0);
-        }
-    }
-}
-
 TEST_CASE("a format that fails says so, and the image keeps the defaults")
 {
     sim::SimDevice &converter = PlugConverter(Scrambled());
@@ -174,12 +147,7 @@ TEST_CASE("a format that fails says so, and the image keeps the defaults")
     converter.AddFault(fault);
     DialogDriver driver;
 
-    OpenFormat(driver);
-    Answer(driver, 0, IDYES);
-    Answer(driver, 1, IDYES);
-    Answer(driver, 2, IDYES);
-    Answer(driver, 3, IDYES);
-    Settle(driver);
+    FormatWith(driver, IDYES, IDYES);
     CHECK(driver.Text(IDC_STATUS) == " WRITE ERROR L461");
     CHECK(ImageBytes() == DefaultRegisters(12300, 2));
     CHECK(converter.WritesTo(101) == 0);
@@ -191,7 +159,6 @@ TEST_CASE("while an operation runs, neither defaults nor the format replace the 
     sim::SimDevice &converter = PlugConverter(registers);
     sim::SimBus::Instance().SetRealTime(true, 4000);  // a read that lasts a few seconds
     DialogDriver driver;
-    Shown(driver);
     driver.Click(IDC_READ_DEVICE);
     driver.Sync();
     REQUIRE(workerHandle != nullptr);

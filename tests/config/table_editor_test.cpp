@@ -45,26 +45,15 @@ void PressKey(HWND control, WPARAM key)
     PostMessageA(control, WM_KEYUP, key, 0xC0000001);
 }
 
-void ClickInto(HWND control)
-{
-    PostMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
-    PostMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
-}
-
 uint16_t Millivolts(uint8_t offset, unsigned entry)
 {
     return TempTable(ConfigImage, offset).SensorMillivolts(entry);
 }
 
-void RefusedWith(const Editor &editor, const std::string &caption, const std::string &message, HICON icon)
+void RefusedWith(const Editor &editor, const std::string &caption, const std::string &message, LPCSTR icon)
 {
     BoxView box = WaitForBox(caption);
-    REQUIRE_MESSAGE(box.window != nullptr, "no \"", caption, "\" box for \"", message, "\"");
-    CHECK(box.text == message);
-    CHECK(box.owner == editor.window);
-    CHECK(box.topmost);
-    CHECK(box.icon == icon);
-    CHECK(box.buttons == std::vector<int>{IDOK});
+    CheckBox(box, caption, message, {IDOK}, icon, true, editor.window);
     PressBoxButton(box, IDOK);
 }
 
@@ -81,7 +70,6 @@ TEST_CASE("each Edit button opens its own table with its caption, whichever tabl
         CAPTURE(edit.caption);
         driver.Click(edit.otherRadio);
         Editor editor = OpenEditor(driver, edit.button, edit.caption);
-        CHECK(editor.Caption() == edit.caption);
         CHECK(editor.Text() == TableTextOf(registers, edit.offset));
         CHECK(GetWindow(editor.window, GW_OWNER) == driver.Dialog());
         CHECK_FALSE(IsWindowEnabled(driver.Dialog()));  // modal
@@ -112,7 +100,7 @@ TEST_CASE("the editor shows one numbered line per entry")
     // A table read from a converter that breaks the rules opens; OK names
     // the first offending line until it is corrected.
     editor.Click(IDC_TABLE_OK);
-    RefusedWith(editor, "Error", "Invalid mV value at line number 2", ErrorIcon());
+    RefusedWith(editor, "Error", "Invalid mV value at line number 2", IDI_ERROR);
     CHECK(IsWindowVisible(editor.window));
     editor.Click(IDC_TABLE_CANCEL);
     REQUIRE(editor.Closed());
@@ -204,7 +192,7 @@ TEST_CASE("a refused text keeps the editor open with the user's text and the ima
         CAPTURE(r.text);
         editor.SetText(r.text);
         editor.Click(IDC_TABLE_OK);
-        RefusedWith(editor, "Error", r.message, ErrorIcon());
+        RefusedWith(editor, "Error", r.message, IDI_ERROR);
         driver.Sync();
         CHECK(IsWindowVisible(editor.window));
         CHECK(editor.Text() == r.text);
@@ -215,7 +203,7 @@ TEST_CASE("a refused text keeps the editor open with the user's text and the ima
     {
         editor.SetText("");
         editor.Click(IDC_TABLE_OK);
-        RefusedWith(editor, "No Data", "No Data found!", WarningIcon());
+        RefusedWith(editor, "No Data", "No Data found!", IDI_WARNING);
         CHECK(IsWindowVisible(editor.window));
     }
     SUBCASE("no memory for the text")
@@ -224,7 +212,7 @@ TEST_CASE("a refused text keeps the editor open with the user's text and the ima
         allocateTableText = [](size_t, size_t) -> void * { return nullptr; };
         editor.SetText("01) 4000mV\r\n" + tail);
         editor.Click(IDC_TABLE_OK);
-        RefusedWith(editor, "Memory Error", "Memory Alloc Failed", ErrorIcon());
+        RefusedWith(editor, "Memory Error", "Memory Alloc Failed", IDI_ERROR);
         allocateTableText = allocate;
         CHECK(IsWindowVisible(editor.window));
     }
@@ -248,7 +236,8 @@ TEST_CASE("Enter and Escape do nothing; Cancel and the close box keep the image"
     editor.SetText(edited);
 
     HWND text = GetDlgItem(editor.window, IDC_TABLE_TEXT);
-    ClickInto(text);
+    PostMessageA(text, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+    PostMessageA(text, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
     PressKey(text, VK_RETURN);
     PressKey(text, VK_ESCAPE);
     PostMessageA(editor.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -284,51 +273,35 @@ TEST_CASE("Enter and Escape do nothing; Cancel and the close box keep the image"
 
 TEST_CASE("a table that is not valid is refused before the editor shows")
 {
-    Registers registers = DefaultRegisters(12300, 2);
-    int button = 0;
-    const char *caption = "";
-    const char *message = "";
-    SUBCASE("an erased table")
-    {
-        registers[93] = 0xFF;
-        button = IDC_EDIT_AP1_RES;
-        caption = "AP1 RES Table Edit";
-        message = "AP Table Data is NOT valid; 0xFF";
-    }
-    SUBCASE("a count of neither 7 nor 20")
-    {
-        registers[12] = 8;
-        button = IDC_EDIT_AP2_RES;
-        caption = "AP2 RES Table Edit";
-        message = "AP Table Data is NOT valid; 0x8";
-    }
-    SUBCASE("an AP1 5V table of 20 entries would run past the last register")
-    {
-        registers[203] = 20;
-        button = IDC_EDIT_AP1_5V;
-        caption = "AP1 5V Table Edit";
-        message = "AP Table Data is NOT valid; 0x14";
-    }
-    CAPTURE(caption);
-    PlugConverter(registers);
-    DialogDriver driver;
-    ReadConverter(driver);
+    // An erased table, a count of neither 7 nor 20, and an AP1 5V table of
+    // 20 entries that would run past the last register.
+    const struct {
+        int edit;
+        uint8_t count;
+        const char *message;
+    } invalid[] = {{0, 0xFF, "AP Table Data is NOT valid; 0xFF"},
+                   {1, 8, "AP Table Data is NOT valid; 0x8"},
+                   {2, 20, "AP Table Data is NOT valid; 0x14"}};
+    for (const auto &table : invalid) {
+        const EditButton &edit = editButtons[table.edit];
+        CAPTURE(edit.caption);
+        Registers registers = DefaultRegisters(12300, 2);
+        registers[edit.offset] = table.count;
+        PlugConverter(registers);
+        DialogDriver driver;
+        ReadConverter(driver);
 
-    driver.Click(button);
-    BoxView box = WaitForBox("Error");
-    REQUIRE(box.window != nullptr);
-    CHECK(box.text == message);
-    CHECK(box.icon == ErrorIcon());
-    CHECK(box.topmost);
-    // Owned by the editor, which has its caption but is never shown.
-    char ownerCaption[64] = {};
-    GetWindowTextA(box.owner, ownerCaption, sizeof ownerCaption);
-    CHECK(std::string(ownerCaption) == caption);
-    CHECK_FALSE(IsWindowVisible(box.owner));
-    PressBoxButton(box, IDOK);
+        driver.Click(edit.button);
+        BoxView box = WaitForBox("Error");
+        // Owned by the editor, which has its caption but is never shown.
+        CheckBox(box, "Error", table.message, {IDOK}, IDI_ERROR, true, box.owner);
+        CHECK(WindowText(box.owner) == edit.caption);
+        CHECK_FALSE(IsWindowVisible(box.owner));
+        PressBoxButton(box, IDOK);
 
-    CHECK(NoBox(caption));
-    driver.Sync();
-    CHECK(IsWindowEnabled(driver.Dialog()));
-    CHECK(ImageBytes() == registers);
+        CHECK(NoBox(edit.caption));
+        driver.Sync();
+        CHECK(IsWindowEnabled(driver.Dialog()));
+        CHECK(ImageBytes() == registers);
+    }
 }

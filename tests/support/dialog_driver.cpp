@@ -26,6 +26,8 @@ LRESULT CALLBACK RecordStatus(HWND window, UINT message, WPARAM wParam, LPARAM l
     return CallWindowProcA(statusProc, window, message, wParam, lParam);
 }
 
+} // namespace
+
 std::string WindowText(HWND window)
 {
     char text[4096] = {};
@@ -40,7 +42,30 @@ std::string ClassOf(HWND window)
     return name;
 }
 
-} // namespace
+HICON StockIcon(LPCSTR id)
+{
+    return LoadIconA(nullptr, id);
+}
+
+void ClickButton(HWND button)
+{
+    REQUIRE_MESSAGE(button != nullptr, "no such button");
+    CAPTURE(GetDlgCtrlID(button));
+    REQUIRE_MESSAGE(IsWindowVisible(button), "the button is hidden");
+    REQUIRE_MESSAGE(IsWindowEnabled(button), "the button is disabled");
+    PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+bool WaitGone(HWND window, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (IsWindow(window) && IsWindowVisible(window)) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(2);
+    }
+    return true;
+}
 
 // Transparent in front of MainDialogProc: notes the dialog, records the
 // status line, and answers the sync marker.
@@ -134,11 +159,14 @@ void DialogDriver::Sync()
 
 void DialogDriver::Click(int id)
 {
-    HWND control = Item(id);
-    REQUIRE_MESSAGE(control != nullptr, "no control ", id);
-    REQUIRE_MESSAGE(IsWindowVisible(control), "control ", id, " is hidden");
-    REQUIRE_MESSAGE(IsWindowEnabled(control), "control ", id, " is disabled");
-    PostMessageA(control, BM_CLICK, 0, 0);
+    ClickButton(Item(id));
+    Sync();
+}
+
+void DialogDriver::ClickAndWait(int id)
+{
+    Click(id);
+    REQUIRE(WaitIdle());
     Sync();
 }
 
@@ -293,17 +321,22 @@ void PressBoxButton(const BoxView &box, int buttonId)
     HWND button = GetDlgItem(box.window, buttonId);
     REQUIRE_MESSAGE(button != nullptr, "the box \"", box.caption, "\" has no button ", buttonId);
     PostMessageA(button, BM_CLICK, 0, 0);
-    DWORD start = GetTickCount();
-    while (IsWindow(box.window) && IsWindowVisible(box.window)) {
-        if (GetTickCount() - start > 5000) {
-            FAIL_CHECK("the box \"", box.caption, "\" did not close");
-            return;
-        }
-        Sleep(2);
-    }
+    CHECK_MESSAGE(WaitGone(box.window), "the box \"", box.caption, "\" did not close");
 }
 
 bool NoBox(const std::string &caption, DWORD timeoutMs)
 {
     return WaitForBox(caption, timeoutMs).window == nullptr;
+}
+
+void CheckBox(const BoxView &box, const std::string &caption, const std::string &text,
+              const std::vector<int> &buttons, LPCSTR icon, bool topmost, HWND owner)
+{
+    REQUIRE_MESSAGE(box.window != nullptr, "no box \"", caption, "\" saying \"", text, "\"");
+    CHECK(box.caption == caption);
+    CHECK(box.text == text);
+    CHECK(box.buttons == buttons);
+    CHECK(box.icon == StockIcon(icon));
+    CHECK(box.topmost == topmost);
+    CHECK(box.owner == owner);
 }

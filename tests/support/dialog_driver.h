@@ -27,6 +27,9 @@ public:
     // could not click it. Command sends the button's WM_COMMAND regardless,
     // for the guards behind disabled buttons.
     void Click(int id);
+    // Click, then waits until the operation it started has ended and the
+    // dialog has shown its outcome.
+    void ClickAndWait(int id);
     void Command(int id);
     void SetText(int id, const std::string &text);
     void PressF1(int times = 1);              // WM_HELP, as F1 on a control gives
@@ -80,3 +83,17 @@ BoxView WaitForBox(const std::string &caption, DWORD timeoutMs = 10000, HWND exc
 void PressBoxButton(const BoxView &box, int buttonId);
 // True when no box with that caption appears within timeoutMs.
 bool NoBox(const std::string &caption, DWORD timeoutMs = 300);
+// Checks everything the user sees of a box; `icon` is a stock icon id
+// (IDI_ERROR, ...).
+void CheckBox(const BoxView &box, const std::string &caption, const std::string &text,
+              const std::vector<int> &buttons, LPCSTR icon, bool topmost, HWND owner);
+
+// Clicks a button as a user would: fails the test when it is hidden or
+// disabled. Returns at once; the click is dispatched by the window's thread.
+void ClickButton(HWND button);
+// Waits until the window is closed or hidden.
+bool WaitGone(HWND window, DWORD timeoutMs = 5000);
+
+std::string WindowText(HWND window);
+std::string ClassOf(HWND window);
+HICON StockIcon(LPCSTR id);
