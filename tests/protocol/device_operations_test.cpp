@@ -17,241 +17,132 @@ using sim::FaultRule;
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
-const std::string readOk12300Ect = " Read OK        Ver:1.23.00        Device:VSS+ECT";
-
-void PressAndWait(DialogDriver &dialog, int button)
-{
-    dialog.Click(button);
-    REQUIRE(dialog.WaitIdle());
-    dialog.Sync();
-}
-
 // Start a format as the factory sequence does, from an idle dialog.
 void FormatAndWait(DialogDriver &dialog)
 {
+    dialog.ClearStatusHistory();
     StartFormatWorker();
     REQUIRE(dialog.WaitIdle());
     dialog.Sync();
 }
 
-Texts Then(Texts texts, std::initializer_list<std::string> more)
-{
-    texts.insert(texts.end(), more);
-    return texts;
-}
-
-// Only Read Device usable: a failed read.
-void CheckNoDataControls(const DialogDriver &dialog)
-{
-    CHECK(dialog.Enabled(IDC_READ_DEVICE));
-    CHECK_FALSE(dialog.Enabled(IDC_WRITE_DEVICE));
-    CHECK_FALSE(dialog.Enabled(IDC_FACTORY_DEFAULTS));
-    CHECK_FALSE(dialog.Enabled(IDC_SPEED_ADJUST));
-}
-
-// The image shown: after a good read, or after any write or format.
-void CheckImageControls(const DialogDriver &dialog)
-{
-    CHECK(dialog.Enabled(IDC_READ_DEVICE));
-    CHECK(dialog.Enabled(IDC_WRITE_DEVICE));
-    CHECK(dialog.Enabled(IDC_FACTORY_DEFAULTS));
-    CHECK(dialog.Enabled(IDC_SPEED_ADJUST));
-}
-
-void CheckNothingLeftBehind(sim::SimBus &bus)
-{
-    CHECK(bus.OpenHandles() == 0);
-    CHECK(bus.PendingReads() == 0);
-    CHECK(bus.TimerPeriodDepth() == 0);
-    CHECK(workerHandle == nullptr);
-}
-
-void CheckImageErased()
-{
-    for (int i = 0; i < 256; ++i)
-        CHECK(ConfigImage.Byte(static_cast<uint8_t>(i)) == 0xFF);
-}
-
 // A good read, then a clean slate for what the test does next.
 void ReadConverter(DialogDriver &dialog, ConverterOnBus &bench)
 {
-    PressAndWait(dialog, IDC_READ_DEVICE);
+    dialog.ClickAndWait(IDC_READ_DEVICE);
     REQUIRE(dialog.StatusHistory().back().rfind(" Read OK", 0) == 0);
     dialog.ClearStatusHistory();
     bench.bus.ClearTraffic();
 }
 
-FaultRule Fault(FaultRule::Kind kind, int command, int address, int times = -1)
+// An image that differs from the converter in every register, of the
+// firmware the format expects.
+void FillImage()
 {
-    FaultRule rule;
-    rule.kind = kind;
-    rule.command = command;
-    rule.address = address;
-    rule.times = times;
-    return rule;
-}
-
-// Device opens of an operation that ends in this fault: one by the search,
-// the port's two handles, and two more for each of the nine reopenings,
-// which an unplugged converter cuts short at the first.
-int OpensFor(const FaultRule &rule)
-{
-    return 1 + 2 + (rule.kind == FaultRule::Unplug ? 0 : 2 * 9);
+    const auto pattern = ConverterPattern(12300, 2);
+    for (int i = 0; i < 256; ++i)
+        ConfigImage.SetByte(static_cast<uint8_t>(i), static_cast<uint8_t>(pattern[i] ^ 0x55));
+    ConfigImage.SetWord(1, 12300);
+    ConfigImage.SetWord(3, 2);
 }
 
 } // namespace
 
 TEST_CASE("Read Device: ten progress steps, the version and the kind, the image and the controls")
 {
-    SUBCASE("firmware 1.23.00, VSS+ECT")
-    {
-        ConverterOnBus bench(12300, 2);
-        DialogDriver dialog;
-        PressAndWait(dialog, IDC_READ_DEVICE);
-        CHECK(dialog.StatusHistory() == Then(ProgressTexts("Reading Device Data..."), {readOk12300Ect}));
-        CHECK(dialog.Text(IDC_STATUS) == readOk12300Ect);
-        const auto registers = bench.converter.Registers();
-        for (int i = 0; i < 256; ++i)
-            CHECK(ConfigImage.Byte(static_cast<uint8_t>(i)) == registers[i]);
-        const auto traffic = bench.bus.Traffic();
-        CHECK(ReadRequestsOnWire(traffic) == 6 + 256);  // three words, then every register
-        CHECK(WriteRequestsOnWire(traffic) == 0);
-        CHECK(bench.bus.Sleeps() == std::vector<DWORD>{5});  // only the pause after opening
-        CheckImageControls(dialog);
-        CheckNothingLeftBehind(bench.bus);
-    }
-    SUBCASE("firmware 1.00.05, VSS")
-    {
-        ConverterOnBus bench(10005, 3);
-        DialogDriver dialog;
-        PressAndWait(dialog, IDC_READ_DEVICE);
-        CHECK(dialog.Text(IDC_STATUS) == " Read OK        Ver:1.00.05        Device:VSS");
-        CheckImageControls(dialog);
-        CheckNothingLeftBehind(bench.bus);
-    }
-}
-
-TEST_CASE("Read Device refuses a converter it does not serve, before touching the registers")
-{
     struct Case {
         uint16_t version, type;
-        const char *message;
+        std::string text;
+        bool unplugged;  // and back within the retries
     };
     DialogDriver dialog;
-    for (const Case &c : {Case{10000, 2, " Wrong firmware version;  0x2710"},
-                          Case{0xFFFF, 2, " Wrong firmware version;  0xFFFF"},
-                          Case{12300, 1, " Wrong firmware type;  0x1"},
-                          Case{10005, 4, " Wrong firmware type;  0x4"}}) {
-        CAPTURE(c.message);
+    for (const Case &c : {Case{12300, 2, readOk, false}, Case{10005, 3, " Read OK        Ver:1.00.05        Device:VSS", false},
+                          Case{12300, 2, readOk, true}}) {
+        INFO(c.text, c.unplugged ? ", unplugged on the way" : "");
         ConverterOnBus bench(c.version, c.type);
+        if (c.unplugged) {
+            FaultRule rule = Fault(FaultRule::Unplug, 2, 100, 1);
+            rule.replugAfterMs = 50;
+            bench.converter.AddFault(rule);
+        }
         dialog.ClearStatusHistory();
-        PressAndWait(dialog, IDC_READ_DEVICE);
-        CHECK(dialog.StatusHistory() == Texts{" Reading Device Data...", c.message});
-        CheckImageErased();
-        CHECK(ReadRequestsOnWire(bench.bus.Traffic()) == 6);  // the three words only
-        CheckNoDataControls(dialog);
+        dialog.ClickAndWait(IDC_READ_DEVICE);
+        CHECK(dialog.StatusHistory() == Then(ProgressTexts("Reading Device Data..."), {c.text}));
+        CHECK(dialog.Text(IDC_STATUS) == c.text);
+        CheckImage(bench.converter.Registers());
+        const auto traffic = bench.bus.Traffic();
+        if (!c.unplugged) {
+            CHECK(ReadRequestsOnWire(traffic) == 6 + 256);  // three words, then every register
+            CHECK(bench.bus.Sleeps() == std::vector<DWORD>{5});  // only the pause after opening
+        }
+        CHECK(WriteRequestsOnWire(traffic) == 0);
+        CheckControls(dialog, true, true);
         CheckNothingLeftBehind(bench.bus);
     }
 }
 
-TEST_CASE("Read Device failures: location code, status texts, image, controls")
+TEST_CASE("Read Device failures and refusals: location code, status texts, image, controls")
 {
+    enum Setup { faulty, noConverter, readHandleRefused, writeHandleRefused, wrongFirmware };
     struct Case {
+        Setup setup;
         FaultRule rule;
         Texts expected;
-        int failingRegister;  // image holds device values below it, 0xFF from it; -1: all 0xFF
+        int firstErased;  // the image holds device values below it, 0xFF from it
+        uint16_t version = 12300, type = 2;
     };
     const Texts start = {" Reading Device Data..."};
-    const std::vector<Case> cases = {
-        {Fault(FaultRule::ReceiveFails, 2, 1), Then(start, {" Read Failed; ERR[1-2]", " READ ERROR L497"}), -1},
-        {Fault(FaultRule::SendFails, 2, 1), Then(start, {" Read Failed; ERR[1-1]", " READ ERROR L497"}), -1},
-        {Fault(FaultRule::NoReply, 2, 2), Then(start, {" Read Failed; ERR[1-4]", " READ ERROR L497"}), -1},
-        {Fault(FaultRule::SendZero, 2, 4), Then(start, {" Read Failed; ERR[3-3]", " READ ERROR L498"}), -1},
-        {Fault(FaultRule::ReceiveZero, 2, 3), Then(start, {" Read Failed; ERR[3-2]", " READ ERROR L498"}), -1},
-        {Fault(FaultRule::ReceiveFails, 2, 255), Then(start, {" Read Failed; ERR[255-2]", " READ ERROR L499"}), -1},
-        {Fault(FaultRule::NoReply, 2, 0), Then(start, {" Read Failed; ERR[255-4]", " READ ERROR L499"}), -1},
-        {Fault(FaultRule::ReceiveFails, 2, 100),
-         Then(ProgressTexts("Reading Device Data...", 30), {" Read Failed; ERR[100-2]", " READ ERROR L510"}), 100},
-        {Fault(FaultRule::NoReply, 2, 100),
-         Then(ProgressTexts("Reading Device Data...", 30), {" Read Failed; ERR[100-2]", " READ ERROR L510"}), 100},
-        {Fault(FaultRule::SendZero, 2, 25), Then(start, {" Read Failed; ERR[25-1]", " READ ERROR L510"}), 25},
-        {Fault(FaultRule::Unplug, 2, 100),
-         Then(ProgressTexts("Reading Device Data...", 30), {" USB open read failed", " READ ERROR L510"}), 100},
+    const Texts to30 = ProgressTexts("Reading Device Data...", 30);
+    const Case cases[] = {
+        {faulty, Fault(FaultRule::ReceiveFails, 2, 1), Then(start, {" Read Failed; ERR[1-2]", " READ ERROR L497"}), 0},
+        {faulty, Fault(FaultRule::SendFails, 2, 1), Then(start, {" Read Failed; ERR[1-1]", " READ ERROR L497"}), 0},
+        {faulty, Fault(FaultRule::NoReply, 2, 2), Then(start, {" Read Failed; ERR[1-4]", " READ ERROR L497"}), 0},
+        {faulty, Fault(FaultRule::SendZero, 2, 4), Then(start, {" Read Failed; ERR[3-3]", " READ ERROR L498"}), 0},
+        {faulty, Fault(FaultRule::ReceiveZero, 2, 3), Then(start, {" Read Failed; ERR[3-2]", " READ ERROR L498"}), 0},
+        {faulty, Fault(FaultRule::ReceiveFails, 2, 255), Then(start, {" Read Failed; ERR[255-2]", " READ ERROR L499"}),
+         0},
+        {faulty, Fault(FaultRule::NoReply, 2, 0), Then(start, {" Read Failed; ERR[255-4]", " READ ERROR L499"}), 0},
+        {faulty, Fault(FaultRule::ReceiveFails, 2, 100), Then(to30, {" Read Failed; ERR[100-2]", " READ ERROR L510"}),
+         100},
+        {faulty, Fault(FaultRule::NoReply, 2, 100), Then(to30, {" Read Failed; ERR[100-2]", " READ ERROR L510"}), 100},
+        {faulty, Fault(FaultRule::SendZero, 2, 25), Then(start, {" Read Failed; ERR[25-1]", " READ ERROR L510"}), 25},
+        {faulty, Fault(FaultRule::Unplug, 2, 100), Then(to30, {" USB open read failed", " READ ERROR L510"}), 100},
+        {noConverter, {}, Then(start, {" USB device not found"}), 0},
+        {readHandleRefused, {}, Then(start, {" USB open read failed", " USB device open failed"}), 0},
+        {writeHandleRefused, {}, Then(start, {" USB open write failed", " USB device open failed"}), 0},
+        // A converter it does not serve is refused before its registers are touched.
+        {wrongFirmware, {}, Then(start, {" Wrong firmware version;  0x2710"}), 0, 10000, 2},
+        {wrongFirmware, {}, Then(start, {" Wrong firmware version;  0xFFFF"}), 0, 0xFFFF, 2},
+        {wrongFirmware, {}, Then(start, {" Wrong firmware type;  0x1"}), 0, 12300, 1},
+        {wrongFirmware, {}, Then(start, {" Wrong firmware type;  0x4"}), 0, 10005, 4},
     };
     DialogDriver dialog;
     for (const Case &c : cases) {
-        CAPTURE(c.expected.back());
-        CAPTURE(c.rule.address);
-        ConverterOnBus bench;
-        dialog.ClearStatusHistory();
+        INFO(c.expected.back(), " at ", c.rule.address);
+        ConverterOnBus bench(c.version, c.type);
         const auto registers = bench.converter.Registers();
-        bench.converter.AddFault(c.rule);
-        PressAndWait(dialog, IDC_READ_DEVICE);
+        if (c.setup == faulty)
+            bench.converter.AddFault(c.rule);
+        bench.converter.failOpenRead = c.setup == readHandleRefused;
+        bench.converter.failOpenWrite = c.setup == writeHandleRefused;
+        if (c.setup == noConverter)
+            bench.bus.Unplug(bench.converter);
+        dialog.ClearStatusHistory();
+        dialog.ClickAndWait(IDC_READ_DEVICE);
         CHECK(dialog.StatusHistory() == c.expected);
         CHECK(dialog.Text(IDC_STATUS) == c.expected.back());
-        for (int i = 0; i < 256; ++i) {
-            const bool read = c.failingRegister >= 0 && i < c.failingRegister;
-            CHECK(ConfigImage.Byte(static_cast<uint8_t>(i)) == (read ? registers[i] : 0xFF));
-        }
-        if (c.rule.kind == FaultRule::ReceiveFails || c.rule.kind == FaultRule::NoReply)
+        CheckImage(registers, c.firstErased);
+        if (c.setup == faulty && (c.rule.kind == FaultRule::ReceiveFails || c.rule.kind == FaultRule::NoReply))
             CHECK(bench.converter.ReadsOf(c.rule.address) == 10);  // ten attempts reached it
-        CHECK(bench.bus.OpenHandlesTotal() == OpensFor(c.rule));
+        // Device opens: one by the search, the port's two handles, and two
+        // more for each of the nine reopenings, which an unplugged converter
+        // cuts short at the first.
+        if (c.setup == faulty)
+            CHECK(bench.bus.OpenHandlesTotal() == 1 + 2 + (c.rule.kind == FaultRule::Unplug ? 0 : 2 * 9));
+        if (c.setup == wrongFirmware)
+            CHECK(ReadRequestsOnWire(bench.bus.Traffic()) == 6);  // the three words only
         CHECK(WriteRequestsOnWire(bench.bus.Traffic()) == 0);
-        CheckNoDataControls(dialog);
-        CheckNothingLeftBehind(bench.bus);
-    }
-}
-
-TEST_CASE("Read Device: no converter, or it cannot be opened")
-{
-    DialogDriver dialog;
-    {
-        INFO("nothing on the bus");
-        sim::SimBus::Instance().Reset();
-        dialog.ClearStatusHistory();
-        PressAndWait(dialog, IDC_READ_DEVICE);
-        CHECK(dialog.StatusHistory() == Texts{" Reading Device Data...", " USB device not found"});
-        CheckImageErased();
-        CheckNoDataControls(dialog);
-        CheckNothingLeftBehind(sim::SimBus::Instance());
-    }
-    {
-        INFO("the read handle cannot be opened");
-        ConverterOnBus bench;
-        bench.converter.failOpenRead = true;
-        dialog.ClearStatusHistory();
-        PressAndWait(dialog, IDC_READ_DEVICE);
-        CHECK(dialog.StatusHistory() ==
-              Texts{" Reading Device Data...", " USB open read failed", " USB device open failed"});
-        CheckNoDataControls(dialog);
-        CheckNothingLeftBehind(bench.bus);
-    }
-    {
-        INFO("the write handle cannot be opened");
-        ConverterOnBus bench;
-        bench.converter.failOpenWrite = true;
-        dialog.ClearStatusHistory();
-        PressAndWait(dialog, IDC_READ_DEVICE);
-        CHECK(dialog.StatusHistory() ==
-              Texts{" Reading Device Data...", " USB open write failed", " USB device open failed"});
-        CheckNoDataControls(dialog);
-        CheckNothingLeftBehind(bench.bus);
-    }
-    {
-        INFO("unplugged and back within the retries: the read completes");
-        ConverterOnBus bench;
-        FaultRule rule = Fault(FaultRule::Unplug, 2, 100, 1);
-        rule.replugAfterMs = 50;
-        bench.converter.AddFault(rule);
-        dialog.ClearStatusHistory();
-        PressAndWait(dialog, IDC_READ_DEVICE);
-        CHECK(dialog.StatusHistory() == Then(ProgressTexts("Reading Device Data..."), {readOk12300Ect}));
-        const auto registers = bench.converter.Registers();
-        for (int i = 0; i < 256; ++i)
-            CHECK(ConfigImage.Byte(static_cast<uint8_t>(i)) == registers[i]);
-        CheckImageControls(dialog);
+        CheckControls(dialog, true, false);
         CheckNothingLeftBehind(bench.bus);
     }
 }
@@ -263,17 +154,16 @@ TEST_CASE("Write Device: the user's settings reach registers 5 to 255, each veri
     ReadConverter(dialog, bench);
     const size_t pausesBefore = bench.bus.Sleeps().size();
     dialog.SetText(IDC_SPEED_ADJUST, "-3.7");
-    PressAndWait(dialog, IDC_WRITE_DEVICE);
+    dialog.ClickAndWait(IDC_WRITE_DEVICE);
 
     CHECK(dialog.StatusHistory() == Then(ProgressTexts("Writing Device Data..."), {" Device Write OK"}));
     CHECK(ConfigImage.SpeedAdjust() == 0x8025);
     CHECK(bench.converter.Register(6) == 0x25);
     CHECK(bench.converter.Register(7) == 0x80);
-    const auto registers = bench.converter.Registers();
+    CheckImage(bench.converter.Registers());
     for (int r = 0; r < 256; ++r) {
         CAPTURE(r);
         CHECK(bench.converter.WritesTo(r) == (r < 5 ? 0 : 1));
-        CHECK(registers[r] == ConfigImage.Byte(static_cast<uint8_t>(r)));
     }
     const auto traffic = bench.bus.Traffic();
     CHECK(WriteRequestsOnWire(traffic) == 251);
@@ -281,91 +171,70 @@ TEST_CASE("Write Device: the user's settings reach registers 5 to 255, each veri
     const auto sleeps = bench.bus.Sleeps();
     CHECK(std::vector<DWORD>(sleeps.begin() + pausesBefore, sleeps.end()) == std::vector<DWORD>(1 + 251, 5));
     CHECK(dialog.Text(IDC_SPEED_ADJUST) == "-3.7");
-    CheckImageControls(dialog);
+    CheckControls(dialog, true, true);
     CheckNothingLeftBehind(bench.bus);
 }
 
-TEST_CASE("Write Device refuses a converter the image does not belong to, writing nothing")
-{
-    struct Case {
-        int word;
-        uint16_t deviceValue;
-        const char *message;
-    };
-    DialogDriver dialog;
-    for (const Case &c : {Case{3, 3, " Wrong firmware version;  MEM:0x300C-0x2  DEV:0x300C-0x3"},
-                          Case{1, 10005, " Wrong firmware version;  MEM:0x300C-0x2  DEV:0x2715-0x2"}}) {
-        CAPTURE(c.message);
-        ConverterOnBus bench(12300, 2);
-        ReadConverter(dialog, bench);
-        bench.converter.SetWord(c.word, c.deviceValue);
-        const auto before = bench.converter.Registers();
-        PressAndWait(dialog, IDC_WRITE_DEVICE);
-        CHECK(dialog.StatusHistory() == Texts{" Writing Device Data...", c.message});
-        CHECK(WriteRequestsOnWire(bench.bus.Traffic()) == 0);
-        CHECK(bench.converter.Registers() == before);
-        CheckImageControls(dialog);
-        CheckNothingLeftBehind(bench.bus);
-    }
-}
-
-TEST_CASE("Write Device failures: location code, what the converter holds, controls")
+TEST_CASE("Write Device failures and refusals: location code, what the converter holds, controls")
 {
     struct Case {
         FaultRule rule;
         Texts expected;
-        int failingRegister;  // registers 5 to this one - 1 were written; -1: nothing
+        int failing;          // registers 5 to this one - 1 were written; -1: nothing
         bool failingWritten;  // the failing register's write request reached the converter
+        int word = -1;        // refusals: a firmware word the converter changed since the read
+        uint16_t wordValue = 0;
     };
     const Texts start = {" Writing Device Data..."};
-    const std::vector<Case> cases = {
-        {Fault(FaultRule::ReceiveFails, 2, 1), Then(start, {" Read Failed; ERR[1-2]", " WRITE ERROR L413"}), -1,
-         false},
+    const Texts to30 = ProgressTexts("Writing Device Data...", 30);
+    const Case cases[] = {
+        {Fault(FaultRule::ReceiveFails, 2, 1), Then(start, {" Read Failed; ERR[1-2]", " WRITE ERROR L413"}), -1, false},
         {Fault(FaultRule::SendFails, 2, 3), Then(start, {" Read Failed; ERR[3-1]", " WRITE ERROR L414"}), -1, false},
         {Fault(FaultRule::NoReply, 2, 0), Then(start, {" Read Failed; ERR[255-4]", " WRITE ERROR L415"}), -1, false},
-        {Fault(FaultRule::SendFails, 1, 100),
-         Then(ProgressTexts("Writing Device Data...", 30), {" Write Failed; ERR[100-1]", " WRITE ERROR L426"}), 100,
+        {Fault(FaultRule::SendFails, 1, 100), Then(to30, {" Write Failed; ERR[100-1]", " WRITE ERROR L426"}), 100,
          false},
-        {Fault(FaultRule::WrongReadBack, 2, 100, -1),
-         Then(ProgressTexts("Writing Device Data...", 30), {" Write Failed; ERR[100-5]", " WRITE ERROR L426"}), 100,
+        {Fault(FaultRule::WrongReadBack, 2, 100), Then(to30, {" Write Failed; ERR[100-5]", " WRITE ERROR L426"}), 100,
          true},
         {Fault(FaultRule::SendZero, 1, 25), Then(start, {" Write Failed; ERR[25-1]", " WRITE ERROR L426"}), 25, false},
         {Fault(FaultRule::ReceiveZero, 2, 26),
          Then(ProgressTexts("Writing Device Data...", 10), {" Write Failed; ERR[26-4]", " WRITE ERROR L426"}), 26,
          true},
         {Fault(FaultRule::Unplug, 1, 200),
-         Then(ProgressTexts("Writing Device Data...", 70), {" USB open read failed", " WRITE ERROR L426"}), 200,
-         false},
+         Then(ProgressTexts("Writing Device Data...", 70), {" USB open read failed", " WRITE ERROR L426"}), 200, false},
+        // The image belongs to another converter: nothing is written.
+        {{}, Then(start, {" Wrong firmware version;  MEM:0x300C-0x2  DEV:0x300C-0x3"}), -1, false, 3, 3},
+        {{}, Then(start, {" Wrong firmware version;  MEM:0x300C-0x2  DEV:0x2715-0x2"}), -1, false, 1, 10005},
     };
     DialogDriver dialog;
     for (const Case &c : cases) {
-        CAPTURE(c.expected.back());
-        CAPTURE(c.rule.address);
+        INFO(c.expected.back(), " at ", c.rule.address);
         ConverterOnBus bench;
         ReadConverter(dialog, bench);
         dialog.SetText(IDC_SPEED_ADJUST, "20.1");
-        const auto before = bench.converter.Registers();
         const int opensBefore = bench.bus.OpenHandlesTotal();
         // The word reads at the start happen again on the write; a fault on
         // them is added now, after the read that set the dialog up.
-        bench.converter.AddFault(c.rule);
-        PressAndWait(dialog, IDC_WRITE_DEVICE);
-        CHECK(bench.bus.OpenHandlesTotal() - opensBefore == OpensFor(c.rule));
-
+        if (c.word < 0)
+            bench.converter.AddFault(c.rule);
+        else
+            bench.converter.SetWord(c.word, c.wordValue);
+        const auto before = bench.converter.Registers();
+        dialog.ClickAndWait(IDC_WRITE_DEVICE);
+        const bool reopened = c.word < 0 && c.rule.kind != FaultRule::Unplug;
+        CHECK(bench.bus.OpenHandlesTotal() - opensBefore == 1 + 2 + (reopened ? 2 * 9 : 0));
         CHECK(dialog.StatusHistory() == c.expected);
         for (int r = 0; r < 256; ++r) {
             CAPTURE(r);
-            const bool written = r >= 5 && r < c.failingRegister;
-            CHECK(bench.converter.WritesTo(r) ==
-                  (written ? 1 : (r == c.failingRegister && c.failingWritten) ? 10 : 0));
+            const bool written = r >= 5 && r < c.failing;
+            CHECK(bench.converter.WritesTo(r) == (written ? 1 : (r == c.failing && c.failingWritten) ? 10 : 0));
             if (written)
                 CHECK(bench.converter.Register(r) == ConfigImage.Byte(static_cast<uint8_t>(r)));
-            else if (r != c.failingRegister)
+            else if (r != c.failing)
                 CHECK(bench.converter.Register(r) == before[r]);
         }
-        if (c.failingRegister > 7)
+        if (c.failing > 7)
             CHECK(bench.converter.Register(6) == 201);  // 20.1 % reached the converter
-        CheckImageControls(dialog);  // mode 3 whatever the result
+        CheckControls(dialog, true, true);  // the image stays usable whatever the result
         CheckNothingLeftBehind(bench.bus);
     }
 }
@@ -387,63 +256,43 @@ TEST_CASE("Write Device with a speed outside the range: the error box, and nothi
     CHECK(dialog.StatusHistory().empty());
     CHECK(bench.bus.Traffic().empty());
     CHECK(bench.converter.Registers() == before);
-    CHECK(dialog.Text(IDC_SPEED_ADJUST) == "12.5");  // the mode-3 refresh shows the image again
-    CheckImageControls(dialog);
+    CHECK(dialog.Text(IDC_SPEED_ADJUST) == "12.5");  // the refresh shows the image again
+    CheckControls(dialog, true, true);
     CheckNothingLeftBehind(bench.bus);
 }
 
-TEST_CASE("Format Device writes all 256 registers from the image, 0 to 4 included")
-{
-    ConverterOnBus bench(10005, 3);
-    DialogDriver dialog;
-    const auto image = ConverterPattern(12300, 2);
-    for (int i = 0; i < 256; ++i)
-        ConfigImage.SetByte(static_cast<uint8_t>(i), static_cast<uint8_t>(image[i] ^ 0x55));
-    ConfigImage.SetWord(1, 12300);
-    ConfigImage.SetWord(3, 2);
-    FormatAndWait(dialog);
-
-    CHECK(dialog.StatusHistory() == Then(ProgressTexts("Formatting Device..."), {" Device Format Complete"}));
-    for (int r = 0; r < 256; ++r) {
-        CAPTURE(r);
-        CHECK(bench.converter.Register(r) == ConfigImage.Byte(static_cast<uint8_t>(r)));
-        CHECK(bench.converter.WritesTo(r) == 1);
-    }
-    const auto traffic = bench.bus.Traffic();
-    CHECK(WriteRequestsOnWire(traffic) == 256);
-    CHECK(ReadRequestsOnWire(traffic) == 256);  // read-backs only: no version or type check
-    CheckImageControls(dialog);
-    CheckNothingLeftBehind(bench.bus);
-}
-
-TEST_CASE("Format Device failures: location 461, the converter written up to the failing register")
+TEST_CASE("Format Device writes all registers from the image, 0 to 4 included, up to a failing one")
 {
     DialogDriver dialog;
-    for (int failing : {0, 100}) {
+    for (int failing : {-1, 0, 100}) {
         CAPTURE(failing);
-        ConverterOnBus bench;
-        dialog.ClearStatusHistory();
+        ConverterOnBus bench(10005, 3);
         const auto before = bench.converter.Registers();
-        for (int i = 0; i < 256; ++i)
-            ConfigImage.SetByte(static_cast<uint8_t>(i), static_cast<uint8_t>(i));
-        ConfigImage.SetWord(1, 12300);
-        ConfigImage.SetWord(3, 2);
-        bench.converter.AddFault(Fault(FaultRule::WrongReadBack, 2, failing));
+        FillImage();
+        if (failing >= 0)
+            bench.converter.AddFault(Fault(FaultRule::WrongReadBack, 2, failing));
         FormatAndWait(dialog);
 
+        const int end = failing < 0 ? 256 : failing;
         const Texts expected =
-            Then(failing == 0 ? Texts{" Formatting Device..."} : ProgressTexts("Formatting Device...", 30),
-                 {" Write Failed; ERR[" + std::to_string(failing) + "-5]", " WRITE ERROR L461"});
+            failing < 0 ? Then(ProgressTexts("Formatting Device..."), {" Device Format Complete"})
+                        : Then(ProgressTexts("Formatting Device...", failing == 0 ? 0 : 30),
+                               {" Write Failed; ERR[" + std::to_string(failing) + "-5]", " WRITE ERROR L461"});
         CHECK(dialog.StatusHistory() == expected);
         for (int r = 0; r < 256; ++r) {
             CAPTURE(r);
-            if (r < failing)
+            if (r < end)
                 CHECK(bench.converter.Register(r) == ConfigImage.Byte(static_cast<uint8_t>(r)));
-            if (r > failing)
+            if (r > end)
                 CHECK(bench.converter.Register(r) == before[r]);
-            CHECK(bench.converter.WritesTo(r) == (r < failing ? 1 : r == failing ? 10 : 0));
+            CHECK(bench.converter.WritesTo(r) == (r < end ? 1 : r == end ? 10 : 0));
         }
-        CheckImageControls(dialog);
+        if (failing < 0) {
+            const auto traffic = bench.bus.Traffic();
+            CHECK(WriteRequestsOnWire(traffic) == 256);
+            CHECK(ReadRequestsOnWire(traffic) == 256);  // read-backs only: no version or type check
+        }
+        CheckControls(dialog, true, true);
         CheckNothingLeftBehind(bench.bus);
     }
 }
@@ -455,21 +304,17 @@ TEST_CASE("Format Device and Write Device without a converter")
     ReadConverter(dialog, bench);
     bench.bus.Unplug(bench.converter);
 
-    PressAndWait(dialog, IDC_WRITE_DEVICE);
+    dialog.ClickAndWait(IDC_WRITE_DEVICE);
     CHECK(dialog.StatusHistory() == Texts{" Writing Device Data...", " USB device not found"});
-    CheckImageControls(dialog);
-
-    dialog.ClearStatusHistory();
+    CheckControls(dialog, true, true);
     FormatAndWait(dialog);
     CHECK(dialog.StatusHistory() == Texts{" Formatting Device...", " USB device not found"});
-    CheckImageControls(dialog);
+    CheckControls(dialog, true, true);
     CheckNothingLeftBehind(bench.bus);
 
     bench.bus.Replug(bench.converter);
     bench.converter.failOpenWrite = true;
-    dialog.ClearStatusHistory();
     FormatAndWait(dialog);
-    CHECK(dialog.StatusHistory() ==
-          Texts{" Formatting Device...", " USB open write failed", " USB device open failed"});
+    CHECK(dialog.StatusHistory() == Texts{" Formatting Device...", " USB open write failed", " USB device open failed"});
     CheckNothingLeftBehind(bench.bus);
 }

@@ -1,6 +1,9 @@
 #include "tests/protocol/protocol_fixture.h"
 
+#include "app/resource_ids.h"
+#include "config/config_image.h"
 #include "device/hid_com.h"
+#include "protocol/device_operations.h"
 #include "protocol/operation_cut_off.h"
 
 #include <doctest.h>
@@ -35,6 +38,16 @@ ConverterOnBus::ConverterOnBus(uint16_t version, uint16_t type)
     converter.SetRegisters(ConverterPattern(version, type));
 }
 
+sim::FaultRule Fault(sim::FaultRule::Kind kind, int command, int address, int times)
+{
+    sim::FaultRule rule;
+    rule.kind = kind;
+    rule.command = command;
+    rule.address = address;
+    rule.times = times;
+    return rule;
+}
+
 namespace {
 int RequestsOnWire(const std::vector<sim::Transfer> &traffic, uint8_t command, int address)
 {
@@ -64,12 +77,42 @@ int PausesOf(const std::vector<DWORD> &sleeps, DWORD ms)
     return count;
 }
 
-std::vector<std::string> ProgressTexts(const std::string &start, int upToPercent)
+Texts ProgressTexts(const std::string &start, int upToPercent)
 {
-    std::vector<std::string> texts = {" " + start};
+    Texts texts = {" " + start};
     for (int percent = 10; percent <= upToPercent; percent += 10)
         texts.push_back(" " + start + " " + std::to_string(percent) + "%");
     return texts;
+}
+
+Texts Then(Texts texts, std::initializer_list<std::string> more)
+{
+    texts.insert(texts.end(), more);
+    return texts;
+}
+
+void CheckControls(const DialogDriver &dialog, bool read, bool image)
+{
+    CHECK(dialog.Enabled(IDC_READ_DEVICE) == read);
+    CHECK(dialog.Enabled(IDC_WRITE_DEVICE) == image);
+    CHECK(dialog.Enabled(IDC_FACTORY_DEFAULTS) == image);
+    CHECK(dialog.Enabled(IDC_SPEED_ADJUST) == image);
+}
+
+void CheckImage(const std::array<uint8_t, 256> &registers, int firstErased)
+{
+    for (int i = 0; i < 256; ++i) {
+        CAPTURE(i);
+        CHECK(ConfigImage.Byte(static_cast<uint8_t>(i)) == (i < firstErased ? registers[i] : 0xFF));
+    }
+}
+
+void CheckNothingLeftBehind(sim::SimBus &bus)
+{
+    CHECK(bus.OpenHandles() == 0);
+    CHECK(bus.PendingReads() == 0);
+    CHECK(bus.TimerPeriodDepth() == 0);
+    CHECK(workerHandle == nullptr);
 }
 
 bool FindConverter()

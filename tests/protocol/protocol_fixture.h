@@ -4,14 +4,20 @@
 // probes on the device boundary.
 #pragma once
 
-#include "device/device_syscalls.h"
 #include "sim/sim_bus.h"
+#include "tests/protocol/boundary_override.h"
 #include "tests/support/dialog_driver.h"
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
+
+using Texts = std::vector<std::string>;
+
+// What a good read of the default converter shows.
+inline const std::string readOk = " Read OK        Ver:1.23.00        Device:VSS+ECT";
 
 // Register values that are never 0xFF (so an erased byte stands out), with
 // the firmware version and type words set and a speed adjustment of 12.5 %.
@@ -24,6 +30,8 @@ struct ConverterOnBus {
     sim::SimDevice &converter;
 };
 
+sim::FaultRule Fault(sim::FaultRule::Kind kind, int command, int address, int times = -1);
+
 // What the tests look at after a register call or an operation.
 int WriteRequestsOnWire(const std::vector<sim::Transfer> &traffic, int address = -1);
 int ReadRequestsOnWire(const std::vector<sim::Transfer> &traffic, int address = -1);
@@ -32,26 +40,19 @@ int PausesOf(const std::vector<DWORD> &sleeps, DWORD ms);
 
 // The status texts expected around a register loop: the start text, then
 // "<start> N%" for each tenth reached, as the user sees them (leading space).
-std::vector<std::string> ProgressTexts(const std::string &start, int upToPercent = 100);
+Texts ProgressTexts(const std::string &start, int upToPercent = 100);
+Texts Then(Texts texts, std::initializer_list<std::string> more);
+
+// Read Device usable or not, and the image's controls (Write Device,
+// Factory Defaults, the speed) usable or not.
+void CheckControls(const DialogDriver &dialog, bool read, bool image);
+// The image holds the converter's values below `firstErased`, 0xFF from it.
+void CheckImage(const std::array<uint8_t, 256> &registers, int firstErased = 256);
+// No handle, read in flight, timer period or worker left behind.
+void CheckNothingLeftBehind(sim::SimBus &bus);
 
 // The converter's identity as the operations give it, then FindDevice.
 bool FindConverter();
-
-// Replaces one entry of the device boundary for the life of the object.
-template <class Entry> class BoundaryOverride {
-public:
-    BoundaryOverride(Entry DeviceSyscalls::*entry, Entry replacement)
-        : entry(entry), original(Sys().*entry)
-    {
-        Sys().*entry = replacement;
-    }
-    ~BoundaryOverride() { Sys().*entry = original; }
-    Entry Original() const { return original; }
-
-private:
-    Entry DeviceSyscalls::*entry;
-    Entry original;
-};
 
 // Holds the worker inside its Nth pause of `ms` milliseconds (counting from
 // 1) until Release(), or until the operation is told to stop; the test can

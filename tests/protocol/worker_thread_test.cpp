@@ -17,10 +17,6 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
-const std::string readOk = " Read OK        Ver:1.23.00        Device:VSS+ECT";
-
 // How long the dialog takes to answer a message sent to it, in ms; -1 when
 // it did not answer within a second.
 long AnswerTimeMs(HWND dialog)
@@ -32,12 +28,19 @@ long AnswerTimeMs(HWND dialog)
     return static_cast<long>(GetTickCount() - start);
 }
 
-void CheckBusyControls(const DialogDriver &dialog)
+// Close during an operation and answer Yes: the dialog ends without waiting
+// for the worker, which exit then ends.
+void ExitDuringOperation(DialogDriver &dialog)
 {
-    CHECK_FALSE(dialog.Enabled(IDC_READ_DEVICE));
-    CHECK_FALSE(dialog.Enabled(IDC_WRITE_DEVICE));
-    CHECK_FALSE(dialog.Enabled(IDC_FACTORY_DEFAULTS));
-    CHECK_FALSE(dialog.Enabled(IDC_SPEED_ADJUST));
+    dialog.Close();
+    BoxView box = WaitForBox("WARNING!", 5000, dialog.Dialog());
+    REQUIRE(box.window != nullptr);
+    PressBoxButton(box, IDYES);
+    REQUIRE(dialog.Ended());
+    CHECK(dialog.Result() == 0);
+    CHECK(workerHandle != nullptr);
+    EndWorkerBeforeExit();
+    CHECK(workerHandle == nullptr);
 }
 
 } // namespace
@@ -53,7 +56,7 @@ TEST_CASE("while an operation runs: controls disabled, the dialog answers at onc
         dialog.Sync();
         HANDLE running = workerHandle;
         CHECK(running != nullptr);
-        CheckBusyControls(dialog);
+        CheckControls(dialog, false, false);
         CHECK(bench.bus.TimerPeriodDepth() == 1);  // 1 ms timer while the operation runs
         CHECK(bench.bus.OpenHandles() == 2);
 
@@ -73,55 +76,24 @@ TEST_CASE("while an operation runs: controls disabled, the dialog answers at onc
         REQUIRE(dialog.WaitIdle());
         dialog.Sync();
     }
-    CHECK(dialog.StatusHistory() == [] {
-        Texts texts = ProgressTexts("Reading Device Data...");
-        texts.push_back(readOk);
-        return texts;
-    }());
+    CHECK(dialog.StatusHistory() == Then(ProgressTexts("Reading Device Data..."), {readOk}));
     CHECK(helpPressCount == 2);  // the read reset it before these presses
     const auto traffic = bench.bus.Traffic();
     CHECK(ReadRequestsOnWire(traffic) == 6 + 256);  // one read, nothing else
     CHECK(WriteRequestsOnWire(traffic) == 0);
-    CHECK(bench.bus.OpenHandles() == 0);
-    CHECK(bench.bus.TimerPeriodDepth() == 0);
-}
-
-TEST_CASE("the dialog answers at once while registers move in real time")
-{
-    ConverterOnBus bench;
-    DialogDriver dialog;
-    bench.bus.SetRealTime(true, 1000);
-    const DWORD start = GetTickCount();
-    dialog.Click(IDC_READ_DEVICE);
-    int answers = 0;
-    long slowest = 0;
-    while (workerHandle) {
-        long answer = AnswerTimeMs(dialog.Dialog());
-        CHECK(answer >= 0);
-        slowest = std::max(slowest, answer);
-        ++answers;
-        Sleep(20);
-    }
-    const DWORD elapsed = GetTickCount() - start;
-    bench.bus.SetRealTime(false);
-    dialog.Sync();
-    CHECK(dialog.Text(IDC_STATUS) == readOk);
-    CHECK(elapsed >= 500);  // 262 exchanges of two 1 ms frames really took their time
-    CHECK(answers >= 5);
-    CHECK(slowest < 100);
+    CheckNothingLeftBehind(bench.bus);
 }
 
 TEST_CASE("Help pressed four times before Read Device offers High to Low; any other count does not")
 {
     ConverterOnBus bench;
     DialogDriver dialog;
+    dialog.ClickAndWait(IDC_READ_DEVICE);  // a read clears presses earlier tests left
     for (unsigned presses : {0u, 3u, 4u, 5u, 12u, 4u}) {
         CAPTURE(presses);
         dialog.PressF1(static_cast<int>(presses));
         CHECK(helpPressCount == presses);
-        dialog.Click(IDC_READ_DEVICE);
-        REQUIRE(dialog.WaitIdle());
-        dialog.Sync();
+        dialog.ClickAndWait(IDC_READ_DEVICE);
         CHECK(dialog.Text(IDC_STATUS) == readOk);
         CHECK(helpPressCount == 0);
         const bool unlocked = presses == 4;
@@ -158,17 +130,14 @@ TEST_CASE("closing during an operation asks first; No lets the operation finish"
     REQUIRE(dialog.WaitIdle());
     dialog.Sync();
     CHECK(dialog.Text(IDC_STATUS) == readOk);
-    CHECK(bench.bus.OpenHandles() == 0);
-    CHECK(bench.bus.TimerPeriodDepth() == 0);
+    CheckNothingLeftBehind(bench.bus);
 }
 
 TEST_CASE("Yes ends the dialog; the worker stops at the next register boundary and is waited for")
 {
     ConverterOnBus bench;
     DialogDriver dialog;
-    dialog.Click(IDC_READ_DEVICE);
-    REQUIRE(dialog.WaitIdle());
-    dialog.Sync();
+    dialog.ClickAndWait(IDC_READ_DEVICE);
     dialog.SetText(IDC_SPEED_ADJUST, "-7.5");
     bench.bus.ClearTraffic();
 
@@ -183,20 +152,8 @@ TEST_CASE("Yes ends the dialog; the worker stops at the next register boundary a
         REQUIRE(gate.WaitHeld());
         CHECK(bench.converter.WritesTo(held) == 1);
         CHECK(bench.converter.ReadsOf(held) == readsBefore);
-
-        dialog.Close();
-        BoxView box = WaitForBox("WARNING!", 5000, dialog.Dialog());
-        REQUIRE(box.window != nullptr);
-        PressBoxButton(box, IDYES);
-        REQUIRE(dialog.Ended());
-        CHECK(dialog.Result() == 0);
-        CHECK(workerHandle != nullptr);  // the dialog did not wait for it
-
-        const DWORD start = GetTickCount();
-        EndWorkerBeforeExit();
-        CHECK(GetTickCount() - start < 2000);
+        ExitDuringOperation(dialog);
     }
-    CHECK(workerHandle == nullptr);
     // The register on the wire was completed and verified; nothing after it
     // was touched.
     CHECK(bench.converter.ReadsOf(held) == readsBefore + 1);
@@ -208,8 +165,7 @@ TEST_CASE("Yes ends the dialog; the worker stops at the next register boundary a
     }
     CHECK(bench.converter.Register(6) == 75);
     CHECK(bench.converter.Register(7) == 0x80);
-    CHECK(bench.bus.OpenHandles() == 0);
-    CHECK(bench.bus.TimerPeriodDepth() == 0);
+    CheckNothingLeftBehind(bench.bus);
 
     EndWorkerBeforeExit();  // nothing left to end: harmless
 }
@@ -248,45 +204,30 @@ TEST_CASE("waiting for the worker on the dialog thread still serves its calls to
     SetWindowLongPtrA(dialog.Dialog(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(dialogProcBefore));
 
     CHECK(endWorkerMs < 1000);  // no wait-for-each-other until the bound
-    CHECK(workerHandle == nullptr);
     // Cut off before the version word: its location is the last text, and
     // it reached the dialog while the dialog thread was waiting.
     CHECK(dialog.StatusHistory() == Texts{" READ ERROR L497"});
     CHECK(dialog.Enabled(IDC_READ_DEVICE));  // the failure refresh got through too
     CHECK(bench.converter.ReadsOf(1) == 0);
-    CHECK(bench.bus.OpenHandles() == 0);
-    CHECK(bench.bus.TimerPeriodDepth() == 0);
+    CheckNothingLeftBehind(bench.bus);
 }
 
 TEST_CASE("a worker that is cut off inside its retries makes no further attempt")
 {
     ConverterOnBus bench;
     DialogDriver dialog;
-    sim::FaultRule silent;
-    silent.kind = sim::FaultRule::NoReply;
-    silent.command = 2;
-    silent.address = 50;
-    bench.converter.AddFault(silent);
+    bench.converter.AddFault(Fault(sim::FaultRule::NoReply, 2, 50));
     {
         // The first 100 ms pause follows the first failed attempt at
         // register 50, once the port is closed.
         WorkerGate gate(100, 1);
         dialog.Click(IDC_READ_DEVICE);
         REQUIRE(gate.WaitHeld());
-        dialog.Close();
-        BoxView box = WaitForBox("WARNING!", 5000, dialog.Dialog());
-        REQUIRE(box.window != nullptr);
-        PressBoxButton(box, IDYES);
-        REQUIRE(dialog.Ended());
-        const DWORD start = GetTickCount();
-        EndWorkerBeforeExit();
-        CHECK(GetTickCount() - start < 2000);
+        ExitDuringOperation(dialog);
     }
-    CHECK(workerHandle == nullptr);
     CHECK(bench.converter.ReadsOf(50) == 1);
     CHECK(bench.converter.ReadsOf(51) == 0);
-    CHECK(bench.bus.OpenHandles() == 0);
-    CHECK(bench.bus.TimerPeriodDepth() == 0);
+    CheckNothingLeftBehind(bench.bus);
 }
 
 TEST_CASE("each worker's thread handle is closed once: by the next start, or at exit")
@@ -336,14 +277,11 @@ TEST_CASE("the factory format sequence starts the format on the worker")
     dialog.Sync();  // the sequence has returned, the worker is started
     REQUIRE(dialog.WaitIdle());
     dialog.Sync();
-    Texts expected = ProgressTexts("Formatting Device...");
-    expected.push_back(" Device Format Complete");
-    CHECK(dialog.StatusHistory() == expected);
+    CHECK(dialog.StatusHistory() == Then(ProgressTexts("Formatting Device..."), {" Device Format Complete"}));
     CHECK(ConfigImage.FirmwareVersion() == 12300);
     CHECK(ConfigImage.FirmwareType() == 2);
     for (int r = 0; r < 256; ++r)
         CHECK(bench.converter.Register(r) == ConfigImage.Byte(static_cast<uint8_t>(r)));
     CHECK(dialog.Enabled(IDC_WRITE_DEVICE));
-    CHECK(bench.bus.OpenHandles() == 0);
-    CHECK(bench.bus.TimerPeriodDepth() == 0);
+    CheckNothingLeftBehind(bench.bus);
 }
