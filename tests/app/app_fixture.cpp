@@ -31,38 +31,10 @@ void Refresh(DialogDriver &driver, int mode)
     driver.Sync();
 }
 
-namespace {
-
-DWORD WINAPI ControlsToImageThread(void *result)
-{
-    *static_cast<int *>(result) = ControlsToImage();
-    return 0;
-}
-
-} // namespace
-
 ControlsToImageRun RunControlsToImage()
 {
     ControlsToImageRun run;
-    int result = -1;
-    HANDLE thread = CreateThread(nullptr, 0, ControlsToImageThread, &result, 0, nullptr);
-    REQUIRE(thread != nullptr);
-    const DWORD start = GetTickCount();
-    while (WaitForSingleObject(thread, 5) == WAIT_TIMEOUT) {
-        if (!run.box.window) {
-            BoxView box = WaitForBox("", 0, mainDialogHandle);
-            if (box.window) {
-                run.box = box;
-                PressBoxButton(box, box.buttons.empty() ? IDOK : box.buttons.front());
-            }
-        }
-        if (GetTickCount() - start > 10000) {
-            FAIL_CHECK("ControlsToImage did not return");
-            break;
-        }
-    }
-    CloseHandle(thread);
-    run.result = result;
+    run.box = RunAndAnswer([&run] { run.result = ControlsToImage(); }, mainDialogHandle);
     return run;
 }
 

@@ -165,27 +165,6 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: Yes to the close question ends the dialog
     bus.SetRealTime(false);
 }
 
-TEST_CASE_FIXTURE(AppFixture, "dialog: Write Device and Factory Defaults reach their operations")
-{
-    sim::SimDevice &converter = bus.AddConverter();
-    DialogDriver driver;
-    driver.ClickAndWait(IDC_READ_DEVICE);
-
-    driver.SetText(IDC_SPEED_ADJUST, "-4.2");
-    driver.ClickAndWait(IDC_WRITE_DEVICE);
-    CHECK(driver.Text(IDC_STATUS) == " Device Write OK");
-    CHECK(converter.Register(6) == 42);
-    CHECK(converter.Register(7) == 0x80);
-
-    driver.Click(IDC_FACTORY_DEFAULTS);
-    BoxView loaded = WaitForBox("Defaults Loaded OK", 10000, driver.Dialog());
-    REQUIRE(loaded.window != nullptr);
-    CHECK(loaded.owner == driver.Dialog());
-    PressBoxButton(loaded, IDOK);
-    driver.Sync();
-    CHECK(driver.Text(IDC_SPEED_ADJUST) == "0.0");
-}
-
 TEST_CASE_FIXTURE(AppFixture, "dialog: nothing touches the image while an operation runs")
 {
     sim::SimDevice &converter = bus.AddConverter();
@@ -194,13 +173,16 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: nothing touches the image while an operat
     BoxView error = HoldWorkerInErrorBox(driver);
     const uint8_t before = ConfigImage.Byte(94);
 
-    // Commands behind the (disabled) buttons: no editor, no defaults, no second operation.
+    // Commands behind the (disabled) buttons: no editor, no defaults, no
+    // format, no second operation.
     driver.Command(IDC_EDIT_AP1_RES);
     driver.Command(IDC_FACTORY_DEFAULTS);
-    driver.Command(IDC_READ_DEVICE);
     driver.Command(IDC_WRITE_DEVICE);
+    driver.PressF1(11);
+    driver.Command(IDC_READ_DEVICE);
     CHECK(NoBox("AP1 RES Table Edit"));
     CHECK(NoBox("Defaults Loaded OK"));
+    CHECK(NoBox("DEVICE FORMAT"));
     CHECK(ConfigImage.Byte(94) == before);
 
     PressBoxButton(error, IDOK);

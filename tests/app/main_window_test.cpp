@@ -262,15 +262,15 @@ TEST_CASE("resources: icon group, manifest, version block and the editor templat
 
     // Manifest: Common Controls 6 and the user's own rights.
     std::string manifest = ResourceBytes(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
-    CHECK(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos);
-    CHECK(manifest.find("publicKeyToken=\"6595b64144ccf1df\" language=\"*\"") != std::string::npos);
-    CHECK(manifest.find("<requestedExecutionLevel level=\"asInvoker\"") != std::string::npos);
-    CHECK(manifest.find("version=\"1.0.0.0\"") != std::string::npos);
 #ifdef _WIN64
-    CHECK(manifest.find("processorArchitecture=\"amd64\"") != std::string::npos);
+    const char *architecture = "processorArchitecture=\"amd64\"";
 #else
-    CHECK(manifest.find("processorArchitecture=\"X86\"") != std::string::npos);
+    const char *architecture = "processorArchitecture=\"X86\"";
 #endif
+    for (const char *part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+                             "publicKeyToken=\"6595b64144ccf1df\" language=\"*\"",
+                             "<requestedExecutionLevel level=\"asInvoker\"", "version=\"1.0.0.0\"", architecture})
+        CHECK_MESSAGE(manifest.find(part) != std::string::npos, part);
 
     // Version block 1.
     char path[MAX_PATH] = {};
@@ -287,10 +287,9 @@ TEST_CASE("resources: icon group, manifest, version block and the editor templat
     CHECK(fixed->dwFileVersionLS == MAKELONG(1, 3));
     CHECK(fixed->dwProductVersionMS == MAKELONG(2, 1));
     CHECK(fixed->dwProductVersionLS == MAKELONG(1, 3));
+    for (const char *name : {"ProductName", "FileDescription", "InternalName"})
+        CHECK(VersionString(block, name) == "ZYR");
     CHECK(VersionString(block, "CompanyName") == "Brantix");
-    CHECK(VersionString(block, "ProductName") == "ZYR");
-    CHECK(VersionString(block, "FileDescription") == "ZYR");
-    CHECK(VersionString(block, "InternalName") == "ZYR");
     CHECK(VersionString(block, "FileVersion") == "1.2.3.1");
     CHECK(VersionString(block, "ProductVersion") == "1.2.3.1");
 
@@ -356,32 +355,10 @@ TEST_CASE_FIXTURE(AppFixture, "status line: one leading space, bounded, harmless
 
 namespace {
 
-struct ErrorBoxCall {
-    HWND owner;
-    std::string message;
-};
-
-DWORD WINAPI ShowErrorBox(void *argument)
-{
-    auto *call = static_cast<ErrorBoxCall *>(argument);
-    ErrorBox(call->owner, "Data at line %d is %s", 7, call->message.c_str());
-    return 0;
-}
-
-// Shows an ErrorBox on a thread of its own and returns what the user saw.
+// An ErrorBox shown as the worker shows it, answered by the user.
 BoxView ErrorBoxSeen(HWND owner, const std::string &message)
 {
-    ErrorBoxCall call{owner, message};
-    HANDLE thread = CreateThread(nullptr, 0, ShowErrorBox, &call, 0, nullptr);
-    REQUIRE(thread != nullptr);
-    BoxView box = WaitForBox("Error", 10000, owner);
-    if (box.window) {
-        CHECK(WaitForSingleObject(thread, 0) == WAIT_TIMEOUT);  // modal: waits for the user
-        PressBoxButton(box, IDOK);
-    }
-    CHECK(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0);
-    CloseHandle(thread);
-    return box;
+    return RunAndAnswer([&] { ErrorBox(owner, "Data at line %d is %s", 7, message.c_str()); }, owner);
 }
 
 } // namespace

@@ -152,29 +152,3 @@ TEST_CASE("a format that fails says so, and the image keeps the defaults")
     CHECK(ImageBytes() == DefaultRegisters(12300, 2));
     CHECK(converter.WritesTo(101) == 0);
 }
-
-TEST_CASE("while an operation runs, neither defaults nor the format replace the image")
-{
-    const Registers registers = DefaultRegisters(12300, 3);
-    sim::SimDevice &converter = PlugConverter(registers);
-    sim::SimBus::Instance().SetRealTime(true, 4000);  // a read that lasts a few seconds
-    DialogDriver driver;
-    driver.Click(IDC_READ_DEVICE);
-    driver.Sync();
-    REQUIRE(workerHandle != nullptr);
-
-    // The buttons are disabled now; their commands still reach the dialog.
-    driver.PressF1(11);
-    driver.Command(IDC_READ_DEVICE);
-    CHECK(NoBox("DEVICE FORMAT", 500));
-    driver.Command(IDC_FACTORY_DEFAULTS);
-    CHECK(NoBox("Defaults Loaded OK", 300));
-    REQUIRE(workerHandle != nullptr);  // all of it happened during the read
-
-    REQUIRE(driver.WaitIdle(60000));
-    driver.Sync();
-    sim::SimBus::Instance().SetRealTime(false);
-    CHECK(driver.Text(IDC_STATUS).rfind(" Read OK", 0) == 0);
-    CHECK(ImageBytes() == registers);
-    CHECK(NothingWritten(converter));
-}

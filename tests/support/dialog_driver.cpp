@@ -143,11 +143,6 @@ DialogDriver::~DialogDriver()
     current = nullptr;
 }
 
-void DialogDriver::Post(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    PostMessageA(dialog, message, wParam, lParam);
-}
-
 void DialogDriver::Sync()
 {
     if (!IsWindow(dialog))
@@ -172,13 +167,8 @@ void DialogDriver::ClickAndWait(int id)
 
 void DialogDriver::Command(int id)
 {
-    Post(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
     Sync();
-}
-
-void DialogDriver::SetText(int id, const std::string &text)
-{
-    SetDlgItemTextA(dialog, id, text.c_str());
 }
 
 void DialogDriver::PressF1(int times)
@@ -192,41 +182,6 @@ void DialogDriver::PressF1(int times)
         info.hItemHandle = Item(IDC_READ_DEVICE);
         SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
     }
-}
-
-void DialogDriver::Close()
-{
-    Post(WM_CLOSE, 0, 0);
-}
-
-bool DialogDriver::Ended(DWORD timeoutMs)
-{
-    return WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
-}
-
-std::string DialogDriver::Text(int id) const
-{
-    return WindowText(Item(id));
-}
-
-std::string DialogDriver::Caption() const
-{
-    return WindowText(dialog);
-}
-
-bool DialogDriver::Visible(int id) const
-{
-    return IsWindowVisible(Item(id)) != FALSE;
-}
-
-bool DialogDriver::Enabled(int id) const
-{
-    return IsWindowEnabled(Item(id)) != FALSE;
-}
-
-bool DialogDriver::Checked(int id) const
-{
-    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
 }
 
 std::vector<std::string> DialogDriver::StatusHistory() const
@@ -339,4 +294,35 @@ void CheckBox(const BoxView &box, const std::string &caption, const std::string 
     CHECK(box.icon == StockIcon(icon));
     CHECK(box.topmost == topmost);
     CHECK(box.owner == owner);
+}
+
+namespace {
+
+DWORD WINAPI RunCall(void *call)
+{
+    (*static_cast<const std::function<void()> *>(call))();
+    return 0;
+}
+
+} // namespace
+
+BoxView RunAndAnswer(const std::function<void()> &call, HWND except)
+{
+    BoxView seen;
+    HANDLE thread = CreateThread(nullptr, 0, RunCall, const_cast<std::function<void()> *>(&call), 0, nullptr);
+    REQUIRE(thread != nullptr);
+    const DWORD start = GetTickCount();
+    while (WaitForSingleObject(thread, 5) == WAIT_TIMEOUT) {
+        if (!seen.window) {
+            seen = WaitForBox("", 0, except);
+            if (seen.window)
+                PressBoxButton(seen, seen.buttons.empty() ? IDOK : seen.buttons.front());
+        }
+        if (GetTickCount() - start > 10000) {
+            FAIL_CHECK("the call did not return");
+            break;
+        }
+    }
+    CloseHandle(thread);
+    return seen;
 }

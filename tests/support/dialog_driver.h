@@ -4,8 +4,13 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
+
+std::string WindowText(HWND window);
+std::string ClassOf(HWND window);
+HICON StockIcon(LPCSTR id);
 
 class DialogDriver {
 public:
@@ -31,21 +36,21 @@ public:
     // dialog has shown its outcome.
     void ClickAndWait(int id);
     void Command(int id);
-    void SetText(int id, const std::string &text);
+    void SetText(int id, const std::string &text) { SetDlgItemTextA(dialog, id, text.c_str()); }
     void PressF1(int times = 1);              // WM_HELP, as F1 on a control gives
-    void Close();                             // WM_CLOSE, as the close box gives
+    void Close() { PostMessageA(dialog, WM_CLOSE, 0, 0); }  // as the close box gives
     // Waits until the dialog thread has dispatched everything posted so far.
     void Sync();
     // True once the dialog has ended; its result then is Result().
-    bool Ended(DWORD timeoutMs = 5000);
+    bool Ended(DWORD timeoutMs = 5000) { return WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0; }
     INT_PTR Result() const { return result; }
 
     // What the user sees.
-    std::string Text(int id) const;
-    std::string Caption() const;
-    bool Visible(int id) const;
-    bool Enabled(int id) const;
-    bool Checked(int id) const;
+    std::string Text(int id) const { return WindowText(Item(id)); }
+    std::string Caption() const { return WindowText(dialog); }
+    bool Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
+    bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
+    bool Checked(int id) const { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
     std::vector<std::string> StatusHistory() const;
     void ClearStatusHistory();
 
@@ -57,7 +62,6 @@ public:
 
 private:
     static DWORD WINAPI UiThread(void *self);
-    void Post(UINT message, WPARAM wParam, LPARAM lParam);
     HANDLE thread = nullptr;
     HANDLE ready = nullptr;
     HWND dialog = nullptr;
@@ -88,12 +92,14 @@ bool NoBox(const std::string &caption, DWORD timeoutMs = 300);
 void CheckBox(const BoxView &box, const std::string &caption, const std::string &text,
               const std::vector<int> &buttons, LPCSTR icon, bool topmost, HWND owner);
 
+// Runs `call` on a thread of its own, as the worker runs a step that may
+// show a modal box, and answers that box with its first button. Returns the
+// box as the user saw it (window null when none showed).
+BoxView RunAndAnswer(const std::function<void()> &call, HWND except);
+
 // Clicks a button as a user would: fails the test when it is hidden or
 // disabled. Returns at once; the click is dispatched by the window's thread.
 void ClickButton(HWND button);
 // Waits until the window is closed or hidden.
 bool WaitGone(HWND window, DWORD timeoutMs = 5000);
 
-std::string WindowText(HWND window);
-std::string ClassOf(HWND window);
-HICON StockIcon(LPCSTR id);
