@@ -2,7 +2,6 @@
 // the owner hears when HID interfaces arrive and go, and what happens to
 // the device it has open.
 #include "tests/hotplug/hotplug_support.h"
-#include "tests/support/sim_fixture.h"
 
 #include <doctest.h>
 
@@ -10,8 +9,6 @@
 #include <vector>
 
 namespace {
-
-using Codes = std::vector<WPARAM>;
 
 // A converter and the owner's view of one hid_com on the test thread.
 struct HotplugFixture : SimFixture {
@@ -28,13 +25,6 @@ struct HotplugFixture : SimFixture {
         const WPARAM code = owner.Received()[0].wParam;
         owner.Clear();
         return code;
-    }
-    // A device of another kind, gone from the bus, to come back later.
-    sim::SimDevice &UnpluggedKeyboard()
-    {
-        sim::SimDevice &keyboard = bus.AddWineKeyboard();
-        bus.Unplug(keyboard);
-        return keyboard;
     }
 };
 
@@ -85,8 +75,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "A failed registration is not reported; the ob
     REQUIRE(owner.WaitForCount(1));
     CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
     CHECK(owner.Received()[0].lParam == 0xC000009Du);  // STATUS_DEVICE_NOT_CONNECTED
-    CHECK_FALSE(device.IsOpen());
-    CHECK(bus.OpenHandles() == 0);
+    CheckClosed(device);
 }
 
 TEST_CASE_FIXTURE(HotplugFixture, "Removal of another HID device posts 5 and nothing else")
@@ -129,11 +118,8 @@ TEST_CASE_FIXTURE(HotplugFixture, "Removal of the converter, named in another le
         bus.Unplug(converter);
 
         // Handled while Unplug sent the notification: all is said already.
-        CHECK_FALSE(device.IsOpen());
         CHECK(reader.Ended());
-        CHECK(bus.OpenHandles() == 0);
-        CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
-        CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
+        CheckClosed(device);
         // Whatever the reader said about its failed read is out of date:
         // the owner hears only the removal.
         owner.Pump();
@@ -149,35 +135,6 @@ TEST_CASE_FIXTURE(HotplugFixture, "Removal of the converter, named in another le
     REQUIRE(device.devicePath != nullptr);  // kept
     CHECK(std::string(device.devicePath) == converter.path);
     CHECK(device.Open() == 0);
-}
-
-TEST_CASE_FIXTURE(HotplugFixture, "An arrival while the reader runs posts 5 only and does not search")
-{
-    bus.AddConverter();
-    sim::SimDevice &keyboard = UnpluggedKeyboard();
-    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
-    REQUIRE(device.Open() == 1);
-    const int opens = bus.OpenHandlesTotal();
-
-    bus.Replug(keyboard);
-    owner.Pump();
-    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
-    CHECK(bus.OpenHandlesTotal() == opens);
-    CHECK(device.IsOpen());
-    device.Close();
-}
-
-TEST_CASE_FIXTURE(HotplugFixture, "An arrival while found posts 5 only and does not search")
-{
-    bus.AddConverter();
-    sim::SimDevice &keyboard = UnpluggedKeyboard();
-    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
-    const int opens = bus.OpenHandlesTotal();
-
-    bus.Replug(keyboard);
-    owner.Pump();
-    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
-    CHECK(bus.OpenHandlesTotal() == opens);
 }
 
 TEST_CASE_FIXTURE(HotplugFixture, "The converter's arrival while absent finds it without opening it: 5, then 3")
@@ -196,16 +153,36 @@ TEST_CASE_FIXTURE(HotplugFixture, "The converter's arrival while absent finds it
     CHECK(bus.OpenHandles() == 0);
 }
 
-TEST_CASE_FIXTURE(HotplugFixture, "Another device's arrival while absent posts 5 only")
+TEST_CASE_FIXTURE(HotplugFixture, "Another device's arrival posts 5 only; while found it does not search")
 {
-    sim::SimDevice &keyboard = UnpluggedKeyboard();
-    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_ABSENT);
+    sim::SimDevice &keyboard = bus.AddWineKeyboard();
+    bus.Unplug(keyboard);
+    bool present = true, reading = false;
+    SUBCASE("while the reader runs")
+    {
+        reading = true;
+    }
+    SUBCASE("while found") {}
+    SUBCASE("while absent")
+    {
+        present = false;
+    }
+    if (present)
+        bus.AddConverter();
+    REQUIRE(AttachAndTakeStatus() == (present ? HIDCOM_DEVICE_FOUND : HIDCOM_DEVICE_ABSENT));
+    if (reading)
+        REQUIRE(device.Open() == 1);
+    const int opens = bus.OpenHandlesTotal();
 
     bus.Replug(keyboard);
     owner.Pump();
     CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
-    CHECK(device.deviceFound == 0);
-    CHECK(device.devicePath == nullptr);
+    if (present)
+        CHECK(bus.OpenHandlesTotal() == opens);
+    CHECK(device.deviceFound == (present ? 1 : 0));
+    CHECK((device.devicePath != nullptr) == present);
+    CHECK(device.IsOpen() == reading);
+    device.Close();
 }
 
 TEST_CASE_FIXTURE(HotplugFixture, "Unplugged and plugged back, the converter can be read again")
@@ -222,10 +199,10 @@ TEST_CASE_FIXTURE(HotplugFixture, "Unplugged and plugged back, the converter can
     owner.Clear();
 
     REQUIRE(device.Open() == 1);
-    converter.PushInputReport(MakeReport({0, 9, 8, 7, 6, 5, 4, 3, 2}));
+    const sim::Report report = MakeReport({0, 9, 8, 7, 6, 5, 4, 3, 2});
+    converter.PushInputReport(report);
     REQUIRE(owner.WaitForCount(1));
-    CHECK(owner.Received()[0].message == WM_HIDCOM_REPORT);
-    CHECK(owner.Received()[0].lParam == 0x06070809u);
+    CheckReports(owner, {report});
     device.Close();
 }
 
@@ -271,9 +248,10 @@ TEST_CASE_FIXTURE(HotplugFixture, "The hidden window closed by WM_CLOSE: the obj
     // Discovery and reading need no window.
     CHECK(device.FindIfIdle() == 1);
     REQUIRE(device.Open() == 1);
-    converter.PushInputReport(MakeReport({0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    const sim::Report report = MakeReport({0, 1, 2, 3, 4, 5, 6, 7, 8});
+    converter.PushInputReport(report);
     REQUIRE(owner.WaitForCount(1));
-    CHECK(owner.Received()[0].message == WM_HIDCOM_REPORT);
+    CheckReports(owner, {report});
     device.Close();
 
     device.UnregisterNotify();

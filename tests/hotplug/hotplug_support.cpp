@@ -1,8 +1,10 @@
 // Helpers of the hot-plug tests: the owner window and its message pump,
-// the reader-thread watch and the Toolhelp thread count.
+// the attached fixture, the reader-thread watch and the Toolhelp thread count.
 #include "tests/hotplug/hotplug_support.h"
 
 #include <tlhelp32.h>
+
+#include <doctest.h>
 
 #include <algorithm>
 
@@ -136,4 +138,44 @@ sim::Report MakeReport(std::initializer_list<uint8_t> bytes)
     sim::Report report{};
     std::copy_n(bytes.begin(), std::min(bytes.size(), report.size()), report.begin());
     return report;
+}
+
+void CheckReports(const OwnerWindow &owner, const std::vector<sim::Report> &sent)
+{
+    const std::vector<Posted> reports = owner.Reports();
+    REQUIRE(reports.size() == sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+        CAPTURE(i);
+        const sim::Report &r = sent[i];
+        CHECK(reports[i].lParam == (r[1] | r[2] << 8 | r[3] << 16 | static_cast<uint32_t>(r[4]) << 24));
+        CHECK(reports[i].wParam == (r[5] | r[6] << 8 | r[7] << 16 | static_cast<uint32_t>(r[8]) << 24));
+    }
+}
+
+void CheckClosed(const hid_com &device)
+{
+    CHECK_FALSE(device.IsOpen());
+    CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
+    CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
+    CHECK(device.readOverlapped.hEvent == nullptr);
+    CHECK(device.startedEvent == nullptr);
+    CHECK(sim::SimBus::Instance().OpenHandles() == 0);
+}
+
+AttachedFixture::AttachedFixture() : converter(bus.AddConverter())
+{
+    MatchConverter(device);
+    REQUIRE(device.Attach(owner.Handle()) == 1);
+    REQUIRE(owner.WaitForCount(1));
+    REQUIRE(owner.StatusCodes() == Codes{HIDCOM_DEVICE_FOUND});
+    owner.Clear();
+    opensByAttach = bus.OpenHandlesTotal();
+}
+
+void AttachedFixture::FailNextRead()
+{
+    sim::FaultRule failing;
+    failing.kind = sim::FaultRule::ReceiveFails;
+    failing.times = 1;
+    converter.AddFault(failing);
 }

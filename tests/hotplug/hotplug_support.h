@@ -4,14 +4,18 @@
 // reader thread that outlives the object's own thread handle.
 #pragma once
 
-#include "device/device_syscalls.h"
 #include "device/hid_com.h"
 #include "sim/sim_bus.h"
+#include "tests/protocol/boundary_override.h"
+#include "tests/support/sim_fixture.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <functional>
 #include <string>
 #include <vector>
+
+using Codes = std::vector<WPARAM>;
 
 // The converter's identity, as the device operations set it.
 void MatchConverter(hid_com &device);
@@ -53,24 +57,6 @@ private:
     std::vector<Posted> received;
 };
 
-// Swaps one entry of the device boundary for the life of the object.
-template <class Entry> class SysOverride {
-public:
-    SysOverride(Entry DeviceSyscalls::*entry, Entry replacement) : entry(entry), saved(Sys().*entry)
-    {
-        Sys().*entry = replacement;
-    }
-    ~SysOverride() { Sys().*entry = saved; }
-    SysOverride(const SysOverride &) = delete;
-    SysOverride &operator=(const SysOverride &) = delete;
-
-    Entry Original() const { return saved; }
-
-private:
-    Entry DeviceSyscalls::*entry;
-    Entry saved;
-};
-
 // A handle of our own on the reader thread, so a test can tell whether it
 // has ended after hid_com closed its handle.
 class ThreadWatch {
@@ -102,3 +88,25 @@ bool ClassRegistered(const std::string &name);
 
 // A report of nine bytes from a list.
 sim::Report MakeReport(std::initializer_list<uint8_t> bytes);
+
+// The reports reached the owner in this order, one message each, bytes 1-4
+// in lParam and 5-8 in wParam (low byte first).
+void CheckReports(const OwnerWindow &owner, const std::vector<sim::Report> &sent);
+
+// Nothing of the device is open: no handle, reader, wake event or start event.
+void CheckClosed(const hid_com &device);
+
+// A converter on the bus, found by an attached hid_com whose status 3 the
+// owner has already taken.
+struct AttachedFixture : SimFixture {
+    AttachedFixture();
+    // Opens made after Attach, whose search opened each candidate once.
+    int OpensSinceAttach() const { return bus.OpenHandlesTotal() - opensByAttach; }
+    // The next read of a reply fails.
+    void FailNextRead();
+
+    sim::SimDevice &converter;
+    int opensByAttach = 0;
+    OwnerWindow owner;
+    hid_com device;
+};

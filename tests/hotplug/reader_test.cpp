@@ -2,38 +2,15 @@
 // reads that complete at once, read failures, stopping the reader (also
 // one that will not stop) and the bookkeeping of handles and threads.
 #include "tests/hotplug/hotplug_support.h"
-#include "tests/support/sim_fixture.h"
 
 #include <doctest.h>
 
 #include <deque>
-#include <string>
 #include <vector>
 
 namespace {
 
-using Codes = std::vector<WPARAM>;
-
 constexpr uint32_t statusUnsuccessful = 0xC0000001u;
-
-struct ReaderFixture : SimFixture {
-    ReaderFixture() : converter(bus.AddConverter())
-    {
-        MatchConverter(device);
-        REQUIRE(device.Attach(owner.Handle()) == 1);
-        REQUIRE(owner.WaitForCount(1));
-        REQUIRE(owner.StatusCodes() == Codes{HIDCOM_DEVICE_FOUND});
-        owner.Clear();
-        opensByAttach = bus.OpenHandlesTotal();
-    }
-    // Opens made after Attach, whose search opened each candidate once.
-    int OpensSinceAttach() const { return bus.OpenHandlesTotal() - opensByAttach; }
-
-    sim::SimDevice &converter;
-    int opensByAttach = 0;
-    OwnerWindow owner;
-    hid_com device;
-};
 
 // ReadFile that puts a report on the device just before each read, so
 // every read finds its report waiting.
@@ -89,45 +66,31 @@ BOOL WINAPI NotingCloseHandle(HANDLE handle)
 
 }  // namespace
 
-TEST_CASE_FIXTURE(ReaderFixture, "A report reaches the owner with bytes 5-8 in wParam and 1-4 in lParam")
+TEST_CASE_FIXTURE(AttachedFixture, "Reports reach the owner one message each, in order, bytes 1-4 in lParam, 5-8 in wParam")
 {
     REQUIRE(device.Open() == 1);
-    converter.PushInputReport(MakeReport({0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
-    REQUIRE(owner.WaitForCount(1));
-    const Posted report = owner.Received()[0];
-    CHECK(report.message == WM_HIDCOM_REPORT);
-    CHECK(report.wParam == 0x88776655u);
-    CHECK(report.lParam == 0x44332211u);
+    std::vector<sim::Report> sent;
+    for (uint8_t i = 0; i < 24; ++i) {  // within the driver's 32 input buffers
+        sent.push_back(MakeReport({1, 0x11, i, 0x33, 0x44, 0x55, 0x66, static_cast<uint8_t>(~i), 0x88}));
+        converter.PushInputReport(sent.back());
+    }
+    REQUIRE(owner.WaitForCount(sent.size()));
     device.Close();
     owner.Pump();
-    CHECK(owner.Received().size() == 1);
+    CHECK(owner.Received().size() == sent.size());
+    CheckReports(owner, sent);
 }
 
-TEST_CASE_FIXTURE(ReaderFixture, "Reports reach the owner one message each, in the order sent")
+TEST_CASE_FIXTURE(AttachedFixture, "A read that completes at once is a report like any other")
 {
-    REQUIRE(device.Open() == 1);
-    constexpr int count = 24;  // within the driver's 32 input buffers
-    for (int i = 0; i < count; ++i)
-        converter.PushInputReport(MakeReport({0, static_cast<uint8_t>(i), 0, 0, 0, static_cast<uint8_t>(~i)}));
-    REQUIRE(owner.WaitForCount(count));
-    const std::vector<Posted> reports = owner.Reports();
-    REQUIRE(reports.size() == static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        CAPTURE(i);
-        CHECK(reports[i].lParam == static_cast<uint32_t>(i));
-        CHECK(reports[i].wParam == static_cast<uint8_t>(~i));
-    }
-    device.Close();
-}
-
-TEST_CASE_FIXTURE(ReaderFixture, "A read that completes at once is a report like any other")
-{
-    SysOverride<decltype(DeviceSyscalls::ReadFile)> feeding(&DeviceSyscalls::ReadFile, FeedingReadFile);
+    BoundaryOverride<decltype(DeviceSyscalls::ReadFile)> feeding(&DeviceSyscalls::ReadFile, FeedingReadFile);
     realReadFile = feeding.Original();
     feedDevice = &converter;
     readsCompletedAtOnce = 0;
+    std::vector<sim::Report> sent;
     for (uint8_t i = 1; i <= 5; ++i)
-        reportsBeforeReads.push_back(MakeReport({0, i, 0, 0, 0, static_cast<uint8_t>(i * 16)}));
+        sent.push_back(MakeReport({0, i, 0, 0, 0, static_cast<uint8_t>(i * 16)}));
+    reportsBeforeReads.assign(sent.begin(), sent.end());
 
     SUBCASE("ReadFile returns TRUE")
     {
@@ -142,23 +105,15 @@ TEST_CASE_FIXTURE(ReaderFixture, "A read that completes at once is a report like
         REQUIRE(owner.WaitForCount(5));
         CHECK(readsCompletedAtOnce == 0);
     }
-    const std::vector<Posted> reports = owner.Reports();
-    REQUIRE(reports.size() == 5);
-    for (uint32_t i = 1; i <= 5; ++i) {
-        CHECK(reports[i - 1].lParam == i);
-        CHECK(reports[i - 1].wParam == i * 16);
-    }
     device.Close();
     owner.Pump();
+    CheckReports(owner, sent);
     CHECK(owner.StatusCodes().empty());
 }
 
-TEST_CASE_FIXTURE(ReaderFixture, "A read error closes the device before the owner hears code 2")
+TEST_CASE_FIXTURE(AttachedFixture, "A read error closes the device before the owner hears code 2")
 {
-    sim::FaultRule failing;
-    failing.kind = sim::FaultRule::ReceiveFails;
-    failing.times = 1;
-    converter.AddFault(failing);
+    FailNextRead();
     REQUIRE(device.Open() == 1);
     ThreadWatch reader(device.readerThread);
     // The report must fail a read in flight, not one that is starting.
@@ -170,19 +125,18 @@ TEST_CASE_FIXTURE(ReaderFixture, "A read error closes the device before the owne
     CHECK(owner.Received()[0].lParam == statusUnsuccessful);
     // Posted by the hidden window after it had closed the device.
     CHECK(reader.Ended());
-    CHECK_FALSE(device.IsOpen());
-    CHECK(bus.OpenHandles() == 0);
+    CheckClosed(device);
     CHECK(bus.PendingReads() == 0);
+    owner.Clear();
 
     SUBCASE("the device is still found; the owner reopens it")
     {
         CHECK(device.deviceFound == 1);
-        owner.Clear();
         REQUIRE(device.Open() == 1);
-        converter.PushInputReport(MakeReport({0, 0x10, 0, 0, 0, 0x20}));
+        const sim::Report report = MakeReport({0, 0x10, 0, 0, 0, 0x20});
+        converter.PushInputReport(report);
         REQUIRE(owner.WaitForCount(1));
-        CHECK(owner.Received()[0].message == WM_HIDCOM_REPORT);
-        CHECK(owner.Received()[0].lParam == 0x10u);
+        CheckReports(owner, {report});
         device.Close();
     }
     SUBCASE("an arrival does not search again")
@@ -196,29 +150,25 @@ TEST_CASE_FIXTURE(ReaderFixture, "A read error closes the device before the owne
     }
 }
 
-TEST_CASE_FIXTURE(ReaderFixture, "A read that cannot start is reported with the thread's error")
+TEST_CASE_FIXTURE(AttachedFixture, "A read that cannot start is reported with the thread's error")
 {
-    SysOverride<decltype(DeviceSyscalls::ReadFile)> refusing(&DeviceSyscalls::ReadFile, SecondReadRefused);
+    BoundaryOverride<decltype(DeviceSyscalls::ReadFile)> refusing(&DeviceSyscalls::ReadFile, SecondReadRefused);
     realReadFile = refusing.Original();
     readCalls = 0;
     REQUIRE(device.Open() == 1);
-    converter.PushInputReport(MakeReport({0, 0xAA, 0, 0, 0, 0xBB}));
+    const sim::Report report = MakeReport({0, 0xAA, 0, 0, 0, 0xBB});
+    converter.PushInputReport(report);
 
     REQUIRE(owner.WaitForCount(2));
-    CHECK(owner.Received()[0].message == WM_HIDCOM_REPORT);
-    CHECK(owner.Received()[0].lParam == 0xAAu);
+    CheckReports(owner, {report});
     CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
     CHECK(owner.Received()[1].lParam == ERROR_INVALID_USER_BUFFER);
-    CHECK_FALSE(device.IsOpen());
-    CHECK(bus.OpenHandles() == 0);
+    CheckClosed(device);
 }
 
-TEST_CASE_FIXTURE(ReaderFixture, "A failure report that is out of date is not passed on")
+TEST_CASE_FIXTURE(AttachedFixture, "A failure report that is out of date is not passed on")
 {
-    sim::FaultRule failing;
-    failing.kind = sim::FaultRule::ReceiveFails;
-    failing.times = 1;
-    converter.AddFault(failing);
+    FailNextRead();
     REQUIRE(device.Open() == 1);
     ThreadWatch failed(device.readerThread);
     converter.PushInputReport(MakeReport({0, 1}));
@@ -239,10 +189,10 @@ TEST_CASE_FIXTURE(ReaderFixture, "A failure report that is out of date is not pa
         CHECK(owner.Received().empty());
         CHECK(device.IsOpen());
         CHECK(bus.OpenHandles() == 2);
-        converter.PushInputReport(MakeReport({0, 0x42}));
+        const sim::Report report = MakeReport({0, 0x42});
+        converter.PushInputReport(report);
         REQUIRE(owner.WaitForCount(1));
-        CHECK(owner.Received()[0].message == WM_HIDCOM_REPORT);
-        CHECK(owner.Received()[0].lParam == 0x42u);
+        CheckReports(owner, {report});
         device.Close();
     }
     SUBCASE("Open while the failed reader is not yet closed changes nothing")
@@ -256,18 +206,17 @@ TEST_CASE_FIXTURE(ReaderFixture, "A failure report that is out of date is not pa
     }
 }
 
-TEST_CASE_FIXTURE(ReaderFixture, "Open twice returns 1 the second time and opens nothing")
+TEST_CASE_FIXTURE(AttachedFixture, "Open twice returns 1 the second time and opens nothing")
 {
     REQUIRE(device.Open() == 1);
     const HANDLE thread = device.readerThread;
-    const int opens = bus.OpenHandlesTotal();
     CHECK(OpensSinceAttach() == 2);
     CHECK(bus.OpenHandles() == 2);
     CHECK(device.startedEvent == nullptr);
 
     CHECK(device.Open() == 1);
     CHECK(device.readerThread == thread);
-    CHECK(bus.OpenHandlesTotal() == opens);
+    CHECK(OpensSinceAttach() == 2);
     device.Close();
 }
 
@@ -289,13 +238,10 @@ TEST_CASE_FIXTURE(SimFixture, "Open before any match returns 0 and opens nothing
         REQUIRE(device.deviceFound == 1);
         CHECK(device.Open() == 0);
     }
-    CHECK_FALSE(device.IsOpen());
-    CHECK(bus.OpenHandles() == 0);
-    CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
-    CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
+    CheckClosed(device);
 }
 
-TEST_CASE_FIXTURE(ReaderFixture, "An open that fails closes what it had opened")
+TEST_CASE_FIXTURE(AttachedFixture, "An open that fails closes what it had opened")
 {
     SUBCASE("the read handle is refused")
     {
@@ -309,20 +255,14 @@ TEST_CASE_FIXTURE(ReaderFixture, "An open that fails closes what it had opened")
         CHECK(device.Open() == 0);
         CHECK(OpensSinceAttach() == 1);  // the read handle, closed again
     }
-    CHECK(bus.OpenHandles() == 0);
-    CHECK_FALSE(device.IsOpen());
-    CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
-    CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
-    CHECK(device.readOverlapped.hEvent == nullptr);
-    CHECK(device.startedEvent == nullptr);
-
+    CheckClosed(device);
     converter.failOpenRead = false;
     converter.failOpenWrite = false;
     REQUIRE(device.Open() == 1);
     device.Close();
 }
 
-TEST_CASE_FIXTURE(ReaderFixture, "Close stops the reader, ends its read, closes everything; again it does nothing")
+TEST_CASE_FIXTURE(AttachedFixture, "Close stops the reader, ends its read, closes everything; again it does nothing")
 {
     SUBCASE("nothing open")
     {
@@ -339,7 +279,8 @@ TEST_CASE_FIXTURE(ReaderFixture, "Close stops the reader, ends its read, closes 
         const HANDLE wake = device.readOverlapped.hEvent;
         REQUIRE(HandleOpen(thread));
         REQUIRE(HandleOpen(wake));
-        SysOverride<decltype(DeviceSyscalls::CloseHandle)> noting(&DeviceSyscalls::CloseHandle, NotingCloseHandle);
+        BoundaryOverride<decltype(DeviceSyscalls::CloseHandle)> noting(&DeviceSyscalls::CloseHandle,
+                                                                       NotingCloseHandle);
         realCloseHandle = noting.Original();
         pendingAtClose.clear();
 
@@ -347,23 +288,17 @@ TEST_CASE_FIXTURE(ReaderFixture, "Close stops the reader, ends its read, closes 
         CHECK(reader.Ended());
         // The reader's read was over before the handles went.
         CHECK(pendingAtClose == std::vector<int>{0, 0});
-        CHECK_FALSE(device.IsOpen());
-        CHECK(device.readerThread == nullptr);
-        CHECK(device.readOverlapped.hEvent == nullptr);
         CHECK_FALSE(HandleOpen(thread));
         CHECK_FALSE(HandleOpen(wake));
-        CHECK(bus.OpenHandles() == 0);
-
         device.Close();
         CHECK(pendingAtClose.size() == 2);
     }
-    CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
-    CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
+    CheckClosed(device);
     owner.Pump();
     CHECK(owner.Received().empty());  // a stop request posts nothing
 }
 
-TEST_CASE_FIXTURE(ReaderFixture, "Open and Close many times leave no thread and no handle behind")
+TEST_CASE_FIXTURE(AttachedFixture, "Open and Close many times leave no thread and no handle behind")
 {
     const int threads = ProcessThreadCount();
     REQUIRE(threads > 0);
@@ -378,13 +313,13 @@ TEST_CASE_FIXTURE(ReaderFixture, "Open and Close many times leave no thread and 
     CHECK(OpensSinceAttach() == 100);
 }
 
-TEST_CASE_FIXTURE(ReaderFixture, "A reader that does not stop within 5000 ms still has its handles closed")
+TEST_CASE_FIXTURE(AttachedFixture, "A reader that does not stop within 5000 ms still has its handles closed")
 {
     gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     waiting = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     {
-        SysOverride<decltype(DeviceSyscalls::GetOverlappedResult)> deaf(&DeviceSyscalls::GetOverlappedResult,
-                                                                        DeafWait);
+        BoundaryOverride<decltype(DeviceSyscalls::GetOverlappedResult)> deaf(&DeviceSyscalls::GetOverlappedResult,
+                                                                             DeafWait);
         realGetOverlappedResult = deaf.Original();
         REQUIRE(device.Open() == 1);
         ThreadWatch reader(device.readerThread);
@@ -392,12 +327,7 @@ TEST_CASE_FIXTURE(ReaderFixture, "A reader that does not stop within 5000 ms sti
 
         device.Close();  // gives up after its bounded wait
         CHECK_FALSE(reader.Ended());
-        CHECK_FALSE(device.IsOpen());
-        CHECK(device.readerThread == nullptr);
-        CHECK(device.readOverlapped.hEvent == nullptr);
-        CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
-        CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
-        CHECK(bus.OpenHandles() == 0);
+        CheckClosed(device);
         CHECK(bus.PendingReads() == 0);  // closing the handle ended the read
 
         // Let go, the reader finds its stop request and ends in silence.

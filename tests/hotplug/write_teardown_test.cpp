@@ -1,6 +1,5 @@
 // WriteReport, FindIfIdle and the teardown that the destructor runs.
 #include "tests/hotplug/hotplug_support.h"
-#include "tests/support/sim_fixture.h"
 
 #include <doctest.h>
 
@@ -8,21 +7,6 @@
 #include <vector>
 
 namespace {
-
-using Codes = std::vector<WPARAM>;
-
-struct OpenFixture : SimFixture {
-    OpenFixture() : converter(bus.AddConverter())
-    {
-        MatchConverter(device);
-        REQUIRE(device.Attach(owner.Handle()) == 1);
-        REQUIRE(owner.WaitForCount(1));
-        owner.Clear();
-    }
-    sim::SimDevice &converter;
-    OwnerWindow owner;
-    hid_com device;
-};
 
 // The converter's read-register request.
 sim::Report ReadRequest(uint8_t address)
@@ -32,7 +16,7 @@ sim::Report ReadRequest(uint8_t address)
 
 }  // namespace
 
-TEST_CASE_FIXTURE(OpenFixture, "WriteReport sends one report; the converter's reply reaches the owner")
+TEST_CASE_FIXTURE(AttachedFixture, "WriteReport sends one report; the converter's reply reaches the owner")
 {
     REQUIRE(device.Open() == 1);
     converter.SetRegister(3, 0x5A);
@@ -46,14 +30,11 @@ TEST_CASE_FIXTURE(OpenFixture, "WriteReport sends one report; the converter's re
     CHECK(converter.ReadsOf(3) == 1);
 
     REQUIRE(owner.WaitForCount(1));
-    const Posted reply = owner.Received()[0];
-    CHECK(reply.message == WM_HIDCOM_REPORT);
-    CHECK(reply.lParam == 0x005A0302u);  // command 2, register 3, value 0x5A
-    CHECK(reply.wParam == 0);
+    CheckReports(owner, {MakeReport({0, 2, 3, 0x5A})});  // command 2, register 3, value 0x5A
     device.Close();
 }
 
-TEST_CASE_FIXTURE(OpenFixture, "WriteReport fails when it cannot write a whole report")
+TEST_CASE_FIXTURE(AttachedFixture, "WriteReport fails when it cannot write a whole report")
 {
     const sim::Report request = ReadRequest(1);
     SUBCASE("the device is not open")
@@ -67,17 +48,13 @@ TEST_CASE_FIXTURE(OpenFixture, "WriteReport fails when it cannot write a whole r
     }
     SUBCASE("the write fails")
     {
-        sim::FaultRule refused;
-        refused.kind = sim::FaultRule::SendFails;
-        converter.AddFault(refused);
+        converter.AddFault({sim::FaultRule::SendFails});
         REQUIRE(device.Open() == 1);
         CHECK(device.WriteReport(request.data()) == 0);
     }
     SUBCASE("the write reports no bytes written")
     {
-        sim::FaultRule empty;
-        empty.kind = sim::FaultRule::SendZero;
-        converter.AddFault(empty);
+        converter.AddFault({sim::FaultRule::SendZero});
         REQUIRE(device.Open() == 1);
         CHECK(device.WriteReport(request.data()) == 0);
     }
@@ -91,7 +68,7 @@ TEST_CASE_FIXTURE(OpenFixture, "WriteReport fails when it cannot write a whole r
     device.Close();
 }
 
-TEST_CASE_FIXTURE(OpenFixture, "FindIfIdle searches only while no reader runs")
+TEST_CASE_FIXTURE(AttachedFixture, "FindIfIdle searches only while no reader runs")
 {
     const int opens = bus.OpenHandlesTotal();
     CHECK(device.FindIfIdle() == 1);
