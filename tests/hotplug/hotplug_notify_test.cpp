@@ -22,7 +22,8 @@ struct HotplugFixture : SimFixture {
         REQUIRE(device.Attach(owner.Handle()) == 1);
         owner.Pump();
         REQUIRE(owner.Received().size() == 1);
-        const WPARAM code = owner.Received()[0].wParam;
+        CHECK(owner.Received()[0].lParam == 0);
+        const WPARAM code = owner.StatusCodes().at(0);
         owner.Clear();
         return code;
     }
@@ -30,33 +31,39 @@ struct HotplugFixture : SimFixture {
 
 }  // namespace
 
-TEST_CASE_FIXTURE(HotplugFixture, "Attach finds the converter, registers for HID interfaces and posts 3")
+TEST_CASE_FIXTURE(HotplugFixture, "Attach registers for HID interfaces and posts 3 with the converter found, 4 without")
 {
-    sim::SimDevice &converter = bus.AddConverter();
-    REQUIRE(device.Attach(owner.Handle()) == 1);
-    owner.Pump();
-
-    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_FOUND});
-    CHECK(owner.Received()[0].lParam == 0);
+    bus.AddWineMouse();
+    sim::SimDevice *converter = nullptr;
+    SUBCASE("found")
+    {
+        converter = &bus.AddConverter();
+    }
+    SUBCASE("absent") {}
+    const WPARAM code = AttachAndTakeStatus();
+    CHECK(code == (converter ? HIDCOM_DEVICE_FOUND : HIDCOM_DEVICE_ABSENT));
     CHECK(device.ownerWindow == owner.Handle());
     CHECK(IsWindow(device.window));
     CHECK_FALSE(IsWindowVisible(device.window));
     CHECK(device.notifyHandle != nullptr);
     CHECK(bus.NotificationRegistrations() == 1);
-    CHECK(device.deviceFound == 1);
-    CHECK(std::string(device.devicePath) == converter.path);
+    CHECK(device.deviceFound == (converter ? 1 : 0));
+    if (converter)
+        CHECK(std::string(device.devicePath) == converter->path);
+    else
+        CHECK(device.devicePath == nullptr);
     CHECK_FALSE(device.IsOpen());
     CHECK(bus.OpenHandles() == 0);  // found, not opened
-}
+    CHECK(device.Open() == (converter ? 1 : 0));
+    device.Close();
 
-TEST_CASE_FIXTURE(HotplugFixture, "Attach without the converter posts 4")
-{
-    bus.AddWineMouse();
-    CHECK(AttachAndTakeStatus() == HIDCOM_DEVICE_ABSENT);
-    CHECK(device.deviceFound == 0);
-    CHECK(device.devicePath == nullptr);
-    CHECK(device.Open() == 0);
-    CHECK(bus.OpenHandles() == 0);
+    // A second Attach makes no second window and no second registration.
+    HWND hidden = device.window;
+    CHECK(AttachAndTakeStatus() == code);
+    CHECK(device.window == hidden);
+    CHECK(bus.NotificationRegistrations() == 1);
+    // The hidden window never stands in the way of ending the session.
+    CHECK(SendMessageA(device.window, WM_QUERYENDSESSION, 0, 0) == TRUE);
 }
 
 TEST_CASE_FIXTURE(HotplugFixture, "A failed registration is not reported; the object works on unaware")
@@ -76,32 +83,6 @@ TEST_CASE_FIXTURE(HotplugFixture, "A failed registration is not reported; the ob
     CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
     CHECK(owner.Received()[0].lParam == 0xC000009Du);  // STATUS_DEVICE_NOT_CONNECTED
     CheckClosed(device);
-}
-
-TEST_CASE_FIXTURE(HotplugFixture, "Removal of another HID device posts 5 and nothing else")
-{
-    bus.AddConverter();
-    sim::SimDevice &keyboard = bus.AddWineKeyboard();
-    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
-
-    SUBCASE("while the reader runs")
-    {
-        REQUIRE(device.Open() == 1);
-        bus.Unplug(keyboard);
-        owner.Pump();
-        CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
-        CHECK(device.IsOpen());
-        CHECK(bus.OpenHandles() == 2);
-        device.Close();
-    }
-    SUBCASE("while found")
-    {
-        bus.Unplug(keyboard);
-        owner.Pump();
-        CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
-    }
-    CHECK(owner.Received()[0].lParam == 0);
-    CHECK(device.deviceFound == 1);
 }
 
 TEST_CASE_FIXTURE(HotplugFixture, "Removal of the converter, named in another letter case, closes it: 5, then 4")
@@ -153,10 +134,9 @@ TEST_CASE_FIXTURE(HotplugFixture, "The converter's arrival while absent finds it
     CHECK(bus.OpenHandles() == 0);
 }
 
-TEST_CASE_FIXTURE(HotplugFixture, "Another device's arrival posts 5 only; while found it does not search")
+TEST_CASE_FIXTURE(HotplugFixture, "Another HID device going or coming posts 5 only; while found it does not search")
 {
     sim::SimDevice &keyboard = bus.AddWineKeyboard();
-    bus.Unplug(keyboard);
     bool present = true, reading = false;
     SUBCASE("while the reader runs")
     {
@@ -174,14 +154,23 @@ TEST_CASE_FIXTURE(HotplugFixture, "Another device's arrival posts 5 only; while 
         REQUIRE(device.Open() == 1);
     const int opens = bus.OpenHandlesTotal();
 
-    bus.Replug(keyboard);
-    owner.Pump();
-    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
-    if (present)
-        CHECK(bus.OpenHandlesTotal() == opens);
-    CHECK(device.deviceFound == (present ? 1 : 0));
-    CHECK((device.devicePath != nullptr) == present);
-    CHECK(device.IsOpen() == reading);
+    for (bool arriving : {false, true}) {
+        CAPTURE(arriving);
+        owner.Clear();
+        if (arriving)
+            bus.Replug(keyboard);
+        else
+            bus.Unplug(keyboard);
+        owner.Pump();
+        CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE});
+        CHECK(owner.Received()[0].lParam == 0);
+        if (present)
+            CHECK(bus.OpenHandlesTotal() == opens);
+        CHECK(device.deviceFound == (present ? 1 : 0));
+        CHECK((device.devicePath != nullptr) == present);
+        CHECK(device.IsOpen() == reading);
+        CHECK(bus.OpenHandles() == (reading ? 2 : 0));
+    }
     device.Close();
 }
 
@@ -258,20 +247,4 @@ TEST_CASE_FIXTURE(HotplugFixture, "The hidden window closed by WM_CLOSE: the obj
     device.Destroy();
     CHECK_FALSE(ClassRegistered(name));
     CHECK(bus.NotificationRegistrations() == 0);
-}
-
-TEST_CASE_FIXTURE(HotplugFixture, "A second Attach makes no second window and no second registration")
-{
-    bus.AddConverter();
-    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
-    HWND hidden = device.window;
-    CHECK(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
-    CHECK(device.window == hidden);
-    CHECK(bus.NotificationRegistrations() == 1);
-}
-
-TEST_CASE_FIXTURE(HotplugFixture, "The hidden window never stands in the way of ending the session")
-{
-    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_ABSENT);
-    CHECK(SendMessageA(device.window, WM_QUERYENDSESSION, 0, 0) == TRUE);
 }
