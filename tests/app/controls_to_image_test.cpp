@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -45,19 +46,13 @@ void CheckRefused(DialogDriver &driver, const std::string &text)
     CHECK(std::memcmp(before, ConfigImage.bytes, imageSize) == 0);  // nothing stored, radios neither
 }
 
-// ControlsToImage with the controls as they are; the sensor code it stored.
-uint16_t StoredCode()
+// ControlsToImage with the controls as they are; the sensor code, the
+// sensor wiring and the active table it stored.
+using Choices = std::tuple<uint16_t, uint8_t, uint8_t>;
+Choices StoredChoices()
 {
     CHECK(RunControlsToImage().result != 0);
-    return ConfigImage.SpeedSensorCode();
-}
-
-// ControlsToImage with the controls as they are; the sensor wiring and
-// the active table it stored.
-std::pair<uint8_t, uint8_t> StoredTable()
-{
-    CHECK(RunControlsToImage().result != 0);
-    return {ConfigImage.SensorWiring(), ConfigImage.ActiveTable()};
+    return Choices{ConfigImage.SpeedSensorCode(), ConfigImage.SensorWiring(), ConfigImage.ActiveTable()};
 }
 
 } // namespace
@@ -106,76 +101,55 @@ TEST_CASE_FIXTURE(AppFixture, "controls to image: every one-decimal text from -2
     }
 }
 
-TEST_CASE_FIXTURE(AppFixture, "controls to image: the speed-sensor choice")
+TEST_CASE_FIXTURE(AppFixture, "controls to image: the sensor and table choices, hidden ones included")
 {
     DialogDriver driver;
     highToLowUnlocked = 1;
-    ShowImage(driver, {12300, 2, 0, 367, 93});
-    const std::pair<int, uint16_t> choices[] = {
-        {IDC_SENSOR_HIGH_TO_LOW, 33233}, {IDC_SENSOR_HIGH_FREQ, 0}, {IDC_SENSOR_LOW_FREQ, 367}};
-    for (const auto &choice : choices) {
-        driver.Click(choice.first);
-        CHECK(StoredCode() == choice.second);
+    ShowImage(driver, {12300, 2, 0, 367, 93, 0});
+    // Each click, and the sensor code, wiring and table stored after it.
+    const struct {
+        int radio;
+        Choices stored;
+    } clicks[] = {
+        {IDC_SENSOR_HIGH_TO_LOW, {33233, 0, 93}}, {IDC_SENSOR_HIGH_FREQ, {0, 0, 93}},
+        {IDC_TABLE_AP2_5V, {0, 1, 122}},          {IDC_SENSOR_LOW_FREQ, {367, 1, 122}},
+        {IDC_TABLE_AP2_RES, {367, 0, 12}},        {IDC_TABLE_AP1_5V, {367, 1, 203}},
+        {IDC_TABLE_AP1_RES, {367, 0, 93}},
+    };
+    for (const auto &click : clicks) {
+        CAPTURE(click.radio);
+        driver.Click(click.radio);
+        CHECK(StoredChoices() == click.stored);
     }
 
-    SUBCASE("no choice checked keeps the code the image had")
+    SUBCASE("nothing checked (unknown code and table, type 3 tables) keeps what the image had")
     {
-        ShowImage(driver, {12300, 2, 0, 1, 93});
-        for (int id : {IDC_SENSOR_HIGH_TO_LOW, IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ})
-            REQUIRE_FALSE(driver.Checked(id));
-        CHECK(StoredCode() == 1);
+        ShowImage(driver, {12300, 2, 0, 1, 0xFF, 0x5A});
+        CHECK(StoredChoices() == Choices{1, 0x5A, 0xFF});
+        ShowImage(driver, {12300, 3, 0, 367, 93, 0x5A});
+        CHECK(StoredChoices() == Choices{367, 0x5A, 93});
     }
-    SUBCASE("High to Low hidden but checked keeps its code until the user picks another")
+    SUBCASE("hidden but checked keeps its value until the user picks another")
     {
         highToLowUnlocked = 0;
-        ShowImage(driver, {12300, 2, 0, 33233, 93});
+        ShowImage(driver, {10005, 2, 0, 33233, 203, 0});
         REQUIRE_FALSE(driver.Visible(IDC_SENSOR_HIGH_TO_LOW));
-        CHECK(StoredCode() == 33233);
+        REQUIRE_FALSE(driver.Visible(IDC_TABLE_AP1_5V));
+        CHECK(StoredChoices() == Choices{33233, 1, 203});
         driver.Click(IDC_SENSOR_LOW_FREQ);
+        driver.Click(IDC_TABLE_AP2_RES);
         CHECK_FALSE(driver.Checked(IDC_SENSOR_HIGH_TO_LOW));
-        CHECK(StoredCode() == 367);
+        CHECK_FALSE(driver.Checked(IDC_TABLE_AP1_5V));
+        CHECK(StoredChoices() == Choices{367, 0, 12});
     }
     SUBCASE("type 3: RSX, S2K and General")
     {
-        ShowImage(driver, {12300, 3, 0, 0, 93});
-        driver.Click(IDC_SENSOR_HIGH_TO_LOW);
-        CHECK(StoredCode() == 33233);
-        driver.Click(IDC_SENSOR_LOW_FREQ);
-        CHECK(StoredCode() == 367);
-    }
-}
-
-TEST_CASE_FIXTURE(AppFixture, "controls to image: the table choice and the sensor wiring")
-{
-    DialogDriver driver;
-    ShowImage(driver, {12300, 2, 0, 367, 93, 0});
-    const struct {
-        int radio;
-        uint8_t wiring;
-        uint8_t table;
-    } choices[] = {{IDC_TABLE_AP2_5V, 1, 122}, {IDC_TABLE_AP2_RES, 0, 12}, {IDC_TABLE_AP1_5V, 1, 203},
-                   {IDC_TABLE_AP1_RES, 0, 93}};
-    for (const auto &choice : choices) {
-        CAPTURE(choice.radio);
-        driver.Click(choice.radio);
-        CHECK(StoredTable() == std::make_pair(choice.wiring, choice.table));
-    }
-
-    SUBCASE("a two-wire table hidden on firmware 10005 keeps its value until the user picks another")
-    {
-        ShowImage(driver, {10005, 2, 0, 367, 203, 0});
-        REQUIRE_FALSE(driver.Visible(IDC_TABLE_AP1_5V));
-        CHECK(StoredTable() == std::make_pair<uint8_t, uint8_t>(1, 203));
-        driver.Click(IDC_TABLE_AP2_RES);
-        CHECK_FALSE(driver.Checked(IDC_TABLE_AP1_5V));
-        CHECK(StoredTable() == std::make_pair<uint8_t, uint8_t>(0, 12));
-    }
-    SUBCASE("no table checked (type 3, an unknown table) leaves both bytes")
-    {
-        ShowImage(driver, {12300, 3, 0, 367, 93, 0x5A});
-        CHECK(StoredTable() == std::make_pair<uint8_t, uint8_t>(0x5A, 93));
-        ShowImage(driver, {12300, 2, 0, 367, 0xFF, 0x5A});
-        CHECK(StoredTable() == std::make_pair<uint8_t, uint8_t>(0x5A, 0xFF));
+        ShowImage(driver, {12300, 3, 0, 367, 93, 0});
+        for (const auto &click : {std::make_pair(IDC_SENSOR_HIGH_TO_LOW, 33233), std::make_pair(IDC_SENSOR_HIGH_FREQ, 0),
+                                  std::make_pair(IDC_SENSOR_LOW_FREQ, 367)}) {
+            driver.Click(click.first);
+            CHECK(StoredChoices() == Choices{static_cast<uint16_t>(click.second), 0, 93});
+        }
     }
 }
 

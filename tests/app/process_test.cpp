@@ -26,26 +26,6 @@ bool Exists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-struct WindowSearch {
-    DWORD process;
-    const char *caption;
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM param)
-{
-    auto *search = reinterpret_cast<WindowSearch *>(param);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char caption[64] = {};
-    GetWindowTextA(window, caption, sizeof caption);
-    if (process == search->process && IsWindowVisible(window) && std::string(caption) == search->caption) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 class Program {
 public:
     explicit Program(const std::string &path)
@@ -79,10 +59,12 @@ public:
     {
         const DWORD start = GetTickCount();
         while (GetTickCount() - start < timeoutMs) {
-            WindowSearch search{process.dwProcessId, caption, nullptr};
-            EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-            if (search.found)
-                return search.found;
+            for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, nullptr, caption));) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(window, &owner);
+                if (owner == process.dwProcessId && IsWindowVisible(window))
+                    return window;
+            }
             if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0)
                 break;
         }

@@ -154,10 +154,9 @@ TEST_CASE_FIXTURE(AppFixture, "refresh: the unlock offers High to Low on type 1 
 TEST_CASE_FIXTURE(AppFixture, "refresh: the speed text and the checks from the image, hidden choices included")
 {
     DialogDriver driver;
-    const std::pair<uint16_t, const char *> speeds[] = {
-        {0x0019, "2.5"}, {0x8019, "-2.5"}, {0x8000, "0.0"}, {0x0000, "0.0"}, {0x00FA, "25.0"},
-        {0x80FA, "-25.0"}, {0x0001, "0.1"}, {0x7FFF, "3276.7"}, {0xFFFF, "-3276.7"},
-    };
+    // Every text of -25.0 to 25.0 is shown again in the round trip of the
+    // controls-to-image tests; here what no user could type.
+    const std::pair<uint16_t, const char *> speeds[] = {{0x8000, "0.0"}, {0x7FFF, "3276.7"}, {0xFFFF, "-3276.7"}};
     for (const auto &speed : speeds) {
         SetImage({12300, 2, speed.first, 367, 93});
         Refresh(driver, RefreshImage);

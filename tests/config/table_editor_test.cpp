@@ -38,13 +38,6 @@ std::string Lines(const std::vector<int> &millivolts)
     return text;
 }
 
-// What the user's keyboard gives the focused control.
-void PressKey(HWND control, WPARAM key)
-{
-    PostMessageA(control, WM_KEYDOWN, key, 1);
-    PostMessageA(control, WM_KEYUP, key, 0xC0000001);
-}
-
 uint16_t Millivolts(uint8_t offset, unsigned entry)
 {
     return TempTable(ConfigImage, offset).SensorMillivolts(entry);

@@ -56,6 +56,12 @@ void ClickButton(HWND button)
     PostMessageA(button, BM_CLICK, 0, 0);
 }
 
+void PressKey(HWND control, WPARAM key)
+{
+    PostMessageA(control, WM_KEYDOWN, key, 1);
+    PostMessageA(control, WM_KEYUP, key, 0xC0000001);
+}
+
 bool WaitGone(HWND window, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();

@@ -100,6 +100,8 @@ BoxView RunAndAnswer(const std::function<void()> &call, HWND except);
 // Clicks a button as a user would: fails the test when it is hidden or
 // disabled. Returns at once; the click is dispatched by the window's thread.
 void ClickButton(HWND button);
+// A key as the keyboard delivers it to the focused control.
+void PressKey(HWND control, WPARAM key);
 // Waits until the window is closed or hidden.
 bool WaitGone(HWND window, DWORD timeoutMs = 5000);
 
