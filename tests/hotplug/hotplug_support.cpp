@@ -69,14 +69,6 @@ std::vector<WPARAM> OwnerWindow::StatusCodes() const
     return codes;
 }
 
-std::vector<Posted> OwnerWindow::Reports() const
-{
-    std::vector<Posted> reports;
-    std::copy_if(received.begin(), received.end(), std::back_inserter(reports),
-                 [](const Posted &p) { return p.message == WM_HIDCOM_REPORT; });
-    return reports;
-}
-
 ThreadWatch::ThreadWatch(HANDLE thread)
 {
     if (thread)
@@ -142,7 +134,10 @@ sim::Report MakeReport(std::initializer_list<uint8_t> bytes)
 
 void CheckReports(const OwnerWindow &owner, const std::vector<sim::Report> &sent)
 {
-    const std::vector<Posted> reports = owner.Reports();
+    std::vector<Posted> reports;
+    for (const Posted &p : owner.Received())
+        if (p.message == WM_HIDCOM_REPORT)
+            reports.push_back(p);
     REQUIRE(reports.size() == sent.size());
     for (size_t i = 0; i < sent.size(); ++i) {
         CAPTURE(i);

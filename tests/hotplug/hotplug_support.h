@@ -48,7 +48,6 @@ public:
     const std::vector<Posted> &Received() const { return received; }
     // The codes of WM_HIDCOM_STATUS, in order; other messages left out.
     std::vector<WPARAM> StatusCodes() const;
-    std::vector<Posted> Reports() const;
     void Clear() { received.clear(); }
 
 private:
@@ -66,7 +65,6 @@ public:
     ThreadWatch(const ThreadWatch &) = delete;
     ThreadWatch &operator=(const ThreadWatch &) = delete;
 
-    bool Valid() const { return handle != nullptr; }
     bool Ended(DWORD timeoutMs = 0) const;
 
 private:
