@@ -19,57 +19,43 @@ template <class Change> SimDevice &AddLike(SimBus &bus, Change change)
     return bus.AddDevice(id);
 }
 
-// One bus set-up and what a search over it must find.
-struct Search {
+// A converter spoilt in one respect: it differs from the criteria, or
+// something about it cannot be read.
+const struct {
     const char *what;
-    SimDevice *(*setUp)(SimBus &bus);  // the device to be found, or null
-    int opens;                         // interfaces opened; -1: not checked
+    void (*spoil)(SimDevice &device);
+} spoilt[] = {
+    {"release 0x0101", [](SimDevice &d) { d.identity.releaseNumber = 0x0101; }},
+    {"another vendor", [](SimDevice &d) { d.identity.vendorId = 0x16C1; }},
+    {"another product id", [](SimDevice &d) { d.identity.productId = 0x03E9; }},
+    {"manufacturer in another letter case", [](SimDevice &d) { d.identity.manufacturer = "brantix"; }},
+    {"product in another letter case", [](SimDevice &d) { d.identity.product = "ZYR-usb"; }},
+    {"manufacturer with a trailing blank", [](SimDevice &d) { d.identity.manufacturer = "Brantix "; }},
+    {"16-byte input reports", [](SimDevice &d) { d.identity.inputReportLength = 17; }},
+    {"16-byte output reports", [](SimDevice &d) { d.identity.outputReportLength = 17; }},
+    {"attributes unreadable", [](SimDevice &d) { d.failAttributes = true; }},
+    {"preparsed data unreadable", [](SimDevice &d) { d.failPreparsedData = true; }},
+    {"capabilities unreadable", [](SimDevice &d) { d.failCaps = true; }},
+    {"strings unreadable", [](SimDevice &d) { d.failStrings = true; }},
+    {"cannot be opened", [](SimDevice &d) { d.failOpenQuery = true; }},
 };
 
-const Search searches[] = {
+// One bus set-up and what a search over it must find.
+const struct {
+    const char *what;
+    SimDevice *(*setUp)(SimBus &bus);  // the device to be found, or null
+    int opens;                         // interfaces opened
+} searches[] = {
     {"the converter among Wine's own devices", [](SimBus &b) {
          b.AddWineMouse();
          b.AddWineKeyboard();
          return &b.AddConverter();
      }, 3},
-    {"the converter beside its twins: release 0x0101 and 16-byte reports", [](SimBus &b) {
+    {"the converter after its twins: release 0x0101 and 16-byte reports", [](SimBus &b) {
          AddLike(b, [](DeviceIdentity &id) { id.releaseNumber = 0x0101; });
          AddLike(b, [](DeviceIdentity &id) { id.inputReportLength = id.outputReportLength = 17; });
          return &b.AddConverter();
      }, 3},
-    {"an empty bus", [](SimBus &) -> SimDevice * { return nullptr; }, 0},
-    {"release 0x0101", [](SimBus &b) -> SimDevice * {
-         AddLike(b, [](DeviceIdentity &id) { id.releaseNumber = 0x0101; });
-         return nullptr;
-     }, 1},
-    {"another vendor", [](SimBus &b) -> SimDevice * {
-         AddLike(b, [](DeviceIdentity &id) { id.vendorId = 0x16C1; });
-         return nullptr;
-     }, 1},
-    {"another product id", [](SimBus &b) -> SimDevice * {
-         AddLike(b, [](DeviceIdentity &id) { id.productId = 0x03E9; });
-         return nullptr;
-     }, 1},
-    {"manufacturer in another letter case", [](SimBus &b) -> SimDevice * {
-         AddLike(b, [](DeviceIdentity &id) { id.manufacturer = "brantix"; });
-         return nullptr;
-     }, 1},
-    {"product in another letter case", [](SimBus &b) -> SimDevice * {
-         AddLike(b, [](DeviceIdentity &id) { id.product = "ZYR-usb"; });
-         return nullptr;
-     }, 1},
-    {"manufacturer with a trailing blank", [](SimBus &b) -> SimDevice * {
-         AddLike(b, [](DeviceIdentity &id) { id.manufacturer = "Brantix "; });
-         return nullptr;
-     }, 1},
-    {"16-byte input reports", [](SimBus &b) -> SimDevice * {
-         AddLike(b, [](DeviceIdentity &id) { id.inputReportLength = 17; });
-         return nullptr;
-     }, 1},
-    {"16-byte output reports", [](SimBus &b) -> SimDevice * {
-         AddLike(b, [](DeviceIdentity &id) { id.outputReportLength = 17; });
-         return nullptr;
-     }, 1},
     {"a null product criterion: only an empty product string", [](SimBus &b) {
          hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", nullptr);
          b.AddConverter();
@@ -80,30 +66,7 @@ const Search searches[] = {
          b.AddConverter();
          return &AddLike(b, [](DeviceIdentity &id) { id.inputReportLength = id.outputReportLength = 0; });
      }, 2},
-    {"one that cannot be opened is passed over", [](SimBus &b) {
-         b.AddConverter().failOpenQuery = true;
-         return &b.AddConverter();
-     }, 1},
-    {"one whose attributes cannot be read is passed over", [](SimBus &b) {
-         b.AddConverter().failAttributes = true;
-         return &b.AddConverter();
-     }, 2},
-    {"attributes unreadable", [](SimBus &b) -> SimDevice * {
-         b.AddConverter().failAttributes = true;
-         return nullptr;
-     }, 1},
-    {"preparsed data unreadable", [](SimBus &b) -> SimDevice * {
-         b.AddConverter().failPreparsedData = true;
-         return nullptr;
-     }, 1},
-    {"capabilities unreadable", [](SimBus &b) -> SimDevice * {
-         b.AddConverter().failCaps = true;
-         return nullptr;
-     }, 1},
-    {"strings unreadable", [](SimBus &b) -> SimDevice * {
-         b.AddConverter().failStrings = true;
-         return nullptr;
-     }, 1},
+    {"an empty bus", [](SimBus &) -> SimDevice * { return nullptr; }, 0},
     {"SetupAPI refusing the list", [](SimBus &b) -> SimDevice * {
          b.AddConverter();
          b.failClassDevs = true;
@@ -124,20 +87,36 @@ const Search searches[] = {
 
 }  // namespace
 
-TEST_CASE_FIXTURE(SimFixture, "FindDevice finds exactly the interface that matches every criterion")
+TEST_CASE_FIXTURE(SimFixture, "A converter spoilt in one respect is passed over, and the next one is found")
 {
-    for (const Search &s : searches) {
+    for (const auto &s : spoilt) {
+        CAPTURE(s.what);
+        bus.Reset();
+        MatchConverter();
+        SimDevice &bad = bus.AddConverter();
+        s.spoil(bad);
+        CHECK(hidDevice.FindDevice() == 0);
+        CHECK(hidDevice.devicePath == nullptr);
+        SimDevice &good = bus.AddConverter();
+        CHECK(hidDevice.FindDevice() == 1);
+        CHECK(PathOf() == good.path);
+        CHECK(bus.OpenHandles() == 0);
+        CHECK(bus.OutstandingPreparsedData() == 0);
+    }
+}
+
+TEST_CASE_FIXTURE(SimFixture, "FindDevice finds exactly the interface that matches, opening each examined one once")
+{
+    for (const auto &s : searches) {
         CAPTURE(s.what);
         bus.Reset();
         MatchConverter();
         const SimDevice *expected = s.setUp(bus);
         CHECK(hidDevice.FindDevice() == (expected ? 1 : 0));
         CHECK(PathOf() == (expected ? expected->path : ""));
-        if (s.opens >= 0)
-            CHECK(bus.OpenHandlesTotal() == s.opens);
+        CHECK(bus.OpenHandlesTotal() == s.opens);
         CHECK(bus.OpenHandles() == 0);
         CHECK(bus.OpenDeviceInfoLists() == 0);
-        CHECK(bus.OutstandingPreparsedData() == 0);
     }
 }
 

@@ -78,12 +78,6 @@ struct FreeCounter {
     hid_com &device;
 };
 
-HANDLE OpenQuery(const sim::SimDevice &device)
-{
-    return Sys().CreateFileA(device.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             0, nullptr);
-}
-
 struct BoxCall {
     HWND owner;
     UINT type;
@@ -223,7 +217,7 @@ TEST_CASE_FIXTURE(SimFixture, "ReadReportLengths packs the input length low and 
         uint32_t lengths;
     } cases[] = {{&converter, 0x00090009}, {&mouse, 0x00000002}, {&twin, 0x00210011}};
     for (const Case &c : cases) {
-        HANDLE handle = OpenQuery(*c.device);
+        HANDLE handle = OpenDevice(*c.device, 0);
         REQUIRE(handle != INVALID_HANDLE_VALUE);
         CHECK(hidDevice.ReadReportLengths(handle) == c.lengths);
         Sys().CloseHandle(handle);
@@ -249,7 +243,7 @@ TEST_CASE_FIXTURE(SimFixture, "ReadReportLengths reports every failure as 0 and 
         bus.Reset();
         sim::SimDevice &converter = bus.AddConverter();
         FreeCounter counter(hidDevice);
-        const HANDLE opened = OpenQuery(converter);
+        const HANDLE opened = OpenDevice(converter, 0);
         HANDLE handle = opened;
         c.fail(bus, converter, handle);
         CHECK(hidDevice.ReadReportLengths(handle) == 0);
