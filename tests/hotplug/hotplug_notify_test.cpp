@@ -52,8 +52,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "Attach registers for HID interfaces and posts
         CHECK(std::string(device.devicePath) == converter->path);
     else
         CHECK(device.devicePath == nullptr);
-    CHECK_FALSE(device.IsOpen());
-    CHECK(bus.OpenHandles() == 0);  // found, not opened
+    CheckClosed(device);  // found, not opened
     CHECK(device.Open() == (converter ? 1 : 0));
     device.Close();
 
@@ -128,8 +127,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "The converter's arrival while absent finds it
     CHECK(device.deviceFound == 1);
     REQUIRE(device.devicePath != nullptr);
     CHECK(std::string(device.devicePath) == converter.path);
-    CHECK_FALSE(device.IsOpen());
-    CHECK(bus.OpenHandles() == 0);
+    CheckClosed(device);
 }
 
 TEST_CASE_FIXTURE(HotplugFixture, "Another HID device going or coming posts 5 only; while found it does not search")
