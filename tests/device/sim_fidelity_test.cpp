@@ -137,22 +137,6 @@ TEST_CASE_FIXTURE(SimFixture, "Reports go whole: shorter writes and reads are re
     Sys().CloseHandle(out);
 }
 
-TEST_CASE_FIXTURE(SimFixture, "Every read handle gets its own copy of the reports that come after it opened")
-{
-    sim::SimDevice &converter = bus.AddConverter();
-    HANDLE out = OpenDevice(converter, GENERIC_WRITE);
-    HANDLE first = OpenDevice(converter, GENERIC_READ);
-    Send(out, ReadRequest(1));
-    HANDLE late = OpenDevice(converter, GENERIC_READ);
-    Send(out, ReadRequest(2));
-    sim::Report r{};
-    CHECK((Receive(first, r) && r[2] == 1));
-    CHECK((Receive(first, r) && r[2] == 2));
-    CHECK((Receive(late, r) && r[2] == 2));
-    for (HANDLE h : {out, first, late})
-        Sys().CloseHandle(h);
-}
-
 TEST_CASE_FIXTURE(SimFixture, "An overlapped read: pending until a report, a cancel, a close or a removal ends it")
 {
     sim::SimDevice &converter = bus.AddConverter();
