@@ -66,7 +66,7 @@ BOOL WINAPI NotingCloseHandle(HANDLE handle)
 
 }  // namespace
 
-TEST_CASE_FIXTURE(AttachedFixture, "Reports reach the owner one message each, in order, bytes 1-4 in lParam, 5-8 in wParam")
+TEST_CASE_FIXTURE(AttachedFixture, "Reports reach the owner in order, bytes 1-4 in lParam, 5-8 in wParam")
 {
     REQUIRE(device.Open() == 1);
     std::vector<sim::Report> sent;
@@ -248,7 +248,7 @@ TEST_CASE_FIXTURE(AttachedFixture, "An open that fails closes what it had opened
     device.Close();
 }
 
-TEST_CASE_FIXTURE(AttachedFixture, "Open twice opens once; Close stops the reader, ends its read, closes everything, once")
+TEST_CASE_FIXTURE(AttachedFixture, "Open twice opens once; Close stops the reader, ends its read, closes all, once")
 {
     SUBCASE("nothing open")
     {

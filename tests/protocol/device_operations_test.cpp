@@ -56,8 +56,10 @@ TEST_CASE("Read Device: ten progress steps, the version and the kind, the image 
         bool unplugged;  // and back within the retries
     };
     DialogDriver dialog;
-    for (const Case &c : {Case{12300, 2, readOk, false}, Case{10005, 3, " Read OK        Ver:1.00.05        Device:VSS", false},
-                          Case{12300, 2, readOk, true}}) {
+    const Case cases[] = {{12300, 2, readOk, false},
+                          {10005, 3, " Read OK        Ver:1.00.05        Device:VSS", false},
+                          {12300, 2, readOk, true}};
+    for (const Case &c : cases) {
         INFO(c.text, c.unplugged ? ", unplugged on the way" : "");
         ConverterOnBus bench(c.version, c.type);
         if (c.unplugged) {
@@ -315,6 +317,7 @@ TEST_CASE("Format Device and Write Device without a converter")
     bench.bus.Replug(bench.converter);
     bench.converter.failOpenWrite = true;
     FormatAndWait(dialog);
-    CHECK(dialog.StatusHistory() == Texts{" Formatting Device...", " USB open write failed", " USB device open failed"});
+    CHECK(dialog.StatusHistory() ==
+          Texts{" Formatting Device...", " USB open write failed", " USB device open failed"});
     CheckNothingLeftBehind(bench.bus);
 }
