@@ -59,12 +59,8 @@ public:
     {
         const DWORD start = GetTickCount();
         while (GetTickCount() - start < timeoutMs) {
-            for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, nullptr, caption));) {
-                DWORD owner = 0;
-                GetWindowThreadProcessId(window, &owner);
-                if (owner == process.dwProcessId && IsWindowVisible(window))
-                    return window;
-            }
+            if (HWND window = FindTopWindow(process.dwProcessId, caption))
+                return window;
             if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0)
                 break;
         }
@@ -84,19 +80,12 @@ private:
     PROCESS_INFORMATION process = {};
 };
 
-std::string StatusOf(HWND window)
-{
-    char text[300] = {};
-    GetDlgItemTextA(window, IDC_STATUS, text, sizeof text);
-    return text;
-}
-
 // Waits until another process's status line starts with the prefix.
 bool WaitForStatus(HWND window, const std::string &prefix, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < timeoutMs) {
-        if (StatusOf(window).rfind(prefix, 0) == 0)
+        if (WindowText(GetDlgItem(window, IDC_STATUS)).rfind(prefix, 0) == 0)
             return true;
         Sleep(20);
     }
@@ -111,7 +100,7 @@ TEST_CASE("process: the shipped program opens its window and closes with exit co
     REQUIRE_MESSAGE(Exists(path), path);
     Program program(path);
     HWND window = program.MainWindow();
-    CHECK(StatusOf(window) == " Status...");
+    CHECK(WindowText(GetDlgItem(window, IDC_STATUS)) == " Status...");
     CHECK(GetWindow(window, GW_OWNER) == nullptr);
     PostMessageA(window, WM_CLOSE, 0, 0);
     CHECK(program.WaitForExit() == 0);

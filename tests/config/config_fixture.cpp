@@ -48,19 +48,6 @@ bool NothingWritten(sim::SimDevice &device)
     return true;
 }
 
-std::string Editor::Text() const
-{
-    HWND edit = GetDlgItem(window, IDC_TABLE_TEXT);
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(edit)) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(edit, &text[0], static_cast<int>(text.size()))));
-    return text;
-}
-
-void Editor::SetText(const std::string &text) const
-{
-    SetDlgItemTextA(window, IDC_TABLE_TEXT, text.c_str());
-}
-
 Editor OpenEditor(DialogDriver &driver, int editButton, const std::string &caption)
 {
     driver.Click(editButton);

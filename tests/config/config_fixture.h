@@ -3,6 +3,7 @@
 // as the user sees it.
 #pragma once
 
+#include "app/resource_ids.h"
 #include "config/default_images.h"
 #include "sim/sim_bus.h"
 #include "tests/support/dialog_driver.h"
@@ -32,8 +33,8 @@ bool NothingWritten(sim::SimDevice &device);
 // The table editor, opened from the main dialog by an Edit button.
 struct Editor {
     HWND window = nullptr;
-    std::string Text() const;
-    void SetText(const std::string &text) const;
+    std::string Text() const { return WindowText(GetDlgItem(window, IDC_TABLE_TEXT)); }
+    void SetText(const std::string &text) const { SetDlgItemTextA(window, IDC_TABLE_TEXT, text.c_str()); }
     // Clicks one of the editor's buttons (1019 OK, 1020 Cancel) as a user would.
     void Click(int id) const { ClickButton(GetDlgItem(window, id)); }
     bool Closed() const { return WaitGone(window); }

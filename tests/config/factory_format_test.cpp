@@ -19,20 +19,14 @@ const char *const questions[4] = {
     "White connector",
 };
 
-// Question n (0 to 3) as the user sees it.
-BoxView Question(DialogDriver &driver, int n)
+// Checks question n (0 to 3) as the user sees it and answers it.
+void Answer(DialogDriver &driver, int n, int button)
 {
     CAPTURE(n);
     BoxView box = WaitForBox("DEVICE FORMAT");
     CheckBox(box, "DEVICE FORMAT", questions[n],
              n < 2 ? std::vector<int>{IDYES, IDNO} : std::vector<int>{IDYES, IDNO, IDCANCEL}, IDI_WARNING, false,
              driver.Dialog());
-    return box;
-}
-
-void Answer(DialogDriver &driver, int n, int button)
-{
-    BoxView box = Question(driver, n);
     PressBoxButton(box, button);
 }
 

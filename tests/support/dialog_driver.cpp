@@ -217,27 +217,6 @@ bool DialogDriver::WaitIdle(DWORD timeoutMs)
 
 namespace {
 
-struct BoxSearch {
-    const std::string *caption;
-    HWND except;
-    HWND found;
-};
-
-BOOL CALLBACK MatchBox(HWND window, LPARAM param)
-{
-    auto *search = reinterpret_cast<BoxSearch *>(param);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId() || window == search->except || !IsWindowVisible(window))
-        return TRUE;
-    if (ClassOf(window) != "#32770")
-        return TRUE;
-    if (!search->caption->empty() && WindowText(window) != *search->caption)
-        return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
 BOOL CALLBACK ReadBoxChild(HWND child, LPARAM param)
 {
     auto *box = reinterpret_cast<BoxView *>(param);
@@ -256,19 +235,29 @@ BOOL CALLBACK ReadBoxChild(HWND child, LPARAM param)
 
 } // namespace
 
+HWND FindTopWindow(DWORD process, const std::string &caption, const char *className, HWND except)
+{
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, nullptr, nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == process && window != except && IsWindowVisible(window) &&
+            (!className || ClassOf(window) == className) && (caption.empty() || WindowText(window) == caption))
+            return window;
+    }
+    return nullptr;
+}
+
 BoxView WaitForBox(const std::string &caption, DWORD timeoutMs, HWND except)
 {
     BoxView box;
     DWORD start = GetTickCount();
     for (;;) {
-        BoxSearch search{&caption, except, nullptr};
-        EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
-        if (search.found) {
-            box.window = search.found;
-            box.caption = WindowText(search.found);
-            box.topmost = (GetWindowLongA(search.found, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-            box.owner = GetWindow(search.found, GW_OWNER);
-            EnumChildWindows(search.found, ReadBoxChild, reinterpret_cast<LPARAM>(&box));
+        box.window = FindTopWindow(GetCurrentProcessId(), caption, "#32770", except);
+        if (box.window) {
+            box.caption = WindowText(box.window);
+            box.topmost = (GetWindowLongA(box.window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+            box.owner = GetWindow(box.window, GW_OWNER);
+            EnumChildWindows(box.window, ReadBoxChild, reinterpret_cast<LPARAM>(&box));
             return box;
         }
         if (GetTickCount() - start >= timeoutMs)

@@ -80,6 +80,10 @@ struct BoxView {
     HWND owner = nullptr;
 };
 
+// A visible top-level window of the process with this caption (any when
+// empty) and window class (any when null), other than `except`.
+HWND FindTopWindow(DWORD process, const std::string &caption, const char *className = nullptr,
+                   HWND except = nullptr);
 // Waits up to timeoutMs for a visible top-level dialog of the process with
 // this caption (any caption when empty) other than `except`.
 BoxView WaitForBox(const std::string &caption, DWORD timeoutMs = 10000, HWND except = nullptr);
