@@ -45,7 +45,8 @@ void ExitDuringOperation(DialogDriver &dialog)
 
 } // namespace
 
-TEST_CASE("while an operation runs: controls disabled, the dialog answers at once, a second start does nothing")
+TEST_CASE("while an operation runs: controls disabled, the dialog answers, a second start does nothing, "
+          "closing asks first and No lets the operation finish")
 {
     ConverterOnBus bench;
     DialogDriver dialog;
@@ -71,6 +72,20 @@ TEST_CASE("while an operation runs: controls disabled, the dialog answers at onc
         dialog.Command(IDC_WRITE_DEVICE);
         StartFormatWorker();
         CHECK(helpPressCount == 2);
+        CHECK(workerHandle == running);
+
+        dialog.Close();
+        BoxView box = WaitForBox("WARNING!", 5000, dialog.Dialog());
+        REQUIRE(box.window != nullptr);
+        CHECK(box.text == "You should NEVER exit during USB activity,\nexiting now can corrupt the device,\n"
+                          "do you want to exit anyway?");
+        std::vector<int> buttons = box.buttons;
+        std::sort(buttons.begin(), buttons.end());
+        CHECK(buttons == std::vector<int>{IDYES, IDNO});
+        CHECK(box.icon == LoadIcon(nullptr, IDI_WARNING));
+        CHECK(box.owner == dialog.Dialog());
+        PressBoxButton(box, IDNO);
+        CHECK_FALSE(dialog.Ended(100));
         CHECK(workerHandle == running);
         gate.Release();
         REQUIRE(dialog.WaitIdle());
@@ -102,35 +117,6 @@ TEST_CASE("Help pressed four times before Read Device offers High to Low; any ot
         CHECK(dialog.Text(IDC_SENSOR_HIGH_TO_LOW) == (unlocked ? "High to Low" : "NOT USED"));
     }
     CHECK(bench.bus.OpenHandles() == 0);
-}
-
-TEST_CASE("closing during an operation asks first; No lets the operation finish")
-{
-    ConverterOnBus bench;
-    DialogDriver dialog;
-    WorkerGate gate(5, 1);
-    dialog.Click(IDC_READ_DEVICE);
-    REQUIRE(gate.WaitHeld());
-
-    dialog.Close();
-    BoxView box = WaitForBox("WARNING!", 5000, dialog.Dialog());
-    REQUIRE(box.window != nullptr);
-    CHECK(box.text ==
-          "You should NEVER exit during USB activity,\nexiting now can corrupt the device,\ndo you want to exit anyway?");
-    std::vector<int> buttons = box.buttons;
-    std::sort(buttons.begin(), buttons.end());
-    CHECK(buttons == std::vector<int>{IDYES, IDNO});
-    CHECK(box.icon == LoadIcon(nullptr, IDI_WARNING));
-    CHECK(box.owner == dialog.Dialog());
-    PressBoxButton(box, IDNO);
-
-    CHECK_FALSE(dialog.Ended(100));
-    CHECK(workerHandle != nullptr);
-    gate.Release();
-    REQUIRE(dialog.WaitIdle());
-    dialog.Sync();
-    CHECK(dialog.Text(IDC_STATUS) == readOk);
-    CheckNothingLeftBehind(bench.bus);
 }
 
 TEST_CASE("Yes ends the dialog; the worker stops at the next register boundary and is waited for")
