@@ -123,27 +123,22 @@ TEST_CASE("The window procedure hands the object every message from WM_CREATE on
     ProbeWnd probe;
     REQUIRE(probe.Create() == 1);
 
-    SUBCASE("WM_CREATE reaches the object, its creation parameter used up")
-    {
-        CHECK(probe.Saw(WM_CREATE));
-        CHECK(probe.createParamsCleared);
-        CHECK_FALSE(probe.Saw(WM_NCCREATE));  // before WM_CREATE: the default procedure's
-        CHECK(GetWindowLongPtrA(probe.window, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(&probe));
-    }
-    SUBCASE("the object's result is the window procedure's result")
-    {
-        CHECK(SendMessageA(probe.window, probeMessage, 3, 42) == 3042);
-        CHECK(probe.Saw(probeMessage));
-    }
-    SUBCASE("the base class answers 0 to everything")
-    {
-        Wnd plain;
-        REQUIRE(plain.Create() == 1);
-        CHECK(SendMessageA(plain.window, probeMessage, 3, 42) == 0);
-        // Once attached the object decides every result, even this one.
-        CHECK(SendMessageA(plain.window, WM_NCHITTEST, 0, 0) == 0);
-        plain.Destroy();
-    }
+    // WM_CREATE reaches the object, its creation parameter used up; what
+    // came before it went to the default procedure.
+    CHECK(probe.Saw(WM_CREATE));
+    CHECK(probe.createParamsCleared);
+    CHECK_FALSE(probe.Saw(WM_NCCREATE));
+    CHECK(GetWindowLongPtrA(probe.window, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(&probe));
+    // The object's result is the window procedure's result.
+    CHECK(SendMessageA(probe.window, probeMessage, 3, 42) == 3042);
+    CHECK(probe.Saw(probeMessage));
+    // The base class answers 0 to everything; once attached the object
+    // decides every result, even this one.
+    Wnd plain;
+    REQUIRE(plain.Create() == 1);
+    CHECK(SendMessageA(plain.window, probeMessage, 3, 42) == 0);
+    CHECK(SendMessageA(plain.window, WM_NCHITTEST, 0, 0) == 0);
+    plain.Destroy();
     probe.Destroy();
 }
 

@@ -250,40 +250,32 @@ TEST_CASE_FIXTURE(AttachedFixture, "An open that fails closes what it had opened
 
 TEST_CASE_FIXTURE(AttachedFixture, "Open twice opens once; Close stops the reader, ends its read, closes all, once")
 {
-    SUBCASE("nothing open")
-    {
-        device.Close();
-        device.Close();
-        CHECK(OpensSinceAttach() == 0);
-    }
-    SUBCASE("open")
-    {
-        REQUIRE(device.Open() == 1);
-        const HANDLE thread = device.readerThread;
-        CHECK(device.Open() == 1);
-        CHECK(device.readerThread == thread);
-        CHECK(OpensSinceAttach() == 2);
-        CHECK(bus.OpenHandles() == 2);
-        CHECK(device.startedEvent == nullptr);
+    device.Close();  // nothing open: nothing to do
+    CHECK(OpensSinceAttach() == 0);
+    REQUIRE(device.Open() == 1);
+    const HANDLE thread = device.readerThread;
+    CHECK(device.Open() == 1);
+    CHECK(device.readerThread == thread);
+    CHECK(OpensSinceAttach() == 2);
+    CHECK(bus.OpenHandles() == 2);
+    CHECK(device.startedEvent == nullptr);
 
-        ThreadWatch reader(device.readerThread);
-        const HANDLE wake = device.readOverlapped.hEvent;
-        REQUIRE(HandleOpen(thread));
-        REQUIRE(HandleOpen(wake));
-        BoundaryOverride<decltype(DeviceSyscalls::CloseHandle)> noting(&DeviceSyscalls::CloseHandle,
-                                                                       NotingCloseHandle);
-        realCloseHandle = noting.Original();
-        pendingAtClose.clear();
+    ThreadWatch reader(device.readerThread);
+    const HANDLE wake = device.readOverlapped.hEvent;
+    REQUIRE(HandleOpen(thread));
+    REQUIRE(HandleOpen(wake));
+    BoundaryOverride<decltype(DeviceSyscalls::CloseHandle)> noting(&DeviceSyscalls::CloseHandle, NotingCloseHandle);
+    realCloseHandle = noting.Original();
+    pendingAtClose.clear();
 
-        device.Close();
-        CHECK(reader.Ended());
-        // The reader's read was over before the handles went.
-        CHECK(pendingAtClose == std::vector<int>{0, 0});
-        CHECK_FALSE(HandleOpen(thread));
-        CHECK_FALSE(HandleOpen(wake));
-        device.Close();
-        CHECK(pendingAtClose.size() == 2);
-    }
+    device.Close();
+    CHECK(reader.Ended());
+    // The reader's read was over before the handles went.
+    CHECK(pendingAtClose == std::vector<int>{0, 0});
+    CHECK_FALSE(HandleOpen(thread));
+    CHECK_FALSE(HandleOpen(wake));
+    device.Close();
+    CHECK(pendingAtClose.size() == 2);
     CheckClosed(device);
     owner.Pump();
     CHECK(owner.Received().empty());  // a stop request posts nothing
