@@ -111,77 +111,52 @@ TEST_CASE_FIXTURE(AttachedFixture, "A read that completes at once is a report li
     CHECK(owner.StatusCodes().empty());
 }
 
-TEST_CASE_FIXTURE(AttachedFixture, "A read error closes the device before the owner hears code 2")
+TEST_CASE_FIXTURE(AttachedFixture, "A read error closes the device before the owner hears code 2, if still current")
 {
     FailNextRead();
     REQUIRE(device.Open() == 1);
     ThreadWatch reader(device.readerThread);
     // The report must fail a read in flight, not one that is starting.
     REQUIRE(WaitUntil([&] { return bus.PendingReads() == 1; }));
-
     converter.PushInputReport(MakeReport({0, 1, 2, 3, 4, 5, 6, 7, 8}));
-    REQUIRE(owner.WaitForCount(1));
-    CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
-    CHECK(owner.Received()[0].lParam == statusUnsuccessful);
-    // Posted by the hidden window after it had closed the device.
-    CHECK(reader.Ended());
-    CheckClosed(device);
-    CHECK(bus.PendingReads() == 0);
-    owner.Clear();
-
-    SUBCASE("the device is still found; the owner reopens it")
-    {
-        CHECK(device.deviceFound == 1);
-        REQUIRE(device.Open() == 1);
-        const sim::Report report = MakeReport({0, 0x10, 0, 0, 0, 0x20});
-        converter.PushInputReport(report);
-        REQUIRE(owner.WaitForCount(1));
-        CheckReports(owner, {report});
-        device.Close();
-    }
-    SUBCASE("an arrival does not search again")
-    {
-        const int opens = bus.OpenHandlesTotal();
-        sim::SimDevice &mouse = bus.AddWineMouse();
-        bus.Unplug(mouse);
-        bus.Replug(mouse);
-        owner.Pump();
-        CHECK(bus.OpenHandlesTotal() == opens);
-    }
-}
-
-TEST_CASE_FIXTURE(AttachedFixture, "A read that cannot start is reported with the thread's error")
-{
-    BoundaryOverride<decltype(DeviceSyscalls::ReadFile)> refusing(&DeviceSyscalls::ReadFile, SecondReadRefused);
-    realReadFile = refusing.Original();
-    readCalls = 0;
-    REQUIRE(device.Open() == 1);
-    const sim::Report report = MakeReport({0, 0xAA, 0, 0, 0, 0xBB});
-    converter.PushInputReport(report);
-
-    REQUIRE(owner.WaitForCount(2));
-    CheckReports(owner, {report});
-    CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
-    CHECK(owner.Received()[1].lParam == ERROR_INVALID_USER_BUFFER);
-    CheckClosed(device);
-}
-
-TEST_CASE_FIXTURE(AttachedFixture, "A failure report that is out of date is not passed on")
-{
-    FailNextRead();
-    REQUIRE(device.Open() == 1);
-    ThreadWatch failed(device.readerThread);
-    converter.PushInputReport(MakeReport({0, 1}));
     // The reader has posted its failure to the hidden window, not yet handled.
-    REQUIRE(failed.Ended(5000));
+    REQUIRE(reader.Ended(5000));
 
-    SUBCASE("the owner closed the device first")
+    SUBCASE("handled: the device closed, then code 2")
+    {
+        REQUIRE(owner.WaitForCount(1));
+        CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
+        CHECK(owner.Received()[0].lParam == statusUnsuccessful);
+        CheckClosed(device);
+        CHECK(bus.PendingReads() == 0);
+        owner.Clear();
+        SUBCASE("the device is still found; the owner reopens it")
+        {
+            CHECK(device.deviceFound == 1);
+            REQUIRE(device.Open() == 1);
+            const sim::Report report = MakeReport({0, 0x10, 0, 0, 0, 0x20});
+            converter.PushInputReport(report);
+            REQUIRE(owner.WaitForCount(1));
+            CheckReports(owner, {report});
+            device.Close();
+        }
+        SUBCASE("an arrival does not search again")
+        {
+            const int opens = bus.OpenHandlesTotal();
+            sim::SimDevice &mouse = bus.AddWineMouse();
+            bus.Unplug(mouse);
+            bus.Replug(mouse);
+            owner.Pump();
+            CHECK(bus.OpenHandlesTotal() == opens);
+        }
+    }
+    SUBCASE("out of date: the owner closed the device first")
     {
         device.Close();
         owner.Pump();
         CHECK(owner.Received().empty());
     }
-    SUBCASE("the owner reopened it: the new reader stays open")
+    SUBCASE("out of date: the owner reopened it, and the new reader stays open")
     {
         device.Close();
         REQUIRE(device.Open() == 1);
@@ -204,6 +179,22 @@ TEST_CASE_FIXTURE(AttachedFixture, "A failure report that is out of date is not 
         CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
         CHECK_FALSE(device.IsOpen());
     }
+}
+
+TEST_CASE_FIXTURE(AttachedFixture, "A read that cannot start is reported with the thread's error")
+{
+    BoundaryOverride<decltype(DeviceSyscalls::ReadFile)> refusing(&DeviceSyscalls::ReadFile, SecondReadRefused);
+    realReadFile = refusing.Original();
+    readCalls = 0;
+    REQUIRE(device.Open() == 1);
+    const sim::Report report = MakeReport({0, 0xAA, 0, 0, 0, 0xBB});
+    converter.PushInputReport(report);
+
+    REQUIRE(owner.WaitForCount(2));
+    CheckReports(owner, {report});
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_READ_STOPPED});
+    CHECK(owner.Received()[1].lParam == ERROR_INVALID_USER_BUFFER);
+    CheckClosed(device);
 }
 
 TEST_CASE_FIXTURE(SimFixture, "Open before any match returns 0 and opens nothing")
