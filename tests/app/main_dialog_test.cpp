@@ -1,6 +1,6 @@
-// The main dialog's behaviour: the Help-key counter and its service entry,
-// Enter and Escape, the guarded close, and the routing of every button to
-// the real operations over the simulated converter.
+// The main dialog's behaviour over the simulated converter: the Help-key
+// counter, Enter and Escape, the guarded close, and the guards while an
+// operation runs.
 #include "tests/app/app_fixture.h"
 
 #include "app/controls.h"
@@ -92,7 +92,7 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: Enter and Escape do nothing")
     CHECK(driver.Text(IDC_STATUS) == status);
 }
 
-TEST_CASE_FIXTURE(AppFixture, "dialog: closing while an operation runs asks first, No keeps it running; idle it closes at once")
+TEST_CASE_FIXTURE(AppFixture, "dialog: while an operation runs, closing asks first and nothing else starts; idle it closes at once")
 {
     bus.AddConverter();
     DialogDriver driver;
@@ -109,6 +109,19 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: closing while an operation runs asks firs
     PressBoxButton(warning, IDNO);
     CHECK_FALSE(driver.Ended(200));
     CHECK(workerHandle != nullptr);
+
+    // Commands behind the (disabled) buttons: no editor, no defaults, no
+    // format, no second operation.
+    const uint8_t before = ConfigImage.Byte(94);
+    driver.Command(IDC_EDIT_AP1_RES);
+    driver.Command(IDC_FACTORY_DEFAULTS);
+    driver.Command(IDC_WRITE_DEVICE);
+    driver.PressF1(11);
+    driver.Command(IDC_READ_DEVICE);
+    CHECK(NoBox("AP1 RES Table Edit"));
+    CHECK(NoBox("Defaults Loaded OK"));
+    CHECK(NoBox("DEVICE FORMAT"));
+    CHECK(ConfigImage.Byte(94) == before);
 
     // The operation goes on: the user dismisses its box and it ends.
     PressBoxButton(error, IDOK);
@@ -147,30 +160,4 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: Yes to the close question ends the dialog
     CHECK(workerHandle == nullptr);
     CHECK(bus.OpenHandles() == 0);
     bus.SetRealTime(false);
-}
-
-TEST_CASE_FIXTURE(AppFixture, "dialog: nothing touches the image while an operation runs")
-{
-    sim::SimDevice &converter = bus.AddConverter();
-    DialogDriver driver;
-    driver.ClickAndWait(IDC_READ_DEVICE);
-    BoxView error = HoldWorkerInErrorBox(driver);
-    const uint8_t before = ConfigImage.Byte(94);
-
-    // Commands behind the (disabled) buttons: no editor, no defaults, no
-    // format, no second operation.
-    driver.Command(IDC_EDIT_AP1_RES);
-    driver.Command(IDC_FACTORY_DEFAULTS);
-    driver.Command(IDC_WRITE_DEVICE);
-    driver.PressF1(11);
-    driver.Command(IDC_READ_DEVICE);
-    CHECK(NoBox("AP1 RES Table Edit"));
-    CHECK(NoBox("Defaults Loaded OK"));
-    CHECK(NoBox("DEVICE FORMAT"));
-    CHECK(ConfigImage.Byte(94) == before);
-
-    PressBoxButton(error, IDOK);
-    REQUIRE(driver.WaitIdle());
-    for (int address = 0; address < 256; ++address)
-        REQUIRE(converter.WritesTo(address) == 0);
 }

@@ -158,6 +158,9 @@ TEST_CASE("a refused text keeps the editor open with the user's text and the ima
     const struct {
         std::string text;
         const char *message;
+        const char *caption = "Error";
+        LPCSTR icon = IDI_ERROR;
+        bool noMemory = false;
     } refused[] = {
         {" 01) 4000mV\r\n" + tail, "Data at line 1 is malformed"},
         {"01)\t4000mV\r\n" + tail, "Data at line 1 is malformed"},
@@ -171,36 +174,23 @@ TEST_CASE("a refused text keeps the editor open with the user's text and the ima
         {"\r\n\r\n\r\n", "Expected 7 values, but 0 were found"},
         {"01) 4000mV\r\n02) 0370mV\r\n", "Expected 7 values, but 2 were found"},
         {"01) 4000mV\r\n" + tail + "08) 0061mV\r\n", "Expected 7 values, but 8 were found"},
+        {"", "No Data found!", "No Data", IDI_WARNING},
+        {"01) 4000mV\r\n" + tail, "Memory Alloc Failed", "Memory Error", IDI_ERROR, true},
     };
+    const auto allocate = allocateTableText;
     for (const auto &r : refused) {
         CAPTURE(r.text);
         editor.SetText(r.text);
+        if (r.noMemory)
+            allocateTableText = [](size_t, size_t) -> void * { return nullptr; };
         editor.Click(IDC_TABLE_OK);
-        RefusedWith(editor, "Error", r.message, IDI_ERROR);
+        RefusedWith(editor, r.caption, r.message, r.icon);
+        allocateTableText = allocate;
         driver.Sync();
         CHECK(IsWindowVisible(editor.window));
         CHECK(editor.Text() == r.text);
         CHECK(ImageBytes() == registers);
     }
-
-    SUBCASE("an empty text")
-    {
-        editor.SetText("");
-        editor.Click(IDC_TABLE_OK);
-        RefusedWith(editor, "No Data", "No Data found!", IDI_WARNING);
-        CHECK(IsWindowVisible(editor.window));
-    }
-    SUBCASE("no memory for the text")
-    {
-        const auto allocate = allocateTableText;
-        allocateTableText = [](size_t, size_t) -> void * { return nullptr; };
-        editor.SetText("01) 4000mV\r\n" + tail);
-        editor.Click(IDC_TABLE_OK);
-        RefusedWith(editor, "Memory Error", "Memory Alloc Failed", IDI_ERROR);
-        allocateTableText = allocate;
-        CHECK(IsWindowVisible(editor.window));
-    }
-    CHECK(ImageBytes() == registers);
 
     // Corrected, the same editor stores it.
     editor.SetText("01) 4000mV\r\n02) 0300mV\r\n03) 0124mV\r\n04) 0093mV\r\n05) 0086mV\r\n06) 0072mV\r\n07) 0062mV\r\n");
