@@ -31,6 +31,12 @@ void Refresh(DialogDriver &driver, int mode)
     driver.Sync();
 }
 
+void ShowImage(DialogDriver &driver, const ImageFields &fields)
+{
+    SetImage(fields);
+    Refresh(driver, RefreshImage);
+}
+
 ControlsToImageRun RunControlsToImage()
 {
     ControlsToImageRun run;

@@ -29,6 +29,8 @@ void SetImage(const ImageFields &fields);
 
 // RefreshControls from the test thread, as the worker calls it.
 void Refresh(DialogDriver &driver, int mode);
+// The image set and shown as a read leaves it.
+void ShowImage(DialogDriver &driver, const ImageFields &fields);
 
 // ControlsToImage on a thread of its own, as the worker runs it. Its error
 // box is modal, so the test finds it as a user would and presses OK.

@@ -17,13 +17,6 @@
 
 namespace {
 
-// The image as a read of a type 2, firmware 12300 converter shows it.
-void ShowImage(DialogDriver &driver, const ImageFields &fields)
-{
-    SetImage(fields);
-    Refresh(driver, RefreshImage);
-}
-
 // Stores the text and returns the speed adjustment word, failing the test
 // when an error box appears.
 uint16_t StoredWord(DialogDriver &driver, const std::string &text)

@@ -97,6 +97,16 @@ void CheckControls(HWND dialog, const ExpectedControl (&controls)[N])
     }
 }
 
+// The client area is width x height dialog units.
+void CheckClientSize(HWND dialog, int width, int height)
+{
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    RECT expected = DialogUnitRect(dialog, 0, 0, width, height);
+    CHECK(client.right == expected.right);
+    CHECK(client.bottom == expected.bottom);
+}
+
 // The members of a radio group as the system sees them, from its first.
 std::vector<int> Group(HWND dialog, HWND first)
 {
@@ -180,11 +190,7 @@ TEST_CASE_FIXTURE(AppFixture, "main window: what the user sees right after start
     CHECK(GetParent(dialog) == nullptr);
 
     // 236 x 142 dialog units of client area, centred on the work area.
-    RECT client = {};
-    GetClientRect(dialog, &client);
-    RECT expected = DialogUnitRect(dialog, 0, 0, 236, 142);
-    CHECK(client.right == expected.right);
-    CHECK(client.bottom == expected.bottom);
+    CheckClientSize(dialog, 236, 142);
     RECT window = {}, work = {};
     GetWindowRect(dialog, &window);
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
@@ -203,8 +209,7 @@ TEST_CASE_FIXTURE(AppFixture, "main window: the table choices are one radio grou
 {
     DialogDriver driver;
     HWND dialog = driver.Dialog();
-    SetImage({});
-    Refresh(driver, RefreshImage);
+    ShowImage(driver, {});
 
     // The system's own view of the groups: 1011 is hidden, so skipped.
     CHECK(Group(dialog, driver.Item(IDC_TABLE_AP1_RES)) ==
@@ -298,25 +303,20 @@ TEST_CASE("resources: icon group, manifest, version block and the editor templat
                                      InertDialog, 0);
     REQUIRE(editor != nullptr);
     CHECK(WindowText(editor) == "Temperature Table Edit");
-    RECT client = {};
-    GetClientRect(editor, &client);
-    RECT expected = DialogUnitRect(editor, 0, 0, 190, 208);
-    CHECK(client.right == expected.right);
-    CHECK(client.bottom == expected.bottom);
+    CheckClientSize(editor, 190, 208);
     const ExpectedControl editorControls[] = {
         {IDC_TABLE_CANCEL, "Button", "&Cancel", 96, 190, 46, 15, true, true, true, false},
         {IDC_TABLE_OK, "Button", "&OK", 46, 190, 46, 15, true, true, true, false},
         {IDC_TABLE_TEXT, "Edit", "", 4, 3, 182, 181, true, true, true, false},
     };
     CheckControls(editor, editorControls);
-    std::vector<HWND> children = Children(editor);
-    CHECK((StyleOf(children[0]) & BS_TYPEMASK) == BS_PUSHBUTTON);
-    CHECK((StyleOf(children[1]) & BS_TYPEMASK) == BS_PUSHBUTTON);
-    const LONG editStyle = StyleOf(children[2]);
+    for (int id : {IDC_TABLE_CANCEL, IDC_TABLE_OK})
+        CHECK((StyleOf(GetDlgItem(editor, id)) & BS_TYPEMASK) == BS_PUSHBUTTON);
+    const LONG editStyle = StyleOf(GetDlgItem(editor, IDC_TABLE_TEXT));
     CHECK((editStyle & (ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL)) ==
           (ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL));
     CHECK((editStyle & ES_WANTRETURN) == 0);
-    CHECK((ExStyleOf(children[2]) & WS_EX_CLIENTEDGE) != 0);
+    CHECK((ExStyleOf(GetDlgItem(editor, IDC_TABLE_TEXT)) & WS_EX_CLIENTEDGE) != 0);
     CHECK(GetDlgItem(editor, IDOK) == nullptr);
     CHECK(GetDlgItem(editor, IDCANCEL) == nullptr);
     DestroyWindow(editor);
