@@ -46,25 +46,17 @@ public:
         CloseHandle(process.hProcess);
     }
 
-    // The main window, once it shows.
-    HWND MainWindow()
-    {
-        HWND window = WaitForWindow("Brantix ZYR");
-        REQUIRE(window != nullptr);
-        return window;
-    }
-
-    // A visible top-level window of this process with the caption.
-    HWND WaitForWindow(const char *caption, DWORD timeoutMs = 30000)
+    // A visible top-level window of this process with the caption; the
+    // test ends when none shows.
+    HWND WaitForWindow(const char *caption = "Brantix ZYR", DWORD timeoutMs = 30000)
     {
         const DWORD start = GetTickCount();
-        while (GetTickCount() - start < timeoutMs) {
-            if (HWND window = FindTopWindow(process.dwProcessId, caption))
-                return window;
-            if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0)
-                break;
-        }
-        return nullptr;
+        HWND window = nullptr;
+        while (!window && GetTickCount() - start < timeoutMs &&
+               WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT)
+            window = FindTopWindow(process.dwProcessId, caption);
+        REQUIRE_MESSAGE(window != nullptr, "no window \"", caption, "\"");
+        return window;
     }
 
     // Exit code, or STILL_ACTIVE when it has not ended in time.
@@ -99,7 +91,7 @@ TEST_CASE("process: the shipped program opens its window and closes with exit co
     const std::string path = ProgramPath("zyr.exe");
     REQUIRE_MESSAGE(Exists(path), path);
     Program program(path);
-    HWND window = program.MainWindow();
+    HWND window = program.WaitForWindow();
     CHECK(WindowText(GetDlgItem(window, IDC_STATUS)) == " Status...");
     CHECK(GetWindow(window, GW_OWNER) == nullptr);
     PostMessageA(window, WM_CLOSE, 0, 0);
@@ -114,7 +106,7 @@ TEST_CASE("process: the demo reads its simulated converter and closes with exit 
         return;
     }
     Program program(path);
-    HWND window = program.MainWindow();
+    HWND window = program.WaitForWindow();
     PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
     SUBCASE("closed when idle")
     {
@@ -132,7 +124,6 @@ TEST_CASE("process: the demo reads its simulated converter and closes with exit 
         REQUIRE(WaitForStatus(window, " Reading Device Data...", 10000));
         PostMessageA(window, WM_CLOSE, 0, 0);
         HWND warning = program.WaitForWindow("WARNING!", 10000);
-        REQUIRE(warning != nullptr);
         PostMessageA(GetDlgItem(warning, IDYES), BM_CLICK, 0, 0);
         // The cut-off worker is stopped and waited for: a clean exit.
         CHECK(program.WaitForExit() == 0);
