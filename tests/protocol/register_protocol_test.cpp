@@ -142,35 +142,41 @@ TEST_CASE("each call on the wire: a request and a reply per byte read; a write a
         {Call::writeWord, 255, {{1, 255}, {1, 0}, {2, 255}, {2, 0}}, {5, 5}},
     };
     DialogDriver dialog;
-    for (const Case &c : cases) {
-        INFO("call ", static_cast<int>(c.call));
-        OpenConverter open(dialog);
-        CheckSucceeded(c.call, RunCall(c.call, open.port, c.address), open.converter, open.before, c.address);
-        const auto traffic = open.bench.bus.Traffic();
-        std::vector<std::pair<int, int>> requests;
-        for (const auto &t : traffic) {
-            if (t.toDevice)
-                requests.emplace_back(t.bytes[1], t.bytes[2]);
-            if (t.toDevice && t.bytes[1] == 2 && c.call != Call::readWord)
-                CHECK(t.bytes[3] == 0);
+    // Transfers that the system finishes inside ReadFile or WriteFile count
+    // like those that end pending and complete later.
+    for (bool finishedAtOnce : {false, true}) {
+        for (const Case &c : cases) {
+            INFO("call ", static_cast<int>(c.call), finishedAtOnce ? ", finished at once" : ", pending");
+            OpenConverter open(dialog);
+            open.converter.completeReadsAtOnce = finishedAtOnce;
+            open.converter.completeWritesAtOnce = finishedAtOnce;
+            CheckSucceeded(c.call, RunCall(c.call, open.port, c.address), open.converter, open.before, c.address);
+            const auto traffic = open.bench.bus.Traffic();
+            std::vector<std::pair<int, int>> requests;
+            for (const auto &t : traffic) {
+                if (t.toDevice)
+                    requests.emplace_back(t.bytes[1], t.bytes[2]);
+                if (t.toDevice && t.bytes[1] == 2 && c.call != Call::readWord)
+                    CHECK(t.bytes[3] == 0);
+            }
+            CHECK(requests == c.requests);
+            // A reply is read after each read request, none after a write request.
+            CHECK(traffic.size() == c.requests.size() + ReadRequestsOnWire(traffic));
+            // The call's buffer starts cleared: the first request carries nothing else.
+            const uint8_t value = IsRead(c.call) ? 0 : written & 0xFF;
+            CHECK(traffic[0].bytes ==
+                  sim::Report{0, static_cast<uint8_t>(c.requests[0].first), c.address, value, 0, 0, 0, 0, 0});
+            if (c.call == Call::readWord) {
+                // ... once per call: the second request carries the report-ID
+                // byte and bytes 4 to 8 that the first reply left behind.
+                CHECK(traffic[2].bytes[0] == traffic[1].bytes[0]);
+                for (int i = 4; i < 9; ++i)
+                    CHECK(traffic[2].bytes[i] == traffic[1].bytes[i]);
+            }
+            CHECK(open.bench.bus.Sleeps() == c.pauses);
+            CHECK(dialog.StatusHistory().empty());
+            CHECK(open.Reopenings() == 0);
         }
-        CHECK(requests == c.requests);
-        // A reply is read after each read request, none after a write request.
-        CHECK(traffic.size() == c.requests.size() + ReadRequestsOnWire(traffic));
-        // The call's buffer starts cleared: the first request carries nothing else.
-        const uint8_t value = IsRead(c.call) ? 0 : written & 0xFF;
-        CHECK(traffic[0].bytes ==
-              sim::Report{0, static_cast<uint8_t>(c.requests[0].first), c.address, value, 0, 0, 0, 0, 0});
-        if (c.call == Call::readWord) {
-            // ... once per call: the second request carries the report-ID
-            // byte and bytes 4 to 8 that the first reply left behind.
-            CHECK(traffic[2].bytes[0] == traffic[1].bytes[0]);
-            for (int i = 4; i < 9; ++i)
-                CHECK(traffic[2].bytes[i] == traffic[1].bytes[i]);
-        }
-        CHECK(open.bench.bus.Sleeps() == c.pauses);
-        CHECK(dialog.StatusHistory().empty());
-        CHECK(open.Reopenings() == 0);
     }
 }
 
