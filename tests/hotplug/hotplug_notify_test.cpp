@@ -185,9 +185,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "Unplugged and plugged back, the converter can
 
     REQUIRE(device.Open() == 1);
     const sim::Report report = MakeReport({0, 9, 8, 7, 6, 5, 4, 3, 2});
-    converter.PushInputReport(report);
-    REQUIRE(owner.WaitForCount(1));
-    CheckReports(owner, {report});
+    CheckReportDelivered(converter, owner, report);
     device.Close();
 }
 
@@ -234,9 +232,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "The hidden window closed by WM_CLOSE: the obj
     CHECK(device.FindIfIdle() == 1);
     REQUIRE(device.Open() == 1);
     const sim::Report report = MakeReport({0, 1, 2, 3, 4, 5, 6, 7, 8});
-    converter.PushInputReport(report);
-    REQUIRE(owner.WaitForCount(1));
-    CheckReports(owner, {report});
+    CheckReportDelivered(converter, owner, report);
     device.Close();
 
     device.UnregisterNotify();

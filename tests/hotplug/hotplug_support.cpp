@@ -147,6 +147,13 @@ void CheckReports(const OwnerWindow &owner, const std::vector<sim::Report> &sent
     }
 }
 
+void CheckReportDelivered(sim::SimDevice &converter, OwnerWindow &owner, const sim::Report &report)
+{
+    converter.PushInputReport(report);
+    REQUIRE(owner.WaitForCount(1));
+    CheckReports(owner, {report});
+}
+
 void CheckClosed(const hid_com &device)
 {
     CHECK_FALSE(device.IsOpen());

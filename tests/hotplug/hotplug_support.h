@@ -91,6 +91,10 @@ sim::Report MakeReport(std::initializer_list<uint8_t> bytes);
 // in lParam and 5-8 in wParam (low byte first).
 void CheckReports(const OwnerWindow &owner, const std::vector<sim::Report> &sent);
 
+// The converter sends `report` on its own; it reaches the owner as the one
+// report message it is waiting for.
+void CheckReportDelivered(sim::SimDevice &converter, OwnerWindow &owner, const sim::Report &report);
+
 // Nothing of the device is open: no handle, reader, wake event or start event.
 void CheckClosed(const hid_com &device);
 

@@ -135,9 +135,7 @@ TEST_CASE_FIXTURE(AttachedFixture, "A read error closes the device before the ow
             CHECK(device.deviceFound == 1);
             REQUIRE(device.Open() == 1);
             const sim::Report report = MakeReport({0, 0x10, 0, 0, 0, 0x20});
-            converter.PushInputReport(report);
-            REQUIRE(owner.WaitForCount(1));
-            CheckReports(owner, {report});
+            CheckReportDelivered(converter, owner, report);
             device.Close();
         }
         SUBCASE("an arrival does not search again")
@@ -165,9 +163,7 @@ TEST_CASE_FIXTURE(AttachedFixture, "A read error closes the device before the ow
         CHECK(device.IsOpen());
         CHECK(bus.OpenHandles() == 2);
         const sim::Report report = MakeReport({0, 0x42});
-        converter.PushInputReport(report);
-        REQUIRE(owner.WaitForCount(1));
-        CheckReports(owner, {report});
+        CheckReportDelivered(converter, owner, report);
         device.Close();
     }
     SUBCASE("Open while the failed reader is not yet closed changes nothing")
