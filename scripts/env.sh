@@ -6,7 +6,7 @@ ZYR_BUILD=${ZYR_BUILD:-$ZYR_ROOT/build}
 WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 ZYR_PACKAGES="cmake make ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
-wine64 xvfb xauth imagemagick doctest-dev clang libclang-rt-14-dev x11-utils"
+wine64 xvfb xauth imagemagick doctest-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev x11-utils"
 
 zyr_as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
