@@ -1,20 +1,18 @@
 // Read Device, Write Device and Format Device: each finds the converter,
 // opens its own port, moves registers between the converter and the image,
 // and leaves its outcome on the status line. They run on the worker thread.
+// The device steps themselves are shared with the console program
+// (converter_access.h); what is here is the dialog's side: its messages,
+// location codes and control refreshes.
 #include "protocol/device_operations.h"
 
 #include "app/controls.h"
 #include "app/main_window.h"
 #include "config/config_image.h"
-#include "device/device_syscalls.h"
-#include "device/hid_com.h"
-#include "protocol/device_port.h"
-#include "protocol/operation_cut_off.h"
+#include "protocol/converter_access.h"
 #include "protocol/operation_text.h"
 
 namespace {
-
-constexpr DWORD pauseAfterOpenMs = 5;
 
 // Location codes: where an operation stopped.
 constexpr int readVersionFailed = 497;   // then 498 type, 499 the word at 255
@@ -23,52 +21,21 @@ constexpr int writeVersionFailed = 413;  // then 414 type, 415 the word at 255
 constexpr int writeRegisterFailed = 426;
 constexpr int formatRegisterFailed = 461;
 
-// The protocol's 5 ms pauses are only 5 ms when the system timer ticks
-// every millisecond; its default tick is about 15.6 ms.
-class FineTimerResolution {
-public:
-    FineTimerResolution() : active(Sys().TimeBeginPeriod(1) == 0 /* TIMERR_NOERROR */) {}
-    ~FineTimerResolution()
-    {
-        if (active)
-            Sys().TimeEndPeriod(1);
-    }
-    FineTimerResolution(const FineTimerResolution &) = delete;
-    FineTimerResolution &operator=(const FineTimerResolution &) = delete;
-
-private:
-    bool active;
-};
-
-// Finds the converter by its identity and opens a port on it; on failure
-// the status line says which step failed and the port stays closed.
-bool OpenConverter(DevicePort &port)
+// Finds the converter and opens a port on it; on failure the status line
+// says which step failed and the port stays closed.
+bool OpenConverterForDialog(DevicePort &port)
 {
-    hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
-    if (!hidDevice.FindDevice()) {
+    switch (OpenConverter(port)) {
+    case ConverterOpen::opened:
+        return true;
+    case ConverterOpen::notFound:
         StatusLine("USB device not found");
         return false;
+    case ConverterOpen::openFailed:
+        break;
     }
-    if (!OpenDevicePort(port)) {
-        StatusLine("USB device open failed");
-        return false;
-    }
-    Sys().Sleep(pauseAfterOpenMs);
-    return true;
-}
-
-// The words both Read Device and Write Device read before their checks:
-// the firmware version, the firmware type and the word at 255 (read, not
-// examined). Returns 0, or 1 to 3 for the read that failed or was cut off.
-int ReadIdentityWords(DevicePort &port, uint16_t &version, uint16_t &type)
-{
-    uint16_t unused = 0;
-    const uint8_t addresses[3] = {layout::firmwareVersion, layout::firmwareType, 255};
-    uint16_t *words[3] = {&version, &type, &unused};
-    for (int i = 0; i < 3; ++i)
-        if (OperationCutOff() || !ReadRegisterWord(port, addresses[i], *words[i]))
-            return i + 1;
-    return 0;
+    StatusLine("USB device open failed");
+    return false;
 }
 
 bool FailRead(DevicePort &port, int location)
@@ -92,18 +59,15 @@ enum class WriteKind { write, format };
 bool WriteImageFrom(DevicePort &port, int first, WriteKind kind)
 {
     ProgressCounter progress;
-    for (int address = first; address < 256; ++address) {
-        const uint8_t at = static_cast<uint8_t>(address);
-        if (OperationCutOff() || !WriteRegister(port, at, ConfigImage.Byte(at)))
-            return false;
+    int failedAddress = -1;
+    return WriteImageRegisters(port, ConfigImage, AddressesFrom(first), [&](uint8_t at) {
         if (int percent = progress.Advance(at)) {
             if (kind == WriteKind::write)
                 StatusLine("Writing Device Data... %d%%", percent);
             else
                 StatusLine("Formatting Device... %d%%", percent);
         }
-    }
-    return true;
+    }, failedAddress);
 }
 
 } // namespace
@@ -118,7 +82,7 @@ bool ReadDevice()
 
     FineTimerResolution timer;
     DevicePort port;
-    if (!OpenConverter(port))
+    if (!OpenConverterForDialog(port))
         return false;
 
     uint16_t version = 0, type = 0;
@@ -136,15 +100,13 @@ bool ReadDevice()
     }
 
     ProgressCounter progress;
-    for (int address = 0; address < 256; ++address) {
-        const uint8_t at = static_cast<uint8_t>(address);
-        uint8_t value = 0;
-        if (OperationCutOff() || !ReadRegister(port, at, value))
-            return FailRead(port, readRegisterFailed);
-        ConfigImage.SetByte(at, value);
+    int failedAddress = -1;
+    const bool read = ReadAllRegisters(port, ConfigImage, [&](uint8_t at) {
         if (int percent = progress.Advance(at))
             StatusLine("Reading Device Data... %d%%", percent);
-    }
+    }, failedAddress);
+    if (!read)
+        return FailRead(port, readRegisterFailed);
     CloseDevicePort(port);
 
     char versionText[8];
@@ -162,7 +124,7 @@ bool WriteDevice()
 
     FineTimerResolution timer;
     DevicePort port;
-    if (!OpenConverter(port))
+    if (!OpenConverterForDialog(port))
         return false;
 
     uint16_t version = 0, type = 0;
@@ -191,7 +153,7 @@ bool FormatDevice()
 
     FineTimerResolution timer;
     DevicePort port;
-    if (!OpenConverter(port))
+    if (!OpenConverterForDialog(port))
         return false;
 
     if (!WriteImageFrom(port, 0, WriteKind::format))

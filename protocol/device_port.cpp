@@ -3,10 +3,10 @@
 // exchange on freshly opened handles before it reports the failure.
 #include "protocol/device_port.h"
 
-#include "app/main_window.h"
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
 #include "protocol/operation_cut_off.h"
+#include "protocol/operation_messages.h"
 #include "protocol/report_transfer.h"
 
 namespace {
@@ -79,15 +79,18 @@ public:
         for (int made = 1; stage != 0; ++made) {
             if (made == attemptsPerCall || OperationCutOff()) {
                 if (kind == writeCall)
-                    StatusLine("Write Failed; ERR[%d-%d]", address, stage);
+                    OperationMessage("Write Failed; ERR[%d-%d]", address, stage);
                 else
-                    StatusLine("Read Failed; ERR[%d-%d]", address, stage);
+                    OperationMessage("Read Failed; ERR[%d-%d]", address, stage);
+                port.failure = {address, stage, false};
                 return false;
             }
             CloseDevicePort(port);
             Sys().Sleep(pauseAroundReopenMs);
-            if (!OpenDevicePort(port))
+            if (!OpenDevicePort(port)) {
+                port.failure = {address, stage, true};
                 return false;  // the port's own message stays on the status line
+            }
             Sys().Sleep(pauseAroundReopenMs);
             if (!OperationCutOff())
                 stage = attempt();
@@ -119,14 +122,14 @@ bool OpenDevicePort(DevicePort &port)
     CloseDevicePort(port);  // never lose handles that are still open
     port.readHandle = OpenPath(hidDevice.devicePath, GENERIC_READ);
     if (port.readHandle == INVALID_HANDLE_VALUE) {
-        StatusLine("USB open read failed");
+        OperationMessage("USB open read failed");
         return false;
     }
     port.writeHandle = OpenPath(hidDevice.devicePath, GENERIC_WRITE);
     if (port.writeHandle == INVALID_HANDLE_VALUE) {
         Sys().CloseHandle(port.readHandle);
         port.readHandle = INVALID_HANDLE_VALUE;
-        StatusLine("USB open write failed");
+        OperationMessage("USB open write failed");
         return false;
     }
     return true;

@@ -1,0 +1,176 @@
+#include "cli/converter_session.h"
+
+#include "cli/progress_bar.h"
+#include "device/hid_com.h"
+#include "protocol/converter_access.h"
+#include "protocol/operation_cut_off.h"
+#include "protocol/operation_messages.h"
+#include "protocol/operation_text.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string lastProtocolMessage;
+
+void KeepMessage(const char *text)
+{
+    lastProtocolMessage = text;
+}
+
+enum class CallKind { readByte, readWord, writeByte };
+
+const char *StageText(CallKind kind, int stage)
+{
+    switch (kind) {
+    case CallKind::readByte:
+        return stage == 1 ? "sending the read request" : "receiving the reply (the converter did not answer)";
+    case CallKind::readWord:
+        switch (stage) {
+        case 1: return "sending the low read request";
+        case 2: return "receiving the low reply (the converter did not answer)";
+        case 3: return "sending the high read request";
+        default: return "receiving the high reply (the converter did not answer)";
+        }
+    case CallKind::writeByte:
+        switch (stage) {
+        case 1: return "sending the write request";
+        case 3: return "sending the read-back request";
+        case 4: return "receiving the read-back reply (the converter did not answer)";
+        default: return "the value read back differs from the value written";
+        }
+    }
+    return "";
+}
+
+// One failed register call, in words.
+std::string RegisterFailureText(const char *doing, int address, CallKind kind, const RegisterFailure &failure)
+{
+    char text[300];
+    if (OperationCutOff() && failure.address != address) {
+        std::snprintf(text, sizeof text, "%s register %d: stopped by Ctrl+C before it was sent", doing, address);
+    } else if (failure.reopenFailed) {
+        std::snprintf(text, sizeof text,
+                      "%s register %d failed: after stage %d (%s) the converter could not be opened again (%s)",
+                      doing, address, failure.stage, StageText(kind, failure.stage), lastProtocolMessage.c_str());
+    } else if (OperationCutOff()) {
+        std::snprintf(text, sizeof text, "%s register %d: stopped by Ctrl+C at stage %d (%s)", doing, address,
+                      failure.stage, StageText(kind, failure.stage));
+    } else {
+        std::snprintf(text, sizeof text, "%s register %d failed at stage %d (%s) after 10 attempts", doing,
+                      address, failure.stage, StageText(kind, failure.stage));
+    }
+    return text;
+}
+
+// An open port that closes itself on every path out.
+class OpenPort {
+public:
+    ~OpenPort() { CloseDevicePort(port); }
+    DevicePort port;
+};
+
+Outcome Open(OpenPort &open, ConverterReading &reading)
+{
+    switch (OpenConverter(open.port)) {
+    case ConverterOpen::opened:
+        reading.devicePath = hidDevice.devicePath ? hidDevice.devicePath : "";
+        return Outcome::Success();
+    case ConverterOpen::notFound:
+        return Outcome::Fail(exitDevice, "converter not found: no USB HID device with the converter's identity "
+                                         "(16C0:03E8, \"Brantix\" \"ZYR-USB\") is attached");
+    case ConverterOpen::openFailed:
+        break;
+    }
+    return Outcome::Fail(exitDevice, "the converter was found but could not be opened (" + lastProtocolMessage +
+                                         "); is another program using it?");
+}
+
+Outcome ReadIdentity(OpenPort &open, ConverterReading &reading)
+{
+    if (int failed = ReadIdentityWords(open.port, reading.version, reading.type)) {
+        static const int addresses[3] = {1, 3, 255};
+        static const char *const words[3] = {"reading the firmware version word at",
+                                             "reading the firmware type word at", "reading the word at"};
+        return Outcome::Fail(exitDevice, RegisterFailureText(words[failed - 1], addresses[failed - 1],
+                                                             CallKind::readWord, open.port.failure));
+    }
+    return Outcome::Success();
+}
+
+std::string Hex(unsigned value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
+
+}  // namespace
+
+void KeepProtocolMessages()
+{
+    SetOperationMessageSink(KeepMessage);
+}
+
+Outcome ReadConverterIdentity(ConverterReading &reading)
+{
+    FineTimerResolution timer;
+    OpenPort open;
+    Outcome outcome = Open(open, reading);
+    if (outcome.Ok())
+        outcome = ReadIdentity(open, reading);
+    return outcome;
+}
+
+Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &progress, const char *label)
+{
+    FineTimerResolution timer;
+    OpenPort open;
+    Outcome outcome = Open(open, reading);
+    if (outcome.Ok())
+        outcome = ReadIdentity(open, reading);
+    if (!outcome.Ok())
+        return outcome;
+    if (!AcceptedFirmwareVersion(reading.version))
+        return Outcome::Fail(exitDevice, "wrong firmware version " + std::to_string(reading.version) + " (" +
+                                             Hex(reading.version) + "): only 10005 and 12300 are served");
+    if (!AcceptedFirmwareType(reading.type))
+        return Outcome::Fail(exitDevice, "wrong firmware type " + std::to_string(reading.type) +
+                                             ": only 2 (VSS+ECT) and 3 (VSS) are served");
+    reading.image.Erase();
+    ProgressBar bar(progress.err, progress.bar, label, 256);
+    int failedAddress = -1;
+    if (!ReadAllRegisters(open.port, reading.image, [&](uint8_t) { bar.Step(); }, failedAddress))
+        return Outcome::Fail(exitDevice, RegisterFailureText("reading", failedAddress, CallKind::readByte,
+                                                             open.port.failure));
+    return Outcome::Success();
+}
+
+Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<uint8_t> &addresses,
+                                const ProgressOutput &progress)
+{
+    for (uint8_t address : addresses)
+        if (address < 5)
+            return Outcome::Fail(exitRefused, "register " + std::to_string(address) +
+                                                  " holds the converter's identity and is never written");
+    FineTimerResolution timer;
+    OpenPort open;
+    ConverterReading device;
+    Outcome outcome = Open(open, device);
+    if (outcome.Ok())
+        outcome = ReadIdentity(open, device);
+    if (!outcome.Ok())
+        return outcome;
+    // Registers 0 to 4 are never written, so the image must belong to this
+    // converter's firmware before anything is sent.
+    if (device.version != target.FirmwareVersion() || device.type != target.FirmwareType())
+        return Outcome::Fail(exitRefused, "the converter changed since it was read: it now has firmware " +
+                                              std::to_string(device.version) + " type " +
+                                              std::to_string(device.type) + "; nothing was written");
+    ProgressBar bar(progress.err, progress.bar, "writing", static_cast<int>(addresses.size()));
+    int failedAddress = -1;
+    if (!WriteImageRegisters(open.port, target, addresses, [&](uint8_t) { bar.Step(); }, failedAddress))
+        return Outcome::Fail(exitDevice, RegisterFailureText("writing", failedAddress, CallKind::writeByte,
+                                                             open.port.failure));
+    return Outcome::Success();
+}

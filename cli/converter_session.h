@@ -1,0 +1,45 @@
+// zyrctl's device steps, over the same core as the dialog's Read Device and
+// Write Device (protocol/converter_access.h): each opens its own port and
+// closes it on every path, and a failure comes back as an Outcome whose
+// message names the step, the register address and the stage in words.
+#pragma once
+
+#include "cli/exit_codes.h"
+#include "config/config_image.h"
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct ConverterReading {
+    std::string devicePath;
+    uint16_t version = 0;
+    uint16_t type = 0;
+    RegisterImage image;  // all 256 registers, after a full read
+};
+
+// How the device steps show progress: a bar on `err` when `bar` is true.
+struct ProgressOutput {
+    std::ostream &err;
+    bool bar = false;
+};
+
+// Finds the converter and reads its identity words (version, type and the
+// word at 255) without judging them.
+Outcome ReadConverterIdentity(ConverterReading &reading);
+
+// What Read Device does: the identity words, the same acceptance of the
+// firmware version and type, then registers 0 to 255 in order.
+Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &progress, const char *label);
+
+// Writes `target`'s bytes at `addresses` (each verified by the protocol's
+// read-back) after checking, as Write Device does, that the converter still
+// has `target`'s firmware version and type. Registers 0 to 4 are refused
+// here whatever the caller asks.
+Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<uint8_t> &addresses,
+                                const ProgressOutput &progress);
+
+// The register protocol's last message of this process ("USB open read
+// failed"...), kept for the error reports; installed by zyrctl at start.
+void KeepProtocolMessages();

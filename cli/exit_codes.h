@@ -1,0 +1,23 @@
+// The exit codes of zyrctl, the same for every command, and the outcome
+// each step hands back: a code and, unless it is success, the cause in words.
+#pragma once
+
+#include <string>
+
+enum ExitCode {
+    exitOk = 0,
+    exitDevice = 1,       // not found, open failed, a register error, a read-back that differs
+    exitUsage = 2,
+    exitFile = 3,         // missing, unreadable or damaged
+    exitRefused = 4,      // refused by a guard
+    exitDifferences = 5,  // diff found differences
+};
+
+struct Outcome {
+    int code = exitOk;
+    std::string message;  // what went wrong, in words; empty on success
+
+    bool Ok() const { return code == exitOk; }
+    static Outcome Success() { return {}; }
+    static Outcome Fail(int code, std::string message) { return {code, std::move(message)}; }
+};
