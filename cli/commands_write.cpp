@@ -1,0 +1,162 @@
+// The commands that write a converter: restore, set and table (whose
+// --import writes; its other forms only read).
+#include "cli/commands.h"
+
+#include "cli/backup_file.h"
+#include "cli/guarded_write.h"
+#include "cli/image_guards.h"
+#include "cli/settings_view.h"
+#include "cli/speed_setting.h"
+#include "cli/table_svg.h"
+#include "cli/text_files.h"
+#include "config/table_text.h"
+
+namespace {
+
+std::string Sentences(const std::vector<std::string> &list)
+{
+    std::string text;
+    for (const std::string &line : list)
+        text += "\n  " + line;
+    return text;
+}
+
+// Whether an assignment is well formed for some converter, so that a
+// refusal by this one is a guard (exit 4) and not a usage error (exit 2).
+bool AssignmentMakesSense(const std::string &assignment)
+{
+    const size_t equals = assignment.find('=');
+    if (equals == std::string::npos)
+        return false;
+    const std::string name = assignment.substr(0, equals), value = assignment.substr(equals + 1);
+    SensorInfo sensor;
+    int tenths = 0;
+    std::string ignored;
+    if (name == "speed")
+        return ParseSpeedSetting(value, tenths, ignored);
+    if (name == "sensor")
+        return FindSensorByName(2, value, sensor) || FindSensorByName(3, value, sensor);
+    if (name == "table")
+        return FindTableByName(value) != nullptr;
+    return false;
+}
+
+std::string Unix(std::string text)
+{
+    std::string out;
+    for (char c : text)
+        if (c != '\r')
+            out += c;
+    return out;
+}
+
+}  // namespace
+
+Outcome RunRestore(const CommandContext &context, const std::string &file, const WriteOptions &options)
+{
+    std::string text;
+    Outcome outcome = ReadTextFile(file, maxBackupFileSize, text);
+    if (!outcome.Ok())
+        return outcome;
+    BackupFile backup;
+    std::string message;
+    if (ParseBackupFile(text, backup, message) != BackupError::None)
+        return Outcome::Fail(exitFile, file + ": " + message + "; nothing was written");
+    const std::vector<std::string> implausible = ImplausibleValues(backup.image);
+    if (!implausible.empty() && !options.force)
+        return Outcome::Fail(exitRefused, file + " holds values the dialog could never have stored; nothing was "
+                                                 "written (--force writes them anyway):" + Sentences(implausible));
+
+    ConverterReading device;
+    outcome = ReadWholeConverter(device, context.Progress(), "reading");
+    if (!outcome.Ok())
+        return outcome;
+    const std::string mismatch = IdentityMismatch(backup.image, device.image);
+    if (!mismatch.empty())
+        return Outcome::Fail(exitRefused, mismatch + "; nothing was written");
+    return GuardedWrite(context, device, backup.image, options, {"restore", FolderOf(file)});
+}
+
+Outcome RunSet(const CommandContext &context, const std::vector<std::string> &assignments,
+               const WriteOptions &options)
+{
+    for (const std::string &assignment : assignments)
+        if (!AssignmentMakesSense(assignment)) {
+            RegisterImage probe;
+            probe.SetWord(layout::firmwareVersion, layout::firmware12300);
+            probe.SetWord(layout::firmwareType, layout::typeVssEct);
+            std::string message;
+            ApplySetting(probe, assignment, message);
+            return Outcome::Fail(exitUsage, "\"" + assignment + "\": " +
+                                                (message.empty() ? "not a setting" : message) +
+                                                " (settings: speed=PERCENT, sensor=NAME, table=NAME)");
+        }
+
+    ConverterReading device;
+    Outcome outcome = ReadWholeConverter(device, context.Progress(), "reading");
+    if (!outcome.Ok())
+        return outcome;
+    RegisterImage target = device.image;
+    for (const std::string &assignment : assignments) {
+        std::string message;
+        if (!ApplySetting(target, assignment, message))
+            return Outcome::Fail(exitRefused, "\"" + assignment + "\": " + message + "; nothing was written");
+    }
+    return GuardedWrite(context, device, target, options, {"set", ""});
+}
+
+Outcome RunTable(const CommandContext &context, const TableOptions &table, const WriteOptions &options)
+{
+    const TableInfo *info = FindTableByName(table.name);
+    if (!info)
+        return Outcome::Fail(exitUsage, "\"" + table.name + "\" is not a table: ap1-res, ap2-res, ap1-5v or ap2-5v");
+
+    std::string importText;
+    if (!table.importFile.empty()) {
+        Outcome read = ReadTextFile(table.importFile, 64 * 1024, importText);
+        if (!read.Ok())
+            return read;
+    }
+    ConverterReading device;
+    Outcome outcome = ReadWholeConverter(device, context.Progress(), "reading");
+    if (!outcome.Ok())
+        return outcome;
+    if (!TypeHasTables(device.type))
+        return Outcome::Fail(exitRefused, "this converter (" + TypeText(device.type) + ") has no temperature tables");
+    if (!TableOnFirmware(*info, device.version))
+        return Outcome::Fail(exitRefused, std::string("the ") + info->title + " table exists only on firmware 12300; "
+                                              "this converter has " + FirmwareText(device.version));
+
+    if (!table.svgFile.empty()) {
+        std::string svg, message;
+        if (!TableSvg(device.image, info->offset, svg, message))
+            return Outcome::Fail(exitDevice, message);
+        outcome = WriteFileAtomically(table.svgFile, svg, options.force);
+        if (outcome.Ok())
+            context.Note() << "drew the " << info->title << " table to " << table.svgFile << "\n";
+        return outcome;
+    }
+    if (!table.importFile.empty()) {
+        const TableTextOutcome parsed = ParseTableLines(device.image, info->offset, importText.c_str());
+        if (parsed.problem != TableTextProblem::None)
+            return Outcome::Fail(exitFile, table.importFile + ": " + TableTextMessage(parsed) +
+                                               "; nothing was written");
+        RegisterImage target = device.image;
+        StoreTableMillivolts(target, info->offset, parsed);
+        return GuardedWrite(context, device, target, options, {"import", FolderOf(table.importFile)});
+    }
+
+    std::string text;
+    if (!BuildTableText(device.image, info->offset, text))
+        return Outcome::Fail(exitDevice, std::string("the converter's ") + info->title +
+                                             " table is not valid: its count is " +
+                                             std::to_string(device.image.Byte(info->offset)) + ", not 7 or 20");
+    if (table.exportFile.empty()) {
+        context.Out() << Unix(text);
+        return Outcome::Success();
+    }
+    outcome = WriteFileAtomically(table.exportFile, text, options.force);
+    if (outcome.Ok())
+        context.Note() << "saved the " << info->title << " table to " << table.exportFile << "\n";
+    return outcome;
+}

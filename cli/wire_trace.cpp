@@ -1,0 +1,192 @@
+#include "cli/wire_trace.h"
+
+#include "device/device_syscalls.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+namespace {
+
+struct Transfer {
+    const uint8_t *buffer;
+    bool toDevice;
+};
+
+struct TraceState {
+    std::mutex lock;
+    FILE *file = nullptr;
+    DeviceSyscalls original{};
+    LARGE_INTEGER start{}, frequency{};
+    std::map<HANDLE, const char *> handles;        // open device handles and their access
+    std::map<const OVERLAPPED *, Transfer> inFlight;
+};
+
+TraceState &State()
+{
+    static TraceState state;
+    return state;
+}
+
+// Writes one line; keeps the caller's last error, which the protocol reads next.
+void Line(const char *what, const std::string &detail)
+{
+    const DWORD error = GetLastError();
+    TraceState &s = State();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const double ms = 1000.0 * static_cast<double>(now.QuadPart - s.start.QuadPart) /
+                      static_cast<double>(s.frequency.QuadPart);
+    std::fprintf(s.file, "%10.3f ms  %-6s %s\n", ms, what, detail.c_str());
+    std::fflush(s.file);
+    SetLastError(error);
+}
+
+std::string Hex(const uint8_t *bytes, DWORD count)
+{
+    std::string text;
+    char pair[4];
+    for (DWORD i = 0; i < count; ++i) {
+        std::snprintf(pair, sizeof pair, i ? " %02X" : "%02X", bytes[i]);
+        text += pair;
+    }
+    return text;
+}
+
+std::string ErrorNumber(DWORD error)
+{
+    return "(system error " + std::to_string(error) + ")";
+}
+
+const char *AccessName(DWORD access)
+{
+    if (access & GENERIC_READ)
+        return access & GENERIC_WRITE ? "read+write" : "read";
+    return access & GENERIC_WRITE ? "write" : "query";
+}
+
+HANDLE WINAPI TracedCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE model)
+{
+    TraceState &s = State();
+    HANDLE handle = s.original.CreateFileA(path, access, share, security, disposition, flags, model);
+    const DWORD error = GetLastError();
+    std::lock_guard<std::mutex> hold(s.lock);
+    std::string detail = std::string(AccessName(access)) + "  " + (path ? path : "(no path)");
+    if (handle == INVALID_HANDLE_VALUE || !handle) {
+        Line("open", detail + "  failed " + ErrorNumber(error));
+    } else {
+        s.handles[handle] = AccessName(access);
+        Line("open", detail);
+    }
+    SetLastError(error);
+    return handle;
+}
+
+BOOL WINAPI TracedCloseHandle(HANDLE handle)
+{
+    TraceState &s = State();
+    {
+        std::lock_guard<std::mutex> hold(s.lock);
+        auto found = s.handles.find(handle);
+        if (found != s.handles.end()) {
+            Line("close", found->second);
+            s.handles.erase(found);
+        }
+    }
+    return s.original.CloseHandle(handle);
+}
+
+// A transfer that ended at once: its bytes or its failure. A started
+// overlapped one is remembered until GetOverlappedResult ends it.
+void Started(BOOL done, DWORD count, const uint8_t *buffer, bool toDevice, LPOVERLAPPED overlapped)
+{
+    const DWORD error = GetLastError();
+    TraceState &s = State();
+    std::lock_guard<std::mutex> hold(s.lock);
+    const char *direction = toDevice ? "out" : "in";
+    if (overlapped && (done || error == ERROR_IO_PENDING))
+        s.inFlight[overlapped] = Transfer{buffer, toDevice};
+    else if (done && count)
+        Line(direction, Hex(buffer, count));
+    else
+        Line(direction, done ? "failed: 0 bytes" : "failed " + ErrorNumber(error));
+    SetLastError(error);
+}
+
+BOOL WINAPI TracedWriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    BOOL done = State().original.WriteFile(handle, buffer, length, written, overlapped);
+    Started(done, written ? *written : 0, static_cast<const uint8_t *>(buffer), true, overlapped);
+    return done;
+}
+
+BOOL WINAPI TracedReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    BOOL done = State().original.ReadFile(handle, buffer, length, read, overlapped);
+    Started(done, read ? *read : 0, static_cast<const uint8_t *>(buffer), false, overlapped);
+    return done;
+}
+
+BOOL WINAPI TracedGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD count, BOOL wait)
+{
+    TraceState &s = State();
+    BOOL done = s.original.GetOverlappedResult(handle, overlapped, count, wait);
+    const DWORD error = GetLastError();
+    std::lock_guard<std::mutex> hold(s.lock);
+    auto found = s.inFlight.find(overlapped);
+    if (found != s.inFlight.end()) {
+        const char *direction = found->second.toDevice ? "out" : "in";
+        if (done && count && *count)
+            Line(direction, Hex(found->second.buffer, *count));
+        else if (done)
+            Line(direction, "failed: 0 bytes");
+        else if (error == ERROR_OPERATION_ABORTED)
+            Line(direction, "cancelled: no answer in time");
+        else
+            Line(direction, "failed " + ErrorNumber(error));
+        s.inFlight.erase(found);
+    }
+    SetLastError(error);
+    return done;
+}
+
+}  // namespace
+
+Outcome StartWireTrace(const std::string &path)
+{
+    TraceState &s = State();
+    if (s.file)
+        return Outcome::Success();
+    s.file = std::fopen(path.c_str(), "w");
+    if (!s.file)
+        return Outcome::Fail(exitFile, "cannot create the trace file " + path);
+    QueryPerformanceFrequency(&s.frequency);
+    QueryPerformanceCounter(&s.start);
+    DeviceSyscalls &table = Sys();
+    s.original = table;
+    table.CreateFileA = TracedCreateFileA;
+    table.CloseHandle = TracedCloseHandle;
+    table.WriteFile = TracedWriteFile;
+    table.ReadFile = TracedReadFile;
+    table.GetOverlappedResult = TracedGetOverlappedResult;
+    return Outcome::Success();
+}
+
+void StopWireTrace()
+{
+    TraceState &s = State();
+    if (!s.file)
+        return;
+    DeviceSyscalls &table = Sys();
+    table.CreateFileA = s.original.CreateFileA;
+    table.CloseHandle = s.original.CloseHandle;
+    table.WriteFile = s.original.WriteFile;
+    table.ReadFile = s.original.ReadFile;
+    table.GetOverlappedResult = s.original.GetOverlappedResult;
+    std::fclose(s.file);
+    s.file = nullptr;
+    s.handles.clear();
+    s.inFlight.clear();
+}

@@ -1,0 +1,164 @@
+// The command line of zyrctl: commands, options and exit codes, wired to
+// the commands in commands_*.cpp.
+#include "cli/zyrctl.h"
+
+#include "cli/commands.h"
+#include "cli/converter_session.h"
+#include "cli/wire_trace.h"
+
+#include <CLI/CLI.hpp>
+
+#include <exception>
+
+namespace {
+
+const char *const exitCodesText =
+    "Exit codes, the same for every command:\n"
+    "  0  success\n"
+    "  1  device failure (not found, open failed, a register error, a read-back that differs)\n"
+    "  2  usage error\n"
+    "  3  a file that is missing, unreadable or damaged\n"
+    "  4  refused by a guard (nothing was written)\n"
+    "  5  diff found differences";
+
+struct Options {
+    std::string trace;
+    bool quiet = false;
+    bool json = false;
+    std::string file, fileB;
+    bool force = false;
+    WriteOptions write;
+    std::vector<std::string> assignments;
+    TableOptions table;
+    CalcOptions calc;
+};
+
+CLI::App *Command(CLI::App &app, const char *name, const char *description)
+{
+    CLI::App *command = app.add_subcommand(name, description);
+    command->footer(exitCodesText);
+    return command;
+}
+
+void AddWriteFlags(CLI::App *command, Options &o, bool all)
+{
+    command->add_flag("--dry-run", o.write.dryRun, "print the differences (fields and registers) and touch nothing");
+    command->add_flag("--yes,-y", o.write.yes, "write without asking (needed when standard input is not a console)");
+    if (all)
+        command->add_flag("--all", o.write.all, "write all of registers 5 to 255, not only those that differ");
+}
+
+}  // namespace
+
+int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
+{
+    Options o;
+    CLI::App app{"zyrctl: back up, restore, inspect and change a Brantix ZYR converter from the command line",
+                 "zyrctl"};
+    app.footer(exitCodesText);
+    app.set_version_flag("--version", std::string("zyrctl ") + zyrctlVersion);
+    app.require_subcommand(1);
+    app.fallthrough();
+    app.add_option("--trace", o.trace, "write every report exchanged with the converter to FILE")
+        ->type_name("FILE");
+    app.add_flag("--quiet,-q", o.quiet, "print only results and errors");
+
+    CLI::App *info = Command(app, "info", "is a converter attached? its device path, firmware and type");
+    info->add_flag("--json", o.json, "as JSON");
+
+    CLI::App *show = Command(app, "show", "every setting decoded, from the converter or from a backup file");
+    show->add_option("FILE", o.file, "a backup file (default: the converter)");
+    show->add_flag("--json", o.json, "as JSON");
+
+    CLI::App *backup = Command(app, "backup", "read all 256 registers (the checks of Read Device) into FILE");
+    backup->add_option("FILE", o.file, "the backup file to write")->required();
+    backup->add_flag("--force", o.force, "replace FILE if it exists");
+
+    CLI::App *restore = Command(app, "restore", "write a backup file back to the converter it came from");
+    restore->add_option("FILE", o.file, "the backup file")->required();
+    AddWriteFlags(restore, o, true);
+    restore->add_flag("--force", o.write.force, "write values the dialog could never have stored");
+
+    CLI::App *diff = Command(app, "diff", "field-level differences between two backup files or the converter");
+    diff->add_option("A", o.file, "a backup file or the word device")->required();
+    diff->add_option("B", o.fileB, "a backup file or the word device")->required();
+    diff->add_flag("--json", o.json, "as JSON");
+
+    CLI::App *set = Command(app, "set", "change settings as the dialog would: speed=+3.5 sensor=low table=ap1-res");
+    set->add_option("SETTING", o.assignments,
+                    "speed=PERCENT (-25.0 to 25.0), sensor=low|high|high-to-low (type 2) or rsx|s2k|general "
+                    "(type 3), table=ap1-res|ap2-res|ap1-5v|ap2-5v")
+        ->required();
+    AddWriteFlags(set, o, false);
+
+    CLI::App *table = Command(app, "table", "a temperature table: print, export, import or draw it");
+    table->add_option("NAME", o.table.name, "ap1-res, ap2-res, ap1-5v or ap2-5v")->required();
+    CLI::Option *exportOption =
+        table->add_option("--export", o.table.exportFile, "save the table as the editor's text")->type_name("FILE");
+    CLI::Option *importOption =
+        table->add_option("--import", o.table.importFile, "write the editor's text from FILE (changed registers only)")
+            ->type_name("FILE");
+    CLI::Option *svgOption =
+        table->add_option("--svg", o.table.svgFile, "draw the table as an SVG chart")->type_name("FILE");
+    exportOption->excludes(importOption)->excludes(svgOption);
+    importOption->excludes(svgOption);
+    table->add_flag("--force", o.write.force, "replace an existing --export or --svg file");
+    AddWriteFlags(table, o, false);
+
+    CLI::App *calc = Command(app, "calc", "which speed adjustment puts the speedometer right");
+    calc->require_subcommand(1);
+    CLI::App *tyre = Command(*calc, "tyre", "after a tyre change: calc tyre 205/55R16 225/45R17");
+    tyre->add_option("SIZES", o.calc.values, "the old and the new tyre size")->required()->expected(2);
+    tyre->add_option("--drive", o.calc.drive, "final drive old:new, e.g. 3.73:4.10")->type_name("OLD:NEW");
+    CLI::App *gps = Command(*calc, "gps", "from a GPS comparison: calc gps INDICATED ACTUAL");
+    gps->add_option("SPEEDS", o.calc.values, "the speedometer's reading and the GPS speed")->required()->expected(2);
+    for (CLI::App *command : {tyre, gps}) {
+        command->add_option("--current", o.calc.current, "the converter's present setting, e.g. +2.0")
+            ->type_name("PERCENT");
+        command->add_flag("--json", o.json, "as JSON");
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        // CLI11 numbers its own parse errors above 100; to a script every
+        // one of them is a usage error. Help and version are successes.
+        const int code = app.exit(error, console.out, console.err);
+        return code == 0 ? exitOk : exitUsage;
+    }
+
+    CommandContext context{console, o.quiet};
+    Outcome outcome;
+    try {
+        KeepProtocolMessages();
+        if (!o.trace.empty())
+            outcome = StartWireTrace(o.trace);
+        if (!outcome.Ok()) {
+        } else if (info->parsed()) {
+            outcome = RunInfo(context, o.json);
+        } else if (show->parsed()) {
+            outcome = RunShow(context, o.file, o.json);
+        } else if (backup->parsed()) {
+            outcome = RunBackup(context, o.file, o.force);
+        } else if (restore->parsed()) {
+            outcome = RunRestore(context, o.file, o.write);
+        } else if (diff->parsed()) {
+            outcome = RunDiff(context, o.file, o.fileB, o.json);
+        } else if (set->parsed()) {
+            outcome = RunSet(context, o.assignments, o.write);
+        } else if (table->parsed()) {
+            outcome = RunTable(context, o.table, o.write);
+        } else if (tyre->parsed()) {
+            outcome = RunCalcTyre(context, o.calc, o.json);
+        } else if (gps->parsed()) {
+            outcome = RunCalcGps(context, o.calc, o.json);
+        }
+    } catch (const std::exception &error) {
+        outcome = Outcome::Fail(exitDevice, std::string("unexpected failure: ") + error.what());
+    }
+    StopWireTrace();
+    console.out.flush();
+    if (!outcome.message.empty())
+        console.err << "zyrctl: " << outcome.message << "\n";
+    return outcome.code;
+}

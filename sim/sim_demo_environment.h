@@ -1,0 +1,21 @@
+// What the demo programs take from their environment:
+//   ZYR_SIM_STATE=FILE  the converter's registers are loaded from FILE at
+//                       start (when it exists) and saved to it after every
+//                       register write, so successive runs, and the dialog
+//                       and zyrctl in turn, see one converter;
+//   ZYR_SIM_FAULT=SPEC  faults injected into the converter (syntax in
+//                       sim/sim_fault_spec.h).
+// A bad setting ends the program at start with a message on standard error
+// (and in a box when there is no console) and exit code 2.
+#pragma once
+
+#include "device/device_syscalls.h"
+#include "sim/sim_bus.h"
+
+namespace sim {
+
+// Applies both variables to `converter` and returns `syscalls` with the
+// write entry wrapped to save the state when ZYR_SIM_STATE is set.
+DeviceSyscalls ApplyDemoEnvironment(SimDevice &converter, DeviceSyscalls syscalls);
+
+}  // namespace sim
