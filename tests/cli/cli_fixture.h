@@ -1,0 +1,51 @@
+// zyrctl run in-process with argv of its own over the simulated bus, one
+// converter fresh from the factory on it, in a folder of its own that is
+// also the current folder (where set puts its pre-write backup).
+#pragma once
+
+#include "config/config_image.h"
+#include "sim/sim_bus.h"
+#include "tests/support/sim_fixture.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CliRun {
+    int code = -1;
+    std::string out, err;
+};
+
+using Registers = std::array<uint8_t, 256>;
+
+struct CliFixture : SimFixture {
+    CliFixture();
+    ~CliFixture();
+
+    // Runs "zyrctl <args>"; `console` says whether standard input is a
+    // console, `answer` what a person types there.
+    CliRun Run(const std::vector<std::string> &args, bool console = false, const std::string &answer = "");
+
+    std::string Path(const std::string &name) const { return folder + name; }
+    void WriteText(const std::string &name, const std::string &text) const;
+    std::string ReadText(const std::string &path) const;
+    // Files in the folder whose names start with `prefix`.
+    std::vector<std::string> FilesStartingWith(const std::string &prefix) const;
+    // A backup file of these registers, as zyrctl writes one.
+    void WriteBackup(const std::string &name, const Registers &registers) const;
+
+    // Addresses of the write requests on the wire since the traffic was cleared.
+    std::vector<int> WrittenAddresses() const;
+
+    sim::SimDevice &converter;
+    std::string folder;  // ends with a backslash
+
+private:
+    std::string previousFolder;
+};
+
+RegisterImage ImageOf(const Registers &registers);
+Registers RegistersOf(const RegisterImage &image);
+// The registers that differ, ascending.
+std::vector<int> Differing(const Registers &a, const Registers &b);

@@ -1,0 +1,207 @@
+// Writing a converter from the command line: the round trip, the guards
+// that refuse (each leaving the converter exactly as it was), a write cut
+// off by an unplug, and writes that send only the registers they change.
+#include "tests/cli/cli_fixture.h"
+
+#include "cli/backup_file.h"
+#include "config/default_images.h"
+
+#include <doctest.h>
+
+#include <functional>
+
+namespace {
+
+bool Contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The factory image of another firmware or type, as the converter holds it.
+void MakeConverter(sim::SimDevice &converter, uint16_t version, uint16_t type)
+{
+    RegisterImage image;
+    const DefaultImage defaults = FindDefaultImage(version, type);
+    image.LoadPrefix(defaults.bytes, defaults.length);
+    converter.SetRegisters(RegistersOf(image));
+}
+
+}  // namespace
+
+TEST_CASE_FIXTURE(CliFixture, "backup, change, restore: the converter equals the backup again")
+{
+    const Registers original = converter.Registers();
+    CliRun run = Run({"backup", Path("saved.zyr")});
+    REQUIRE_MESSAGE(run.code == 0, run.err);
+    CHECK(Contains(run.out, "saved all 256 registers"));
+
+    run = Run({"set", "speed=-7.5", "sensor=high", "table=ap2-res", "--yes"});
+    REQUIRE_MESSAGE(run.code == 0, run.err);
+    CHECK(converter.Registers() != original);
+    CHECK(Run({"diff", Path("saved.zyr"), "device"}).code == 5);
+
+    run = Run({"restore", Path("saved.zyr"), "--yes"});
+    REQUIRE_MESSAGE(run.code == 0, run.err);
+    CHECK(converter.Registers() == original);
+    CHECK(Run({"diff", Path("saved.zyr"), "device"}).code == 0);
+    // Each write saved the converter first, the set here and the restore beside its file.
+    CHECK(FilesStartingWith("zyr-before-set-").size() == 1);
+    CHECK(FilesStartingWith("zyr-before-restore-").size() == 1);
+
+    // An existing file is replaced only with --force.
+    const std::string saved = ReadText(Path("saved.zyr"));
+    run = Run({"backup", Path("saved.zyr")});
+    CHECK(run.code == 4);
+    CHECK(Contains(run.err, "--force"));
+    CHECK(ReadText(Path("saved.zyr")) == saved);
+    CHECK(Run({"backup", Path("saved.zyr"), "--force"}).code == 0);
+}
+
+TEST_CASE_FIXTURE(CliFixture, "refused writes leave the converter as it was, register for register")
+{
+    const Registers factory = converter.Registers();
+    Registers changed = factory;
+    changed[6] = 35;  // +3.5 %
+    WriteBackup("changed.zyr", changed);
+    const std::string good = ReadText(Path("changed.zyr"));
+
+    struct Row {
+        const char *name;
+        std::function<void()> prepare;
+        std::vector<std::string> args;
+        int code;
+        const char *says;
+        bool console = false;
+        const char *answer = "";
+    };
+    const Row rows[] = {
+        {"a damaged file", [&] {
+             std::string text = good;
+             text[text.find("00:") + 5] ^= 1;  // one hex digit of register 0
+             WriteText("file.zyr", text);
+         }, {"restore", Path("file.zyr"), "--yes"}, 3, "nothing was written"},
+        {"another format", [&] {
+             std::string text = good;
+             text.replace(text.find("zyr-backup 1"), 12, "zyr-backup 2");
+             WriteText("file.zyr", text);
+         }, {"restore", Path("file.zyr"), "--yes"}, 3, "nothing was written"},
+        {"a missing file", [] {}, {"restore", Path("missing.zyr"), "--yes"}, 3, "missing.zyr"},
+        {"another firmware", [&] {
+             Registers other = changed;
+             other[1] = 0x15, other[2] = 0x27;  // 10005
+             WriteBackup("file.zyr", other);
+         }, {"restore", Path("file.zyr"), "--yes"}, 4, "nothing was written"},
+        {"another type", [&] {
+             Registers other = changed;
+             other[3] = 3;
+             WriteBackup("file.zyr", other);
+         }, {"restore", Path("file.zyr"), "--yes"}, 4, "nothing was written"},
+        {"a speed over 25 %", [&] {
+             Registers other = changed;
+             other[6] = 44, other[7] = 1;  // 30.0 %
+             WriteBackup("file.zyr", other);
+         }, {"restore", Path("file.zyr"), "--yes"}, 4, "--force"},
+        {"no --yes and no console", [] {}, {"restore", Path("changed.zyr")}, 4, "--yes"},
+        {"no --yes, declined at the console", [] {}, {"restore", Path("changed.zyr")}, 4, "not confirmed", true, "n\n"},
+        {"a dry run", [] {}, {"restore", Path("changed.zyr"), "--dry-run"}, 0, ""},
+        {"a 5V table on this VSS unit", [&] { MakeConverter(converter, 12300, 3); },
+         {"set", "table=ap1-5v", "--yes"}, 4, "nothing was written"},
+        {"a 5V table on firmware 10005", [&] { MakeConverter(converter, 10005, 2); },
+         {"set", "table=ap1-5v", "--yes"}, 4, "nothing was written"},
+        {"a sensor of another type", [] {}, {"set", "sensor=rsx", "--yes"}, 4, "nothing was written"},
+        {"a speed out of range", [] {}, {"set", "speed=+25.1", "--yes"}, 2, "speed=+25.1"},
+        {"no such setting", [] {}, {"set", "colour=red", "--yes"}, 2, "colour=red"},
+        {"an editor text that breaks its rules", [&] { WriteText("table.txt", "01) 4000mV\r\n02) 4100mV\r\n"); },
+         {"table", "ap1-res", "--import", Path("table.txt"), "--yes"}, 3, "nothing was written"},
+    };
+    for (const Row &row : rows) {
+        SUBCASE(row.name)
+        {
+            row.prepare();
+            const Registers before = converter.Registers();
+            bus.ClearTraffic();
+            const CliRun run = Run(row.args, row.console, row.answer);
+            CHECK_MESSAGE(run.code == row.code, run.err);
+            CHECK_MESSAGE(Contains(run.err, row.says), run.err);
+            CHECK(converter.Registers() == before);
+            CHECK(WrittenAddresses().empty());
+            CHECK(FilesStartingWith("zyr-before-").empty());
+        }
+    }
+}
+
+TEST_CASE_FIXTURE(CliFixture, "an unplug mid-restore: exit 1 with the register, and the backup made first puts it back")
+{
+    const Registers original = converter.Registers();
+    Registers wanted = original;
+    for (int address = 100; address < 130; ++address)
+        wanted[address] = static_cast<uint8_t>(address);
+    WriteBackup("wanted.zyr", wanted);
+    const std::vector<int> toWrite = Differing(original, wanted);
+    REQUIRE(toWrite.size() > 12);
+    // The converter goes at its 11th write request.
+    converter.AddFault({sim::FaultRule::Unplug, 1, -1, 10, 1});
+
+    CliRun run = Run({"restore", Path("wanted.zyr"), "--yes"});
+    CHECK(run.code == 1);
+    CHECK_MESSAGE(Contains(run.err, "writing register " + std::to_string(toWrite[10]) + " failed"), run.err);
+    CHECK(Contains(run.err, "partly written"));
+    CHECK(converter.Registers() != original);  // half-written, as the hardware would be
+
+    const std::vector<std::string> backups = FilesStartingWith("zyr-before-restore-");
+    REQUIRE(backups.size() == 1);
+    BackupFile saved;
+    std::string message;
+    REQUIRE(ParseBackupFile(ReadText(Path(backups[0])), saved, message) == BackupError::None);
+    CHECK(RegistersOf(saved.image) == original);
+
+    converter.ClearFaults();
+    bus.Replug(converter);
+    run = Run({"restore", Path(backups[0]), "--yes"});
+    CHECK_MESSAGE(run.code == 0, run.err);
+    CHECK(converter.Registers() == original);
+}
+
+TEST_CASE_FIXTURE(CliFixture, "set and table import write only the registers they change")
+{
+    const std::vector<std::vector<std::string>> rows = {
+        {"set", "speed=+3.5"},
+        {"set", "sensor=high"},
+        {"set", "table=ap2-res"},
+        {"set", "speed=-25", "sensor=low", "table=ap2-5v"},
+        {"restore", "@changed", "--all"},
+        {"table", "ap1-res", "--import", "@table"},
+    };
+    for (const std::vector<std::string> &row : rows) {
+        std::string name;
+        for (const std::string &arg : row)
+            name += arg + " ";
+        SUBCASE(name.c_str())
+        {
+            Registers changed = converter.Registers();
+            changed[6] = 7;
+            WriteBackup("changed.zyr", changed);
+            REQUIRE(Run({"table", "ap1-res", "--export", Path("table.txt")}).code == 0);
+            std::string text = ReadText(Path("table.txt"));
+            text.replace(text.find("02) ") + 4, 4, "3999");  // entry 2 becomes 3999 mV
+            WriteText("table.txt", text);
+
+            std::vector<std::string> args;
+            for (const std::string &arg : row)
+                args.push_back(arg == "@changed" ? Path("changed.zyr") : arg == "@table" ? Path("table.txt") : arg);
+            args.push_back("--yes");
+            const Registers before = converter.Registers();
+            bus.ClearTraffic();
+            const CliRun run = Run(args);
+            REQUIRE_MESSAGE(run.code == 0, run.err);
+            const std::vector<int> written = WrittenAddresses();
+            if (row.back() == "--all") {
+                CHECK(written.size() == 251);  // 5 to 255
+                CHECK(written.front() == 5);
+            } else {
+                CHECK(!written.empty());
+                CHECK(written == Differing(before, converter.Registers()));
+            }
+        }
+    }
+}
