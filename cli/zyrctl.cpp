@@ -121,6 +121,16 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {
+        // A word that is no command reads better named than as "a
+        // subcommand is required".
+        if (app.get_subcommands().empty())
+            for (int i = 1; i < argc; ++i)
+                if (argv[i][0] != '-' && (i == 1 || std::string(argv[i - 1]) != "--trace")) {
+                    console.err << "zyrctl: \"" << argv[i]
+                                << "\" is not a command: info, show, backup, restore, diff, set, table or calc\n"
+                                << "Run with --help for more information.\n";
+                    return exitUsage;
+                }
         // CLI11 numbers its own parse errors above 100; to a script every
         // one of them is a usage error. Help and version are successes.
         const int code = app.exit(error, console.out, console.err);
