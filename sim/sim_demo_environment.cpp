@@ -28,11 +28,20 @@ StateFile &State()
     return state;
 }
 
+// Whether this program is a windowed one, whose standard error nobody may see.
+bool WindowedProgram()
+{
+    const auto *base = reinterpret_cast<const uint8_t *>(GetModuleHandleA(nullptr));
+    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI;
+}
+
 [[noreturn]] void Refuse(const std::string &message)
 {
     std::fprintf(stderr, "%s\n", message.c_str());
     std::fflush(stderr);
-    if (!GetConsoleWindow())
+    if (WindowedProgram())
         MessageBoxA(nullptr, message.c_str(), "ZYR demo", MB_OK | MB_ICONERROR);
     ExitProcess(2);
 }

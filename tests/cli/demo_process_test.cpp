@@ -1,0 +1,176 @@
+// The demo programs as processes of their own, sharing one simulated
+// converter through ZYR_SIM_STATE: what zyrctl writes the dialog reads,
+// and what the dialog writes zyrctl shows. A bad ZYR_SIM_FAULT is refused
+// at start with its reason.
+#include "tests/cli/cli_fixture.h"
+
+#include "app/resource_ids.h"
+#include "tests/support/dialog_driver.h"
+
+#include <doctest.h>
+
+#include <string>
+
+namespace {
+
+// A program built beside this test's folder: <build>/app/<name>.
+std::string ProgramPath(const char *name)
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path);
+    for (int up = 0; up < 3; ++up)  // cli_tests.exe, tests\cli, tests
+        folder.erase(folder.find_last_of("\\/"));
+    return folder + "\\app\\" + name;
+}
+
+class Process {
+public:
+    // Standard output and error go to `output` when given.
+    Process(const std::string &commandLine, const std::string &output = "")
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        if (!output.empty()) {
+            file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+            input = CreateFileA("NUL", GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdInput = input;
+            startup.hStdOutput = file;
+            startup.hStdError = file;
+        }
+        std::string line = commandLine;
+        REQUIRE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
+    }
+    ~Process()
+    {
+        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, 10000);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        for (HANDLE handle : {file, input})
+            if (handle != INVALID_HANDLE_VALUE)
+                CloseHandle(handle);
+    }
+    DWORD WaitForExit(DWORD timeoutMs = 60000)
+    {
+        WaitForSingleObject(process.hProcess, timeoutMs);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process.hProcess, &code);
+        return code;
+    }
+    HWND WaitForWindow(const char *caption)
+    {
+        HWND window = nullptr;
+        for (int i = 0; i < 600 && !window && WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT; ++i)
+            window = FindTopWindow(process.dwProcessId, caption);
+        REQUIRE_MESSAGE(window != nullptr, "no window \"", caption, "\"");
+        return window;
+    }
+
+private:
+    PROCESS_INFORMATION process = {};
+    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE input = INVALID_HANDLE_VALUE;
+};
+
+// The text of an edit control of another process, which only it can tell.
+std::string EditText(HWND edit)
+{
+    char text[64] = {};
+    SendMessageA(edit, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// The worker ends with the controls enabled again; then the dialog closes
+// without asking.
+void WaitUntilIdle(HWND window)
+{
+    for (int i = 0; i < 500 && !IsWindowEnabled(GetDlgItem(window, IDC_READ_DEVICE)); ++i)
+        Sleep(10);
+    Sleep(300);
+}
+
+bool WaitForStatus(HWND window, const std::string &text)
+{
+    for (int i = 0; i < 1500; ++i) {
+        if (WindowText(GetDlgItem(window, IDC_STATUS)) == text)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+// Runs zyrctl_demo with `args`; its exit code, and its output in `output`.
+DWORD Zyrctl(CliFixture &fixture, const std::string &args, std::string &output)
+{
+    const std::string log = fixture.Path("zyrctl.log");
+    Process zyrctl("\"" + ProgramPath("zyrctl_demo.exe") + "\" " + args, log);
+    const DWORD code = zyrctl.WaitForExit();
+    output = fixture.ReadText(log);
+    return code;
+}
+
+// An environment variable for the programs this test starts.
+struct Environment {
+    Environment(const char *name, const std::string &value) : name(name)
+    {
+        SetEnvironmentVariableA(name, value.c_str());
+    }
+    ~Environment() { SetEnvironmentVariableA(name, nullptr); }
+    const char *name;
+};
+
+}  // namespace
+
+TEST_CASE_FIXTURE(CliFixture, "process: zyrctl_demo and zyr_demo see one converter through ZYR_SIM_STATE")
+{
+    Environment state("ZYR_SIM_STATE", Path("converter.txt"));
+    std::string output;
+    REQUIRE_MESSAGE(Zyrctl(*this, "set speed=+3.5 sensor=high --yes", output) == 0, output);
+    REQUIRE(!ReadText(Path("converter.txt")).empty());
+
+    {
+        Process dialog("\"" + ProgramPath("zyr_demo.exe") + "\"");
+        HWND window = dialog.WaitForWindow("Brantix ZYR");
+        PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
+        REQUIRE(WaitForStatus(window, " Read OK        Ver:1.23.00        Device:VSS+ECT"));
+        WaitUntilIdle(window);
+        CHECK(EditText(GetDlgItem(window, IDC_SPEED_ADJUST)) == "3.5");
+        CHECK(SendMessageA(GetDlgItem(window, IDC_SENSOR_HIGH_FREQ), BM_GETCHECK, 0, 0) == BST_CHECKED);
+
+        SendMessageA(GetDlgItem(window, IDC_SPEED_ADJUST), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("-1.5"));
+        PostMessageA(GetDlgItem(window, IDC_WRITE_DEVICE), BM_CLICK, 0, 0);
+        REQUIRE(WaitForStatus(window, " Device Write OK"));
+        WaitUntilIdle(window);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        CHECK(dialog.WaitForExit() == 0);
+    }
+
+    CHECK(Zyrctl(*this, "show", output) == 0);
+    CHECK_MESSAGE(output.find("speed adjustment  -1.5 %") != std::string::npos, output);
+    CHECK_MESSAGE(output.find("speed sensor      high") != std::string::npos, output);
+}
+
+TEST_CASE_FIXTURE(CliFixture, "process: ZYR_SIM_FAULT injects a fault, and a bad one is refused with its reason")
+{
+    Environment state("ZYR_SIM_STATE", Path("converter.txt"));
+    std::string output;
+    {
+        Environment fault("ZYR_SIM_FAULT", "unplug,on=write,after=1");
+        CHECK(Zyrctl(*this, "set speed=+3.5 sensor=high --yes", output) == 1);
+        CHECK_MESSAGE(output.find("writing register 8 failed") != std::string::npos, output);
+    }
+    // The unplug came at the second write: the first one stays, as on the hardware.
+    CHECK(Zyrctl(*this, "show", output) == 0);
+    CHECK_MESSAGE(output.find("speed adjustment  3.5 %") != std::string::npos, output);
+    CHECK_MESSAGE(output.find("speed sensor      low") != std::string::npos, output);
+    {
+        Environment fault("ZYR_SIM_FAULT", "unplug,after=x");
+        CHECK(Zyrctl(*this, "info", output) == 2);
+        CHECK_MESSAGE(output.find("\"after=x\" is not a setting of a fault") != std::string::npos, output);
+    }
+}
