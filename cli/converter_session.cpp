@@ -51,13 +51,13 @@ std::string RegisterFailureText(const char *doing, int address, CallKind kind, c
         std::snprintf(text, sizeof text, "%s register %d: stopped by Ctrl+C before it was sent", doing, address);
     } else if (failure.reopenFailed) {
         std::snprintf(text, sizeof text,
-                      "%s register %d failed: after stage %d (%s) the converter could not be opened again (%s)",
+                      "%s register %d failed: after stage %d, %s, the converter could not be opened again (%s)",
                       doing, address, failure.stage, StageText(kind, failure.stage), lastProtocolMessage.c_str());
     } else if (OperationCutOff()) {
-        std::snprintf(text, sizeof text, "%s register %d: stopped by Ctrl+C at stage %d (%s)", doing, address,
+        std::snprintf(text, sizeof text, "%s register %d: stopped by Ctrl+C at stage %d, %s", doing, address,
                       failure.stage, StageText(kind, failure.stage));
     } else {
-        std::snprintf(text, sizeof text, "%s register %d failed at stage %d (%s) after 10 attempts", doing,
+        std::snprintf(text, sizeof text, "%s register %d failed at stage %d, %s, after 10 attempts", doing,
                       address, failure.stage, StageText(kind, failure.stage));
     }
     return text;

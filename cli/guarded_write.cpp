@@ -106,6 +106,6 @@ Outcome GuardedWrite(const CommandContext &context, const ConverterReading &devi
                                              AddressList(differing) + "; zyrctl restore " + backupPath +
                                              " puts back what it held before");
     context.Note() << "wrote " << addresses.size() << " register" << (addresses.size() == 1 ? "" : "s")
-                   << " and read all 256 back: the converter holds the new settings\n";
+                   << " and read all 256 back: every register holds what was meant\n";
     return Outcome::Success();
 }
