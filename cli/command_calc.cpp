@@ -13,7 +13,7 @@ Outcome Report(const CommandContext &context, CalcStatus status, const Correctio
     if (status == CalcStatus::OutOfRange)
         return Outcome::Fail(exitRefused, message);
     if (json)
-        context.Out() << CorrectionJson(result).dump(2) << "\n";
+        context.Out() << CorrectionJson(result).dump(2, ' ', false, replaceBadText) << "\n";
     else
         context.Out() << CorrectionText(result);
     return Outcome::Success();

@@ -6,8 +6,14 @@
 #include "cli/exit_codes.h"
 #include "cli/zyrctl.h"
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
+
+// --json output never fails on text that is not UTF-8 (a device path, say):
+// such bytes are replaced.
+constexpr auto replaceBadText = nlohmann::json::error_handler_t::replace;
 
 struct CommandContext {
     const ZyrctlConsole &console;

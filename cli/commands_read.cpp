@@ -63,7 +63,7 @@ Outcome RunInfo(const CommandContext &context, bool json)
                                {"firmwareType", reading.type},
                                {"type", TypeText(reading.type)},
                                {"served", served}};
-        context.Out() << data.dump(2) << "\n";
+        context.Out() << data.dump(2, ' ', false, replaceBadText) << "\n";
     } else {
         context.Out() << "converter found\n"
                       << "device path: " << reading.devicePath << "\n"
@@ -84,7 +84,7 @@ Outcome RunShow(const CommandContext &context, const std::string &file, bool jso
     if (!outcome.Ok())
         return outcome;
     if (json)
-        context.Out() << DescribeImageJson(image).dump(2) << "\n";
+        context.Out() << DescribeImageJson(image).dump(2, ' ', false, replaceBadText) << "\n";
     else
         context.Out() << DescribeImage(image);
     return Outcome::Success();
@@ -118,7 +118,7 @@ Outcome RunDiff(const CommandContext &context, const std::string &a, const std::
         return outcome;
     const std::vector<FieldDifference> differences = DiffImages(first, second);
     if (json)
-        context.Out() << DiffJson(differences).dump(2) << "\n";
+        context.Out() << DiffJson(differences).dump(2, ' ', false, replaceBadText) << "\n";
     else if (differences.empty())
         context.Note() << "no differences\n";
     else

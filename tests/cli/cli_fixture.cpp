@@ -38,7 +38,7 @@ CliRun CliFixture::Run(const std::vector<std::string> &args, bool console, const
         argv.push_back(arg.c_str());
     std::istringstream in(answer);
     std::ostringstream out, err;
-    const ZyrctlConsole streams{in, out, err, console, false};
+    const ZyrctlConsole streams{in, out, err, console, errorIsConsole};
     CliRun run;
     run.code = ZyrctlMain(static_cast<int>(argv.size()), argv.data(), streams);
     run.out = out.str();

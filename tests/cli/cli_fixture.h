@@ -39,7 +39,8 @@ struct CliFixture : SimFixture {
     std::vector<int> WrittenAddresses() const;
 
     sim::SimDevice &converter;
-    std::string folder;  // ends with a backslash
+    std::string folder;        // ends with a backslash
+    bool errorIsConsole = false;  // what zyrctl is told about standard error
 
 private:
     std::string previousFolder;

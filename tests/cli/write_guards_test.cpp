@@ -206,3 +206,29 @@ TEST_CASE_FIXTURE(CliFixture, "set and table import write only the registers the
         }
     }
 }
+
+TEST_CASE_FIXTURE(CliFixture, "a register that reads back otherwise after the write: exit 1 with its address")
+{
+    // Register 6 answers truly to the first full read and to the protocol's
+    // own read-back, then wrongly to the full read-back that follows.
+    converter.AddFault({sim::FaultRule::WrongReadBack, 2, 6, 2, -1});
+    const CliRun run = Run({"set", "speed=+3.5", "--yes"});
+    CHECK(run.code == 1);
+    CHECK_MESSAGE(Contains(run.err, "differs from what was written at register 6;"), run.err);
+    CHECK(Contains(run.err, "zyrctl restore "));
+    CHECK(converter.Register(6) == 35);
+}
+
+TEST_CASE_FIXTURE(CliFixture, "the progress bar: on a console only, and never with --quiet")
+{
+    errorIsConsole = true;
+    CliRun run = Run({"backup", Path("a.zyr")});
+    CHECK(run.code == 0);
+    CHECK_MESSAGE(Contains(run.err, "reading [##############################] 100%"), run.err);
+    CHECK(Run({"--quiet", "backup", Path("b.zyr")}).err.empty());
+    CHECK(Run({"--quiet", "backup", Path("c.zyr")}).out.empty());
+    errorIsConsole = false;
+    run = Run({"backup", Path("d.zyr")});
+    CHECK(run.err.empty());
+    CHECK(Contains(run.out, "d.zyr"));
+}
