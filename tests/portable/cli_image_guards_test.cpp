@@ -1,5 +1,6 @@
 #include "cli/image_guards.h"
 #include "cli/speed_setting.h"
+#include "app/speed_text.h"
 #include "config/default_images.h"
 
 #include <doctest.h>
@@ -109,6 +110,15 @@ TEST_CASE("the speed setting takes the dialog's range and steps, and nothing but
             CHECK(tenths == row.tenths);
         else
             CHECK_MESSAGE(Contains(message, row.words), message);
+    }
+    for (int tenths = -250; tenths <= 250; ++tenths) {
+        const std::string text = SpeedSettingText(tenths);  // "+0.4 %": the dialog reads the same number
+        int cli = 999, dialog = 999;
+        std::string message;
+        REQUIRE(ParseSpeedSetting(text.substr(0, text.size() - 2), cli, message));
+        REQUIRE(ParseSpeedAdjust(text.c_str(), dialog));
+        CHECK(cli == tenths);
+        CHECK(dialog == tenths);
     }
     CHECK(SpeedSettingText(4) == "+0.4 %");
     CHECK(SpeedSettingText(-86) == "-8.6 %");
