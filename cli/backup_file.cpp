@@ -226,6 +226,9 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
 
     size_t lineNumber = 0;
     size_t start = 0;
+    // A UTF-8 byte-order mark, as some editors save one, is not content.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        start = 3;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos)

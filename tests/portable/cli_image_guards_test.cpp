@@ -73,6 +73,16 @@ TEST_CASE("each value the dialog could never have stored is named")
     }
 }
 
+TEST_CASE("a 5V table is a choice only firmware 12300 has")
+{
+    RegisterImage image = Default(10005, 2);
+    CHECK(MissingTableChoice(image).empty());
+    image.SetByte(layout::activeTable, layout::tableAp2_5V);
+    CHECK(MissingTableChoice(image) == "the active table ap2-5v exists only on firmware 1.23.00, not on 1.00.05");
+    image.SetWord(layout::firmwareVersion, 12300);
+    CHECK(MissingTableChoice(image).empty());
+}
+
 TEST_CASE("a file for another firmware or type does not match the converter")
 {
     const RegisterImage device = Default(12300, 2);
