@@ -1,7 +1,6 @@
 #include "cli/backup_file.h"
 
 #include "cli/settings_view.h"
-#include "app/speed_text.h"
 
 #include <cstdio>
 
@@ -186,16 +185,14 @@ std::string FormatBackupFile(const RegisterImage &image, const std::string &save
 {
     const uint16_t version = image.FirmwareVersion();
     const uint16_t type = image.FirmwareType();
-    char speed[16];
-    FormatSpeedAdjust(image.SpeedAdjust(), speed, sizeof speed);
 
     std::string text = "# ZYR converter registers. Only the rows and the CRC are read back; the lines above them "
                        "are for people.\n";
     text += std::string(backupFormatLine) + "\n";
     text += "saved = " + savedAtUtc + "\n";
-    text += "firmware = " + std::to_string(version) + " (" + FirmwareText(version) + ")\n";
-    text += "type = " + std::to_string(type) + " (" + TypeText(type) + ")\n";
-    text += "speed adjustment = " + std::string(speed) + " %\n";
+    text += "firmware = " + FirmwareValueText(version) + "\n";
+    text += "type = " + TypeValueText(type) + "\n";
+    text += "speed adjustment = " + SpeedAdjustText(image.SpeedAdjust()) + "\n";
     text += "speed sensor = " + SensorText(type, image.SpeedSensorCode()) + "\n";
     text += "active table = " + ActiveTableText(image.ActiveTable()) + "\n";
     char cell[8];
@@ -226,6 +223,9 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
 
     size_t lineNumber = 0;
     size_t start = 0;
+    // A UTF-8 byte-order mark, as some editors save one, is not content.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        start = 3;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos)

@@ -293,8 +293,8 @@ std::string CorrectionText(const CorrectionResult &result)
         if (!result.drive.empty())
             text += "final drive       " + result.drive + " (old:new)\n";
     } else {
-        text += "speedometer       " + result.indicated + "\n";
-        text += "GPS               " + result.actual + "\n";
+        text += "speedometer       " + result.indicated + " (indicated)\n";
+        text += "GPS               " + result.actual + " (actual)\n";
     }
     text += "current setting   " + SettingText(result.currentTenths) + "\n";
     text += "exact correction  " + PercentText(result.exactMillionths, 2) + " (" +

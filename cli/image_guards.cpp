@@ -110,6 +110,15 @@ std::string IdentityMismatch(const RegisterImage &file, const RegisterImage &dev
     return sentence;
 }
 
+std::string MissingTableChoice(const RegisterImage &image)
+{
+    const TableInfo *active = FindTableByOffset(image.ActiveTable());
+    if (!active || TableOnFirmware(*active, image.FirmwareVersion()))
+        return std::string();
+    return std::string("the active table ") + active->name + " exists only on firmware 1.23.00, not on " +
+           FirmwareText(image.FirmwareVersion());
+}
+
 std::vector<std::string> ImplausibleValues(const RegisterImage &image)
 {
     std::vector<std::string> problems;
@@ -136,9 +145,9 @@ std::vector<std::string> ImplausibleValues(const RegisterImage &image)
         problems.push_back("the active table " + std::to_string(image.ActiveTable()) +
                            " is none of 93, 12, 203 and 122");
     } else {
-        if (!TableOnFirmware(*active, version))
-            problems.push_back(std::string("the active table ") + active->name + " exists only on firmware 1.23.00, "
-                               "not on " + FirmwareText(version));
+        const std::string missing = MissingTableChoice(image);
+        if (!missing.empty())
+            problems.push_back(missing);
         if (image.SensorWiring() != active->wiring)
             problems.push_back("the sensor wiring " + std::to_string(image.SensorWiring()) +
                                " does not go with the active table " + active->name + " (wiring " +

@@ -22,6 +22,11 @@ std::string IdentityMismatch(const RegisterImage &file, const RegisterImage &dev
 // factory default image.
 std::vector<std::string> ImplausibleValues(const RegisterImage &image);
 
+// A sentence when the active table is a 5V table and the firmware is not
+// 12300, which lacks that table choice; empty otherwise. This one is refused
+// whatever the caller's force option; ImplausibleValues names it too.
+std::string MissingTableChoice(const RegisterImage &image);
+
 // Applies one "name=value" assignment as the dialog's controls would:
 //   speed=+3.5    the speed adjustment, -25.0..25.0 in tenths;
 //   sensor=NAME   a speed-sensor name of the unit's type;

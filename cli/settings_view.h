@@ -1,7 +1,8 @@
 // Names and decoding of the image's settings, shared by the show, diff and
 // set commands: firmware and type texts, the four tables and the speed-sensor
-// choices with their command-line names, a readable description of a whole
-// image and a field-level comparison of two. Portable: no Windows here.
+// choices with their command-line names (settings_view.cpp), a readable
+// description of a whole image (image_description.cpp) and a field-level
+// comparison of two (image_diff.cpp). Portable: no Windows here.
 #pragma once
 
 #include "config/config_image.h"
@@ -58,6 +59,12 @@ bool FindSensorByCode(uint16_t type, uint16_t code, SensorInfo &out);
 std::string SensorText(uint16_t type, uint16_t code);
 // "ap1-res (AP1 RES, offset 93)"; any other value: "offset 7 (no table)".
 std::string ActiveTableText(uint8_t activeTable);
+
+// The number and its text: "12300 (1.23.00)", "2 (VSS+ECT)".
+std::string FirmwareValueText(uint16_t version);
+std::string TypeValueText(uint16_t type);
+// The speed adjustment word as the dialog shows it, with its unit: "-2.5 %".
+std::string SpeedAdjustText(uint16_t word);
 
 // What `zyrctl show` prints: firmware, type, speed adjustment as the dialog
 // shows it, speed sensor, wiring, active table, then each of the four tables

@@ -2,7 +2,6 @@
 
 #include "app/speed_text.h"
 
-#include <cstdlib>
 
 namespace {
 
@@ -31,7 +30,6 @@ bool ParseSpeedSetting(const std::string &text, int &tenths, std::string &messag
             ++fracDigits;
         }
     }
-    const size_t numberEnd = i;
     if (i < text.size() && text[i] == '%')
         ++i;
     if (intDigits + fracDigits == 0 || i != text.size()) {
@@ -44,19 +42,25 @@ bool ParseSpeedSetting(const std::string &text, int &tenths, std::string &messag
             return false;
         }
     }
-    // Leading zeros cannot change the value but could hide it past the
-    // range test below; the dialog's conversion then gives exact tenths.
-    size_t firstDigit = (text[0] == '+' || text[0] == '-') ? 1 : 0;
-    size_t significant = 0;
-    for (size_t d = firstDigit; d < firstDigit + intDigits; ++d)
-        if (text[d] != '0' || significant > 0)
-            ++significant;
-    int value = 0;
-    if (significant > 3 || !ParseSpeedAdjust(text.substr(0, numberEnd).c_str(), value)) {
+    // Tenths from the digits themselves: the value is exact whatever the
+    // processor's floating-point precision, and equals what the dialog's
+    // conversion stores for the same one-decimal text.
+    const bool negative = text[0] == '-';
+    const size_t firstDigit = (text[0] == '+' || negative) ? 1 : 0;
+    long value = 0;
+    bool outOfRange = false;
+    for (size_t d = firstDigit; d < firstDigit + intDigits && !outOfRange; ++d) {
+        value = value * 10 + (text[d] - '0');
+        outOfRange = value > speedAdjustLimit;
+    }
+    value = value * 10 + (fracDigits > 0 ? text[fracStart] - '0' : 0);
+    if (negative)
+        value = -value;
+    if (outOfRange || value < -speedAdjustLimit || value > speedAdjustLimit) {
         message = "speed adjustment " + text + " is out of range: it must lie from -25.0 to 25.0";
         return false;
     }
-    tenths = value;
+    tenths = static_cast<int>(value);
     return true;
 }
 

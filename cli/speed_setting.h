@@ -4,8 +4,9 @@
 
 #include <string>
 
-// "+3.5", "-25", "0.0", "3.50", "2.5%": tenths of a percent, converted as
-// the dialog converts its edit text. Refused with a message: anything but an
+// "+3.5", "-25", "0.0", "3.50", "2.5%": tenths of a percent, the same the
+// dialog stores for that text, computed from the digits without floating
+// point. Refused with a message: anything but an
 // optional sign, digits, an optional decimal point with digits and an
 // optional "%"; digits beyond the tenths that are not zero (the converter
 // stores steps of 0.1); a value outside -25.0..25.0.

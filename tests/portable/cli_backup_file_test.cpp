@@ -61,7 +61,7 @@ TEST_CASE("times are UTC ISO 8601, and a stamp fit for a file name")
     }
 }
 
-TEST_CASE("every default image survives a backup file, with either line end")
+TEST_CASE("every default image survives a backup file, with either line end and a byte-order mark")
 {
     for (uint16_t version : {uint16_t{10005}, uint16_t{12300}}) {
         for (uint16_t type : {uint16_t{2}, uint16_t{3}}) {
@@ -77,7 +77,7 @@ TEST_CASE("every default image survives a backup file, with either line end")
             std::string crlf;
             for (char c : text)
                 crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-            for (const std::string &variant : {text, crlf}) {
+            for (const std::string &variant : {text, crlf, "\xEF\xBB\xBF" + crlf}) {
                 BackupFile file;
                 std::string message;
                 REQUIRE(ParseBackupFile(variant, file, message) == BackupError::None);

@@ -1,5 +1,6 @@
 #include "cli/image_guards.h"
 #include "cli/speed_setting.h"
+#include "app/speed_text.h"
 #include "config/default_images.h"
 
 #include <doctest.h>
@@ -72,6 +73,16 @@ TEST_CASE("each value the dialog could never have stored is named")
     }
 }
 
+TEST_CASE("a 5V table is a choice only firmware 12300 has")
+{
+    RegisterImage image = Default(10005, 2);
+    CHECK(MissingTableChoice(image).empty());
+    image.SetByte(layout::activeTable, layout::tableAp2_5V);
+    CHECK(MissingTableChoice(image) == "the active table ap2-5v exists only on firmware 1.23.00, not on 1.00.05");
+    image.SetWord(layout::firmwareVersion, 12300);
+    CHECK(MissingTableChoice(image).empty());
+}
+
 TEST_CASE("a file for another firmware or type does not match the converter")
 {
     const RegisterImage device = Default(12300, 2);
@@ -109,6 +120,15 @@ TEST_CASE("the speed setting takes the dialog's range and steps, and nothing but
             CHECK(tenths == row.tenths);
         else
             CHECK_MESSAGE(Contains(message, row.words), message);
+    }
+    for (int tenths = -250; tenths <= 250; ++tenths) {
+        const std::string text = SpeedSettingText(tenths);  // "+0.4 %": the dialog reads the same number
+        int cli = 999, dialog = 999;
+        std::string message;
+        REQUIRE(ParseSpeedSetting(text.substr(0, text.size() - 2), cli, message));
+        REQUIRE(ParseSpeedAdjust(text.c_str(), dialog));
+        CHECK(cli == tenths);
+        CHECK(dialog == tenths);
     }
     CHECK(SpeedSettingText(4) == "+0.4 %");
     CHECK(SpeedSettingText(-86) == "-8.6 %");
