@@ -62,6 +62,10 @@ Outcome RunRestore(const CommandContext &context, const std::string &file, const
     std::string message;
     if (ParseBackupFile(text, backup, message) != BackupError::None)
         return Outcome::Fail(exitFile, file + ": " + message + "; nothing was written");
+    // A table choice the firmware lacks is refused even with --force.
+    const std::string missingTable = MissingTableChoice(backup.image);
+    if (!missingTable.empty())
+        return Outcome::Fail(exitRefused, file + ": " + missingTable + "; nothing was written");
     const std::vector<std::string> implausible = ImplausibleValues(backup.image);
     if (!implausible.empty() && !options.force)
         return Outcome::Fail(exitRefused, file + " holds values the dialog could never have stored; nothing was "

@@ -101,6 +101,12 @@ TEST_CASE_FIXTURE(CliFixture, "refused writes leave the converter as it was, reg
              other[6] = 44, other[7] = 1;  // 30.0 %
              WriteBackup("file.zyr", other);
          }, {"restore", Path("file.zyr"), "--yes"}, 4, "--force"},
+        {"a 5V table on firmware 10005, even with --force", [&] {
+             MakeConverter(converter, 10005, 2);
+             Registers other = converter.Registers();
+             other[5] = 1, other[11] = 203;  // two-wire, AP1 5V
+             WriteBackup("file.zyr", other);
+         }, {"restore", Path("file.zyr"), "--yes", "--force"}, 4, "nothing was written"},
         {"no --yes and no console", [] {}, {"restore", Path("changed.zyr")}, 4, "--yes"},
         {"no --yes, declined at the console", [] {}, {"restore", Path("changed.zyr")}, 4, "not confirmed", true, "n\n"},
         {"a dry run", [] {}, {"restore", Path("changed.zyr"), "--dry-run"}, 0, ""},
