@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared set-up for the run and test commands: packages, builds, and a
 # persistent Wine session per Windows build on a virtual display. Sourced,
 # not run.
@@ -80,34 +81,38 @@ Suites: bookworm-backports
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
-        zyr_as_root apt-get update -qq
     fi
+    zyr_as_root apt-get update -qq || return 1
     zyr_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-        --no-install-recommends --no-remove -t bookworm-backports qemu-user >/dev/null
+        --no-install-recommends --no-remove -t bookworm-backports qemu-user >/dev/null || return 1
     if [ ! -f "$ZYR_QEMU_BINFMT" ]; then
         echo "qemu-user installed no $ZYR_QEMU_BINFMT" >&2
         return 1
     fi
     if [ ! -e "$ZYR_BINFMT_DIR/register" ]; then
-        zyr_as_root mount -t binfmt_misc binfmt_misc "$ZYR_BINFMT_DIR"
+        zyr_as_root mount -t binfmt_misc binfmt_misc "$ZYR_BINFMT_DIR" || return 1
     fi
-    # The file holds the one registration line; an entry of the same name
-    # registered before (perhaps with another interpreter) gives way to it.
-    local entry line
-    line=$(grep -v '^[[:space:]]*#' "$ZYR_QEMU_BINFMT" | grep -m1 '^:')
-    entry=$(echo "$line" | cut -d: -f2)
+    # The file holds one registration line, ":name:type:offset:magic:mask:
+    # interpreter:flags", as the kernel takes it. An entry of the same name
+    # registered before (perhaps with an older interpreter) gives way to it.
+    local line entry
+    line=$(grep -m1 '^:' "$ZYR_QEMU_BINFMT")
+    entry=$(printf '%s\n' "$line" | cut -d: -f2)
+    if [ -z "$entry" ]; then
+        echo "no registration line in $ZYR_QEMU_BINFMT" >&2
+        return 1
+    fi
     if [ -e "$ZYR_BINFMT_DIR/$entry" ]; then
-        echo -1 | zyr_as_root tee "$ZYR_BINFMT_DIR/$entry" >/dev/null
+        printf '%s\n' -1 | zyr_as_root tee "$ZYR_BINFMT_DIR/$entry" >/dev/null || return 1
     fi
-    echo "$line" | zyr_as_root tee "$ZYR_BINFMT_DIR/register" >/dev/null
+    printf '%s\n' "$line" | zyr_as_root tee "$ZYR_BINFMT_DIR/register" >/dev/null
 }
 
 # Makes sure 32-bit programs start, by emulation where the machine refuses
 # them natively; fails when neither works.
 zyr_ensure_32bit() {
     zyr_runs_32bit && return 0
-    zyr_enable_32bit_emulation || true
-    if ! zyr_runs_32bit; then
+    if ! zyr_enable_32bit_emulation || ! zyr_runs_32bit; then
         echo "32-bit programs cannot start on this machine, even under qemu-user:" >&2
         "$WINE32" --version >&2 || true
         return 1
