@@ -1,4 +1,5 @@
-# 64-bit Windows build: the one that runs and is tested under wine64.
+# 64-bit Windows build: the same sources, tested under wine64 in a win64
+# prefix of their own (see scripts/env.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(ZYR_TRIPLE x86_64-w64-mingw32)

@@ -9,21 +9,28 @@ source "$(dirname "$0")/env.sh"
 trap zyr_stop_all EXIT
 
 zyr_install_packages
-zyr_build_windows x86_64
-demo="$ZYR_BUILD/x86_64/app/zyr_demo.exe"
+# The i686 program is the one that ships; the x86_64 build stands in only
+# where this machine cannot start 32-bit programs.
+arch=i686
+if ! zyr_runs_32bit; then
+    echo "This machine does not start 32-bit programs: running the x86_64 build instead"
+    arch=x86_64
+fi
+zyr_build_windows "$arch"
+demo="$ZYR_BUILD/$arch/app/zyr_demo.exe"
 
 if [ -n "${DISPLAY:-}" ]; then
     export ZYR_USE_DISPLAY=1
-    zyr_start_wine
-    "$WINE64" "$demo"
+    zyr_start_wine "$arch"
+    "$WINE" "$demo"
     exit 0
 fi
 
 zyr_start_display
-zyr_start_wine
-"$WINE64" "$demo" &
+zyr_start_wine "$arch"
+"$WINE" "$demo" &
 app=$!
-"$WINE64" "$ZYR_BUILD/x86_64/tools/press_button.exe" "Brantix ZYR" 1019 1005 " Read OK" 60000 1021
+"$WINE" "$ZYR_BUILD/$arch/tools/press_button.exe" "Brantix ZYR" 1019 1005 " Read OK" 60000 1021
 mkdir -p "$ZYR_ROOT/screenshots"
 import -window root -crop 640x480+320+272 +repage "$ZYR_ROOT/screenshots/run.png" 2>/dev/null \
     || import -window root "$ZYR_ROOT/screenshots/run.png"

@@ -19,11 +19,11 @@ poser="$ZYR_BUILD/x86_64/tests/app/app_screenshot_states.exe"
 [ -f "$poser" ] || { echo "no $poser" >&2; exit 1; }
 
 zyr_start_display
-zyr_start_wine
+zyr_start_wine x86_64
 
 signals=$(mktemp -d)
 desktop=800x600
-"$WINE64" explorer /desktop=zyrshots,$desktop "$poser" "Z:${signals//\//\\}" &
+"$WINE" explorer /desktop=zyrshots,$desktop "$poser" "Z:${signals//\//\\}" &
 poser_pid=$!
 
 states="start read-vss-ect-12300 read-vss-ect-10005-unlocked read-vss-12300 busy range-error"

@@ -1,0 +1,347 @@
+#include "cli/backup_file.h"
+
+#include "cli/settings_view.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr unsigned rows = 16;
+constexpr unsigned bytesPerRow = 16;
+
+struct CrcTable {
+    uint32_t entries[256];
+    CrcTable()
+    {
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            entries[n] = c;
+        }
+    }
+};
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian), without the
+// C library's time functions, which are neither thread-safe nor the same
+// on every runtime.
+void CivilFromDays(int64_t days, int64_t &year, unsigned &month, unsigned &day)
+{
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const unsigned dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned mp = (5 * dayOfYear + 2) / 153;
+    day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    month = mp < 10 ? mp + 3 : mp - 9;
+    year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+struct UtcParts {
+    int64_t year;
+    unsigned month, day, hour, minute, second;
+};
+
+UtcParts SplitUtc(int64_t unixSeconds)
+{
+    int64_t days = unixSeconds / 86400;
+    int64_t rest = unixSeconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    UtcParts parts{};
+    CivilFromDays(days, parts.year, parts.month, parts.day);
+    parts.hour = static_cast<unsigned>(rest / 3600);
+    parts.minute = static_cast<unsigned>(rest / 60 % 60);
+    parts.second = static_cast<unsigned>(rest % 60);
+    return parts;
+}
+
+std::string Hex8(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string &text)
+{
+    size_t begin = 0, end = text.size();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+// Up to 40 characters of a line, for messages.
+std::string Shown(const std::string &text)
+{
+    std::string shown;
+    for (char c : text.substr(0, 40))
+        shown += (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) ? '?' : c;
+    return text.size() > 40 ? shown + "..." : shown;
+}
+
+std::string AtLine(size_t line) { return "line " + std::to_string(line) + ": "; }
+
+// "XX: b0 b1 ... b15": the row's offset in two hex digits, then 16 bytes of
+// two hex digits each, separated by blanks.
+bool ParseRow(const std::string &line, unsigned &offset, uint8_t (&bytes)[bytesPerRow], std::string &problem)
+{
+    if (line.size() < 3 || HexDigit(line[0]) < 0 || HexDigit(line[1]) < 0 || line[2] != ':') {
+        problem = "a row must start with its offset in two hex digits and a colon";
+        return false;
+    }
+    offset = static_cast<unsigned>(HexDigit(line[0]) * 16 + HexDigit(line[1]));
+    size_t at = 3;
+    unsigned count = 0;
+    while (true) {
+        while (at < line.size() && IsBlank(line[at]))
+            ++at;
+        if (at == line.size())
+            break;
+        size_t end = at;
+        while (end < line.size() && !IsBlank(line[end]))
+            ++end;
+        if (end - at != 2 || HexDigit(line[at]) < 0 || HexDigit(line[at + 1]) < 0) {
+            problem = "\"" + Shown(line.substr(at, end - at)) + "\" is not a byte in two hex digits";
+            return false;
+        }
+        if (count == bytesPerRow) {
+            problem = "the row holds more than 16 bytes";
+            return false;
+        }
+        bytes[count++] = static_cast<uint8_t>(HexDigit(line[at]) * 16 + HexDigit(line[at + 1]));
+        at = end;
+    }
+    if (count != bytesPerRow) {
+        problem = "the row holds " + std::to_string(count) + " bytes, not 16";
+        return false;
+    }
+    return true;
+}
+
+bool ParseCrc(const std::string &value, uint32_t &crc)
+{
+    if (value.size() != 8)
+        return false;
+    crc = 0;
+    for (char c : value) {
+        const int digit = HexDigit(c);
+        if (digit < 0)
+            return false;
+        crc = crc << 4 | static_cast<uint32_t>(digit);
+    }
+    return true;
+}
+
+} // namespace
+
+uint32_t Crc32(const uint8_t *data, size_t size)
+{
+    static const CrcTable crcTable;  // built once, safely on any thread
+    const uint32_t *table = crcTable.entries;
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i)
+        c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+std::string IsoUtcTime(int64_t unixSeconds)
+{
+    const UtcParts p = SplitUtc(unixSeconds);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(p.year), p.month,
+                  p.day, p.hour, p.minute, p.second);
+    return text;
+}
+
+std::string UtcFileStamp(int64_t unixSeconds)
+{
+    const UtcParts p = SplitUtc(unixSeconds);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld%02u%02uT%02u%02u%02uZ", static_cast<long long>(p.year), p.month, p.day,
+                  p.hour, p.minute, p.second);
+    return text;
+}
+
+std::string FormatBackupFile(const RegisterImage &image, const std::string &savedAtUtc)
+{
+    const uint16_t version = image.FirmwareVersion();
+    const uint16_t type = image.FirmwareType();
+
+    std::string text = "# ZYR converter registers. Only the rows and the CRC are read back; the lines above them "
+                       "are for people.\n";
+    text += std::string(backupFormatLine) + "\n";
+    text += "saved = " + savedAtUtc + "\n";
+    text += "firmware = " + FirmwareValueText(version) + "\n";
+    text += "type = " + TypeValueText(type) + "\n";
+    text += "speed adjustment = " + SpeedAdjustText(image.SpeedAdjust()) + "\n";
+    text += "speed sensor = " + SensorText(type, image.SpeedSensorCode()) + "\n";
+    text += "active table = " + ActiveTableText(image.ActiveTable()) + "\n";
+    char cell[8];
+    for (unsigned row = 0; row < rows; ++row) {
+        std::snprintf(cell, sizeof cell, "%02X:", row * bytesPerRow);
+        text += cell;
+        for (unsigned i = 0; i < bytesPerRow; ++i) {
+            std::snprintf(cell, sizeof cell, " %02X", image.bytes[row * bytesPerRow + i]);
+            text += cell;
+        }
+        text += "\n";
+    }
+    text += "crc32 = " + Hex8(Crc32(image.bytes, imageSize)) + "\n";
+    return text;
+}
+
+BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::string &message)
+{
+    if (text.size() > maxBackupFileSize) {
+        message = "the file is " + std::to_string(text.size()) + " bytes long, far more than a backup file: not a "
+                  "zyr backup file";
+        return BackupError::UnknownFormat;
+    }
+    BackupFile file;
+    bool sawFormat = false, sawCrc = false;
+    uint32_t storedCrc = 0;
+    unsigned rowsRead = 0;
+
+    size_t lineNumber = 0;
+    size_t start = 0;
+    // A UTF-8 byte-order mark, as some editors save one, is not content.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        start = 3;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::string trimmed = Trim(line);
+        if (trimmed.empty() || trimmed[0] == '#')
+            continue;
+
+        const size_t equals = trimmed.find('=');
+        const bool isRow = trimmed.size() >= 3 && trimmed[2] == ':' && equals == std::string::npos;
+        if (!sawFormat) {
+            if (equals != std::string::npos && Trim(trimmed.substr(0, equals)) == "format") {
+                const std::string value = Trim(trimmed.substr(equals + 1));
+                if (value == "zyr-backup 1") {
+                    sawFormat = true;
+                    continue;
+                }
+                if (value.rfind("zyr-backup ", 0) == 0)
+                    message = AtLine(lineNumber) + "format version \"" + Shown(value.substr(11)) +
+                              "\" is not known; this program reads zyr-backup 1";
+                else
+                    message = AtLine(lineNumber) + "format \"" + Shown(value) +
+                              "\" is not known; this program reads zyr-backup 1";
+                return BackupError::UnknownFormat;
+            }
+            message = AtLine(lineNumber) + "\"" + Shown(trimmed) + "\" comes before the line \"" + backupFormatLine +
+                      "\": not a zyr backup file";
+            return BackupError::UnknownFormat;
+        }
+        if (isRow) {
+            if (sawCrc) {
+                message = AtLine(lineNumber) + "a row after the crc32 line";
+                return BackupError::BadLayout;
+            }
+            unsigned offset = 0;
+            uint8_t bytes[bytesPerRow];
+            std::string problem;
+            if (!ParseRow(trimmed, offset, bytes, problem)) {
+                message = AtLine(lineNumber) + problem;
+                return BackupError::BadLayout;
+            }
+            if (rowsRead == rows) {
+                message = AtLine(lineNumber) + "a row beyond the 16 rows of 256 registers";
+                return BackupError::BadLayout;
+            }
+            const unsigned expected = rowsRead * bytesPerRow;
+            if (offset != expected) {
+                char problemText[128];
+                std::snprintf(problemText, sizeof problemText,
+                              "the row for offset %02X is where the row for offset %02X belongs "
+                              "(rows missing, repeated or out of order)",
+                              offset, expected);
+                message = AtLine(lineNumber) + problemText;
+                return BackupError::BadLayout;
+            }
+            for (unsigned i = 0; i < bytesPerRow; ++i)
+                file.image.bytes[offset + i] = bytes[i];
+            ++rowsRead;
+            continue;
+        }
+        if (equals == std::string::npos) {
+            message = AtLine(lineNumber) + "\"" + Shown(trimmed) + "\" is neither a setting, a row nor a comment";
+            return BackupError::BadLayout;
+        }
+        const std::string key = Trim(trimmed.substr(0, equals));
+        const std::string value = Trim(trimmed.substr(equals + 1));
+        if (key == "format") {
+            message = AtLine(lineNumber) + "a second format line";
+            return BackupError::BadLayout;
+        }
+        if (key == "crc32") {
+            if (sawCrc) {
+                message = AtLine(lineNumber) + "a second crc32 line";
+                return BackupError::BadLayout;
+            }
+            if (!ParseCrc(value, storedCrc)) {
+                message = AtLine(lineNumber) + "the CRC-32 \"" + Shown(value) + "\" is not 8 hex digits";
+                return BackupError::BadLayout;
+            }
+            if (rowsRead != rows) {
+                message = AtLine(lineNumber) + "the crc32 line follows " + std::to_string(rowsRead) +
+                          " rows; a backup holds 16 rows of 16 bytes";
+                return BackupError::BadLayout;
+            }
+            sawCrc = true;
+            continue;
+        }
+        if (key == "saved")
+            file.savedAt = value;
+        // The other settings lines are information for people: the rows decide.
+    }
+
+    if (!sawFormat) {
+        message = std::string("the file has no line \"") + backupFormatLine + "\": not a zyr backup file";
+        return BackupError::UnknownFormat;
+    }
+    if (rowsRead != rows) {
+        message = "the file holds " + std::to_string(rowsRead) + " rows; a backup holds 16 rows of 16 bytes";
+        return BackupError::BadLayout;
+    }
+    if (!sawCrc) {
+        message = "the file has no crc32 line after its rows";
+        return BackupError::BadLayout;
+    }
+    const uint32_t actual = Crc32(file.image.bytes, imageSize);
+    if (actual != storedCrc) {
+        message = "the CRC-32 in the file is " + Hex8(storedCrc) + " but its bytes give " + Hex8(actual) +
+                  ": the file was changed or damaged";
+        return BackupError::CrcMismatch;
+    }
+    out = file;
+    message.clear();
+    return BackupError::None;
+}

@@ -1,0 +1,198 @@
+#include "cli/image_guards.h"
+
+#include "cli/settings_view.h"
+#include "cli/speed_setting.h"
+#include "app/speed_text.h"
+#include "config/table_text.h"
+
+namespace {
+
+constexpr uint16_t signBit = 0x8000;
+constexpr uint16_t magnitudeMask = 0x7FFF;
+constexpr uint8_t firstWritableRegister = 5;  // 0-4 hold the version and type
+
+std::string Names(const std::vector<SensorInfo> &sensors)
+{
+    std::string names;
+    for (size_t i = 0; i < sensors.size(); ++i)
+        names += (i ? ", " : "") + std::string(sensors[i].name);
+    return names;
+}
+
+// The editor's rules for a stored voltage column.
+std::string TableProblem(const RegisterImage &image, const TableInfo &table)
+{
+    const std::string name = std::string("the ") + table.name + " table";
+    const uint8_t count = image.Byte(table.offset);
+    if (!TempTable::ValidCount(count))
+        return name + " has the count " + std::to_string(count) + "; tables hold 7 or 20 entries";
+    TempTable view(const_cast<RegisterImage &>(image), table.offset);
+    if (!view.EntryFits(count - 1u))
+        return name + " has the count " + std::to_string(count) + ", which runs past register 255";
+    unsigned previous = fullScaleMillivolts + 1u;
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned millivolts = view.SensorMillivolts(i);
+        const std::string entry = name + " entry " + std::to_string(i + 1) + " (" + std::to_string(millivolts) + " mV)";
+        if (i == 0 && millivolts != static_cast<unsigned>(fullScaleMillivolts))
+            return entry + " is not 4000 mV, which the first entry must be";
+        if (millivolts > static_cast<unsigned>(fullScaleMillivolts))
+            return entry + " is above 4000 mV";
+        if (millivolts >= previous)
+            return entry + " is not below the entry before it";
+        previous = millivolts;
+    }
+    return std::string();
+}
+
+bool ApplySpeed(RegisterImage &image, const std::string &value, std::string &message)
+{
+    int tenths = 0;
+    if (!ParseSpeedSetting(value, tenths, message))
+        return false;
+    image.SetWord(layout::speedAdjust, EncodeSpeedAdjust(tenths));
+    return true;
+}
+
+bool ApplySensor(RegisterImage &image, const std::string &value, std::string &message)
+{
+    const uint16_t type = image.FirmwareType();
+    const std::vector<SensorInfo> sensors = SensorsForType(type);
+    if (sensors.empty()) {
+        message = "a unit of type " + std::to_string(type) + " (" + TypeText(type) + ") has no speed-sensor choice";
+        return false;
+    }
+    SensorInfo sensor{};
+    if (!FindSensorByName(type, value, sensor)) {
+        message = "\"" + value + "\" is not a speed sensor of a " + TypeText(type) + " unit; choose one of " +
+                  Names(sensors);
+        return false;
+    }
+    image.SetWord(layout::speedSensorCode, sensor.code);
+    return true;
+}
+
+bool ApplyTable(RegisterImage &image, const std::string &value, std::string &message)
+{
+    const uint16_t type = image.FirmwareType();
+    const TableInfo *table = FindTableByName(value);
+    if (!table) {
+        message = "\"" + value + "\" is not a table; choose one of ap1-res, ap2-res, ap1-5v, ap2-5v";
+        return false;
+    }
+    if (!TypeHasTables(type)) {
+        message = "a unit of type " + std::to_string(type) + " (" + TypeText(type) + ") has no temperature-table choice";
+        return false;
+    }
+    if (!TableOnFirmware(*table, image.FirmwareVersion())) {
+        message = std::string("the ") + table->name + " table exists only on firmware 1.23.00; this unit has " +
+                  FirmwareText(image.FirmwareVersion());
+        return false;
+    }
+    image.SetByte(layout::sensorWiring, table->wiring);
+    image.SetByte(layout::activeTable, table->offset);
+    return true;
+}
+
+} // namespace
+
+std::string IdentityMismatch(const RegisterImage &file, const RegisterImage &device)
+{
+    std::string sentence;
+    if (file.FirmwareVersion() != device.FirmwareVersion())
+        sentence = "the file is for firmware " + FirmwareText(file.FirmwareVersion()) + " but the converter has " +
+                   FirmwareText(device.FirmwareVersion());
+    if (file.FirmwareType() != device.FirmwareType()) {
+        sentence += sentence.empty() ? "the file is for" : ", and for";
+        sentence += " a " + TypeText(file.FirmwareType()) + " unit (type " + std::to_string(file.FirmwareType()) +
+                    ") but the converter is " + TypeText(device.FirmwareType()) + " (type " +
+                    std::to_string(device.FirmwareType()) + ")";
+    }
+    return sentence;
+}
+
+std::string MissingTableChoice(const RegisterImage &image)
+{
+    const TableInfo *active = FindTableByOffset(image.ActiveTable());
+    if (!active || TableOnFirmware(*active, image.FirmwareVersion()))
+        return std::string();
+    return std::string("the active table ") + active->name + " exists only on firmware 1.23.00, not on " +
+           FirmwareText(image.FirmwareVersion());
+}
+
+std::vector<std::string> ImplausibleValues(const RegisterImage &image)
+{
+    std::vector<std::string> problems;
+    const uint16_t version = image.FirmwareVersion();
+    const uint16_t type = image.FirmwareType();
+    if (!KnownFirmware(version))
+        problems.push_back("the firmware version " + std::to_string(version) + " is neither 10005 nor 12300");
+    if (type != layout::typeVssEct && type != layout::typeVss)
+        problems.push_back("the type " + std::to_string(type) + " is neither 2 (VSS+ECT) nor 3 (VSS)");
+
+    const uint16_t speed = image.SpeedAdjust();
+    if ((speed & magnitudeMask) > speedAdjustLimit)
+        problems.push_back("the speed adjustment's magnitude " + std::to_string(speed & magnitudeMask) +
+                           " tenths is over 250 (25.0 %)");
+    else if (speed == signBit)
+        problems.push_back("the speed adjustment zero is stored as 0x8000, never as 0x0000");
+
+    const uint16_t sensor = image.SpeedSensorCode();
+    if (sensor != layout::sensorHighToLow && sensor != layout::sensorLowFreq && sensor != layout::sensorHighFreq)
+        problems.push_back("the speed-sensor code " + std::to_string(sensor) + " is none of 33233, 367 and 0");
+
+    const TableInfo *active = FindTableByOffset(image.ActiveTable());
+    if (!active) {
+        problems.push_back("the active table " + std::to_string(image.ActiveTable()) +
+                           " is none of 93, 12, 203 and 122");
+    } else {
+        const std::string missing = MissingTableChoice(image);
+        if (!missing.empty())
+            problems.push_back(missing);
+        if (image.SensorWiring() != active->wiring)
+            problems.push_back("the sensor wiring " + std::to_string(image.SensorWiring()) +
+                               " does not go with the active table " + active->name + " (wiring " +
+                               std::to_string(active->wiring) + ")");
+    }
+
+    for (const TableInfo &table : tableInfos) {
+        if (!TableOnFirmware(table, version))
+            continue;
+        const std::string problem = TableProblem(image, table);
+        if (!problem.empty())
+            problems.push_back(problem);
+    }
+    return problems;
+}
+
+bool ApplySetting(RegisterImage &image, const std::string &assignment, std::string &message)
+{
+    const size_t equals = assignment.find('=');
+    if (equals == std::string::npos) {
+        message = "\"" + assignment + "\" is not a setting: write speed=+3.5, sensor=NAME or table=NAME";
+        return false;
+    }
+    const std::string name = assignment.substr(0, equals);
+    const std::string value = assignment.substr(equals + 1);
+    RegisterImage changed = image;
+    bool applied = false;
+    if (name == "speed")
+        applied = ApplySpeed(changed, value, message);
+    else if (name == "sensor")
+        applied = ApplySensor(changed, value, message);
+    else if (name == "table")
+        applied = ApplyTable(changed, value, message);
+    else
+        message = "\"" + name + "\" is not a setting: the settings are speed, sensor and table";
+    if (applied)
+        image = changed;
+    return applied;
+}
+
+std::vector<uint8_t> RegistersToWrite(const RegisterImage &device, const RegisterImage &target, bool all)
+{
+    std::vector<uint8_t> registers;
+    for (unsigned at = firstWritableRegister; at < imageSize; ++at)
+        if (all || device.bytes[at] != target.bytes[at])
+            registers.push_back(static_cast<uint8_t>(at));
+    return registers;
+}
