@@ -28,21 +28,28 @@ void RegisterImage::LoadPrefix(const uint8_t *source, size_t count)
     std::memcpy(bytes, source, count);
 }
 
-uint16_t TempTable::SensorMillivolts(unsigned i) const
+bool ConstTempTable::EntryFits(unsigned i) const
 {
-    unsigned at = EntryOffset(i);
+    constexpr unsigned entrySize = 4;
+    const unsigned first = offset + 1u;  // where entry 0 starts
+    if (first + entrySize > imageSize)
+        return false;
+    return i <= (imageSize - first - entrySize) / entrySize;
+}
+
+uint16_t ConstTempTable::EntryWord(unsigned i, unsigned field) const
+{
+    if (!EntryFits(i))
+        return 0xFFFF;  // as an erased entry reads
+    const unsigned at = EntryOffset(i) + field;
     return static_cast<uint16_t>(image.bytes[at] | (image.bytes[at + 1] << 8));
 }
 
 void TempTable::SetSensorMillivolts(unsigned i, uint16_t millivolts)
 {
-    unsigned at = EntryOffset(i);
-    image.bytes[at] = static_cast<uint8_t>(millivolts & 0xFF);
-    image.bytes[at + 1] = static_cast<uint8_t>(millivolts >> 8);
-}
-
-uint16_t TempTable::PairedValue(unsigned i) const
-{
-    unsigned at = EntryOffset(i) + 2;
-    return static_cast<uint16_t>(image.bytes[at] | (image.bytes[at + 1] << 8));
+    if (!EntryFits(i))
+        return;
+    const unsigned at = EntryOffset(i);
+    writable.bytes[at] = static_cast<uint8_t>(millivolts & 0xFF);
+    writable.bytes[at + 1] = static_cast<uint8_t>(millivolts >> 8);
 }

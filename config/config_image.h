@@ -56,24 +56,38 @@ public:
 };
 
 // A temperature lookup table inside the image: a count byte at `offset`,
-// then count entries of {sensorMillivolts u16, pairedValue u16}.
-class TempTable {
+// then count entries of {sensorMillivolts u16, pairedValue u16}. Every
+// entry access goes through EntryFits, so no count, offset or index can
+// reach outside the image: an entry that does not fit reads as erased
+// (0xFFFF) and is never written.
+class ConstTempTable {
 public:
-    TempTable(RegisterImage &image, uint8_t offset) : image(image), offset(offset) {}
+    ConstTempTable(const RegisterImage &image, uint8_t offset) : image(image), offset(offset) {}
 
     uint8_t Count() const { return image.Byte(offset); }
     static bool ValidCount(uint8_t count) { return count == 7 || count == 20; }
     // Whether entry i lies wholly inside the image. Entries are never
-    // wrapped past byte 255 into the start of the image.
-    bool EntryFits(unsigned i) const { return EntryOffset(i) + 4 <= imageSize; }
+    // wrapped past byte 255 into the start of the image, and an index too
+    // large for its offset to be computed never fits.
+    bool EntryFits(unsigned i) const;
     unsigned EntryOffset(unsigned i) const { return offset + 1u + 4u * i; }
-    uint16_t SensorMillivolts(unsigned i) const;
-    void SetSensorMillivolts(unsigned i, uint16_t millivolts);
-    uint16_t PairedValue(unsigned i) const;
+    uint16_t SensorMillivolts(unsigned i) const { return EntryWord(i, 0); }
+    uint16_t PairedValue(unsigned i) const { return EntryWord(i, 2); }
 
 private:
-    RegisterImage &image;
+    uint16_t EntryWord(unsigned i, unsigned field) const;
+    const RegisterImage &image;
     uint8_t offset;
+};
+
+// The same table, writable: only the voltage column is ever changed.
+class TempTable : public ConstTempTable {
+public:
+    TempTable(RegisterImage &image, uint8_t offset) : ConstTempTable(image, offset), writable(image) {}
+    void SetSensorMillivolts(unsigned i, uint16_t millivolts);
+
+private:
+    RegisterImage &writable;
 };
 
 // The one image of the process.

@@ -6,9 +6,6 @@ namespace {
 
 constexpr size_t fieldWidth = 10;  // characters per field, as the editor has always read them
 
-// Where entry i of the table at `offset` starts, without wrapping at 256.
-unsigned EntryOffset(uint8_t offset, unsigned i) { return offset + 1u + 4u * i; }
-
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 
 // White space as the C library's "C" locale has it.
@@ -97,8 +94,9 @@ const char *TableCaption(uint8_t offset)
 
 bool TableEditable(const RegisterImage &image, uint8_t offset)
 {
-    const uint8_t count = image.Byte(offset);
-    return TempTable::ValidCount(count) && EntryOffset(offset, count) <= imageSize;
+    const ConstTempTable table(image, offset);
+    const uint8_t count = table.Count();
+    return ConstTempTable::ValidCount(count) && table.EntryFits(count - 1u);
 }
 
 bool BuildTableText(const RegisterImage &image, uint8_t offset, std::string &text)
@@ -106,10 +104,10 @@ bool BuildTableText(const RegisterImage &image, uint8_t offset, std::string &tex
     text.clear();
     if (!TableEditable(image, offset))
         return false;
-    const unsigned count = image.Byte(offset);
+    const ConstTempTable table(image, offset);
+    const unsigned count = table.Count();
     for (unsigned i = 0; i < count; ++i) {
-        const unsigned at = EntryOffset(offset, i);  // inside the image: checked above
-        const unsigned millivolts = image.bytes[at] | (image.bytes[at + 1] << 8);
+        const unsigned millivolts = table.SensorMillivolts(i);
         char line[32];
         std::snprintf(line, sizeof line, "%02d) %04dmV\r\n", static_cast<int>(i + 1),
                       static_cast<int>(millivolts));

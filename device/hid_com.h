@@ -54,6 +54,9 @@ public:
     int WriteReport(const void *buffer);
     int FindIfIdle();
     LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The notification registration belongs to the window: it goes with it,
+    // so that the next Attach registers the new window.
+    void OnDestroy() override { UnregisterNotify(); }
 
     HidLibrary library;
     HDEVNOTIFY notifyHandle = nullptr;

@@ -71,7 +71,8 @@ public:
     }
 
     // Runs `attempt` (which returns 0 on success or the failing stage) up to
-    // ten times, closing and reopening the port between attempts. A cut-off
+    // ten times, closing and reopening the port between attempts. The stage
+    // reported is the last attempt's. A cut-off
     // ends the retries early, reported like a last failed attempt.
     template <class Attempt> bool Run(Attempt attempt)
     {
@@ -92,6 +93,11 @@ public:
                 return false;  // the port's own message stays on the status line
             }
             Sys().Sleep(pauseAroundReopenMs);
+            // A reply that came after its attempt stopped waiting would be
+            // taken as the answer to the next request, and every reply after
+            // it as the answer to the request after its own: each retried
+            // attempt starts with nothing queued on the read handle.
+            hidDevice.library.FlushQueue(port.readHandle);
             if (!OperationCutOff())
                 stage = attempt();
         }

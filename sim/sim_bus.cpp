@@ -35,6 +35,7 @@ void SimBus::Reset()
         for (detail::PreparsedBlock *block : state->preparsed)
             delete block;
         state->preparsed.clear();
+        state->lateReports.clear();
         state->devices.clear();
         state->openHandlesTotal = 0;
         state->libraryLoads = 0;
@@ -162,6 +163,10 @@ void SimBus::Unplug(SimDevice &device)
             state->EndReads(file, detail::statusDeviceNotConnected);
             file.queue.clear();
         }
+        auto &late = state->lateReports;
+        late.erase(std::remove_if(late.begin(), late.end(),
+                                  [&](const detail::LateReport &report) { return report.device == &device; }),
+                   late.end());
     }
     Broadcast(*state, DBT_DEVICEREMOVECOMPLETE, device.NotificationName());
 }

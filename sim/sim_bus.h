@@ -42,9 +42,9 @@ using Report = std::array<uint8_t, 9>;
 // One switchable fault. A rule matches an exchange by command (1 write
 // request, 2 read request; 0 any) and register address (-1 any); it lets
 // `skip` matches pass, then fires `times` times (-1: for ever).
-// Send-side kinds (SendFails, SendZero, WrongReadBack, NoReply, Unplug) are
-// tested when an output report reaches WriteFile (WrongReadBack and NoReply
-// count read requests only); receive-side kinds
+// Send-side kinds (SendFails, SendZero, WrongReadBack, NoReply, LateReply,
+// Unplug) are tested when an output report reaches WriteFile (WrongReadBack,
+// NoReply and LateReply count read requests only); receive-side kinds
 // (ReceiveFails, ReceiveZero) when a read takes an input report, matched by
 // the reply's register address (command 2; a report pushed by the test
 // matches only command 0 and address -1).
@@ -56,6 +56,7 @@ struct FaultRule {
         ReceiveZero,    // the reply's ReadFile reports success with 0 bytes
         WrongReadBack,  // the reply to a read request carries another value
         NoReply,        // the converter ignores the read request (silent)
+        LateReply,      // the reply comes `replyAfterMs` after the request
         Unplug,         // the device is removed when the request is sent
     };
     Kind kind = SendFails;
@@ -64,6 +65,7 @@ struct FaultRule {
     int skip = 0;
     int times = -1;
     int replugAfterMs = -1;  // Unplug only: back after this (virtual) time
+    int replyAfterMs = 0;    // LateReply only: the reply's delay
 };
 
 struct DeviceIdentity {
@@ -150,6 +152,11 @@ public:
     SimDevice &AddDevice(const DeviceIdentity &id);   // a device with no firmware
     SimDevice &AddWineMouse();
     SimDevice &AddWineKeyboard();
+
+    // A late reply reaches the read handles open when it is delivered: at
+    // the first ReadFile, wait, pause or HidD_FlushQueue that starts once
+    // its time has come (a wait for a stalled read moves the virtual clock
+    // to it). A removal loses the replies still on their way.
 
     // Removal and arrival, notified to registered windows as WM_DEVICECHANGE
     // with a DEV_BROADCAST_DEVICEINTERFACE_A record (sent, on the caller's thread).

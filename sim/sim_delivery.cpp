@@ -122,6 +122,35 @@ void BusState::Deliver(SimDevice &device, const InputReport &report)
     changed.notify_all();
 }
 
+void BusState::DeliverDueLocked()
+{
+    const uint64_t now = NowMsLocked();
+    std::vector<LateReport> due;
+    for (auto late = lateReports.begin(); late != lateReports.end();) {
+        if (late->dueMs > now) {
+            ++late;
+            continue;
+        }
+        due.push_back(*late);
+        late = lateReports.erase(late);
+    }
+    for (const LateReport &late : due) {
+        if (!late.device->present)
+            continue;
+        Record(false, late.report.bytes, *late.device);
+        Deliver(*late.device, late.report);
+    }
+}
+
+std::optional<uint64_t> BusState::NextLateReplyMs() const
+{
+    std::optional<uint64_t> next;
+    for (const LateReport &late : lateReports)
+        if (!next || late.dueMs < *next)
+            next = late.dueMs;
+    return next;
+}
+
 void BusState::EndReads(OpenFile &file, ULONG_PTR status)
 {
     for (const PendingRead &read : file.pending)

@@ -119,7 +119,7 @@ bool IsReceiveKind(FaultRule::Kind kind)
 // These change the answer to a read request; only read requests count.
 bool IsReplyKind(FaultRule::Kind kind)
 {
-    return kind == FaultRule::WrongReadBack || kind == FaultRule::NoReply;
+    return kind == FaultRule::WrongReadBack || kind == FaultRule::NoReply || kind == FaultRule::LateReply;
 }
 
 }  // namespace
@@ -173,6 +173,10 @@ std::optional<InputReport> RunFirmware(DeviceState &device, const Report &reques
     reply.bytes[1] = command;
     reply.bytes[2] = address;
     reply.bytes[3] = device.registers[address];
+    // The host reads byte 3 only; the rest of the report carries the
+    // registers that follow, so whatever a host keeps of a reply is visible.
+    for (int i = 4; i < 9; ++i)
+        reply.bytes[i] = device.registers[static_cast<uint8_t>(address + i - 3)];
     if (fault == FaultRule::WrongReadBack)
         reply.bytes[3] = static_cast<uint8_t>(~reply.bytes[3]);
     return reply;

@@ -128,6 +128,7 @@ DWORD SendOutputReport(HANDLE handle, const void *buffer, DWORD length, DWORD &c
     SimDevice *device = nullptr;
     std::optional<InputReport> reply;
     bool unplug = false;
+    bool late = false;
     bool sent = false;
     unsigned latencyUs = 0;
     {
@@ -163,6 +164,11 @@ DWORD SendOutputReport(HANDLE handle, const void *buffer, DWORD length, DWORD &c
             bus.Record(true, request, *device);
             if (device->converter)
                 reply = RunFirmware(state, request, fault ? std::optional<FaultRule::Kind>(fault->kind) : std::nullopt);
+            if (reply && fault && fault->kind == FaultRule::LateReply) {
+                const uint64_t due = bus.NowMsLocked() + static_cast<uint64_t>(std::max(fault->replyAfterMs, 0));
+                bus.lateReports.push_back(LateReport{device, *reply, due});
+                late = true;
+            }
             sent = true;
             count = reportLength;
         }
@@ -175,8 +181,8 @@ DWORD SendOutputReport(HANDLE handle, const void *buffer, DWORD length, DWORD &c
     }
     // The request's frame on the wire, then the reply's.
     if (sent && latencyUs)
-        RealPause(reply ? 2 * latencyUs : latencyUs);
-    if (reply) {
+        RealPause(reply && !late ? 2 * latencyUs : latencyUs);
+    if (reply && !late) {
         std::lock_guard<std::mutex> hold(bus.lock);
         if (StillOnBus(bus, device) && device->present) {
             bus.Record(false, reply->bytes, *device);
@@ -288,6 +294,7 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, L
         *read = 0;
     BusState &bus = Bus();
     std::unique_lock<std::mutex> hold(bus.lock);
+    bus.DeliverDueLocked();
     std::shared_ptr<OpenFile> file = bus.File(handle);
     if (!file)
         return Fail(ERROR_INVALID_HANDLE, FALSE);

@@ -146,6 +146,7 @@ BOOLEAN WINAPI HidD_FlushQueue(HANDLE handle)
 {
     BusState &bus = Bus();
     std::lock_guard<std::mutex> hold(bus.lock);
+    bus.DeliverDueLocked();  // what has come by now is in the queue
     OpenFile *file = LiveFile(bus, handle);
     if (!file)
         return FALSE;

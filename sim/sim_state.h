@@ -56,6 +56,13 @@ struct InputReport {
     int replyTo = -1;  // address of the read request it answers; -1: pushed
 };
 
+// A reply on its way that the converter sends late.
+struct LateReport {
+    SimDevice *device = nullptr;
+    InputReport report;
+    uint64_t dueMs = 0;
+};
+
 struct PendingRead {
     OVERLAPPED *overlapped;
     uint8_t *buffer;
@@ -112,6 +119,7 @@ struct BusState {
     std::map<uintptr_t, Registration> registrations;
     uintptr_t nextNotify = 0;
     std::set<PreparsedBlock *> preparsed;
+    std::vector<LateReport> lateReports;  // in the order sent
 
     int openHandlesTotal = 0;
     int libraryLoads = 0;
@@ -131,6 +139,10 @@ struct BusState {
     // A device's reports reach every live read handle on it: a pending
     // overlapped read completes, otherwise the handle's queue keeps it.
     void Deliver(SimDevice &device, const InputReport &report);
+    // Delivers the late replies whose time has come.
+    void DeliverDueLocked();
+    // The time the next late reply is due, if one is on its way.
+    std::optional<uint64_t> NextLateReplyMs() const;
     // Completes a pending read from `report`, applying receive faults.
     void CompleteRead(SimDevice &device, const PendingRead &read, const InputReport &report);
     void CompletePending(const PendingRead &read, ULONG_PTR status, DWORD count);
@@ -155,7 +167,7 @@ std::optional<FaultRule> TakeSendFault(DeviceState &device, uint8_t command, uin
 
 // The converter firmware: handles one output report; the reply to a read
 // request, if any. `fault` is the send-side fault in force (WrongReadBack,
-// NoReply) or none.
+// NoReply, LateReply) or none.
 std::optional<InputReport> RunFirmware(DeviceState &device, const Report &request,
                                        std::optional<FaultRule::Kind> fault);
 

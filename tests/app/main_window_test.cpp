@@ -43,7 +43,7 @@ const ExpectedControl mainControls[] = {
     {IDC_EDIT_AP1_5V, "Button", "Edit", 170, 73, 30, 13, false, false, true, false},
     {IDC_TABLE_AP2_5V, "Button", "AP2", 134, 90, 32, 9, false, false, true, false},
     {IDC_EDIT_AP2_5V, "Button", "Edit", 170, 88, 30, 13, false, false, true, false},
-    {IDC_STATUS, "Static", " Status...", 4, 129, 228, 9, true, true, false, true},
+    {IDC_STATUS, "Static", " Status...", 4, 129, 228, 9, true, true, false, false},
     {IDC_SPEED_GROUP, "Button", "Speed Adjustment", 6, 16, 114, 89, true, true, false, false},
     {IDC_RANGE_HINT, "Static", "(+/- 25.0%)", 61, 34, 46, 8, true, false, false, false},
     {IDC_SINGLE_WIRE_GROUP, "Button", "Single Wire B/D-Series Sensor", 126, 16, 104, 43, false, true, false, false},
@@ -131,6 +131,54 @@ std::string ResourceBytes(LPCSTR name, LPCSTR type)
     return std::string(bytes, SizeofResource(module, found));
 }
 
+// The font an extended dialog template asks for, as the executable holds it.
+struct TemplateFont {
+    uint16_t points = 0;
+    uint16_t weight = 0xFFFF;
+    uint8_t italic = 0xFF;
+    uint8_t charset = 0xFF;
+    std::string face;
+};
+
+TemplateFont FontOf(LPCSTR templateId)
+{
+    const std::string bytes = ResourceBytes(templateId, MAKEINTRESOURCEA(5));  // RT_DIALOG
+    const auto word = [&](size_t at) -> uint16_t {
+        uint16_t value = 0;
+        if (at + 2 <= bytes.size())
+            std::memcpy(&value, bytes.data() + at, 2);
+        return value;
+    };
+    TemplateFont font;
+    uint32_t style = 0;
+    if (bytes.size() < 26 || word(0) != 1 || word(2) != 0xFFFF)
+        return font;  // not an extended template
+    std::memcpy(&style, bytes.data() + 12, 4);
+    if (!(style & DS_SETFONT))
+        return font;
+    // After the fixed header: the menu and the class (none, an ordinal or a
+    // string), then the title string.
+    size_t at = 26;
+    for (int field = 0; field < 3 && at < bytes.size(); ++field) {
+        if (field < 2 && word(at) == 0xFFFF) {
+            at += 4;
+            continue;
+        }
+        while (at < bytes.size() && word(at) != 0)
+            at += 2;
+        at += 2;
+    }
+    if (at + 6 > bytes.size())
+        return font;
+    font.points = word(at);
+    font.weight = word(at + 2);
+    font.italic = static_cast<uint8_t>(bytes[at + 4]);
+    font.charset = static_cast<uint8_t>(bytes[at + 5]);
+    for (at += 6; at < bytes.size() && word(at) != 0; at += 2)
+        font.face += static_cast<char>(word(at));
+    return font;
+}
+
 std::string VersionString(const std::vector<char> &block, const char *name)
 {
     std::string path = std::string("\\StringFileInfo\\040904E4\\") + name;
@@ -211,10 +259,13 @@ TEST_CASE_FIXTURE(AppFixture, "main window: the table choices are one radio grou
     HWND dialog = driver.Dialog();
     ShowImage(driver, {});
 
-    // The system's own view of the groups: 1011 is hidden, so skipped.
+    // The system's own view of the groups, which skips hidden and disabled
+    // controls (1011, the range hint): group B runs from 1014 to the end of
+    // the template, as nothing after 1014 starts a group.
     CHECK(Group(dialog, driver.Item(IDC_TABLE_AP1_RES)) ==
           std::vector<int>{IDC_TABLE_AP1_RES, IDC_EDIT_AP1_RES, IDC_TABLE_AP2_RES, IDC_EDIT_AP2_RES,
-                           IDC_TABLE_AP1_5V, IDC_EDIT_AP1_5V, IDC_TABLE_AP2_5V, IDC_EDIT_AP2_5V});
+                           IDC_TABLE_AP1_5V, IDC_EDIT_AP1_5V, IDC_TABLE_AP2_5V, IDC_EDIT_AP2_5V, IDC_STATUS,
+                           IDC_SPEED_GROUP, IDC_SINGLE_WIRE_GROUP, IDC_TWO_WIRE_GROUP});
     CHECK(Group(dialog, driver.Item(IDC_SENSOR_LOW_FREQ)) ==
           std::vector<int>{IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ});
 
@@ -263,6 +314,18 @@ TEST_CASE("resources: icon group, manifest, version block and the editor templat
             LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, size, size, 0));
         CHECK(icon != nullptr);
         DestroyIcon(icon);
+    }
+
+    // Both dialogs: Tahoma 8 point, default weight, not italic, default
+    // character set.
+    for (int id : {IDD_MAIN, IDD_TABLE_EDIT}) {
+        CAPTURE(id);
+        const TemplateFont font = FontOf(MAKEINTRESOURCEA(id));
+        CHECK(font.face == "Tahoma");
+        CHECK(font.points == 8);
+        CHECK(font.weight == FW_DONTCARE);
+        CHECK(font.italic == 0);
+        CHECK(font.charset == DEFAULT_CHARSET);
     }
 
     // Manifest: Common Controls 6 and the user's own rights.

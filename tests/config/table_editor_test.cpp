@@ -66,8 +66,13 @@ TEST_CASE("each Edit button opens its own table with its caption, whichever tabl
         CHECK(editor.Text() == TableTextOf(registers, edit.offset));
         CHECK(GetWindow(editor.window, GW_OWNER) == driver.Dialog());
         CHECK_FALSE(IsWindowEnabled(driver.Dialog()));  // modal
-        CHECK(SendMessageA(editor.window, WM_GETICON, ICON_BIG, 0) != 0);
-        CHECK(SendMessageA(editor.window, WM_GETICON, ICON_SMALL, 0) != 0);
+        // Icon 200, as on the main dialog.
+        const LRESULT icon =
+            reinterpret_cast<LRESULT>(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP)));
+        REQUIRE(icon != 0);
+        CHECK(SendMessageA(editor.window, WM_GETICON, ICON_BIG, 0) == icon);
+        CHECK(SendMessageA(editor.window, WM_GETICON, ICON_SMALL, 0) == icon);
+        CHECK(SendMessageA(driver.Dialog(), WM_GETICON, ICON_BIG, 0) == icon);
         // OK at once stores the same again.
         editor.Click(IDC_TABLE_OK);
         REQUIRE(editor.Closed());

@@ -103,6 +103,29 @@ TEST_CASE("Create makes a never-shown top-level window of its own class, once; D
     info.cbSize = sizeof info;
     REQUIRE(GetClassInfoExA(probe.instance, probe.className, &info));
     CHECK(reinterpret_cast<void *>(info.lpfnWndProc) == reinterpret_cast<void *>(&Wnd::WindowProc));
+    // The class and the window as they are made: no class style or extra
+    // bytes, the system's application icon and arrow, the window colour;
+    // a sunken edge, an overlapped window titled "MyWndClass", 100 x 100.
+    CHECK(info.style == 0);
+    CHECK(info.cbClsExtra == 0);
+    CHECK(info.cbWndExtra == 0);
+    CHECK(info.hIcon == LoadIconA(nullptr, IDI_APPLICATION));
+    CHECK(info.hIconSm == LoadIconA(nullptr, IDI_APPLICATION));
+    CHECK(info.hCursor == LoadCursorA(nullptr, IDC_ARROW));
+    CHECK(info.hbrBackground == reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
+    CHECK(info.lpszMenuName == nullptr);
+    CHECK((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0);
+    CHECK((GetWindowLongA(window, GWL_STYLE) & (WS_OVERLAPPEDWINDOW | WS_VISIBLE)) == WS_OVERLAPPEDWINDOW);
+    // The object answers WM_GETTEXT itself (with nothing): the title is
+    // read as the window holds it. An overlapped window is made no smaller
+    // than the system's minimum tracking size.
+    wchar_t title[32] = {};
+    InternalGetWindowText(window, title, 32);
+    CHECK(std::wstring(title) == L"MyWndClass");
+    RECT bounds = {};
+    GetWindowRect(window, &bounds);
+    CHECK(bounds.right - bounds.left == std::max(100, GetSystemMetrics(SM_CXMINTRACK)));
+    CHECK(bounds.bottom - bounds.top == std::max(100, GetSystemMetrics(SM_CYMINTRACK)));
 
     const unsigned counter = windowCounter;
     CHECK(probe.Create() == 1);

@@ -217,7 +217,8 @@ TEST_CASE_FIXTURE(HotplugFixture, "Device changes of other kinds are ignored")
     device.Close();
 }
 
-TEST_CASE_FIXTURE(HotplugFixture, "The hidden window closed by WM_CLOSE: the object lives on and tears down cleanly")
+TEST_CASE_FIXTURE(HotplugFixture, "The hidden window closed by WM_CLOSE: the object lives on, attaches again and "
+                                  "hears the converter go and come")
 {
     sim::SimDevice &converter = bus.AddConverter();
     REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
@@ -227,6 +228,9 @@ TEST_CASE_FIXTURE(HotplugFixture, "The hidden window closed by WM_CLOSE: the obj
     CHECK(SendMessageA(hidden, WM_CLOSE, 0, 0) == 0);
     CHECK_FALSE(IsWindow(hidden));
     CHECK(device.window == nullptr);
+    // The registration went with the window it was made for.
+    CHECK(device.notifyHandle == nullptr);
+    CHECK(bus.NotificationRegistrations() == 0);
 
     // Discovery and reading need no window.
     CHECK(device.FindIfIdle() == 1);
@@ -234,9 +238,27 @@ TEST_CASE_FIXTURE(HotplugFixture, "The hidden window closed by WM_CLOSE: the obj
     const sim::Report report = MakeReport({0, 1, 2, 3, 4, 5, 6, 7, 8});
     CheckReportDelivered(converter, owner, report);
     device.Close();
+    owner.Clear();
 
+    // Attached again, the new window is registered and hears removal and arrival.
+    REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
+    CHECK(IsWindow(device.window));
+    CHECK(bus.NotificationRegistrations() == 1);
+    bus.Unplug(converter);
+    owner.Pump();
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE, HIDCOM_DEVICE_ABSENT});
+    CHECK(device.deviceFound == 0);
+    owner.Clear();
+    bus.Replug(converter);
+    owner.Pump();
+    CHECK(owner.StatusCodes() == Codes{HIDCOM_DEVICE_CHANGE, HIDCOM_DEVICE_FOUND});
+    CHECK(device.deviceFound == 1);
+
+    const std::string secondName = device.className;
     device.UnregisterNotify();
     device.Destroy();
     CHECK_FALSE(ClassRegistered(name));
+    CHECK_FALSE(ClassRegistered(secondName));
+    CHECK(device.notifyHandle == nullptr);
     CHECK(bus.NotificationRegistrations() == 0);
 }

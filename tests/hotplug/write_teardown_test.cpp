@@ -30,7 +30,9 @@ TEST_CASE_FIXTURE(AttachedFixture, "WriteReport sends one report; the converter'
     CHECK(converter.ReadsOf(3) == 1);
 
     REQUIRE(owner.WaitForCount(1));
-    CheckReports(owner, {MakeReport({0, 2, 3, 0x5A})});  // command 2, register 3, value 0x5A
+    // Command 2, register 3, value 0x5A, and the registers after it.
+    const auto r = converter.Registers();
+    CheckReports(owner, {MakeReport({0, 2, 3, 0x5A, r[4], r[5], r[6], r[7], r[8]})});
     device.Close();
 }
 

@@ -2,6 +2,10 @@
 
 #include <doctest.h>
 
+#include <cstddef>
+#include <cstring>
+#include <initializer_list>
+
 TEST_CASE("image words are little-endian, byte by byte, at odd offsets too")
 {
     RegisterImage image;
@@ -28,11 +32,42 @@ TEST_CASE("erase and prefix load")
 
 TEST_CASE("a table never reaches past the last byte")
 {
-    RegisterImage image;
+    // Bytes right behind the image, where an entry past byte 255 would land.
+    struct Guarded {
+        RegisterImage image;
+        uint8_t after[40];  // as far as entry 20 of the table at 203 would reach
+    } guarded;
+    static_assert(offsetof(Guarded, after) == imageSize, "the guard follows the image");
+    RegisterImage &image = guarded.image;
     image.Erase();
+    for (uint8_t &byte : guarded.after)
+        byte = 0x5A;
+
     TempTable ap1Five(image, layout::tableAp1_5V);
     CHECK(ap1Five.EntryFits(12));   // 204 + 48 = 252 .. 255
     CHECK_FALSE(ap1Five.EntryFits(13));
+    // An index so large that its offset would wrap round to the table's own.
+    CHECK_FALSE(ap1Five.EntryFits(0x40000000u));
+    CHECK_FALSE(TempTable(image, 252).EntryFits(0));  // 253 .. 256
+    CHECK(TempTable(image, 251).EntryFits(0));        // 252 .. 255
+
+    // The last entry that fits is read and written like any other; an entry
+    // past the end reads as erased and is never written.
+    ap1Five.SetSensorMillivolts(12, 0x1234);
+    CHECK(image.Byte(252) == 0x34);
+    CHECK(image.Byte(253) == 0x12);
+    CHECK(ap1Five.SensorMillivolts(12) == 0x1234);
+    for (unsigned entry : {13u, 20u, 0x40000000u}) {
+        CAPTURE(entry);
+        const RegisterImage before = image;
+        ap1Five.SetSensorMillivolts(entry, 0x0102);
+        CHECK(std::memcmp(image.bytes, before.bytes, imageSize) == 0);
+        CHECK(ap1Five.SensorMillivolts(entry) == 0xFFFF);
+        CHECK(ap1Five.PairedValue(entry) == 0xFFFF);
+    }
+    for (uint8_t byte : guarded.after)
+        CHECK(byte == 0x5A);
+
     TempTable ap2Res(image, layout::tableAp2Res);
     ap2Res.SetSensorMillivolts(0, 4000);
     CHECK(image.Byte(13) == 0xA0);

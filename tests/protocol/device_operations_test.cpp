@@ -50,21 +50,32 @@ void FillImage()
 
 TEST_CASE("Read Device: ten progress steps, the version and the kind, the image and the controls")
 {
+    // Troubles a read recovers from within the retries.
+    enum Trouble { none, unplugged, lateReply };
     struct Case {
         uint16_t version, type;
         std::string text;
-        bool unplugged;  // and back within the retries
+        Trouble trouble;
     };
     DialogDriver dialog;
-    const Case cases[] = {{12300, 2, readOk, false},
-                          {10005, 3, " Read OK        Ver:1.00.05        Device:VSS", false},
-                          {12300, 2, readOk, true}};
+    const Case cases[] = {{12300, 2, readOk, none},
+                          {10005, 3, " Read OK        Ver:1.00.05        Device:VSS", none},
+                          // unplugged at register 100, and back within the retries
+                          {12300, 2, readOk, unplugged},
+                          // register 100 answered after the attempt stopped waiting: its
+                          // reply must not be taken for the answer to a later request
+                          {12300, 2, readOk, lateReply}};
     for (const Case &c : cases) {
-        INFO(c.text, c.unplugged ? ", unplugged on the way" : "");
+        INFO(c.text, ", trouble ", static_cast<int>(c.trouble));
         ConverterOnBus bench(c.version, c.type);
-        if (c.unplugged) {
+        if (c.trouble == unplugged) {
             FaultRule rule = Fault(FaultRule::Unplug, 2, 100, 1);
             rule.replugAfterMs = 50;
+            bench.converter.AddFault(rule);
+        }
+        if (c.trouble == lateReply) {
+            FaultRule rule = Fault(FaultRule::LateReply, 2, 100, 1);
+            rule.replyAfterMs = 600;
             bench.converter.AddFault(rule);
         }
         dialog.ClearStatusHistory();
@@ -73,10 +84,12 @@ TEST_CASE("Read Device: ten progress steps, the version and the kind, the image 
         CHECK(dialog.Text(IDC_STATUS) == c.text);
         CheckImage(bench.converter.Registers());
         const auto traffic = bench.bus.Traffic();
-        if (!c.unplugged) {
+        if (c.trouble == none) {
             CHECK(ReadRequestsOnWire(traffic) == 6 + 256);  // three words, then every register
             CHECK(bench.bus.Sleeps() == std::vector<DWORD>{5});  // only the pause after opening
         }
+        if (c.trouble == lateReply)
+            CHECK(ReadRequestsOnWire(traffic) == 6 + 256 + 1);  // register 100 asked twice
         CHECK(WriteRequestsOnWire(traffic) == 0);
         CheckControls(dialog, true, true);
         CheckNothingLeftBehind(bench.bus);
@@ -117,6 +130,8 @@ TEST_CASE("Read Device failures and refusals: location code, status texts, image
         {wrongFirmware, {}, Then(start, {" Wrong firmware version;  0xFFFF"}), 0, 0xFFFF, 2},
         {wrongFirmware, {}, Then(start, {" Wrong firmware type;  0x1"}), 0, 12300, 1},
         {wrongFirmware, {}, Then(start, {" Wrong firmware type;  0x4"}), 0, 10005, 4},
+        // Both wrong: the version is checked first.
+        {wrongFirmware, {}, Then(start, {" Wrong firmware version;  0x2710"}), 0, 10000, 4},
     };
     DialogDriver dialog;
     for (const Case &c : cases) {

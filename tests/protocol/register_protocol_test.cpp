@@ -188,7 +188,8 @@ TEST_CASE("every stage of every register call fails ten times, then names addres
         int command;
         int address;     // of the faulty exchange
         uint8_t callAt;  // the call's (low) address
-        int stage;
+        int stage;       // of the tenth attempt, the one the message names
+        std::vector<FaultRule> firstNine = {};  // failing the first nine attempts at another stage
     };
     const uint8_t a = 100;
     const StageCase cases[] = {
@@ -219,11 +220,16 @@ TEST_CASE("every stage of every register call fails ten times, then names addres
         {Call::writeWord, FaultRule::SendZero, 2, a + 1, a, 6},
         {Call::writeWord, FaultRule::NoReply, 2, a + 1, a, 7},
         {Call::writeWord, FaultRule::WrongReadBack, 2, a + 1, a, 8},
+        // Nine attempts fail at one stage, the last at another: the last one counts.
+        {Call::readWord, FaultRule::NoReply, 2, a + 1, a, 4, {Fault(FaultRule::ReceiveFails, 2, a, 9)}},
+        {Call::writeByte, FaultRule::WrongReadBack, 2, a, a, 5, {Fault(FaultRule::ReceiveFails, 2, a, 9)}},
     };
     DialogDriver dialog;
     for (const StageCase &c : cases) {
         INFO("call ", static_cast<int>(c.call), ", fault ", static_cast<int>(c.kind), " at ", c.address);
         OpenConverter open(dialog);
+        for (const FaultRule &earlier : c.firstNine)
+            open.converter.AddFault(earlier);
         open.converter.AddFault(Fault(c.kind, c.command, c.address));
         const CallResult result = RunCall(c.call, open.port, c.callAt);
 
@@ -277,6 +283,24 @@ TEST_CASE("a call that recovers within its retries says nothing; a reopening tha
             open.converter.AddFault(fault);
 
             const CallResult result = RunCall(call, open.port, at);
+            if (trouble == failsNineTimes && !IsRead(call)) {
+                // The call's buffer is cleared once, when it begins: the retried
+                // attempt's write request carries the report-ID byte and bytes 4
+                // to 8 that the first attempt's read-back reply left behind.
+                const auto traffic = open.bench.bus.Traffic();
+                size_t reply = 0;
+                while (reply < traffic.size() && traffic[reply].toDevice)
+                    ++reply;
+                size_t retried = reply;
+                while (retried < traffic.size() && !(traffic[retried].toDevice && traffic[retried].bytes[1] == 1))
+                    ++retried;
+                REQUIRE(retried < traffic.size());
+                const sim::Report &left = traffic[reply].bytes;
+                CHECK(sim::Report{left[4], left[5], left[6], left[7], left[8]} != sim::Report{});
+                CHECK(traffic[retried].bytes[0] == left[0]);
+                for (int i = 4; i < 9; ++i)
+                    CHECK(traffic[retried].bytes[i] == left[i]);
+            }
             if (trouble == failsNineTimes || trouble == unpluggedAndBack) {
                 CheckSucceeded(call, result, open.converter, open.before, at);
                 CHECK(dialog.StatusHistory().empty());

@@ -116,6 +116,12 @@ TEST_CASE("Help pressed four times before Read Device offers High to Low; any ot
         CHECK(dialog.Visible(IDC_SENSOR_HIGH_TO_LOW) == unlocked);
         CHECK(dialog.Text(IDC_SENSOR_HIGH_TO_LOW) == (unlocked ? "High to Low" : "NOT USED"));
     }
+    // A read that starts resets the count even when it then fails.
+    bench.bus.Unplug(bench.converter);
+    dialog.PressF1(4);
+    dialog.ClickAndWait(IDC_READ_DEVICE);
+    CHECK(dialog.Text(IDC_STATUS) == " USB device not found");
+    CHECK(helpPressCount == 0);
     CHECK(bench.bus.OpenHandles() == 0);
 }
 
@@ -269,5 +275,45 @@ TEST_CASE("the factory format sequence starts the format on the worker")
     for (int r = 0; r < 256; ++r)
         CHECK(bench.converter.Register(r) == ConfigImage.Byte(static_cast<uint8_t>(r)));
     CHECK(dialog.Enabled(IDC_WRITE_DEVICE));
+    CheckNothingLeftBehind(bench.bus);
+}
+
+TEST_CASE("a read that started while the format questions were open: the last answer loads and starts nothing")
+{
+    ConverterOnBus bench;
+    DialogDriver dialog;
+    dialog.PressF1(11);
+    dialog.Click(IDC_READ_DEVICE);
+    for (int question = 0; question < 3; ++question) {
+        CAPTURE(question);
+        BoxView box = WaitForBox("DEVICE FORMAT", 5000);
+        REQUIRE(box.window != nullptr);
+        PressBoxButton(box, IDYES);  // format, understood, ECT
+    }
+    BoxView connector = WaitForBox("DEVICE FORMAT", 5000);
+    REQUIRE(connector.window != nullptr);
+    {
+        // A Read Device press queued behind the questions reaches the dialog
+        // while the last one is open, and its read is held at work.
+        WorkerGate gate(5, 1);
+        dialog.Command(IDC_READ_DEVICE);
+        REQUIRE(gate.WaitHeld());
+        HANDLE running = workerHandle;
+        REQUIRE(running != nullptr);
+        PressBoxButton(connector, IDYES);
+        dialog.Sync();
+        // No second worker, no message; the image the read is filling is
+        // not replaced under it.
+        CHECK(workerHandle == running);
+        CHECK(NoBox("DEVICE FORMAT"));
+        CHECK(NoBox("Error"));
+        CheckImage(bench.converter.Registers(), 0);
+        gate.Release();
+        REQUIRE(dialog.WaitIdle());
+        dialog.Sync();
+    }
+    CHECK(dialog.StatusHistory() == Then(ProgressTexts("Reading Device Data..."), {readOk}));
+    CheckImage(bench.converter.Registers());
+    CHECK(WriteRequestsOnWire(bench.bus.Traffic()) == 0);  // nothing formatted
     CheckNothingLeftBehind(bench.bus);
 }
