@@ -15,6 +15,7 @@ namespace {
 static_assert(static_cast<int>(FaultSpecKind::SendFails) == FaultRule::SendFails, "kinds in step");
 static_assert(static_cast<int>(FaultSpecKind::Unplug) == FaultRule::Unplug, "kinds in step");
 static_assert(static_cast<int>(FaultSpecKind::NoReply) == FaultRule::NoReply, "kinds in step");
+static_assert(static_cast<int>(FaultSpecKind::LateReply) == FaultRule::LateReply, "kinds in step");
 
 struct StateFile {
     std::string path;
@@ -111,6 +112,7 @@ DeviceSyscalls ApplyDemoEnvironment(SimDevice &converter, DeviceSyscalls syscall
             rule.address = spec.address;
             rule.skip = spec.skip;
             rule.times = spec.times;
+            rule.replyAfterMs = spec.replyAfterMs;
             converter.AddFault(rule);
         }
     }

@@ -9,7 +9,8 @@ namespace sim {
 namespace {
 
 const char *const kindNames[] = {"send-fails",     "send-zero", "receive-fails", "receive-zero",
-                                 "wrong-readback", "no-reply",  "unplug"};
+                                 "wrong-readback", "no-reply",  "late-reply",    "unplug"};
+constexpr int kindCount = sizeof kindNames / sizeof kindNames[0];
 
 std::vector<std::string> Split(const std::string &text, char separator)
 {
@@ -48,14 +49,14 @@ bool ParseRule(const std::string &text, FaultSpec &rule, std::string &problem)
     std::vector<std::string> parts = Split(text, ',');
     const std::string kind = parts.empty() ? "" : Trim(parts[0]);
     bool known = false;
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < kindCount; ++i)
         if (kind == kindNames[i]) {
             rule.kind = static_cast<FaultSpecKind>(i);
             known = true;
         }
     if (!known) {
         problem = "\"" + kind + "\" is not a fault (send-fails, send-zero, receive-fails, receive-zero, "
-                  "wrong-readback, no-reply, unplug)";
+                  "wrong-readback, no-reply, late-reply, unplug)";
         return false;
     }
     for (size_t i = 1; i < parts.size(); ++i) {
@@ -69,11 +70,14 @@ bool ParseRule(const std::string &text, FaultSpec &rule, std::string &problem)
             continue;
         if (key == "times" && Number(value, 1, 100000000, rule.times))
             continue;
+        if (key == "delay" && rule.kind == FaultSpecKind::LateReply && Number(value, 0, 60000, rule.replyAfterMs))
+            continue;
         if (key == "on" && (value == "read" || value == "write")) {
             rule.command = value == "write" ? 1 : 2;
             continue;
         }
-        problem = "\"" + part + "\" is not a setting of a fault (at=0..255, on=read|write, after=N, times=N)";
+        problem = "\"" + part + "\" is not a setting of a fault (at=0..255, on=read|write, after=N, times=N, "
+                  "and for late-reply delay=0..60000)";
         return false;
     }
     return true;

@@ -2,7 +2,7 @@
 // demo programs. Portable: no Windows here.
 //
 //     RULE[;RULE...]
-//     RULE = KIND[,at=ADDRESS][,on=read|write][,after=N][,times=N]
+//     RULE = KIND[,at=ADDRESS][,on=read|write][,after=N][,times=N][,delay=MS]
 //
 //     KIND       send-fails     the request's WriteFile fails
 //                send-zero      the request's WriteFile moves 0 bytes
@@ -10,11 +10,14 @@
 //                receive-zero   the reply's ReadFile moves 0 bytes
 //                wrong-readback the reply to a read request carries another value
 //                no-reply       the converter ignores read requests (silent)
+//                late-reply     the reply to a read request comes `delay` ms late
 //                unplug         the converter is removed when the request is sent
 //     at=A       only requests for register A (0 to 255); default any
 //     on=        only read or only write requests; default both
 //     after=N    let N matching requests pass first; default 0
 //     times=N    fire N times, then never again; default for ever
+//     delay=MS   late-reply only: how late the reply comes (0 to 60000);
+//                default 1000
 //
 // For example "unplug,on=write,after=40" unplugs the converter at its 41st
 // write request, "no-reply" makes it silent, and "wrong-readback,at=200"
@@ -27,7 +30,9 @@
 namespace sim {
 
 // In the order of FaultRule::Kind.
-enum class FaultSpecKind { SendFails, SendZero, ReceiveFails, ReceiveZero, WrongReadBack, NoReply, Unplug };
+enum class FaultSpecKind {
+    SendFails, SendZero, ReceiveFails, ReceiveZero, WrongReadBack, NoReply, LateReply, Unplug
+};
 
 struct FaultSpec {
     FaultSpecKind kind = FaultSpecKind::SendFails;
@@ -35,6 +40,7 @@ struct FaultSpec {
     int address = -1;  // -1 any
     int skip = 0;
     int times = -1;
+    int replyAfterMs = 1000;  // late-reply only
 };
 
 // False with a message naming the faulty part (and `rules` unchanged) on
