@@ -37,7 +37,7 @@ TableState StateOf(const RegisterImage &image, const TableInfo &table)
     const uint8_t count = image.Byte(table.offset);
     state.validCount = TempTable::ValidCount(count);
     if (state.validCount) {
-        TempTable view(const_cast<RegisterImage &>(image), table.offset);
+        ConstTempTable view(image, table.offset);
         while (state.fitting < count && view.EntryFits(state.fitting))
             ++state.fitting;
     }
@@ -74,7 +74,7 @@ std::string DescribeImage(const RegisterImage &image)
             continue;
         }
         text += ", " + std::to_string(count) + " entries\n";
-        TempTable view(const_cast<RegisterImage &>(image), table.offset);
+        ConstTempTable view(image, table.offset);
         char line[64];
         for (unsigned i = 0; i < state.fitting; ++i) {
             std::snprintf(line, sizeof line, "  %02u) %5u mV   paired %5u\n", i + 1, view.SensorMillivolts(i),
@@ -129,7 +129,7 @@ nlohmann::json DescribeImageJson(const RegisterImage &image)
                           {"count", count},             {"valid", state.onFirmware && state.validCount},
                           {"entries", json::array()}};
         if (state.onFirmware && state.validCount) {
-            TempTable view(const_cast<RegisterImage &>(image), table.offset);
+            ConstTempTable view(image, table.offset);
             for (unsigned i = 0; i < state.fitting; ++i)
                 tableJson["entries"].push_back(
                     {{"index", i + 1}, {"sensor_mv", view.SensorMillivolts(i)}, {"paired_value", view.PairedValue(i)}});

@@ -26,7 +26,7 @@ std::string TableProblem(const RegisterImage &image, const TableInfo &table)
     const uint8_t count = image.Byte(table.offset);
     if (!TempTable::ValidCount(count))
         return name + " has the count " + std::to_string(count) + "; tables hold 7 or 20 entries";
-    TempTable view(const_cast<RegisterImage &>(image), table.offset);
+    ConstTempTable view(image, table.offset);
     if (!view.EntryFits(count - 1u))
         return name + " has the count " + std::to_string(count) + ", which runs past register 255";
     unsigned previous = fullScaleMillivolts + 1u;

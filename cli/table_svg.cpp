@@ -43,7 +43,7 @@ bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg,
                   " is not valid (7 or 20 expected): there is nothing to draw";
         return false;
     }
-    TempTable view(const_cast<RegisterImage &>(image), tableOffset);
+    ConstTempTable view(image, tableOffset);
     unsigned entries = 0;
     int highest = 0;
     while (entries < count && view.EntryFits(entries)) {
