@@ -5,6 +5,7 @@
 #include "tests/cli/cli_fixture.h"
 
 #include "app/resource_ids.h"
+#include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
 
 #include <doctest.h>
@@ -12,70 +13,6 @@
 #include <string>
 
 namespace {
-
-// A program built beside this test's folder: <build>/app/<name>.
-std::string ProgramPath(const char *name)
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path);
-    for (int up = 0; up < 3; ++up)  // cli_tests.exe, tests\cli, tests
-        folder.erase(folder.find_last_of("\\/"));
-    return folder + "\\app\\" + name;
-}
-
-class Process {
-public:
-    // Standard output and error go to `output` when given.
-    Process(const std::string &commandLine, const std::string &output = "")
-    {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        if (!output.empty()) {
-            file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-            input = CreateFileA("NUL", GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr);
-            startup.dwFlags = STARTF_USESTDHANDLES;
-            startup.hStdInput = input;
-            startup.hStdOutput = file;
-            startup.hStdError = file;
-        }
-        std::string line = commandLine;
-        REQUIRE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
-    }
-    ~Process()
-    {
-        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 10000);
-        }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        for (HANDLE handle : {file, input})
-            if (handle != INVALID_HANDLE_VALUE)
-                CloseHandle(handle);
-    }
-    DWORD WaitForExit(DWORD timeoutMs = 60000)
-    {
-        WaitForSingleObject(process.hProcess, timeoutMs);
-        DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(process.hProcess, &code);
-        return code;
-    }
-    HWND WaitForWindow(const char *caption)
-    {
-        HWND window = nullptr;
-        for (int i = 0; i < 600 && !window && WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT; ++i)
-            window = FindTopWindow(process.dwProcessId, caption);
-        REQUIRE_MESSAGE(window != nullptr, "no window \"", caption, "\"");
-        return window;
-    }
-
-private:
-    PROCESS_INFORMATION process = {};
-    HANDLE file = INVALID_HANDLE_VALUE;
-    HANDLE input = INVALID_HANDLE_VALUE;
-};
 
 // The text of an edit control of another process, which only it can tell.
 std::string EditText(HWND edit)
@@ -108,7 +45,7 @@ bool WaitForStatus(HWND window, const std::string &text)
 DWORD Zyrctl(CliFixture &fixture, const std::string &args, std::string &output)
 {
     const std::string log = fixture.Path("zyrctl.log");
-    Process zyrctl("\"" + ProgramPath("zyrctl_demo.exe") + "\" " + args, log);
+    ChildProcess zyrctl("\"" + ProgramPath("zyrctl_demo.exe") + "\" " + args, log);
     const DWORD code = zyrctl.WaitForExit();
     output = fixture.ReadText(log);
     return code;
@@ -134,7 +71,7 @@ TEST_CASE_FIXTURE(CliFixture, "process: zyrctl_demo and zyr_demo see one convert
     REQUIRE(!ReadText(Path("converter.txt")).empty());
 
     {
-        Process dialog("\"" + ProgramPath("zyr_demo.exe") + "\"");
+        ChildProcess dialog("\"" + ProgramPath("zyr_demo.exe") + "\"");
         HWND window = dialog.WaitForWindow("Brantix ZYR");
         PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
         REQUIRE(WaitForStatus(window, " Read OK        Ver:1.23.00        Device:VSS+ECT"));
