@@ -1,7 +1,8 @@
 // The demo programs as processes of their own, sharing one simulated
 // converter through ZYR_SIM_STATE: what zyrctl writes the dialog reads,
 // and what the dialog writes zyrctl shows. A bad ZYR_SIM_FAULT is refused
-// at start with its reason.
+// at start with its reason. The shipped zyrctl without hid.dll tells it on
+// standard error, never in a box a script would wait on.
 #include "tests/cli/cli_fixture.h"
 
 #include "app/resource_ids.h"
@@ -61,6 +62,49 @@ struct Environment {
     const char *name;
 };
 
+// Wine's own switch, per program: it loads no library that an override of
+// that program disables, so the program's LoadLibrary of it fails, as on a
+// system without the library. Only that program is touched, and only while
+// this lives; keys that were there before stay.
+class LibraryDisabled {
+public:
+    LibraryDisabled(const char *program, const char *library) : library(library)
+    {
+        programKey = std::string("Software\\Wine\\AppDefaults\\") + program;
+        overridesKey = programKey + "\\DllOverrides";
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, programKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
+            RegCloseKey(key);
+        else
+            createdKeys = true;
+        REQUIRE(RegCreateKeyExA(HKEY_CURRENT_USER, overridesKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                                nullptr) == ERROR_SUCCESS);
+        const LONG set = RegSetValueExA(key, library, 0, REG_SZ, reinterpret_cast<const BYTE *>(""), 1);
+        RegCloseKey(key);
+        REQUIRE(set == ERROR_SUCCESS);
+    }
+    ~LibraryDisabled()
+    {
+        if (createdKeys) {
+            RegDeleteKeyA(HKEY_CURRENT_USER, overridesKey.c_str());
+            RegDeleteKeyA(HKEY_CURRENT_USER, programKey.c_str());
+            return;
+        }
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, overridesKey.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, library);
+            RegCloseKey(key);
+        }
+    }
+    LibraryDisabled(const LibraryDisabled &) = delete;
+    LibraryDisabled &operator=(const LibraryDisabled &) = delete;
+
+private:
+    const char *library;
+    std::string programKey, overridesKey;
+    bool createdKeys = false;
+};
+
 }  // namespace
 
 TEST_CASE_FIXTURE(CliFixture, "process: zyrctl_demo and zyr_demo see one converter through ZYR_SIM_STATE")
@@ -109,5 +153,32 @@ TEST_CASE_FIXTURE(CliFixture, "process: ZYR_SIM_FAULT injects a fault, and a bad
         Environment fault("ZYR_SIM_FAULT", "unplug,after=x");
         CHECK(Zyrctl(*this, "info", output) == 2);
         CHECK_MESSAGE(output.find("\"after=x\" is not a setting of a fault") != std::string::npos, output);
+    }
+}
+
+TEST_CASE_FIXTURE(CliFixture, "process: zyrctl without hid.dll says so on standard error, shows no box and exits 1")
+{
+    // The shipped program, bound to Win32, on a system without hid.dll.
+    LibraryDisabled noHid("zyrctl.exe", "hid");
+    for (const std::string args : {"info", "show --json"}) {
+        CAPTURE(args);
+        const std::string log = Path("zyrctl.log");
+        std::string output;
+        {
+            ChildProcess zyrctl("\"" + ProgramPath("zyrctl.exe") + "\" " + args, log);
+            // A box would keep the program waiting: watch for any window until it ends.
+            bool windowShown = false;
+            const DWORD start = GetTickCount();
+            while (!zyrctl.Ended(20) && GetTickCount() - start < 30000)
+                windowShown = windowShown || FindTopWindow(zyrctl.Id(), "") != nullptr;
+            CHECK_FALSE(windowShown);
+            CHECK(zyrctl.WaitForExit(0) == 1);
+            output = ReadText(log);
+        }
+        CHECK_MESSAGE(output.substr(0, output.find_first_of("\r\n")) == "zyrctl: Failed to load HID.DLL", output);
+        CHECK_MESSAGE(output.find("Failed to load HID.DLL", output.find('\n')) == std::string::npos, output);  // once
+        CHECK_MESSAGE(output.find("zyrctl: converter not found: the system's HID library (hid.dll) could not be "
+                                  "loaded, so no USB HID device can be looked for") != std::string::npos,
+                      output);
     }
 }
