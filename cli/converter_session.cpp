@@ -77,6 +77,10 @@ Outcome Open(OpenPort &open, ConverterReading &reading)
         reading.devicePath = hidDevice.devicePath ? hidDevice.devicePath : "";
         return Outcome::Success();
     case ConverterOpen::notFound:
+        // Said apart: the cause is then this computer, not the converter's cable.
+        if (!hidDevice.library.CanDiscover())
+            return Outcome::Fail(exitDevice, "converter not found: the system's HID library (hid.dll) could not "
+                                             "be loaded, so no USB HID device can be looked for");
         return Outcome::Fail(exitDevice, "converter not found: no USB HID device with the converter's identity "
                                          "(16C0:03E8, \"Brantix\" \"ZYR-USB\") is attached");
     case ConverterOpen::openFailed:

@@ -21,8 +21,6 @@ template <class Result> Result Absent(Result result)
 
 }  // namespace
 
-int (WINAPI *HidLibrary::showMessageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
-
 void HidLibrary::Load()
 {
     module = Sys().LoadHidLibrary();

@@ -14,6 +14,10 @@ class HidLibrary {
 public:
     // Shows the box of a failed load: MessageBoxA, unless a test watches
     // the call (Wine draws the box but does not apply MB_TOPMOST).
+    // It is called during static initialisation, before any code of the
+    // program could set it, so a program that must not show a box chooses
+    // its own when it is linked: defining this pointer in one of its own
+    // objects keeps the default (hid_library_box.cpp) out of the link.
     static int (WINAPI *showMessageBox)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
     void Load();

@@ -2,21 +2,11 @@
 // come with a message and leave the result untouched, and a file that is
 // accepted must format again to a file that reads back to the same bytes.
 #include "cli/backup_file.h"
+#include "fuzz/fuzz_require.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-
-namespace {
-
-void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

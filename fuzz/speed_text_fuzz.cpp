@@ -2,20 +2,10 @@
 // nine characters). An accepted value lies in -250..250 tenths, and showing
 // it and reading the shown text back gives the same tenths.
 #include "app/speed_text.h"
+#include "fuzz/fuzz_require.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-
-namespace {
-
-void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -5,21 +5,11 @@
 #include "config/config_image.h"
 #include "config/default_images.h"
 #include "config/table_text.h"
+#include "fuzz/fuzz_require.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-
-namespace {
-
-void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -3,6 +3,7 @@
 #include "tests/app/app_fixture.h"
 
 #include "app/resource_ids.h"
+#include "tests/support/child_process.h"
 
 #include <doctest.h>
 
@@ -10,67 +11,16 @@
 
 namespace {
 
-// A program built next to this test's folder: <build>/app/<name>.
-std::string ProgramPath(const char *name)
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path);
-    for (int up = 0; up < 3; ++up)  // app_tests.exe, tests\app, tests
-        folder.erase(folder.find_last_of("\\/"));
-    return folder + "\\app\\" + name;
-}
-
 bool Exists(const std::string &path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-class Program {
-public:
-    explicit Program(const std::string &path)
-    {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        std::string command = "\"" + path + "\"";
-        REQUIRE(CreateProcessA(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
-    }
-    ~Program()
-    {
-        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 10000);
-        }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-
-    // A visible top-level window of this process with the caption; the
-    // test ends when none shows.
-    HWND WaitForWindow(const char *caption = "Brantix ZYR", DWORD timeoutMs = 30000)
-    {
-        const DWORD start = GetTickCount();
-        HWND window = nullptr;
-        while (!window && GetTickCount() - start < timeoutMs &&
-               WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT)
-            window = FindTopWindow(process.dwProcessId, caption);
-        REQUIRE_MESSAGE(window != nullptr, "no window \"", caption, "\"");
-        return window;
-    }
-
-    // Exit code, or STILL_ACTIVE when it has not ended in time.
-    DWORD WaitForExit(DWORD timeoutMs = 20000)
-    {
-        WaitForSingleObject(process.hProcess, timeoutMs);
-        DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(process.hProcess, &code);
-        return code;
-    }
-
-private:
-    PROCESS_INFORMATION process = {};
-};
+// The program without arguments, as a double click starts it.
+std::string Quoted(const std::string &path)
+{
+    return "\"" + path + "\"";
+}
 
 // Waits until another process's status line starts with the prefix.
 bool WaitForStatus(HWND window, const std::string &prefix, DWORD timeoutMs)
@@ -90,8 +40,8 @@ TEST_CASE("process: the shipped program opens its window and closes with exit co
 {
     const std::string path = ProgramPath("zyr.exe");
     REQUIRE_MESSAGE(Exists(path), path);
-    Program program(path);
-    HWND window = program.WaitForWindow();
+    ChildProcess program(Quoted(path));
+    HWND window = program.WaitForWindow("Brantix ZYR");
     CHECK(WindowText(GetDlgItem(window, IDC_STATUS)) == " Status...");
     CHECK(GetWindow(window, GW_OWNER) == nullptr);
     PostMessageA(window, WM_CLOSE, 0, 0);
@@ -105,8 +55,8 @@ TEST_CASE("process: the demo reads its simulated converter and closes with exit 
         MESSAGE("no demo build to start: ", path);
         return;
     }
-    Program program(path);
-    HWND window = program.WaitForWindow();
+    ChildProcess program(Quoted(path));
+    HWND window = program.WaitForWindow("Brantix ZYR");
     PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
     SUBCASE("closed when idle")
     {

@@ -1,10 +1,12 @@
 // The demo programs as processes of their own, sharing one simulated
 // converter through ZYR_SIM_STATE: what zyrctl writes the dialog reads,
 // and what the dialog writes zyrctl shows. A bad ZYR_SIM_FAULT is refused
-// at start with its reason.
+// at start with its reason. The shipped zyrctl without hid.dll tells it on
+// standard error, never in a box a script would wait on.
 #include "tests/cli/cli_fixture.h"
 
 #include "app/resource_ids.h"
+#include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
 
 #include <doctest.h>
@@ -12,70 +14,6 @@
 #include <string>
 
 namespace {
-
-// A program built beside this test's folder: <build>/app/<name>.
-std::string ProgramPath(const char *name)
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path);
-    for (int up = 0; up < 3; ++up)  // cli_tests.exe, tests\cli, tests
-        folder.erase(folder.find_last_of("\\/"));
-    return folder + "\\app\\" + name;
-}
-
-class Process {
-public:
-    // Standard output and error go to `output` when given.
-    Process(const std::string &commandLine, const std::string &output = "")
-    {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        if (!output.empty()) {
-            file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-            input = CreateFileA("NUL", GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr);
-            startup.dwFlags = STARTF_USESTDHANDLES;
-            startup.hStdInput = input;
-            startup.hStdOutput = file;
-            startup.hStdError = file;
-        }
-        std::string line = commandLine;
-        REQUIRE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
-    }
-    ~Process()
-    {
-        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 10000);
-        }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        for (HANDLE handle : {file, input})
-            if (handle != INVALID_HANDLE_VALUE)
-                CloseHandle(handle);
-    }
-    DWORD WaitForExit(DWORD timeoutMs = 60000)
-    {
-        WaitForSingleObject(process.hProcess, timeoutMs);
-        DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(process.hProcess, &code);
-        return code;
-    }
-    HWND WaitForWindow(const char *caption)
-    {
-        HWND window = nullptr;
-        for (int i = 0; i < 600 && !window && WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT; ++i)
-            window = FindTopWindow(process.dwProcessId, caption);
-        REQUIRE_MESSAGE(window != nullptr, "no window \"", caption, "\"");
-        return window;
-    }
-
-private:
-    PROCESS_INFORMATION process = {};
-    HANDLE file = INVALID_HANDLE_VALUE;
-    HANDLE input = INVALID_HANDLE_VALUE;
-};
 
 // The text of an edit control of another process, which only it can tell.
 std::string EditText(HWND edit)
@@ -108,7 +46,7 @@ bool WaitForStatus(HWND window, const std::string &text)
 DWORD Zyrctl(CliFixture &fixture, const std::string &args, std::string &output)
 {
     const std::string log = fixture.Path("zyrctl.log");
-    Process zyrctl("\"" + ProgramPath("zyrctl_demo.exe") + "\" " + args, log);
+    ChildProcess zyrctl("\"" + ProgramPath("zyrctl_demo.exe") + "\" " + args, log);
     const DWORD code = zyrctl.WaitForExit();
     output = fixture.ReadText(log);
     return code;
@@ -124,6 +62,49 @@ struct Environment {
     const char *name;
 };
 
+// Wine's own switch, per program: it loads no library that an override of
+// that program disables, so the program's LoadLibrary of it fails, as on a
+// system without the library. Only that program is touched, and only while
+// this lives; keys that were there before stay.
+class LibraryDisabled {
+public:
+    LibraryDisabled(const char *program, const char *library) : library(library)
+    {
+        programKey = std::string("Software\\Wine\\AppDefaults\\") + program;
+        overridesKey = programKey + "\\DllOverrides";
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, programKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
+            RegCloseKey(key);
+        else
+            createdKeys = true;
+        REQUIRE(RegCreateKeyExA(HKEY_CURRENT_USER, overridesKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                                nullptr) == ERROR_SUCCESS);
+        const LONG set = RegSetValueExA(key, library, 0, REG_SZ, reinterpret_cast<const BYTE *>(""), 1);
+        RegCloseKey(key);
+        REQUIRE(set == ERROR_SUCCESS);
+    }
+    ~LibraryDisabled()
+    {
+        if (createdKeys) {
+            RegDeleteKeyA(HKEY_CURRENT_USER, overridesKey.c_str());
+            RegDeleteKeyA(HKEY_CURRENT_USER, programKey.c_str());
+            return;
+        }
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, overridesKey.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, library);
+            RegCloseKey(key);
+        }
+    }
+    LibraryDisabled(const LibraryDisabled &) = delete;
+    LibraryDisabled &operator=(const LibraryDisabled &) = delete;
+
+private:
+    const char *library;
+    std::string programKey, overridesKey;
+    bool createdKeys = false;
+};
+
 }  // namespace
 
 TEST_CASE_FIXTURE(CliFixture, "process: zyrctl_demo and zyr_demo see one converter through ZYR_SIM_STATE")
@@ -134,7 +115,7 @@ TEST_CASE_FIXTURE(CliFixture, "process: zyrctl_demo and zyr_demo see one convert
     REQUIRE(!ReadText(Path("converter.txt")).empty());
 
     {
-        Process dialog("\"" + ProgramPath("zyr_demo.exe") + "\"");
+        ChildProcess dialog("\"" + ProgramPath("zyr_demo.exe") + "\"");
         HWND window = dialog.WaitForWindow("Brantix ZYR");
         PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
         REQUIRE(WaitForStatus(window, " Read OK        Ver:1.23.00        Device:VSS+ECT"));
@@ -172,5 +153,32 @@ TEST_CASE_FIXTURE(CliFixture, "process: ZYR_SIM_FAULT injects a fault, and a bad
         Environment fault("ZYR_SIM_FAULT", "unplug,after=x");
         CHECK(Zyrctl(*this, "info", output) == 2);
         CHECK_MESSAGE(output.find("\"after=x\" is not a setting of a fault") != std::string::npos, output);
+    }
+}
+
+TEST_CASE_FIXTURE(CliFixture, "process: zyrctl without hid.dll says so on standard error, shows no box and exits 1")
+{
+    // The shipped program, bound to Win32, on a system without hid.dll.
+    LibraryDisabled noHid("zyrctl.exe", "hid");
+    for (const std::string args : {"info", "show --json"}) {
+        CAPTURE(args);
+        const std::string log = Path("zyrctl.log");
+        std::string output;
+        {
+            ChildProcess zyrctl("\"" + ProgramPath("zyrctl.exe") + "\" " + args, log);
+            // A box would keep the program waiting: watch for any window until it ends.
+            bool windowShown = false;
+            const DWORD start = GetTickCount();
+            while (!zyrctl.Ended(20) && GetTickCount() - start < 30000)
+                windowShown = windowShown || FindTopWindow(zyrctl.Id(), "") != nullptr;
+            CHECK_FALSE(windowShown);
+            CHECK(zyrctl.WaitForExit(0) == 1);
+            output = ReadText(log);
+        }
+        CHECK_MESSAGE(output.substr(0, output.find_first_of("\r\n")) == "zyrctl: Failed to load HID.DLL", output);
+        CHECK_MESSAGE(output.find("Failed to load HID.DLL", output.find('\n')) == std::string::npos, output);  // once
+        CHECK_MESSAGE(output.find("zyrctl: converter not found: the system's HID library (hid.dll) could not be "
+                                  "loaded, so no USB HID device can be looked for") != std::string::npos,
+                      output);
     }
 }

@@ -1,6 +1,7 @@
 // The commands a script relies on for their exit codes and output: diff,
 // the calculator, the command line itself, and the trace of the traffic.
 #include "tests/cli/cli_fixture.h"
+#include "tests/support/portable_checks.h"
 
 #include <doctest.h>
 
@@ -8,11 +9,6 @@
 #include <sstream>
 
 namespace {
-
-bool Contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 struct Row {
     std::vector<std::string> args;

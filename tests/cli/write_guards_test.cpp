@@ -5,17 +5,13 @@
 
 #include "cli/backup_file.h"
 #include "config/default_images.h"
+#include "tests/support/portable_checks.h"
 
 #include <doctest.h>
 
 #include <functional>
 
 namespace {
-
-bool Contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 // The factory image of another firmware or type, as the converter holds it.
 void MakeConverter(sim::SimDevice &converter, uint16_t version, uint16_t type)

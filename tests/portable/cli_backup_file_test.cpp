@@ -1,5 +1,6 @@
 #include "cli/backup_file.h"
 #include "config/default_images.h"
+#include "tests/support/portable_checks.h"
 
 #include <doctest.h>
 
@@ -9,16 +10,9 @@
 
 namespace {
 
-RegisterImage Loaded(const DefaultImage &image)
-{
-    RegisterImage out;
-    out.LoadPrefix(image.bytes, image.length);
-    return out;
-}
-
 const char *const savedAt = "2026-12-08T10:15:00Z";
 
-std::string DefaultFile() { return FormatBackupFile(Loaded(FindDefaultImage(12300, 2)), savedAt); }
+std::string DefaultFile() { return FormatBackupFile(FactoryImage(12300, 2), savedAt); }
 
 std::string Replace(std::string text, const std::string &from, const std::string &to)
 {
@@ -67,7 +61,7 @@ TEST_CASE("every default image survives a backup file, with either line end and 
         for (uint16_t type : {uint16_t{2}, uint16_t{3}}) {
             CAPTURE(version);
             CAPTURE(type);
-            RegisterImage image = Loaded(FindDefaultImage(version, type));
+            RegisterImage image = FactoryImage(version, type);
             image.SetWord(layout::speedAdjust, 0x8019);  // a value of every byte position
             image.SetByte(255, 0x5A);
             const std::string text = FormatBackupFile(image, savedAt);

@@ -1,12 +1,11 @@
 #include "cli/correction_calc.h"
+#include "tests/support/portable_checks.h"
 
 #include <doctest.h>
 
 #include <string>
 
 namespace {
-
-bool Contains(const std::string &text, const std::string &words) { return text.find(words) != std::string::npos; }
 
 // The speedometer never reads below the true speed with the new setting.
 void CheckNeverLow(const CorrectionResult &result)

@@ -2,6 +2,7 @@
 #include "cli/speed_setting.h"
 #include "app/speed_text.h"
 #include "config/default_images.h"
+#include "tests/support/portable_checks.h"
 
 #include <doctest.h>
 
@@ -9,27 +10,13 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-RegisterImage Default(uint16_t version, uint16_t type)
-{
-    const DefaultImage image = FindDefaultImage(version, type);
-    RegisterImage out;
-    out.LoadPrefix(image.bytes, image.length);
-    return out;
-}
-
-bool Contains(const std::string &text, const std::string &words) { return text.find(words) != std::string::npos; }
-
-} // namespace
-
 TEST_CASE("every factory default image passes the guards")
 {
     for (uint16_t version : {uint16_t{10005}, uint16_t{12300}}) {
         for (uint16_t type : {uint16_t{2}, uint16_t{3}}) {
             CAPTURE(version);
             CAPTURE(type);
-            CHECK(ImplausibleValues(Default(version, type)).empty());
+            CHECK(ImplausibleValues(FactoryImage(version, type)).empty());
         }
     }
 }
@@ -65,7 +52,7 @@ TEST_CASE("each value the dialog could never have stored is named")
     for (const Row &row : rows) {
         const std::string whatShown = row.what;
         CAPTURE(whatShown);
-        RegisterImage image = Default(row.version, 2);
+        RegisterImage image = FactoryImage(row.version, 2);
         row.change(image);
         const std::vector<std::string> problems = ImplausibleValues(image);
         REQUIRE(problems.size() == 1);
@@ -75,7 +62,7 @@ TEST_CASE("each value the dialog could never have stored is named")
 
 TEST_CASE("a 5V table is a choice only firmware 12300 has")
 {
-    RegisterImage image = Default(10005, 2);
+    RegisterImage image = FactoryImage(10005, 2);
     CHECK(MissingTableChoice(image).empty());
     image.SetByte(layout::activeTable, layout::tableAp2_5V);
     CHECK(MissingTableChoice(image) == "the active table ap2-5v exists only on firmware 1.23.00, not on 1.00.05");
@@ -85,12 +72,12 @@ TEST_CASE("a 5V table is a choice only firmware 12300 has")
 
 TEST_CASE("a file for another firmware or type does not match the converter")
 {
-    const RegisterImage device = Default(12300, 2);
-    CHECK(IdentityMismatch(Default(12300, 2), device).empty());
-    CHECK(IdentityMismatch(Default(10005, 2), device) == "the file is for firmware 1.00.05 but the converter has 1.23.00");
-    CHECK(IdentityMismatch(Default(12300, 3), device) ==
+    const RegisterImage device = FactoryImage(12300, 2);
+    CHECK(IdentityMismatch(FactoryImage(12300, 2), device).empty());
+    CHECK(IdentityMismatch(FactoryImage(10005, 2), device) == "the file is for firmware 1.00.05 but the converter has 1.23.00");
+    CHECK(IdentityMismatch(FactoryImage(12300, 3), device) ==
           "the file is for a VSS unit (type 3) but the converter is VSS+ECT (type 2)");
-    CHECK(Contains(IdentityMismatch(Default(10005, 3), device), "1.00.05 but the converter has 1.23.00, and for a VSS"));
+    CHECK(Contains(IdentityMismatch(FactoryImage(10005, 3), device), "1.00.05 but the converter has 1.23.00, and for a VSS"));
 }
 
 TEST_CASE("the speed setting takes the dialog's range and steps, and nothing but a number")
@@ -164,7 +151,7 @@ TEST_CASE("settings change only their own registers, as the dialog's controls wo
     for (const Row &row : rows) {
         const std::string assignmentShown = row.assignment;
         CAPTURE(assignmentShown);
-        const RegisterImage before = Default(row.version, row.type);
+        const RegisterImage before = FactoryImage(row.version, row.type);
         RegisterImage image = before, expected = before;
         for (const auto &write : row.writes)
             expected.SetByte(write.first, write.second);
@@ -181,8 +168,8 @@ TEST_CASE("settings change only their own registers, as the dialog's controls wo
 
 TEST_CASE("a write sends registers 5 to 255 only: all of them, or those that differ")
 {
-    const RegisterImage device = Default(12300, 2);
-    RegisterImage target = Default(10005, 3);
+    const RegisterImage device = FactoryImage(12300, 2);
+    RegisterImage target = FactoryImage(10005, 3);
     target.SetByte(4, 0x77);
     const std::vector<uint8_t> changed = RegistersToWrite(device, target, false);
     REQUIRE_FALSE(changed.empty());

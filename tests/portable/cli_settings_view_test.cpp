@@ -1,6 +1,7 @@
 #include "cli/settings_view.h"
 #include "cli/table_svg.h"
 #include "config/default_images.h"
+#include "tests/support/portable_checks.h"
 
 #include <doctest.h>
 
@@ -8,20 +9,6 @@
 #include <random>
 #include <set>
 #include <string>
-
-namespace {
-
-RegisterImage Default(uint16_t version, uint16_t type)
-{
-    const DefaultImage image = FindDefaultImage(version, type);
-    RegisterImage out;
-    out.LoadPrefix(image.bytes, image.length);
-    return out;
-}
-
-bool Contains(const std::string &text, const std::string &words) { return text.find(words) != std::string::npos; }
-
-} // namespace
 
 TEST_CASE("firmware and type read as the dialog names them")
 {
@@ -96,7 +83,7 @@ TEST_CASE("the four tables by name and by offset")
 
 TEST_CASE("show describes every setting and each table entry by entry")
 {
-    RegisterImage image = Default(12300, 2);
+    RegisterImage image = FactoryImage(12300, 2);
     image.SetWord(layout::speedAdjust, 0x8019);
     const std::string text = DescribeImage(image);
     CHECK(Contains(text, "firmware          12300 (1.23.00)\n"));
@@ -113,7 +100,7 @@ TEST_CASE("show describes every setting and each table entry by entry")
 
     SUBCASE("a table the firmware lacks, or with a count that is not valid, is said so")
     {
-        RegisterImage old = Default(10005, 2);
+        RegisterImage old = FactoryImage(10005, 2);
         old.SetByte(layout::tableAp2Res, 0xFF);
         const std::string oldText = DescribeImage(old);
         CHECK(Contains(oldText, "ap1-5v (AP1 5V, offset 203): not on firmware 1.00.05\n"));
@@ -156,7 +143,7 @@ TEST_CASE("diff names each changed field and its registers")
          {230, 231}, "65535"},
         {"spare", [](RegisterImage &i) { i.SetByte(255, 0); }, "register 255", {255}, "0 (0x00)"},
     };
-    const RegisterImage base = Default(12300, 2);
+    const RegisterImage base = FactoryImage(12300, 2);
     for (const Row &row : rows) {
         const std::string whatShown = row.what;
         CAPTURE(whatShown);
@@ -172,7 +159,7 @@ TEST_CASE("diff names each changed field and its registers")
 
     SUBCASE("on firmware 10005 the bytes from 122 on are plain registers")
     {
-        RegisterImage old = Default(10005, 2), changed = Default(10005, 2);
+        RegisterImage old = FactoryImage(10005, 2), changed = FactoryImage(10005, 2);
         changed.SetByte(130, 0);
         const std::vector<FieldDifference> differences = DiffImages(old, changed);
         REQUIRE(differences.size() == 1);
@@ -186,7 +173,7 @@ TEST_CASE("every differing byte belongs to exactly one difference")
 {
     std::mt19937 random(11);
     for (int round = 0; round < 200; ++round) {
-        RegisterImage a = Default(round % 2 ? 10005 : 12300, 2), b = a;
+        RegisterImage a = FactoryImage(round % 2 ? 10005 : 12300, 2), b = a;
         for (int n = 0; n < 1 + round % 40; ++n)
             b.bytes[random() % imageSize] = static_cast<uint8_t>(random());
         std::set<unsigned> expected, seen;
@@ -205,7 +192,7 @@ TEST_CASE("every differing byte belongs to exactly one difference")
 
 TEST_CASE("a table chart shows the entries that fit, and refuses a table that is not valid")
 {
-    RegisterImage image = Default(12300, 2);
+    RegisterImage image = FactoryImage(12300, 2);
     std::string svg, message;
     REQUIRE(TableSvg(image, layout::tableAp2Res, svg, message));
     CHECK(svg.rfind("<?xml", 0) == 0);

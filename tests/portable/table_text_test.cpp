@@ -1,6 +1,7 @@
 #include "config/config_image.h"
 #include "config/default_images.h"
 #include "config/table_text.h"
+#include "tests/support/portable_checks.h"
 
 #include <doctest.h>
 
@@ -12,13 +13,6 @@
 
 namespace {
 
-RegisterImage DefaultEct12300()
-{
-    RegisterImage image;
-    image.LoadPrefix(defaultVssEct12300, sizeof defaultVssEct12300);
-    return image;
-}
-
 // The AP1 RES table of the default images, as the editor shows it.
 const char *const ap1ResText =
     "01) 4000mV\r\n02) 0370mV\r\n03) 0124mV\r\n04) 0093mV\r\n05) 0086mV\r\n06) 0072mV\r\n07) 0062mV\r\n";
@@ -28,7 +22,7 @@ const std::string ap1ResTail = "02) 0370mV\r\n03) 0124mV\r\n04) 0093mV\r\n05) 00
 
 TableTextOutcome ParseAp1Res(const std::string &text)
 {
-    RegisterImage image = DefaultEct12300();
+    RegisterImage image = FactoryImage(12300, 2);
     return ParseTableLines(image, layout::tableAp1Res, text.c_str());
 }
 
@@ -38,7 +32,7 @@ std::string MessageFor(const std::string &text) { return TableTextMessage(ParseA
 
 TEST_CASE("a table shows as numbered lines of four-digit millivolts")
 {
-    RegisterImage image = DefaultEct12300();
+    RegisterImage image = FactoryImage(12300, 2);
     std::string text;
     REQUIRE(BuildTableText(image, layout::tableAp1Res, text));
     CHECK(text == ap1ResText);
@@ -68,7 +62,7 @@ TEST_CASE("each table offset has its caption")
 
 TEST_CASE("a table that is not 7 or 20 entries, or would run past byte 255, is refused")
 {
-    RegisterImage image = DefaultEct12300();
+    RegisterImage image = FactoryImage(12300, 2);
     const RegisterImage before = image;
     std::string text = "unchanged";
 
@@ -128,8 +122,7 @@ TEST_CASE("every default table survives show-then-read unchanged")
     const DefaultImage images[] = {FindDefaultImage(10005, 3), FindDefaultImage(10005, 2),
                                    FindDefaultImage(12300, 3), FindDefaultImage(12300, 2)};
     for (const DefaultImage &defaults : images) {
-        RegisterImage image;
-        image.LoadPrefix(defaults.bytes, defaults.length);
+        RegisterImage image = LoadedImage(defaults);
         const RegisterImage before = image;
         const bool fiveVolt = image.FirmwareVersion() == 12300;
         for (uint8_t offset : {layout::tableAp1Res, layout::tableAp2Res, layout::tableAp1_5V, layout::tableAp2_5V}) {
@@ -151,7 +144,7 @@ TEST_CASE("every default table survives show-then-read unchanged")
 
 TEST_CASE("storing a table changes its voltages and nothing else")
 {
-    RegisterImage image = DefaultEct12300();
+    RegisterImage image = FactoryImage(12300, 2);
     const RegisterImage before = image;
     const TableTextOutcome outcome = ParseTableLines(
         image, layout::tableAp1Res, "1) 4000\r\n2) 3000\r\n3) 2000\r\n4) 1000\r\n5) 500\r\n6) 10\r\n7) 0\r\n");
@@ -297,7 +290,7 @@ TEST_CASE("empty lines are neither counted nor numbered; the count must match")
             std::snprintf(line, sizeof line, "%02d) %04dmV\r\n", n, 4000 - (n - 1) * 150);
             text += line;
         }
-        RegisterImage image = DefaultEct12300();
+        RegisterImage image = FactoryImage(12300, 2);
         const RegisterImage before = image;
         const TableTextOutcome outcome = ParseTableLines(image, layout::tableAp2Res, text.c_str());
         CHECK(outcome.problem == TableTextProblem::WrongCount);
