@@ -1,5 +1,6 @@
 #include "sim/sim_fault_spec.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -139,11 +140,11 @@ bool ParseSimState(const std::string &text, unsigned char (&registers)[256], std
         std::string cell;
         bool good = row < 16 && offset == expected;
         while (good && cells >> cell) {
-            char *end = nullptr;
-            const unsigned long value = std::strtoul(cell.c_str(), &end, 16);
-            good = cell.size() == 2 && *end == '\0' && count < 16;
+            // Two hex digits exactly: strtoul alone would also take "+1" and "-1".
+            good = cell.size() == 2 && std::isxdigit(static_cast<unsigned char>(cell[0])) &&
+                   std::isxdigit(static_cast<unsigned char>(cell[1])) && count < 16;
             if (good)
-                parsed[row * 16 + count++] = static_cast<unsigned char>(value);
+                parsed[row * 16 + count++] = static_cast<unsigned char>(std::strtoul(cell.c_str(), nullptr, 16));
         }
         if (!good || count != 16) {
             message = "line " + std::to_string(number) + " is not the row \"" + expected + "\" of 16 hex bytes";

@@ -1,0 +1,71 @@
+#include "sim/sim_fault_spec.h"
+
+#include <doctest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using sim::FaultSpecKind;
+
+TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part is wrong")
+{
+    struct Good { const char *text; FaultSpecKind kind; int command, address, skip, times, delay; };
+    for (const Good &row : std::vector<Good>{
+             {"unplug,on=write,after=40", FaultSpecKind::Unplug, 1, -1, 40, -1, 1000},
+             {"wrong-readback,at=200", FaultSpecKind::WrongReadBack, 0, 200, 0, -1, 1000},
+             {" late-reply , delay=0 , on=read ,times=2", FaultSpecKind::LateReply, 2, -1, 0, 2, 0},
+             {"send-zero,at=0,at=255", FaultSpecKind::SendZero, 0, 255, 0, -1, 1000}}) {
+        std::vector<sim::FaultSpec> rules;
+        std::string message;
+        REQUIRE_MESSAGE(sim::ParseFaultSpec(row.text, rules, message), row.text, ": ", message);
+        REQUIRE(rules.size() == 1);
+        CHECK(rules[0].kind == row.kind);
+        CHECK(rules[0].command == row.command);
+        CHECK(rules[0].address == row.address);
+        CHECK(rules[0].skip == row.skip);
+        CHECK(rules[0].times == row.times);
+        CHECK(rules[0].replyAfterMs == row.delay);
+    }
+    struct Bad { const char *text; const char *words; };
+    for (const Bad &row : std::vector<Bad>{{"unplug,after=x", "\"after=x\" is not a setting"},
+                                           {"no-reply;", "\"\" is not a fault"},
+                                           {"unplugged", "\"unplugged\" is not a fault"},
+                                           {"unplug,at=256", "\"at=256\""},
+                                           {"unplug,times=0", "\"times=0\""},
+                                           {"no-reply,delay=5", "\"delay=5\""},
+                                           {"late-reply,delay=60001", "\"delay=60001\""},
+                                           {"unplug,on=both", "\"on=both\""}}) {
+        std::vector<sim::FaultSpec> rules(2);
+        std::string message;
+        CHECK_FALSE(sim::ParseFaultSpec(row.text, rules, message));
+        CHECK_MESSAGE(message.find(row.words) != std::string::npos, row.text, ": ", message);
+        CHECK(rules.size() == 2);
+    }
+}
+
+TEST_CASE("ZYR_SIM_STATE: the formatted registers read back; a damaged file is refused untouched")
+{
+    unsigned char registers[256];
+    for (int i = 0; i < 256; ++i)
+        registers[i] = static_cast<unsigned char>(255 - i);
+    const std::string text = sim::FormatSimState(registers);
+    unsigned char read[256] = {};
+    std::string message;
+    REQUIRE(sim::ParseSimState(text, read, message));
+    CHECK(std::equal(read, read + 256, registers));
+
+    struct Bad { std::string text; const char *words; };
+    for (const Bad &row : std::vector<Bad>{
+             {text.substr(0, text.rfind("F0:")), "holds 15 rows of registers, not 16"},
+             {text + "00: 00\n", "line 18 is not the row \"100:\""},
+             {std::string(text).replace(text.find(" 00\n"), 3, " 0"), "line 17 is not the row \"F0:\""},
+             {std::string(text).replace(text.find("10: EF"), 6, "10: -1"), "line 3 is not the row \"10:\""},
+             {std::string(text).replace(text.find("20: DF"), 6, "20: +F"), "line 4 is not the row \"20:\""}}) {
+        unsigned char kept[256] = {7};
+        message.clear();
+        CHECK_FALSE(sim::ParseSimState(row.text, kept, message));
+        CHECK_MESSAGE(message.find(row.words) != std::string::npos, message);
+        CHECK(kept[0] == 7);
+    }
+}
