@@ -1,11 +1,11 @@
 // Fuzz target: the demos' two environment texts, ZYR_SIM_FAULT and the
 // ZYR_SIM_STATE file. Every input goes to both parsers. A refusal must come
 // with a message and leave the result untouched; an accepted fault text gives
-// one rule per part, each within the ranges of sim_fault_spec.h; an accepted
+// one rule per part, each within the ranges of sim_fault_text.h; an accepted
 // state holds only hex bytes, offsets and comments, and formats again to a
 // text that reads back to the same registers.
 #include "fuzz/fuzz_require.h"
-#include "sim/sim_fault_spec.h"
+#include "sim/sim_fault_text.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,10 +17,10 @@
 namespace {
 
 // A rule no parse can give: a refusal must leave it in place.
-sim::FaultSpec Sentinel()
+sim::DemoFault Sentinel()
 {
-    sim::FaultSpec rule;
-    rule.kind = sim::FaultSpecKind::Unplug;
+    sim::DemoFault rule;
+    rule.kind = sim::DemoFaultKind::Unplug;
     rule.command = 7;
     rule.address = 999;
     rule.skip = -5;
@@ -29,17 +29,17 @@ sim::FaultSpec Sentinel()
     return rule;
 }
 
-bool Same(const sim::FaultSpec &a, const sim::FaultSpec &b)
+bool Same(const sim::DemoFault &a, const sim::DemoFault &b)
 {
     return a.kind == b.kind && a.command == b.command && a.address == b.address && a.skip == b.skip &&
            a.times == b.times && a.replyAfterMs == b.replyAfterMs;
 }
 
-void CheckFaultSpec(const std::string &text)
+void CheckFaultText(const std::string &text)
 {
-    std::vector<sim::FaultSpec> rules = {Sentinel()};
+    std::vector<sim::DemoFault> rules = {Sentinel()};
     std::string message;
-    if (!sim::ParseFaultSpec(text, rules, message)) {
+    if (!sim::ParseDemoFaults(text, rules, message)) {
         Require(!message.empty());
         Require(rules.size() == 1 && Same(rules[0], Sentinel()));
         return;
@@ -48,15 +48,15 @@ void CheckFaultSpec(const std::string &text)
     const bool blank = text.find_first_not_of(" \t") == std::string::npos;
     const size_t parts = blank ? 0 : std::count(text.begin(), text.end(), ';') + 1;
     Require(rules.size() == parts);
-    for (const sim::FaultSpec &rule : rules) {
+    for (const sim::DemoFault &rule : rules) {
         const int kind = static_cast<int>(rule.kind);
-        Require(kind >= 0 && kind <= static_cast<int>(sim::FaultSpecKind::Unplug));
+        Require(kind >= 0 && kind <= static_cast<int>(sim::DemoFaultKind::Unplug));
         Require(rule.command >= 0 && rule.command <= 2);
         Require(rule.address >= -1 && rule.address <= 255);
         Require(rule.skip >= 0);
         Require(rule.times == -1 || rule.times >= 1);
         Require(rule.replyAfterMs >= 0 && rule.replyAfterMs <= 60000);
-        if (rule.kind != sim::FaultSpecKind::LateReply)
+        if (rule.kind != sim::DemoFaultKind::LateReply)
             Require(rule.replyAfterMs == 1000);
     }
 }
@@ -101,7 +101,7 @@ void CheckSimState(const std::string &text)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::string text(reinterpret_cast<const char *>(data), size);
-    CheckFaultSpec(text);
+    CheckFaultText(text);
     CheckSimState(text);
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "sim/sim_demo_environment.h"
 
-#include "sim/sim_fault_spec.h"
+#include "sim/sim_fault_text.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,10 +12,10 @@ namespace sim {
 
 namespace {
 
-static_assert(static_cast<int>(FaultSpecKind::SendFails) == FaultRule::SendFails, "kinds in step");
-static_assert(static_cast<int>(FaultSpecKind::Unplug) == FaultRule::Unplug, "kinds in step");
-static_assert(static_cast<int>(FaultSpecKind::NoReply) == FaultRule::NoReply, "kinds in step");
-static_assert(static_cast<int>(FaultSpecKind::LateReply) == FaultRule::LateReply, "kinds in step");
+static_assert(static_cast<int>(DemoFaultKind::SendFails) == FaultRule::SendFails, "kinds in step");
+static_assert(static_cast<int>(DemoFaultKind::Unplug) == FaultRule::Unplug, "kinds in step");
+static_assert(static_cast<int>(DemoFaultKind::NoReply) == FaultRule::NoReply, "kinds in step");
+static_assert(static_cast<int>(DemoFaultKind::LateReply) == FaultRule::LateReply, "kinds in step");
 
 struct StateFile {
     std::string path;
@@ -100,19 +100,19 @@ void LoadState(SimDevice &converter, const std::string &path)
 
 DeviceSyscalls ApplyDemoEnvironment(SimDevice &converter, DeviceSyscalls syscalls)
 {
-    if (const char *spec = std::getenv("ZYR_SIM_FAULT")) {
-        std::vector<FaultSpec> rules;
+    if (const char *faultText = std::getenv("ZYR_SIM_FAULT")) {
+        std::vector<DemoFault> faults;
         std::string message;
-        if (!ParseFaultSpec(spec, rules, message))
+        if (!ParseDemoFaults(faultText, faults, message))
             Refuse(message);
-        for (const FaultSpec &spec : rules) {
+        for (const DemoFault &fault : faults) {
             FaultRule rule;
-            rule.kind = static_cast<FaultRule::Kind>(spec.kind);
-            rule.command = spec.command;
-            rule.address = spec.address;
-            rule.skip = spec.skip;
-            rule.times = spec.times;
-            rule.replyAfterMs = spec.replyAfterMs;
+            rule.kind = static_cast<FaultRule::Kind>(fault.kind);
+            rule.command = fault.command;
+            rule.address = fault.address;
+            rule.skip = fault.skip;
+            rule.times = fault.times;
+            rule.replyAfterMs = fault.replyAfterMs;
             converter.AddFault(rule);
         }
     }

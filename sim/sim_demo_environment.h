@@ -3,8 +3,8 @@
 //                       start (when it exists) and saved to it after every
 //                       register write, so successive runs, and the dialog
 //                       and zyrctl in turn, see one converter;
-//   ZYR_SIM_FAULT=SPEC  faults injected into the converter (syntax in
-//                       sim/sim_fault_spec.h).
+//   ZYR_SIM_FAULT=RULES faults injected into the converter (syntax in
+//                       sim/sim_fault_text.h).
 // A bad setting ends the program at start with a message on standard error
 // (and in a box when there is no console) and exit code 2.
 #pragma once

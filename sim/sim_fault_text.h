@@ -30,12 +30,12 @@
 namespace sim {
 
 // In the order of FaultRule::Kind.
-enum class FaultSpecKind {
+enum class DemoFaultKind {
     SendFails, SendZero, ReceiveFails, ReceiveZero, WrongReadBack, NoReply, LateReply, Unplug
 };
 
-struct FaultSpec {
-    FaultSpecKind kind = FaultSpecKind::SendFails;
+struct DemoFault {
+    DemoFaultKind kind = DemoFaultKind::SendFails;
     int command = 0;   // 1 write requests, 2 read requests, 0 both
     int address = -1;  // -1 any
     int skip = 0;
@@ -45,7 +45,7 @@ struct FaultSpec {
 
 // False with a message naming the faulty part (and `rules` unchanged) on
 // anything but the syntax above. An empty text gives no rules.
-bool ParseFaultSpec(const std::string &text, std::vector<FaultSpec> &rules, std::string &message);
+bool ParseDemoFaults(const std::string &text, std::vector<DemoFault> &rules, std::string &message);
 
 // ZYR_SIM_STATE: the simulated converter's 256 registers as 16 lines of
 // 16 hex bytes, each led by its offset ("00: FF 0C 30 ..."), after a comment.

@@ -1,4 +1,4 @@
-#include "sim/sim_fault_spec.h"
+#include "sim/sim_fault_text.h"
 
 #include <doctest.h>
 
@@ -6,19 +6,19 @@
 #include <string>
 #include <vector>
 
-using sim::FaultSpecKind;
+using sim::DemoFaultKind;
 
 TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part is wrong")
 {
-    struct Good { const char *text; FaultSpecKind kind; int command, address, skip, times, delay; };
+    struct Good { const char *text; DemoFaultKind kind; int command, address, skip, times, delay; };
     for (const Good &row : std::vector<Good>{
-             {"unplug,on=write,after=40", FaultSpecKind::Unplug, 1, -1, 40, -1, 1000},
-             {"wrong-readback,at=200", FaultSpecKind::WrongReadBack, 0, 200, 0, -1, 1000},
-             {" late-reply , delay=0 , on=read ,times=2", FaultSpecKind::LateReply, 2, -1, 0, 2, 0},
-             {"send-zero,at=0,at=255", FaultSpecKind::SendZero, 0, 255, 0, -1, 1000}}) {
-        std::vector<sim::FaultSpec> rules;
+             {"unplug,on=write,after=40", DemoFaultKind::Unplug, 1, -1, 40, -1, 1000},
+             {"wrong-readback,at=200", DemoFaultKind::WrongReadBack, 0, 200, 0, -1, 1000},
+             {" late-reply , delay=0 , on=read ,times=2", DemoFaultKind::LateReply, 2, -1, 0, 2, 0},
+             {"send-zero,at=0,at=255", DemoFaultKind::SendZero, 0, 255, 0, -1, 1000}}) {
+        std::vector<sim::DemoFault> rules;
         std::string message;
-        REQUIRE_MESSAGE(sim::ParseFaultSpec(row.text, rules, message), row.text, ": ", message);
+        REQUIRE_MESSAGE(sim::ParseDemoFaults(row.text, rules, message), row.text, ": ", message);
         REQUIRE(rules.size() == 1);
         CHECK(rules[0].kind == row.kind);
         CHECK(rules[0].command == row.command);
@@ -36,9 +36,9 @@ TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part i
                                            {"no-reply,delay=5", "\"delay=5\""},
                                            {"late-reply,delay=60001", "\"delay=60001\""},
                                            {"unplug,on=both", "\"on=both\""}}) {
-        std::vector<sim::FaultSpec> rules(2);
+        std::vector<sim::DemoFault> rules(2);
         std::string message;
-        CHECK_FALSE(sim::ParseFaultSpec(row.text, rules, message));
+        CHECK_FALSE(sim::ParseDemoFaults(row.text, rules, message));
         CHECK_MESSAGE(message.find(row.words) != std::string::npos, row.text, ": ", message);
         CHECK(rules.size() == 2);
     }

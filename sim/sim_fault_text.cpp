@@ -1,4 +1,4 @@
-#include "sim/sim_fault_spec.h"
+#include "sim/sim_fault_text.h"
 
 #include <cctype>
 #include <cstdio>
@@ -45,14 +45,14 @@ bool Number(const std::string &text, long low, long high, int &value)
     return true;
 }
 
-bool ParseRule(const std::string &text, FaultSpec &rule, std::string &problem)
+bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
 {
     std::vector<std::string> parts = Split(text, ',');
     const std::string kind = parts.empty() ? "" : Trim(parts[0]);
     bool known = false;
     for (int i = 0; i < kindCount; ++i)
         if (kind == kindNames[i]) {
-            rule.kind = static_cast<FaultSpecKind>(i);
+            rule.kind = static_cast<DemoFaultKind>(i);
             known = true;
         }
     if (!known) {
@@ -71,7 +71,7 @@ bool ParseRule(const std::string &text, FaultSpec &rule, std::string &problem)
             continue;
         if (key == "times" && Number(value, 1, 100000000, rule.times))
             continue;
-        if (key == "delay" && rule.kind == FaultSpecKind::LateReply && Number(value, 0, 60000, rule.replyAfterMs))
+        if (key == "delay" && rule.kind == DemoFaultKind::LateReply && Number(value, 0, 60000, rule.replyAfterMs))
             continue;
         if (key == "on" && (value == "read" || value == "write")) {
             rule.command = value == "write" ? 1 : 2;
@@ -86,12 +86,12 @@ bool ParseRule(const std::string &text, FaultSpec &rule, std::string &problem)
 
 }  // namespace
 
-bool ParseFaultSpec(const std::string &text, std::vector<FaultSpec> &rules, std::string &message)
+bool ParseDemoFaults(const std::string &text, std::vector<DemoFault> &rules, std::string &message)
 {
-    std::vector<FaultSpec> parsed;
+    std::vector<DemoFault> parsed;
     if (!Trim(text).empty()) {
         for (const std::string &part : Split(text, ';')) {
-            FaultSpec rule;
+            DemoFault rule;
             std::string problem;
             if (!ParseRule(part, rule, problem)) {
                 message = "ZYR_SIM_FAULT=\"" + text + "\": " + problem;
