@@ -27,6 +27,9 @@ struct CommandContext {
 
 // A backup file or, for the word "device", the converter.
 Outcome LoadImage(const CommandContext &context, const std::string &source, RegisterImage &image);
+// A backup file's registers; exit 3 with the cause when it is missing,
+// unreadable or damaged.
+Outcome LoadBackupFile(const std::string &path, RegisterImage &image);
 
 Outcome RunInfo(const CommandContext &context, bool json);
 Outcome RunShow(const CommandContext &context, const std::string &file, bool json);

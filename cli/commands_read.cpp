@@ -36,14 +36,19 @@ Outcome LoadImage(const CommandContext &context, const std::string &source, Regi
             image = reading.image;
         return outcome;
     }
+    return LoadBackupFile(source, image);
+}
+
+Outcome LoadBackupFile(const std::string &path, RegisterImage &image)
+{
     std::string text;
-    Outcome outcome = ReadTextFile(source, maxBackupFileSize, text);
+    Outcome outcome = ReadTextFile(path, maxBackupFileSize, text);
     if (!outcome.Ok())
         return outcome;
     BackupFile file;
     std::string message;
     if (ParseBackupFile(text, file, message) != BackupError::None)
-        return Outcome::Fail(exitFile, source + ": " + message);
+        return Outcome::Fail(exitFile, path + ": " + message);
     image = file.image;
     return Outcome::Success();
 }

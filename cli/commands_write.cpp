@@ -2,7 +2,6 @@
 // --import writes; its other forms only read).
 #include "cli/commands.h"
 
-#include "cli/backup_file.h"
 #include "cli/guarded_write.h"
 #include "cli/image_guards.h"
 #include "cli/settings_view.h"
@@ -54,19 +53,17 @@ std::string Unix(std::string text)
 
 Outcome RunRestore(const CommandContext &context, const std::string &file, const WriteOptions &options)
 {
-    std::string text;
-    Outcome outcome = ReadTextFile(file, maxBackupFileSize, text);
-    if (!outcome.Ok())
+    RegisterImage backup;
+    Outcome outcome = LoadBackupFile(file, backup);
+    if (!outcome.Ok()) {
+        outcome.message += "; nothing was written";
         return outcome;
-    BackupFile backup;
-    std::string message;
-    if (ParseBackupFile(text, backup, message) != BackupError::None)
-        return Outcome::Fail(exitFile, file + ": " + message + "; nothing was written");
+    }
     // A table choice the firmware lacks is refused even with --force.
-    const std::string missingTable = MissingTableChoice(backup.image);
+    const std::string missingTable = MissingTableChoice(backup);
     if (!missingTable.empty())
         return Outcome::Fail(exitRefused, file + ": " + missingTable + "; nothing was written");
-    const std::vector<std::string> implausible = ImplausibleValues(backup.image);
+    const std::vector<std::string> implausible = ImplausibleValues(backup);
     if (!implausible.empty() && !options.force)
         return Outcome::Fail(exitRefused, file + " holds values the dialog could never have stored; nothing was "
                                                  "written (--force writes them anyway):" + Sentences(implausible));
@@ -75,10 +72,10 @@ Outcome RunRestore(const CommandContext &context, const std::string &file, const
     outcome = ReadWholeConverter(device, context.Progress(), "reading");
     if (!outcome.Ok())
         return outcome;
-    const std::string mismatch = IdentityMismatch(backup.image, device.image);
+    const std::string mismatch = IdentityMismatch(backup, device.image);
     if (!mismatch.empty())
         return Outcome::Fail(exitRefused, mismatch + "; nothing was written");
-    return GuardedWrite(context, device, backup.image, options, {"restore", FolderOf(file)});
+    return GuardedWrite(context, device, backup, options, {"restore", FolderOf(file)});
 }
 
 Outcome RunSet(const CommandContext &context, const std::vector<std::string> &assignments,

@@ -102,6 +102,13 @@ Outcome ReadIdentity(OpenPort &open, ConverterReading &reading)
     return Outcome::Success();
 }
 
+// Finds and opens the converter, then reads its identity words.
+Outcome OpenAndIdentify(OpenPort &open, ConverterReading &reading)
+{
+    Outcome outcome = Open(open, reading);
+    return outcome.Ok() ? ReadIdentity(open, reading) : outcome;
+}
+
 std::string Hex(unsigned value)
 {
     char text[16];
@@ -120,19 +127,14 @@ Outcome ReadConverterIdentity(ConverterReading &reading)
 {
     FineTimerResolution timer;
     OpenPort open;
-    Outcome outcome = Open(open, reading);
-    if (outcome.Ok())
-        outcome = ReadIdentity(open, reading);
-    return outcome;
+    return OpenAndIdentify(open, reading);
 }
 
 Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &progress, const char *label)
 {
     FineTimerResolution timer;
     OpenPort open;
-    Outcome outcome = Open(open, reading);
-    if (outcome.Ok())
-        outcome = ReadIdentity(open, reading);
+    Outcome outcome = OpenAndIdentify(open, reading);
     if (!outcome.Ok())
         return outcome;
     if (!AcceptedFirmwareVersion(reading.version))
@@ -160,9 +162,7 @@ Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<u
     FineTimerResolution timer;
     OpenPort open;
     ConverterReading device;
-    Outcome outcome = Open(open, device);
-    if (outcome.Ok())
-        outcome = ReadIdentity(open, device);
+    Outcome outcome = OpenAndIdentify(open, device);
     if (!outcome.Ok())
         return outcome;
     // Registers 0 to 4 are never written, so the image must belong to this
