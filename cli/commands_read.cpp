@@ -59,7 +59,7 @@ Outcome RunInfo(const CommandContext &context, bool json)
     Outcome outcome = ReadConverterIdentity(reading);
     if (!outcome.Ok())
         return outcome;
-    const bool served = KnownFirmware(reading.version) && (reading.type == 2 || reading.type == 3);
+    const bool served = AcceptedFirmwareVersion(reading.version) && AcceptedFirmwareType(reading.type);
     if (json) {
         nlohmann::json data = {{"found", true},
                                {"devicePath", reading.devicePath},

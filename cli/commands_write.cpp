@@ -127,11 +127,18 @@ Outcome RunTable(const CommandContext &context, const TableOptions &table, const
     if (!TableOnFirmware(*info, device.version))
         return Outcome::Fail(exitRefused, std::string("the ") + info->title + " table exists only on firmware 12300; "
                                               "this converter has " + FirmwareText(device.version));
+    // A table the editor could not open is neither printed, drawn nor
+    // imported into: said once, for all three.
+    if (!TableEditable(device.image, info->offset))
+        return Outcome::Fail(exitRefused, std::string("the converter's ") + info->title +
+                                              " table is not valid: its count is " +
+                                              std::to_string(device.image.Byte(info->offset)) +
+                                              " (7 or 20 entries, all within the registers, expected)");
 
     if (!table.svgFile.empty()) {
         std::string svg, message;
         if (!TableSvg(device.image, info->offset, svg, message))
-            return Outcome::Fail(exitDevice, message);
+            return Outcome::Fail(exitRefused, message);
         outcome = WriteFileAtomically(table.svgFile, svg, options.force);
         if (outcome.Ok())
             context.Note() << "drew the " << info->title << " table to " << table.svgFile << "\n";
@@ -148,10 +155,7 @@ Outcome RunTable(const CommandContext &context, const TableOptions &table, const
     }
 
     std::string text;
-    if (!BuildTableText(device.image, info->offset, text))
-        return Outcome::Fail(exitDevice, std::string("the converter's ") + info->title +
-                                             " table is not valid: its count is " +
-                                             std::to_string(device.image.Byte(info->offset)) + ", not 7 or 20");
+    BuildTableText(device.image, info->offset, text);
     if (table.exportFile.empty()) {
         context.Out() << Unix(text);
         return Outcome::Success();

@@ -2,6 +2,7 @@
 
 #include "cli/exact_number.h"
 #include "cli/speed_setting.h"
+#include "app/speed_text.h"
 
 #include <cstdio>
 
@@ -20,7 +21,6 @@ struct Factor {
 };
 
 constexpr int trueSpeeds[3] = {50, 100, 130};
-constexpr int64_t settingLimit = 250;  // tenths either way
 
 // Tyre sizes: width mm with up to 3 digits, aspect % with up to 3, rim
 // inches with up to 2, each with up to 2 decimals. The diameter in units of
@@ -147,7 +147,7 @@ CalcStatus Finish(const Factor &factor, CorrectionResult &out, std::string &mess
     const bool settingFits = Scaled(factor, 1000, 1000, Rounding::Up, setting);
     int64_t exact = 0;
     const bool exactFits = Scaled(factor, 100000000, 100000000, Rounding::Nearest, exact);
-    if (!settingFits || setting > settingLimit || setting < -settingLimit) {
+    if (!settingFits || setting > speedAdjustLimit || setting < -speedAdjustLimit) {
         out.settingTenths = settingFits ? setting : 0;
         out.exactMillionths = exactFits ? exact : 0;
         message = "the correction needed";

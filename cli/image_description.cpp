@@ -9,13 +9,6 @@ namespace {
 constexpr uint16_t signBit = 0x8000;
 constexpr uint16_t magnitudeMask = 0x7FFF;
 
-std::string Hex2(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
-    return text;
-}
-
 // Tenths with their sign, beyond the dialog's range too.
 int SpeedTenths(uint16_t word)
 {
@@ -51,7 +44,7 @@ std::string DescribeImage(const RegisterImage &image)
     const uint16_t version = image.FirmwareVersion();
     const uint16_t type = image.FirmwareType();
     std::string text;
-    text += "firmware          " + FirmwareValueText(version) + (KnownFirmware(version) ? "" : ", not a known firmware") + "\n";
+    text += "firmware          " + FirmwareValueText(version) + (AcceptedFirmwareVersion(version) ? "" : ", not a known firmware") + "\n";
     text += "type              " + TypeValueText(type) + "\n";
     text += "speed adjustment  " + SpeedAdjustText(image.SpeedAdjust());
     if ((image.SpeedAdjust() & magnitudeMask) > speedAdjustLimit)
@@ -94,7 +87,7 @@ nlohmann::json DescribeImageJson(const RegisterImage &image)
     const uint16_t version = image.FirmwareVersion();
     const uint16_t type = image.FirmwareType();
     json out;
-    out["firmware"] = {{"value", version}, {"text", FirmwareText(version)}, {"known", KnownFirmware(version)}};
+    out["firmware"] = {{"value", version}, {"text", FirmwareText(version)}, {"known", AcceptedFirmwareVersion(version)}};
     out["type"] = {{"value", type}, {"text", TypeText(type)}};
 
     char speed[16];

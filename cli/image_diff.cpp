@@ -4,13 +4,6 @@
 
 namespace {
 
-std::string Hex2(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
-    return text;
-}
-
 std::string Hex4(unsigned value)
 {
     char text[8];

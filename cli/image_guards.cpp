@@ -19,29 +19,32 @@ std::string Names(const std::vector<SensorInfo> &sensors)
     return names;
 }
 
-// The editor's rules for a stored voltage column.
+// The editor's rules for a stored voltage column: the table's own text, as
+// the editor would show it, must pass the editor's checks unchanged. Only
+// the wording is this program's, naming the entry and its value.
 std::string TableProblem(const RegisterImage &image, const TableInfo &table)
 {
     const std::string name = std::string("the ") + table.name + " table";
     const uint8_t count = image.Byte(table.offset);
-    if (!TempTable::ValidCount(count))
-        return name + " has the count " + std::to_string(count) + "; tables hold 7 or 20 entries";
-    ConstTempTable view(image, table.offset);
-    if (!view.EntryFits(count - 1u))
+    std::string text;
+    if (!BuildTableText(image, table.offset, text)) {
+        if (!TempTable::ValidCount(count))
+            return name + " has the count " + std::to_string(count) + "; tables hold 7 or 20 entries";
         return name + " has the count " + std::to_string(count) + ", which runs past register 255";
-    unsigned previous = fullScaleMillivolts + 1u;
-    for (unsigned i = 0; i < count; ++i) {
-        const unsigned millivolts = view.SensorMillivolts(i);
-        const std::string entry = name + " entry " + std::to_string(i + 1) + " (" + std::to_string(millivolts) + " mV)";
-        if (i == 0 && millivolts != static_cast<unsigned>(fullScaleMillivolts))
-            return entry + " is not 4000 mV, which the first entry must be";
-        if (millivolts > static_cast<unsigned>(fullScaleMillivolts))
-            return entry + " is above 4000 mV";
-        if (millivolts >= previous)
-            return entry + " is not below the entry before it";
-        previous = millivolts;
     }
-    return std::string();
+    const TableTextOutcome parsed = ParseTableLines(image, table.offset, text.c_str());
+    if (parsed.problem == TableTextProblem::None)
+        return std::string();
+    const unsigned line = parsed.problem == TableTextProblem::FirstNotFull ? 1u : static_cast<unsigned>(parsed.first);
+    const unsigned millivolts = ConstTempTable(image, table.offset).SensorMillivolts(line - 1u);
+    const std::string entry = name + " entry " + std::to_string(line) + " (" + std::to_string(millivolts) + " mV)";
+    if (parsed.problem == TableTextProblem::FirstNotFull)
+        return entry + " is not 4000 mV, which the first entry must be";
+    if (parsed.problem == TableTextProblem::InvalidMillivolts && millivolts > static_cast<unsigned>(fullScaleMillivolts))
+        return entry + " is above 4000 mV";
+    if (parsed.problem == TableTextProblem::InvalidMillivolts)
+        return entry + " is not below the entry before it";
+    return name + ": " + TableTextMessage(parsed);
 }
 
 bool ApplySpeed(RegisterImage &image, const std::string &value, std::string &message)
@@ -124,9 +127,9 @@ std::vector<std::string> ImplausibleValues(const RegisterImage &image)
     std::vector<std::string> problems;
     const uint16_t version = image.FirmwareVersion();
     const uint16_t type = image.FirmwareType();
-    if (!KnownFirmware(version))
+    if (!AcceptedFirmwareVersion(version))
         problems.push_back("the firmware version " + std::to_string(version) + " is neither 10005 nor 12300");
-    if (type != layout::typeVssEct && type != layout::typeVss)
+    if (!AcceptedFirmwareType(type))
         problems.push_back("the type " + std::to_string(type) + " is neither 2 (VSS+ECT) nor 3 (VSS)");
 
     const uint16_t speed = image.SpeedAdjust();

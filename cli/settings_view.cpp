@@ -2,7 +2,6 @@
 
 #include "app/speed_text.h"
 
-#include <cstdio>
 
 namespace {
 
@@ -26,16 +25,17 @@ const TableInfo tableInfos[4] = {
     {"ap1-5v", layout::tableAp1_5V, "AP1 5V", 1, 7},
 };
 
-std::string FirmwareText(uint16_t version)
+std::string Hex2(unsigned value)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%02u.%02u", version / 10000u, version / 100u % 100u, version % 100u);
-    return text;
+    static const char digits[] = "0123456789ABCDEF";
+    return {digits[(value >> 4) & 0xFu], digits[value & 0xFu]};
 }
 
-bool KnownFirmware(uint16_t version)
+std::string FirmwareText(uint16_t version)
 {
-    return version == layout::firmware10005 || version == layout::firmware12300;
+    char text[8];
+    FormatFirmwareVersion(version, text, sizeof text);
+    return text;
 }
 
 std::string TypeText(uint16_t type)

@@ -9,15 +9,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include "protocol/operation_text.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// The five decimal digits as d.dd.dd: 10005 gives "1.00.05", 12300 "1.23.00",
-// 0xFFFF "6.55.35". Whether the version is one the tool serves is
-// KnownFirmware's business.
+// The version as the dialog shows it (d.dd.dd: 10005 gives "1.00.05", 12300
+// "1.23.00", 0xFFFF "6.55.35"). Whether the tool serves a version or a
+// type is Read Device's rule: AcceptedFirmwareVersion, AcceptedFirmwareType.
 std::string FirmwareText(uint16_t version);
-bool KnownFirmware(uint16_t version);  // 10005 or 12300
+
+// A byte as two upper-case hex digits ("0C").
+std::string Hex2(unsigned value);
 
 // 2 "VSS+ECT", 3 "VSS", 1 "VSS+ECT (type 1, treated like type 2)", any other
 // "unknown".

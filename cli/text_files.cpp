@@ -82,7 +82,8 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
                         written == text.size() && FlushFileBuffers(file.handle);
         if (!ok) {
             const DWORD error = GetLastError();
-            CloseHandle(file.handle);
+            if (file.handle != INVALID_HANDLE_VALUE)
+                CloseHandle(file.handle);
             file.handle = INVALID_HANDLE_VALUE;
             DeleteFileA(temporary);
             return Outcome::Fail(exitFile, "cannot write " + path + ": " + SystemErrorText(error));

@@ -2,8 +2,10 @@
 
 #include "device/device_syscalls.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -161,7 +163,7 @@ Outcome StartWireTrace(const std::string &path)
         return Outcome::Success();
     s.file = std::fopen(path.c_str(), "w");
     if (!s.file)
-        return Outcome::Fail(exitFile, "cannot create the trace file " + path);
+        return Outcome::Fail(exitFile, "cannot create the trace file " + path + ": " + std::strerror(errno));
     QueryPerformanceFrequency(&s.frequency);
     QueryPerformanceCounter(&s.start);
     DeviceSyscalls &table = Sys();

@@ -3,7 +3,9 @@
 // cancelled transfer, and each open and close of a device handle, so a
 // retry shows as a failure, a close and a reopen. It wraps the entries of
 // the device boundary in force, so it records what went to the system
-// and what came back, not what the program meant to send.
+// and what came back, not what the program meant to send. A retried
+// attempt's queue flush goes through the HID library, not the boundary:
+// the late replies it discards are not in the trace.
 //
 //     12.041 ms  open   read  \\?\hid#...
 //     12.530 ms  out    00 02 01 00 00 00 00 00 00

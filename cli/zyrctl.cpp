@@ -15,10 +15,11 @@ namespace {
 const char *const exitCodesText =
     "Exit codes, the same for every command:\n"
     "  0  success\n"
-    "  1  device failure (not found, open failed, a register error, a read-back that differs)\n"
+    "  1  device failure (not found, open failed, a firmware or type not served, a register error,\n"
+    "     a read-back that differs)\n"
     "  2  usage error\n"
     "  3  a file that is missing, unreadable or damaged\n"
-    "  4  refused by a guard (nothing was written)\n"
+    "  4  refused by a guard: nothing was written, or a correction outside -25.0 to +25.0 %\n"
     "  5  diff found differences";
 
 struct Options {
