@@ -151,6 +151,10 @@ zyr_start_display() {
     ZYR_XVFB_PID=$!
     export DISPLAY=:$n
     for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+    if ! kill -0 "$ZYR_XVFB_PID" 2>/dev/null || [ ! -e /tmp/.X11-unix/X$n ]; then
+        echo "The virtual display :$n did not start (Xvfb)" >&2
+        return 1
+    fi
 }
 
 # Prefixes whose wineserver this shell started, for zyr_stop_all.
@@ -171,8 +175,12 @@ zyr_start_wine() {
     if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q "^#arch=$WINEARCH" "$WINEPREFIX/system.reg"; then
         echo "Replacing $WINEPREFIX: not a $WINEARCH prefix"
         "$WINESERVER" -k >/dev/null 2>&1 || true
+        "$WINESERVER" -w >/dev/null 2>&1 || true
         rm -rf "$WINEPREFIX"
     fi
+    # Recorded before the first Wine command, so that an interrupted set-up
+    # still has its wineserver stopped on exit.
+    ZYR_WINE_PREFIXES+=("$WINEPREFIX")
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         "$WINE" wineboot --init >/dev/null 2>&1 || true
@@ -185,7 +193,6 @@ zyr_start_wine() {
         "$WINESERVER" -w
     fi
     "$WINESERVER" -p 2>/dev/null || true  # already running for this prefix
-    ZYR_WINE_PREFIXES+=("$WINEPREFIX")
     "$WINE" cmd /c exit >/dev/null 2>&1 || true
 }
 
