@@ -20,24 +20,27 @@ std::string Sentences(const std::vector<std::string> &list)
     return text;
 }
 
-// Whether an assignment is well formed for some converter, so that a
-// refusal by this one is a guard (exit 4) and not a usage error (exit 2).
-bool AssignmentMakesSense(const std::string &assignment)
+// Why an assignment is wrong for every converter (empty when it suits some),
+// so that a refusal by this one is a guard (exit 4) and not a usage error
+// (exit 2).
+std::string UsageProblem(const std::string &assignment)
 {
     const size_t equals = assignment.find('=');
-    if (equals == std::string::npos)
-        return false;
-    const std::string name = assignment.substr(0, equals), value = assignment.substr(equals + 1);
+    const std::string name = assignment.substr(0, equals);
+    const std::string value = equals == std::string::npos ? "" : assignment.substr(equals + 1);
     SensorInfo sensor;
     int tenths = 0;
-    std::string ignored;
-    if (name == "speed")
-        return ParseSpeedSetting(value, tenths, ignored);
-    if (name == "sensor")
-        return FindSensorByName(2, value, sensor) || FindSensorByName(3, value, sensor);
-    if (name == "table")
-        return FindTableByName(value) != nullptr;
-    return false;
+    std::string message;
+    if (equals != std::string::npos && name == "speed")
+        return ParseSpeedSetting(value, tenths, message) ? "" : message;
+    if (equals != std::string::npos && name == "sensor")
+        return FindSensorByName(layout::typeVssEct, value, sensor) || FindSensorByName(layout::typeVss, value, sensor)
+                   ? ""
+                   : "\"" + value + "\" is not a speed sensor: low, high or high-to-low on a VSS+ECT unit, "
+                     "rsx, s2k or general on a VSS unit";
+    if (equals != std::string::npos && name == "table")
+        return FindTableByName(value) ? "" : "\"" + value + "\" is not a table: ap1-res, ap2-res, ap1-5v or ap2-5v";
+    return "not a setting";
 }
 
 std::string Unix(std::string text)
@@ -81,17 +84,12 @@ Outcome RunRestore(const CommandContext &context, const std::string &file, const
 Outcome RunSet(const CommandContext &context, const std::vector<std::string> &assignments,
                const WriteOptions &options)
 {
-    for (const std::string &assignment : assignments)
-        if (!AssignmentMakesSense(assignment)) {
-            RegisterImage probe;
-            probe.SetWord(layout::firmwareVersion, layout::firmware12300);
-            probe.SetWord(layout::firmwareType, layout::typeVssEct);
-            std::string message;
-            ApplySetting(probe, assignment, message);
-            return Outcome::Fail(exitUsage, "\"" + assignment + "\": " +
-                                                (message.empty() ? "not a setting" : message) +
+    for (const std::string &assignment : assignments) {
+        const std::string problem = UsageProblem(assignment);
+        if (!problem.empty())
+            return Outcome::Fail(exitUsage, "\"" + assignment + "\": " + problem +
                                                 " (settings: speed=PERCENT, sensor=NAME, table=NAME)");
-        }
+    }
 
     ConverterReading device;
     Outcome outcome = ReadWholeConverter(device, context.Progress(), "reading");
