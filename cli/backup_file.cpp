@@ -1,13 +1,14 @@
 #include "cli/backup_file.h"
 
 #include "cli/settings_view.h"
+#include "config/register_rows.h"
 
 #include <cstdio>
 
 namespace {
 
 constexpr unsigned rows = 16;
-constexpr unsigned bytesPerRow = 16;
+constexpr unsigned bytesPerRow = registerRowBytes;
 
 struct CrcTable {
     uint32_t entries[256];
@@ -77,65 +78,7 @@ int HexDigit(char c)
     return -1;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string Trim(const std::string &text)
-{
-    size_t begin = 0, end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
-// Up to 40 characters of a line, for messages.
-std::string Shown(const std::string &text)
-{
-    std::string shown;
-    for (char c : text.substr(0, 40))
-        shown += (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) ? '?' : c;
-    return text.size() > 40 ? shown + "..." : shown;
-}
-
 std::string AtLine(size_t line) { return "line " + std::to_string(line) + ": "; }
-
-// "XX: b0 b1 ... b15": the row's offset in two hex digits, then 16 bytes of
-// two hex digits each, separated by blanks.
-bool ParseRow(const std::string &line, unsigned &offset, uint8_t (&bytes)[bytesPerRow], std::string &problem)
-{
-    if (line.size() < 3 || HexDigit(line[0]) < 0 || HexDigit(line[1]) < 0 || line[2] != ':') {
-        problem = "a row must start with its offset in two hex digits and a colon";
-        return false;
-    }
-    offset = static_cast<unsigned>(HexDigit(line[0]) * 16 + HexDigit(line[1]));
-    size_t at = 3;
-    unsigned count = 0;
-    while (true) {
-        while (at < line.size() && IsBlank(line[at]))
-            ++at;
-        if (at == line.size())
-            break;
-        size_t end = at;
-        while (end < line.size() && !IsBlank(line[end]))
-            ++end;
-        if (end - at != 2 || HexDigit(line[at]) < 0 || HexDigit(line[at + 1]) < 0) {
-            problem = "\"" + Shown(line.substr(at, end - at)) + "\" is not a byte in two hex digits";
-            return false;
-        }
-        if (count == bytesPerRow) {
-            problem = "the row holds more than 16 bytes";
-            return false;
-        }
-        bytes[count++] = static_cast<uint8_t>(HexDigit(line[at]) * 16 + HexDigit(line[at + 1]));
-        at = end;
-    }
-    if (count != bytesPerRow) {
-        problem = "the row holds " + std::to_string(count) + " bytes, not 16";
-        return false;
-    }
-    return true;
-}
 
 bool ParseCrc(const std::string &value, uint32_t &crc)
 {
@@ -195,16 +138,7 @@ std::string FormatBackupFile(const RegisterImage &image, const std::string &save
     text += "speed adjustment = " + SpeedAdjustText(image.SpeedAdjust()) + "\n";
     text += "speed sensor = " + SensorText(type, image.SpeedSensorCode()) + "\n";
     text += "active table = " + ActiveTableText(image.ActiveTable()) + "\n";
-    char cell[8];
-    for (unsigned row = 0; row < rows; ++row) {
-        std::snprintf(cell, sizeof cell, "%02X:", row * bytesPerRow);
-        text += cell;
-        for (unsigned i = 0; i < bytesPerRow; ++i) {
-            std::snprintf(cell, sizeof cell, " %02X", image.bytes[row * bytesPerRow + i]);
-            text += cell;
-        }
-        text += "\n";
-    }
+    text += FormatRegisterRows(image.bytes);
     text += "crc32 = " + Hex8(Crc32(image.bytes, imageSize)) + "\n";
     return text;
 }
@@ -235,28 +169,28 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
         ++lineNumber;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        const std::string trimmed = Trim(line);
+        const std::string trimmed = TrimBlanks(line);
         if (trimmed.empty() || trimmed[0] == '#')
             continue;
 
         const size_t equals = trimmed.find('=');
         const bool isRow = trimmed.size() >= 3 && trimmed[2] == ':' && equals == std::string::npos;
         if (!sawFormat) {
-            if (equals != std::string::npos && Trim(trimmed.substr(0, equals)) == "format") {
-                const std::string value = Trim(trimmed.substr(equals + 1));
+            if (equals != std::string::npos && TrimBlanks(trimmed.substr(0, equals)) == "format") {
+                const std::string value = TrimBlanks(trimmed.substr(equals + 1));
                 if (value == "zyr-backup 1") {
                     sawFormat = true;
                     continue;
                 }
                 if (value.rfind("zyr-backup ", 0) == 0)
-                    message = AtLine(lineNumber) + "format version \"" + Shown(value.substr(11)) +
+                    message = AtLine(lineNumber) + "format version \"" + ShownInMessage(value.substr(11)) +
                               "\" is not known; this program reads zyr-backup 1";
                 else
-                    message = AtLine(lineNumber) + "format \"" + Shown(value) +
+                    message = AtLine(lineNumber) + "format \"" + ShownInMessage(value) +
                               "\" is not known; this program reads zyr-backup 1";
                 return BackupError::UnknownFormat;
             }
-            message = AtLine(lineNumber) + "\"" + Shown(trimmed) + "\" comes before the line \"" + backupFormatLine +
+            message = AtLine(lineNumber) + "\"" + ShownInMessage(trimmed) + "\" comes before the line \"" + backupFormatLine +
                       "\": not a zyr backup file";
             return BackupError::UnknownFormat;
         }
@@ -268,7 +202,7 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
             unsigned offset = 0;
             uint8_t bytes[bytesPerRow];
             std::string problem;
-            if (!ParseRow(trimmed, offset, bytes, problem)) {
+            if (!ParseRegisterRow(trimmed, offset, bytes, problem)) {
                 message = AtLine(lineNumber) + problem;
                 return BackupError::BadLayout;
             }
@@ -292,11 +226,11 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
             continue;
         }
         if (equals == std::string::npos) {
-            message = AtLine(lineNumber) + "\"" + Shown(trimmed) + "\" is neither a setting, a row nor a comment";
+            message = AtLine(lineNumber) + "\"" + ShownInMessage(trimmed) + "\" is neither a setting, a row nor a comment";
             return BackupError::BadLayout;
         }
-        const std::string key = Trim(trimmed.substr(0, equals));
-        const std::string value = Trim(trimmed.substr(equals + 1));
+        const std::string key = TrimBlanks(trimmed.substr(0, equals));
+        const std::string value = TrimBlanks(trimmed.substr(equals + 1));
         if (key == "format") {
             message = AtLine(lineNumber) + "a second format line";
             return BackupError::BadLayout;
@@ -307,7 +241,7 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
                 return BackupError::BadLayout;
             }
             if (!ParseCrc(value, storedCrc)) {
-                message = AtLine(lineNumber) + "the CRC-32 \"" + Shown(value) + "\" is not 8 hex digits";
+                message = AtLine(lineNumber) + "the CRC-32 \"" + ShownInMessage(value) + "\" is not 8 hex digits";
                 return BackupError::BadLayout;
             }
             if (rowsRead != rows) {

@@ -155,8 +155,10 @@ public:
 
     // A late reply reaches the read handles open when it is delivered: at
     // the first ReadFile, wait, pause or HidD_FlushQueue that starts once
-    // its time has come (a wait for a stalled read moves the virtual clock
-    // to it). A removal loses the replies still on their way.
+    // its time has come. In real time a waiting GetOverlappedResult, and a
+    // WaitForSingleObject begun while the reply was on its way, deliver it
+    // at its time; in virtual time a timed wait for a stalled read moves
+    // the clock to it. A removal loses the replies still on their way.
 
     // Removal and arrival, notified to registered windows as WM_DEVICECHANGE
     // with a DEV_BROADCAST_DEVICEINTERFACE_A record (sent, on the caller's thread).

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -13,14 +14,23 @@ namespace sim {
 namespace {
 
 static_assert(static_cast<int>(DemoFaultKind::SendFails) == FaultRule::SendFails, "kinds in step");
-static_assert(static_cast<int>(DemoFaultKind::Unplug) == FaultRule::Unplug, "kinds in step");
+static_assert(static_cast<int>(DemoFaultKind::SendZero) == FaultRule::SendZero, "kinds in step");
+static_assert(static_cast<int>(DemoFaultKind::ReceiveFails) == FaultRule::ReceiveFails, "kinds in step");
+static_assert(static_cast<int>(DemoFaultKind::ReceiveZero) == FaultRule::ReceiveZero, "kinds in step");
+static_assert(static_cast<int>(DemoFaultKind::WrongReadBack) == FaultRule::WrongReadBack, "kinds in step");
 static_assert(static_cast<int>(DemoFaultKind::NoReply) == FaultRule::NoReply, "kinds in step");
 static_assert(static_cast<int>(DemoFaultKind::LateReply) == FaultRule::LateReply, "kinds in step");
+static_assert(static_cast<int>(DemoFaultKind::Unplug) == FaultRule::Unplug, "kinds in step");
+
+using Registers = std::array<uint8_t, 256>;
 
 struct StateFile {
     std::string path;
     SimDevice *converter = nullptr;
     decltype(DeviceSyscalls::WriteFile) busWriteFile = nullptr;
+    std::mutex saving;       // writes may come from more than one thread
+    Registers saved{};       // what the file holds
+    bool failureSaid = false;
 };
 
 StateFile &State()
@@ -48,52 +58,83 @@ bool WindowedProgram()
 }
 
 // Written whole to a temporary file, then renamed over the old one, so a
-// program reading it at the same moment sees one state or the other.
-void SaveState()
+// program reading it at the same moment sees one state or the other. On
+// failure the temporary is gone and the old file, if any, is as it was.
+bool SaveState(const std::string &path, const Registers &values)
 {
-    StateFile &state = State();
     unsigned char registers[256];
-    const std::array<uint8_t, 256> values = state.converter->Registers();
     for (int i = 0; i < 256; ++i)
         registers[i] = values[i];
-    const std::string temporary = state.path + ".saving";
+    const std::string temporary = path + ".saving";
+    bool written;
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << FormatSimState(registers);
-        if (!out.flush())
-            return;
+        out.close();
+        written = !out.fail();  // also set when the file could not be opened
     }
-    MoveFileExA(temporary.c_str(), state.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (written && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileA(temporary.c_str());
+    return false;
 }
 
+// Saves after any request, accepted or pending, that changed the registers:
+// the converter itself says what a request did, so nothing is decoded here.
 BOOL WINAPI WriteFileSavingState(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written,
                                  LPOVERLAPPED overlapped)
 {
-    const BOOL done = State().busWriteFile(file, buffer, length, written, overlapped);
+    StateFile &state = State();
+    const BOOL done = state.busWriteFile(file, buffer, length, written, overlapped);
     const DWORD error = GetLastError();
-    const auto *bytes = static_cast<const uint8_t *>(buffer);
-    if (length >= 4 && bytes[1] == 1 /* write register */ && (done || error == ERROR_IO_PENDING)) {
-        SaveState();
+    if (done || error == ERROR_IO_PENDING) {
+        std::lock_guard<std::mutex> hold(state.saving);
+        const Registers now = state.converter->Registers();
+        if (now != state.saved) {
+            if (SaveState(state.path, now)) {
+                state.saved = now;
+            } else if (!state.failureSaid) {
+                // The write reached the simulated converter but not the file.
+                std::fprintf(stderr, "ZYR_SIM_STATE=%s: the converter's registers could not be saved; "
+                                     "the file may not keep what this run writes\n",
+                             state.path.c_str());
+                std::fflush(stderr);
+                state.failureSaid = true;
+            }
+        }
         SetLastError(error);
     }
     return done;
 }
 
-void LoadState(SimDevice &converter, const std::string &path)
+// An absent file is created with the factory-fresh registers, so a path
+// that cannot be written is refused at start, not at the first write.
+void LoadState(StateFile &state)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return;  // no state yet: the factory-fresh converter, saved at its first write
+    const std::string prefix = "ZYR_SIM_STATE=" + state.path + ": ";
+    const DWORD attributes = GetFileAttributesA(state.path.c_str());
+    const DWORD lookup = GetLastError();
+    if (attributes == INVALID_FILE_ATTRIBUTES && (lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND)) {
+        state.saved = state.converter->Registers();
+        if (!SaveState(state.path, state.saved))
+            Refuse(prefix + "there is no such file and it cannot be created");
+        return;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        Refuse(prefix + "that is a folder, not a state file");
+    std::ifstream in(state.path, std::ios::binary);
     std::stringstream text;
-    text << in.rdbuf();
+    if (in)
+        text << in.rdbuf();
+    if (!in || in.bad())
+        Refuse(prefix + "the file exists but cannot be read");
     unsigned char registers[256];
     std::string message;
     if (!ParseSimState(text.str(), registers, message))
-        Refuse("ZYR_SIM_STATE=" + path + ": " + message);
-    std::array<uint8_t, 256> values{};
+        Refuse(prefix + message);
     for (int i = 0; i < 256; ++i)
-        values[i] = registers[i];
-    converter.SetRegisters(values);
+        state.saved[i] = registers[i];
+    state.converter->SetRegisters(state.saved);
 }
 
 }  // namespace
@@ -118,10 +159,10 @@ DeviceSyscalls ApplyDemoEnvironment(SimDevice &converter, DeviceSyscalls syscall
     }
     const char *path = std::getenv("ZYR_SIM_STATE");
     if (path && *path) {
-        LoadState(converter, path);
         StateFile &state = State();
         state.path = path;
         state.converter = &converter;
+        LoadState(state);
         state.busWriteFile = syscalls.WriteFile;
         syscalls.WriteFile = WriteFileSavingState;
     }

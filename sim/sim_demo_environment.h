@@ -1,8 +1,10 @@
 // What the demo programs take from their environment:
 //   ZYR_SIM_STATE=FILE  the converter's registers are loaded from FILE at
-//                       start (when it exists) and saved to it after every
-//                       register write, so successive runs, and the dialog
-//                       and zyrctl in turn, see one converter;
+//                       start (created with the factory registers when
+//                       absent) and saved to it after every request that
+//                       changed them, so successive runs, and the dialog
+//                       and zyrctl in turn, see one converter; a failed
+//                       save is said once on standard error;
 //   ZYR_SIM_FAULT=RULES faults injected into the converter (syntax in
 //                       sim/sim_fault_text.h).
 // A bad setting ends the program at start with a message on standard error

@@ -1,6 +1,7 @@
 #include "sim/sim_fault_text.h"
 
-#include <cctype>
+#include "config/register_rows.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -25,14 +26,6 @@ std::vector<std::string> Split(const std::string &text, char separator)
     return parts;
 }
 
-std::string Trim(const std::string &text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return "";
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // A whole decimal number from `low` to `high`.
 bool Number(const std::string &text, long low, long high, int &value)
 {
@@ -45,10 +38,16 @@ bool Number(const std::string &text, long low, long high, int &value)
     return true;
 }
 
+// Kinds that change or withhold a reply: write requests get none.
+bool ActsOnRepliesOnly(DemoFaultKind kind)
+{
+    return kind != DemoFaultKind::SendFails && kind != DemoFaultKind::SendZero && kind != DemoFaultKind::Unplug;
+}
+
 bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
 {
     std::vector<std::string> parts = Split(text, ',');
-    const std::string kind = parts.empty() ? "" : Trim(parts[0]);
+    const std::string kind = parts.empty() ? "" : TrimBlanks(parts[0]);
     bool known = false;
     for (int i = 0; i < kindCount; ++i)
         if (kind == kindNames[i]) {
@@ -61,7 +60,7 @@ bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
         return false;
     }
     for (size_t i = 1; i < parts.size(); ++i) {
-        const std::string part = Trim(parts[i]);
+        const std::string part = TrimBlanks(parts[i]);
         const size_t equals = part.find('=');
         const std::string key = part.substr(0, equals);
         const std::string value = equals == std::string::npos ? "" : part.substr(equals + 1);
@@ -73,6 +72,11 @@ bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
             continue;
         if (key == "delay" && rule.kind == DemoFaultKind::LateReply && Number(value, 0, 60000, rule.replyAfterMs))
             continue;
+        if (key == "on" && value == "write" && ActsOnRepliesOnly(rule.kind)) {
+            problem = "\"" + part + "\" never fires: " + kind + " acts on the reply, and only read requests "
+                      "are answered";
+            return false;
+        }
         if (key == "on" && (value == "read" || value == "write")) {
             rule.command = value == "write" ? 1 : 2;
             continue;
@@ -89,7 +93,7 @@ bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
 bool ParseDemoFaults(const std::string &text, std::vector<DemoFault> &rules, std::string &message)
 {
     std::vector<DemoFault> parsed;
-    if (!Trim(text).empty()) {
+    if (!TrimBlanks(text).empty()) {
         for (const std::string &part : Split(text, ';')) {
             DemoFault rule;
             std::string problem;
@@ -106,18 +110,7 @@ bool ParseDemoFaults(const std::string &text, std::vector<DemoFault> &rules, std
 
 std::string FormatSimState(const unsigned char (&registers)[256])
 {
-    std::string text = "# the simulated converter's registers (ZYR_SIM_STATE)\n";
-    char cell[8];
-    for (int row = 0; row < 16; ++row) {
-        std::snprintf(cell, sizeof cell, "%02X:", row * 16);
-        text += cell;
-        for (int column = 0; column < 16; ++column) {
-            std::snprintf(cell, sizeof cell, " %02X", registers[row * 16 + column]);
-            text += cell;
-        }
-        text += "\n";
-    }
-    return text;
+    return "# the simulated converter's registers (ZYR_SIM_STATE)\n" + FormatRegisterRows(registers);
 }
 
 bool ParseSimState(const std::string &text, unsigned char (&registers)[256], std::string &message)
@@ -129,27 +122,20 @@ bool ParseSimState(const std::string &text, unsigned char (&registers)[256], std
     for (int number = 1; std::getline(stream, line); ++number) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (Trim(line).empty() || line[0] == '#')
+        if (TrimBlanks(line).empty() || line[0] == '#')
             continue;
         char expected[8];
         std::snprintf(expected, sizeof expected, "%02X:", row * 16);
-        std::istringstream cells(line);
-        std::string offset;
-        cells >> offset;
-        int count = 0;
-        std::string cell;
-        bool good = row < 16 && offset == expected;
-        while (good && cells >> cell) {
-            // Two hex digits exactly: strtoul alone would also take "+1" and "-1".
-            good = cell.size() == 2 && std::isxdigit(static_cast<unsigned char>(cell[0])) &&
-                   std::isxdigit(static_cast<unsigned char>(cell[1])) && count < 16;
-            if (good)
-                parsed[row * 16 + count++] = static_cast<unsigned char>(std::strtoul(cell.c_str(), nullptr, 16));
-        }
-        if (!good || count != 16) {
+        unsigned offset = 0;
+        uint8_t bytes[registerRowBytes];
+        std::string problem;  // worded here as the row this file expects
+        if (row >= 16 || !ParseRegisterRow(TrimBlanks(line), offset, bytes, problem) ||
+            offset != static_cast<unsigned>(row * 16)) {
             message = "line " + std::to_string(number) + " is not the row \"" + expected + "\" of 16 hex bytes";
             return false;
         }
+        for (unsigned i = 0; i < registerRowBytes; ++i)
+            parsed[row * 16 + i] = bytes[i];
         ++row;
     }
     if (row != 16) {

@@ -13,7 +13,9 @@
 //                late-reply     the reply to a read request comes `delay` ms late
 //                unplug         the converter is removed when the request is sent
 //     at=A       only requests for register A (0 to 255); default any
-//     on=        only read or only write requests; default both
+//     on=        only read or only write requests; default both. Write
+//                requests get no reply, so on=write is refused for the
+//                kinds that act on a reply (all but send-*, unplug)
 //     after=N    let N matching requests pass first; default 0
 //     times=N    fire N times, then never again; default for ever
 //     delay=MS   late-reply only: how late the reply comes (0 to 60000);

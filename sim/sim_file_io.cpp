@@ -6,7 +6,9 @@
 #include "sim/sim_state.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <optional>
 
 namespace sim::detail {
 
@@ -352,6 +354,22 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     return ::CloseHandle(handle);
 }
 
+namespace {
+
+// Real time: how long a wait may sleep before delivering late replies
+// again. Until the next is due, and briefly even with none on its way, as
+// another thread may send a request whose reply comes late.
+DWORD LateReplySliceMs(BusState &bus)
+{
+    constexpr uint64_t pollMs = 10;
+    const std::optional<uint64_t> next = bus.NextLateReplyMs();
+    const uint64_t now = bus.NowMsLocked();
+    const uint64_t untilDue = next ? (*next > now ? *next - now : 0) : pollMs;
+    return static_cast<DWORD>(std::min(untilDue, pollMs));
+}
+
+}  // namespace
+
 BOOL WINAPI GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD count, BOOL wait)
 {
     if (!IsFakeFile(handle))
@@ -363,12 +381,23 @@ BOOL WINAPI GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD 
     if (overlapped->Internal == statusPending) {
         if (!wait)
             return Fail(ERROR_IO_INCOMPLETE, FALSE);
-        if (HANDLE event = EventOf(overlapped)) {
+        // Time-sliced like the bus's other waits, so a late reply that falls
+        // due meanwhile is delivered and may complete this very read.
+        const HANDLE event = EventOf(overlapped);
+        for (bus.DeliverDueLocked(); overlapped->Internal == statusPending; bus.DeliverDueLocked()) {
+            const DWORD slice = bus.realTime ? LateReplySliceMs(bus) : INFINITE;
+            if (!event) {
+                if (slice == INFINITE)
+                    bus.changed.wait(hold);
+                else
+                    bus.changed.wait_for(hold, std::chrono::milliseconds(slice));
+                continue;
+            }
             hold.unlock();
-            ::WaitForSingleObject(event, INFINITE);
+            const DWORD result = ::WaitForSingleObject(event, slice);
             hold.lock();
-        } else {
-            bus.changed.wait(hold, [&] { return overlapped->Internal != statusPending; });
+            if (result != WAIT_TIMEOUT)
+                break;
         }
     }
     // Woken by its event while the transfer is still in flight, Windows

@@ -134,6 +134,11 @@ TEST_CASE_FIXTURE(CliFixture, "process: zyrctl_demo and zyr_demo see one convert
     CHECK(Zyrctl(*this, "show", output) == 0);
     CHECK_MESSAGE(output.find("speed adjustment  -1.5 %") != std::string::npos, output);
     CHECK_MESSAGE(output.find("speed sensor      high") != std::string::npos, output);
+
+    // A state file that cannot be made is refused at start, not lost later.
+    Environment missing("ZYR_SIM_STATE", Path("no-such-folder\\converter.txt"));
+    CHECK(Zyrctl(*this, "info", output) == 2);
+    CHECK_MESSAGE(output.find("there is no such file and it cannot be created") != std::string::npos, output);
 }
 
 TEST_CASE_FIXTURE(CliFixture, "process: ZYR_SIM_FAULT injects a fault, and a bad one is refused with its reason")

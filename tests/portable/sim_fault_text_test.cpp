@@ -35,7 +35,8 @@ TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part i
                                            {"unplug,times=0", "\"times=0\""},
                                            {"no-reply,delay=5", "\"delay=5\""},
                                            {"late-reply,delay=60001", "\"delay=60001\""},
-                                           {"unplug,on=both", "\"on=both\""}}) {
+                                           {"unplug,on=both", "\"on=both\""},
+                                           {"receive-zero,on=write", "\"on=write\" never fires"}}) {
         std::vector<sim::DemoFault> rules(2);
         std::string message;
         CHECK_FALSE(sim::ParseDemoFaults(row.text, rules, message));

@@ -1,0 +1,94 @@
+#include "config/register_rows.h"
+
+#include <cstdio>
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+std::string TrimBlanks(const std::string &text)
+{
+    size_t begin = 0, end = text.size();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+std::string ShownInMessage(const std::string &text)
+{
+    std::string shown;
+    for (char c : text.substr(0, 40))
+        shown += (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) ? '?' : c;
+    return text.size() > 40 ? shown + "..." : shown;
+}
+
+std::string FormatRegisterRows(const uint8_t (&registers)[256])
+{
+    std::string text;
+    char cell[8];
+    for (unsigned row = 0; row < 256 / registerRowBytes; ++row) {
+        std::snprintf(cell, sizeof cell, "%02X:", row * registerRowBytes);
+        text += cell;
+        for (unsigned i = 0; i < registerRowBytes; ++i) {
+            std::snprintf(cell, sizeof cell, " %02X", registers[row * registerRowBytes + i]);
+            text += cell;
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+bool ParseRegisterRow(const std::string &row, unsigned &offset, uint8_t (&bytes)[registerRowBytes],
+                      std::string &problem)
+{
+    if (row.size() < 3 || HexDigit(row[0]) < 0 || HexDigit(row[1]) < 0 || row[2] != ':') {
+        problem = "a row must start with its offset in two hex digits and a colon";
+        return false;
+    }
+    size_t at = 3;
+    unsigned count = 0;
+    uint8_t parsed[registerRowBytes];
+    while (true) {
+        while (at < row.size() && IsBlank(row[at]))
+            ++at;
+        if (at == row.size())
+            break;
+        size_t end = at;
+        while (end < row.size() && !IsBlank(row[end]))
+            ++end;
+        // Two hex digits exactly: a sign or a radix prefix is not a byte.
+        if (end - at != 2 || HexDigit(row[at]) < 0 || HexDigit(row[at + 1]) < 0) {
+            problem = "\"" + ShownInMessage(row.substr(at, end - at)) + "\" is not a byte in two hex digits";
+            return false;
+        }
+        if (count == registerRowBytes) {
+            problem = "the row holds more than 16 bytes";
+            return false;
+        }
+        parsed[count++] = static_cast<uint8_t>(HexDigit(row[at]) * 16 + HexDigit(row[at + 1]));
+        at = end;
+    }
+    if (count != registerRowBytes) {
+        problem = "the row holds " + std::to_string(count) + " bytes, not 16";
+        return false;
+    }
+    offset = static_cast<unsigned>(HexDigit(row[0]) * 16 + HexDigit(row[1]));
+    for (unsigned i = 0; i < registerRowBytes; ++i)
+        bytes[i] = parsed[i];
+    return true;
+}

@@ -1,0 +1,24 @@
+// The converter's 256 registers as 16 text rows "XX: b0 b1 ... b15", the
+// layout both the backup file and the simulator's state file use. Portable:
+// no Windows here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr unsigned registerRowBytes = 16;
+
+// `text` without the spaces and tabs at either end.
+std::string TrimBlanks(const std::string &text);
+
+// Up to 40 characters of `text`, control bytes as '?', for messages.
+std::string ShownInMessage(const std::string &text);
+
+// The 16 rows "00: ..." to "F0: ...", upper-case hex, each ended by "\n".
+std::string FormatRegisterRows(const uint8_t (&registers)[256]);
+
+// One row without blanks around it: the offset in two hex digits and a
+// colon, then 16 bytes of two hex digits each, separated by blanks. False,
+// with `problem` in words, on anything else; the caller checks the offset.
+bool ParseRegisterRow(const std::string &row, unsigned &offset, uint8_t (&bytes)[registerRowBytes],
+                      std::string &problem);
