@@ -3,6 +3,7 @@
 #include "cli/exact_number.h"
 #include "cli/speed_setting.h"
 #include "app/speed_text.h"
+#include "config/register_rows.h"
 
 #include <cstdio>
 
@@ -27,16 +28,6 @@ constexpr int trueSpeeds[3] = {50, 100, 130};
 // 1/500000 mm then stays far inside 64 bits.
 constexpr unsigned tyreDecimals = 2;
 
-std::string Trim(const std::string &text)
-{
-    size_t begin = 0, end = text.size();
-    while (begin < end && text[begin] == ' ')
-        ++begin;
-    while (end > begin && text[end - 1] == ' ')
-        --end;
-    return text.substr(begin, end - begin);
-}
-
 // Hundredths of the decimal, exactly; the caller keeps decimals <= 2.
 uint64_t Hundredths(const Decimal &value) { return value.units * PowerOfTen(tyreDecimals - value.decimals); }
 
@@ -58,9 +49,9 @@ bool TyreDiameterUnits(const std::string &tyre, uint64_t &units, std::string &me
     size_t aspectEnd = r;
     if (aspectEnd > slash + 1 && (tyre[aspectEnd - 1] == 'Z' || tyre[aspectEnd - 1] == 'z'))
         --aspectEnd;  // "225/45ZR17": the speed-rating letter
-    const std::string widthText = Trim(tyre.substr(0, slash));
-    const std::string aspectText = Trim(tyre.substr(slash + 1, aspectEnd - slash - 1));
-    const std::string rimText = Trim(tyre.substr(r + 1));
+    const std::string widthText = TrimBlanks(tyre.substr(0, slash));
+    const std::string aspectText = TrimBlanks(tyre.substr(slash + 1, aspectEnd - slash - 1));
+    const std::string rimText = TrimBlanks(tyre.substr(r + 1));
     Decimal width, aspect, rim;
     if (!ParseDecimal(widthText, 3, tyreDecimals, width) || !ParseDecimal(aspectText, 3, tyreDecimals, aspect) ||
         !ParseDecimal(rimText, 2, tyreDecimals, rim)) {
