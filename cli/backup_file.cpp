@@ -67,17 +67,6 @@ std::string Hex8(uint32_t value)
     return text;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::string AtLine(size_t line) { return "line " + std::to_string(line) + ": "; }
 
 bool ParseCrc(const std::string &value, uint32_t &crc)

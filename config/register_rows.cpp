@@ -4,6 +4,10 @@
 
 namespace {
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -14,10 +18,6 @@ int HexDigit(char c)
         return c - 'a' + 10;
     return -1;
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-}  // namespace
 
 std::string TrimBlanks(const std::string &text)
 {
