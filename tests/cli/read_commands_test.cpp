@@ -151,6 +151,9 @@ TEST_CASE_FIXTURE(CliFixture, "console text: wide on a console, the UTF-8 bytes 
     };
 
     // A console of this process's own; the handles it had come back after.
+    // The console itself stays to the end of the process: one that has
+    // freed its console cannot start a Linux program under Wine, and the
+    // tests that list the files on the Linux side start one.
     const HANDLE previous[] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
                                GetStdHandle(STD_ERROR_HANDLE)};
     FreeConsole();
@@ -178,7 +181,6 @@ TEST_CASE_FIXTURE(CliFixture, "console text: wide on a console, the UTF-8 bytes 
         line += 2;
     }
     CloseHandle(screen);
-    FreeConsole();
     SetStdHandle(STD_INPUT_HANDLE, previous[0]);
     SetStdHandle(STD_OUTPUT_HANDLE, previous[1]);
     SetStdHandle(STD_ERROR_HANDLE, previous[2]);
