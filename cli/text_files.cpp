@@ -1,21 +1,51 @@
 #include "cli/text_files.h"
 
+#include "cli/wide_names.h"
+
 #include <windows.h>
 
 #include <cstdio>
 
 namespace {
 
+// In the user's language, which may be any script: asked for wide.
 std::string SystemErrorText(DWORD error)
 {
-    char text[256] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                  text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.'))
-        text[--length] = '\0';
-    if (length == 0)
-        std::snprintf(text, sizeof text, "system error %lu", static_cast<unsigned long>(error));
-    return text;
+    wchar_t text[256] = {};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                  text, sizeof text / sizeof text[0], nullptr);
+    while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r' || text[length - 1] == L'.'))
+        text[--length] = L'\0';
+    if (length == 0) {
+        char number[48];
+        std::snprintf(number, sizeof number, "system error %lu", static_cast<unsigned long>(error));
+        return number;
+    }
+    return Utf8FromUtf16(text, length);
+}
+
+// A new, empty file beside `path` that no other program has: "zyr" and
+// eight hex digits, made with CREATE_NEW so an existing one is never
+// reused. The classic GetTempFileName takes no folder beyond MAX_PATH.
+HANDLE CreateTemporaryBeside(const std::string &path, std::wstring &name, DWORD &error)
+{
+    const std::string folder = FolderOf(path);
+    static LONG counter = 0;
+    error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+         ++attempt) {
+        const unsigned long seed = (GetTickCount() * 2654435761ul) ^ (GetCurrentProcessId() << 16) ^
+                                   static_cast<unsigned long>(InterlockedIncrement(&counter));
+        char unique[16];
+        std::snprintf(unique, sizeof unique, "zyr%08lX.tmp", seed & 0xFFFFFFFFul);
+        name = FileSystemName(folder + unique);
+        HANDLE file =
+            CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+        error = GetLastError();
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 // Closes the handle on every path out.
@@ -32,7 +62,7 @@ struct FileHandle {
 
 bool FileExists(const std::string &path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(FileSystemName(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string FolderOf(const std::string &path)
@@ -43,7 +73,7 @@ std::string FolderOf(const std::string &path)
 
 Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
 {
-    FileHandle file{CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    FileHandle file{CreateFileW(FileSystemName(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.handle == INVALID_HANDLE_VALUE)
         return Outcome::Fail(exitFile, "cannot open " + path + ": " + SystemErrorText(GetLastError()));
@@ -68,31 +98,28 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
 {
     if (!force && FileExists(path))
         return Outcome::Fail(exitRefused, path + " already exists; it is overwritten only with --force");
-    std::string folder = FolderOf(path);
-    char temporary[MAX_PATH + 1] = {};
-    if (!GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "zyr", 0, temporary))
-        return Outcome::Fail(exitFile, "cannot create a temporary file beside " + path + ": " +
-                                           SystemErrorText(GetLastError()));
+    std::wstring temporary;
+    DWORD created = 0;
     {
-        FileHandle file{CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr)};
+        FileHandle file{CreateTemporaryBeside(path, temporary, created)};
+        if (file.handle == INVALID_HANDLE_VALUE)
+            return Outcome::Fail(exitFile, "cannot create a temporary file beside " + path + ": " +
+                                               SystemErrorText(created));
         DWORD written = 0;
-        const bool ok = file.handle != INVALID_HANDLE_VALUE &&
-                        WriteFile(file.handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+        const bool ok = WriteFile(file.handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                         written == text.size() && FlushFileBuffers(file.handle);
         if (!ok) {
             const DWORD error = GetLastError();
-            if (file.handle != INVALID_HANDLE_VALUE)
-                CloseHandle(file.handle);
+            CloseHandle(file.handle);
             file.handle = INVALID_HANDLE_VALUE;
-            DeleteFileA(temporary);
+            DeleteFileW(temporary.c_str());
             return Outcome::Fail(exitFile, "cannot write " + path + ": " + SystemErrorText(error));
         }
     }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (force ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!MoveFileExA(temporary, path.c_str(), flags)) {
+    if (!MoveFileExW(temporary.c_str(), FileSystemName(path).c_str(), flags)) {
         const DWORD error = GetLastError();
-        DeleteFileA(temporary);
+        DeleteFileW(temporary.c_str());
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
             return Outcome::Fail(exitRefused, path + " already exists; it is overwritten only with --force");
         return Outcome::Fail(exitFile, "cannot write " + path + ": " + SystemErrorText(error));

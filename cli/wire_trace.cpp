@@ -1,5 +1,6 @@
 #include "cli/wire_trace.h"
 
+#include "cli/wide_names.h"
 #include "device/device_syscalls.h"
 
 #include <cerrno>
@@ -161,7 +162,7 @@ Outcome StartWireTrace(const std::string &path)
     TraceState &s = State();
     if (s.file)
         return Outcome::Success();
-    s.file = std::fopen(path.c_str(), "w");
+    s.file = _wfopen(FileSystemName(path).c_str(), L"w");
     if (!s.file)
         return Outcome::Fail(exitFile, "cannot create the trace file " + path + ": " + std::strerror(errno));
     QueryPerformanceFrequency(&s.frequency);

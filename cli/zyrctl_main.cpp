@@ -1,5 +1,9 @@
 // zyrctl's process entry: the real console, and Ctrl+C stops a device
-// operation at its next register instead of killing it mid-exchange.
+// operation at its next register instead of killing it mid-exchange. The
+// command line comes in as UTF-16 (wmain) and goes on as UTF-8, and the
+// output streams write UTF-8 text the way the handle behind them needs.
+#include "cli/console_stream.h"
+#include "cli/wide_names.h"
 #include "cli/zyrctl.h"
 
 #include "protocol/operation_cut_off.h"
@@ -7,6 +11,8 @@
 #include <windows.h>
 
 #include <iostream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -26,10 +32,25 @@ BOOL WINAPI OnBreak(DWORD event)
 
 }  // namespace
 
-int main(int argc, char **argv)
+int wmain(int argc, wchar_t **argv)
 {
     SetConsoleCtrlHandler(OnBreak, TRUE);
-    const ZyrctlConsole console{std::cin, std::cout, std::cerr, IsConsole(STD_INPUT_HANDLE),
-                                IsConsole(STD_ERROR_HANDLE)};
-    return ZyrctlMain(argc, argv, console);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.push_back(Utf8FromUtf16(argv[i], wcslen(argv[i])));
+    std::vector<const char *> utf8Argv;
+    for (const std::string &argument : arguments)
+        utf8Argv.push_back(argument.c_str());
+    utf8Argv.push_back(nullptr);
+
+    ConsoleStreamBuffer outBuffer(GetStdHandle(STD_OUTPUT_HANDLE));
+    ConsoleStreamBuffer errBuffer(GetStdHandle(STD_ERROR_HANDLE));
+    std::ostream out(&outBuffer);
+    std::ostream err(&errBuffer);
+    err.setf(std::ios::unitbuf);  // each message as it is made, like std::cerr
+    const ZyrctlConsole console{std::cin, out, err, IsConsole(STD_INPUT_HANDLE), errBuffer.IsConsole()};
+    const int code = ZyrctlMain(argc, utf8Argv.data(), console);
+    out.flush();
+    err.flush();
+    return code;
 }

@@ -1,12 +1,11 @@
 #include "sim/sim_demo_environment.h"
 
+#include "cli/wide_names.h"
 #include "sim/sim_fault_text.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 
 namespace sim {
@@ -25,7 +24,8 @@ static_assert(static_cast<int>(DemoFaultKind::Unplug) == FaultRule::Unplug, "kin
 using Registers = std::array<uint8_t, 256>;
 
 struct StateFile {
-    std::string path;
+    std::string path;        // UTF-8, for the messages
+    std::wstring name;       // for the wide file functions
     SimDevice *converter = nullptr;
     decltype(DeviceSyscalls::WriteFile) busWriteFile = nullptr;
     std::mutex saving;       // writes may come from more than one thread
@@ -48,34 +48,97 @@ bool WindowedProgram()
     return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI;
 }
 
+// A UTF-8 line on standard error: shown wide on a console, the bytes as
+// they are into a file or a pipe.
+void SayOnStandardError(const std::string &line)
+{
+    std::fflush(stderr);
+    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0, written = 0;
+    if (handle && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        const std::wstring wide = Utf16FromUtf8(line);
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    } else if (handle && handle != INVALID_HANDLE_VALUE) {
+        WriteFile(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    }
+}
+
 [[noreturn]] void Refuse(const std::string &message)
 {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    std::fflush(stderr);
+    SayOnStandardError(message + "\n");
     if (WindowedProgram())
-        MessageBoxA(nullptr, message.c_str(), "ZYR demo", MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, Utf16FromUtf8(message).c_str(), L"ZYR demo", MB_OK | MB_ICONERROR);
     ExitProcess(2);
 }
+
+// Read wide: the narrow environment holds only what the ANSI code page can
+// spell. Empty when the variable is not set.
+std::wstring WideEnvironmentVariable(const wchar_t *name)
+{
+    std::wstring value(256, L'\0');
+    DWORD length = GetEnvironmentVariableW(name, &value[0], static_cast<DWORD>(value.size()));
+    if (length >= value.size()) {
+        value.assign(length, L'\0');
+        length = GetEnvironmentVariableW(name, &value[0], static_cast<DWORD>(value.size()));
+    }
+    if (length == 0 || length >= value.size())
+        return std::wstring();
+    value.resize(length);
+    return value;
+}
+
+// Closes the handle on every path out.
+struct FileHandle {
+    HANDLE handle;
+    ~FileHandle()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
+};
 
 // Written whole to a temporary file, then renamed over the old one, so a
 // program reading it at the same moment sees one state or the other. On
 // failure the temporary is gone and the old file, if any, is as it was.
-bool SaveState(const std::string &path, const Registers &values)
+bool SaveState(const std::wstring &name, const Registers &values)
 {
     unsigned char registers[256];
     for (int i = 0; i < 256; ++i)
         registers[i] = values[i];
-    const std::string temporary = path + ".saving";
-    bool written;
+    const std::string text = FormatSimState(registers);
+    const std::wstring temporary = name + L".saving";
+    bool written = false;
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << FormatSimState(registers);
-        out.close();
-        written = !out.fail();  // also set when the file could not be opened
+        FileHandle out{CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr)};
+        DWORD count = 0;
+        written = out.handle != INVALID_HANDLE_VALUE &&
+                  WriteFile(out.handle, text.data(), static_cast<DWORD>(text.size()), &count, nullptr) &&
+                  count == text.size();
     }
-    if (written && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (written && MoveFileExW(temporary.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
-    DeleteFileA(temporary.c_str());
+    DeleteFileW(temporary.c_str());
+    return false;
+}
+
+// The whole file, or false when it cannot be read.
+bool ReadState(const std::wstring &name, std::string &text)
+{
+    FileHandle in{CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (in.handle == INVALID_HANDLE_VALUE)
+        return false;
+    text.clear();
+    char chunk[4096];
+    DWORD count = 0;
+    while (ReadFile(in.handle, chunk, sizeof chunk, &count, nullptr)) {
+        if (count == 0)
+            return true;
+        text.append(chunk, count);
+        if (text.size() > 1024 * 1024)
+            return true;  // far beyond a state file: the parser says what is wrong
+    }
     return false;
 }
 
@@ -91,14 +154,12 @@ BOOL WINAPI WriteFileSavingState(HANDLE file, LPCVOID buffer, DWORD length, LPDW
         std::lock_guard<std::mutex> hold(state.saving);
         const Registers now = state.converter->Registers();
         if (now != state.saved) {
-            if (SaveState(state.path, now)) {
+            if (SaveState(state.name, now)) {
                 state.saved = now;
             } else if (!state.failureSaid) {
                 // The write reached the simulated converter but not the file.
-                std::fprintf(stderr, "ZYR_SIM_STATE=%s: the converter's registers could not be saved; "
-                                     "the file may not keep what this run writes\n",
-                             state.path.c_str());
-                std::fflush(stderr);
+                SayOnStandardError("ZYR_SIM_STATE=" + state.path + ": the converter's registers could not be "
+                                   "saved; the file may not keep what this run writes\n");
                 state.failureSaid = true;
             }
         }
@@ -112,25 +173,22 @@ BOOL WINAPI WriteFileSavingState(HANDLE file, LPCVOID buffer, DWORD length, LPDW
 void LoadState(StateFile &state)
 {
     const std::string prefix = "ZYR_SIM_STATE=" + state.path + ": ";
-    const DWORD attributes = GetFileAttributesA(state.path.c_str());
+    const DWORD attributes = GetFileAttributesW(state.name.c_str());
     const DWORD lookup = GetLastError();
     if (attributes == INVALID_FILE_ATTRIBUTES && (lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND)) {
         state.saved = state.converter->Registers();
-        if (!SaveState(state.path, state.saved))
+        if (!SaveState(state.name, state.saved))
             Refuse(prefix + "there is no such file and it cannot be created");
         return;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         Refuse(prefix + "that is a folder, not a state file");
-    std::ifstream in(state.path, std::ios::binary);
-    std::stringstream text;
-    if (in)
-        text << in.rdbuf();
-    if (!in || in.bad())
+    std::string text;
+    if (!ReadState(state.name, text))
         Refuse(prefix + "the file exists but cannot be read");
     unsigned char registers[256];
     std::string message;
-    if (!ParseSimState(text.str(), registers, message))
+    if (!ParseSimState(text, registers, message))
         Refuse(prefix + message);
     for (int i = 0; i < 256; ++i)
         state.saved[i] = registers[i];
@@ -157,10 +215,11 @@ DeviceSyscalls ApplyDemoEnvironment(SimDevice &converter, DeviceSyscalls syscall
             converter.AddFault(rule);
         }
     }
-    const char *path = std::getenv("ZYR_SIM_STATE");
-    if (path && *path) {
+    const std::wstring path = WideEnvironmentVariable(L"ZYR_SIM_STATE");
+    if (!path.empty()) {
         StateFile &state = State();
-        state.path = path;
+        state.path = Utf8FromUtf16(path);
+        state.name = FileSystemName(state.path);
         state.converter = &converter;
         LoadState(state);
         state.busWriteFile = syscalls.WriteFile;

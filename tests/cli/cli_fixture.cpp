@@ -1,12 +1,68 @@
 #include "tests/cli/cli_fixture.h"
 
 #include "cli/backup_file.h"
+#include "cli/wide_names.h"
 #include "cli/zyrctl.h"
+#include "tests/support/child_process.h"
+#include "tests/support/portable_checks.h"
 
 #include <windows.h>
 
-#include <fstream>
+#include <doctest.h>
+
 #include <sstream>
+
+namespace {
+
+// Everything below `path` (a folder name for the wide functions), then the folder.
+void RemoveTree(const std::wstring &path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path + L"\\" + name);
+            else
+                DeleteFileW((path + L"\\" + name).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+// Wine's own translation of a Windows name to the Linux one and back; the
+// strings are the process heap's.
+std::string UnixName(const std::string &path)
+{
+    using ToUnix = char *(CDECL *)(const wchar_t *);
+    const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    REQUIRE_MESSAGE(bool(toUnix), "not running under Wine");
+    char *name = toUnix(FileSystemName(path).c_str());
+    REQUIRE_MESSAGE(name != nullptr, "no Linux name for ", path);
+    std::string unix = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return unix;
+}
+
+std::string DosName(const char *unixPath)
+{
+    using ToDos = wchar_t *(CDECL *)(const char *);
+    const auto toDos = reinterpret_cast<ToDos>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+    REQUIRE_MESSAGE(bool(toDos), "not running under Wine");
+    wchar_t *name = toDos(unixPath);
+    REQUIRE_MESSAGE(name != nullptr, "no Windows name for ", unixPath);
+    std::string dos = Utf8FromUtf16(name, wcslen(name));
+    HeapFree(GetProcessHeap(), 0, name);
+    return dos;
+}
+
+}  // namespace
 
 CliFixture::CliFixture() : converter(bus.AddConverter())
 {
@@ -26,9 +82,7 @@ CliFixture::CliFixture() : converter(bus.AddConverter())
 CliFixture::~CliFixture()
 {
     SetCurrentDirectoryA(previousFolder.c_str());
-    for (const std::string &name : FilesStartingWith(""))
-        DeleteFileA((folder + name).c_str());
-    RemoveDirectoryA(folder.c_str());
+    RemoveTree(FileSystemName(folder.substr(0, folder.size() - 1)));
 }
 
 CliRun CliFixture::Run(const std::vector<std::string> &args, bool console, const std::string &answer)
@@ -46,32 +100,91 @@ CliRun CliFixture::Run(const std::vector<std::string> &args, bool console, const
     return run;
 }
 
+std::string CliFixture::MakeFolder(const std::string &relative) const
+{
+    std::string path = folder;
+    size_t start = 0;
+    while (start < relative.size()) {
+        size_t end = relative.find('\\', start);
+        if (end == std::string::npos)
+            end = relative.size();
+        path += relative.substr(start, end - start) + "\\";
+        const std::wstring name = FileSystemName(path.substr(0, path.size() - 1));
+        REQUIRE_MESSAGE((CreateDirectoryW(name.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS),
+                        "cannot make the folder ", path, " (", GetLastError(), ")");
+        start = end + 1;
+    }
+    return path;
+}
+
 void CliFixture::WriteText(const std::string &name, const std::string &text) const
 {
-    std::ofstream(Path(name), std::ios::binary) << text;
+    HANDLE file = CreateFileW(FileSystemName(Path(name)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    REQUIRE_MESSAGE(file != INVALID_HANDLE_VALUE, "cannot create ", Path(name));
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    REQUIRE(ok);
 }
 
 std::string CliFixture::ReadText(const std::string &path) const
 {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string text;
+    HANDLE file = CreateFileW(FileSystemName(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
+        text.append(chunk, read);
+    CloseHandle(file);
+    return text;
 }
 
-std::vector<std::string> CliFixture::FilesStartingWith(const std::string &prefix) const
+std::vector<std::string> CliFixture::FilesStartingWith(const std::string &prefix, const std::string &in) const
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + prefix + "*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(FileSystemName((in.empty() ? folder : in) + prefix + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
+            names.push_back(Utf8FromUtf16(found.cFileName, wcslen(found.cFileName)));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
     return names;
+}
+
+std::vector<std::string> CliFixture::LinuxFiles() const
+{
+    // find(1) itself, started through Wine, prints the Linux names' bytes.
+    // Wine gives a Linux program's process no exit code: the last line says
+    // the listing is whole.
+    const std::string listing = UnixName(folder) + "/";
+    const std::string log = previousFolder + "\\zyr-linux-files.txt";
+    const std::string end = "zyr-listing-end\n";
+    std::vector<std::string> files;
+    {
+        ChildProcess find("\"" + DosName("/bin/sh") + "\" -c \"find '" + listing +
+                              "' -type f -printf '%P\\n'; echo zyr-listing-end\"",
+                          log);
+        std::string text;
+        for (int i = 0; i < 300 && (text.size() < end.size() || text.substr(text.size() - end.size()) != end); ++i) {
+            Sleep(50);
+            text = ReadText(log);
+        }
+        REQUIRE_MESSAGE(Contains(text, end), text);
+    }
+    std::istringstream lines(ReadText(log));
+    DeleteFileW(FileSystemName(log).c_str());
+    std::string line;
+    while (std::getline(lines, line))
+        if (line + "\n" != end)
+            files.push_back(line);
+    return files;
 }
 
 void CliFixture::WriteBackup(const std::string &name, const Registers &registers) const

@@ -27,11 +27,18 @@ struct CliFixture : SimFixture {
     // console, `answer` what a person types there.
     CliRun Run(const std::vector<std::string> &args, bool console = false, const std::string &answer = "");
 
+    // Names are UTF-8 here, as zyrctl keeps them, and may be of any length.
     std::string Path(const std::string &name) const { return folder + name; }
+    // A folder below this one, with the folders above it ("a\\b"): its
+    // full path, ending with a backslash.
+    std::string MakeFolder(const std::string &relative) const;
     void WriteText(const std::string &name, const std::string &text) const;
     std::string ReadText(const std::string &path) const;
-    // Files in the folder whose names start with `prefix`.
-    std::vector<std::string> FilesStartingWith(const std::string &prefix) const;
+    // Files in the folder `in` (this one when empty) whose names start with `prefix`.
+    std::vector<std::string> FilesStartingWith(const std::string &prefix, const std::string &in = "") const;
+    // Every file below this folder as Linux names it, relative, "/" between
+    // folders: the bytes the file system holds, not Wine's reading of them.
+    std::vector<std::string> LinuxFiles() const;
     // A backup file of these registers, as zyrctl writes one.
     void WriteBackup(const std::string &name, const Registers &registers) const;
 

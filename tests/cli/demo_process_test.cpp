@@ -6,11 +6,14 @@
 #include "tests/cli/cli_fixture.h"
 
 #include "app/resource_ids.h"
+#include "cli/wide_names.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
+#include "tests/support/portable_checks.h"
 
 #include <doctest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -52,13 +55,13 @@ DWORD Zyrctl(CliFixture &fixture, const std::string &args, std::string &output)
     return code;
 }
 
-// An environment variable for the programs this test starts.
+// An environment variable for the programs this test starts; UTF-8, set wide.
 struct Environment {
     Environment(const char *name, const std::string &value) : name(name)
     {
-        SetEnvironmentVariableA(name, value.c_str());
+        SetEnvironmentVariableW(Utf16FromUtf8(name).c_str(), Utf16FromUtf8(value).c_str());
     }
-    ~Environment() { SetEnvironmentVariableA(name, nullptr); }
+    ~Environment() { SetEnvironmentVariableW(Utf16FromUtf8(name).c_str(), nullptr); }
     const char *name;
 };
 
@@ -139,6 +142,60 @@ TEST_CASE_FIXTURE(CliFixture, "process: zyrctl_demo and zyr_demo see one convert
     Environment missing("ZYR_SIM_STATE", Path("no-such-folder\\converter.txt"));
     CHECK(Zyrctl(*this, "info", output) == 2);
     CHECK_MESSAGE(output.find("there is no such file and it cannot be created") != std::string::npos, output);
+}
+
+TEST_CASE_FIXTURE(CliFixture, "process: names in any script and of any length, as given and in messages, redirected")
+{
+    // What a user's shell hands over, and what a script reading the output
+    // gets back: the same name, its UTF-8 bytes exactly.
+    const std::string deep = MakeFolder("日本語\\" + std::string(120, 'd') + "\\" + std::string(120, 'e'));
+    const std::string state = MakeFolder("Ελληνικά") + "converter.txt";
+    const std::string blank = MakeFolder("日本 é") + "b.zyr";
+    const std::string jose = MakeFolder("José") + "b.zyr";
+    const std::string saved = "saved all 256 registers of the converter (firmware 1.23.00, VSS+ECT) to ";
+    REQUIRE(Utf16FromUtf8(deep + "backup.zyr").size() > 260);
+    Environment stateFile("ZYR_SIM_STATE", state);
+    struct Row {
+        std::string args;
+        DWORD code;
+        std::string output;  // standard output and error, byte for byte
+    };
+    const Row rows[] = {
+        {"backup \"" + blank + "\"", 0, saved + blank + "\n"},
+        {"backup \"" + deep + "backup.zyr\"", 0, saved + deep + "backup.zyr\n"},
+        {"backup \"" + jose + "\"", 0, saved + jose + "\n"},
+        {"backup \"" + deep + "backup.zyr\"", 4,
+         "zyrctl: " + deep + "backup.zyr already exists; it is overwritten only with --force\n"},
+        {"diff \"" + jose + "\" \"" + deep + "backup.zyr\"", 0, "no differences\n"},
+        {"show \"" + deep + "absent.zyr\" --json", 3, "zyrctl: cannot open " + deep + "absent.zyr: "},
+        {"set speed=+2.5 --yes", 0, ""},
+        {"diff \"" + blank + "\" device", 5, "speed adjustment"},
+        {"restore \"" + blank + "\" --yes", 0, "saved the converter's present registers to " + MakeFolder("日本 é") +
+                                                      "zyr-before-restore-"},
+        {"diff device \"" + deep + "backup.zyr\"", 0, "no differences\n"},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.args);
+        std::string output;
+        CHECK(Zyrctl(*this, row.args, output) == row.code);
+        // A whole line is the whole output; otherwise it begins so.
+        if (!row.output.empty() && row.output.back() == '\n')
+            CHECK_MESSAGE(output == row.output, output);
+        else
+            CHECK_MESSAGE(output.compare(0, row.output.size(), row.output) == 0, output);
+    }
+    CHECK(Contains(ReadText(state), "ZYR_SIM_STATE"));
+    const std::vector<std::string> linux = LinuxFiles();
+    CHECK(std::find(linux.begin(), linux.end(), "Ελληνικά/converter.txt") != linux.end());
+    CHECK(std::find(linux.begin(), linux.end(), "日本 é/b.zyr") != linux.end());
+    CHECK(std::find(linux.begin(), linux.end(), "José/b.zyr") != linux.end());
+
+    // The demo's own refusal names its state file the same way.
+    const std::string missing = folder + "Ünïcødé\\converter.txt";
+    Environment noFolder("ZYR_SIM_STATE", missing);
+    std::string output;
+    CHECK(Zyrctl(*this, "info", output) == 2);
+    CHECK(output == "ZYR_SIM_STATE=" + missing + ": there is no such file and it cannot be created\n");
 }
 
 TEST_CASE_FIXTURE(CliFixture, "process: ZYR_SIM_FAULT injects a fault, and a bad one is refused with its reason")

@@ -1,5 +1,8 @@
 // The commands a script relies on for their exit codes and output: diff,
-// the calculator, the command line itself, and the trace of the traffic.
+// the calculator, the command line itself, the trace of the traffic, and
+// how the text reaches a console or a file.
+#include "cli/console_stream.h"
+#include "cli/wide_names.h"
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/portable_checks.h"
 
@@ -129,4 +132,75 @@ TEST_CASE_FIXTURE(CliFixture, "--trace: the reports on the wire, each failure, c
     }();
     CHECK_MESSAGE(Contains(joined, "in close close open open out"), joined);
     CHECK(bus.OpenHandles() == 0);
+}
+
+TEST_CASE_FIXTURE(CliFixture, "console text: wide on a console, the UTF-8 bytes as they are into a file")
+{
+    // Each row is written in pieces, flushed after each, so a character can
+    // be cut between two writes.
+    struct Row {
+        std::vector<std::string> pieces;
+        std::wstring shown;  // on the console
+    };
+    const Row rows[] = {
+        {{"saved to C:\\日本 é\\b.zyr"}, L"saved to C:\\\u65e5\u672c \u00e9\\b.zyr"},
+        {{"Ελλ\xCE", "\xB7νικά"}, L"\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac"},
+        {{"\xE6", "\x97", "\xA5."}, L"\u65e5."},
+        {{"\xF0\x9F\x98", "\x80 ok"}, L"\U0001F600 ok"},
+        {{"Ünïcødé\r\n"}, L"\u00dcn\u00efc\u00f8d\u00e9"},
+    };
+
+    // A console of this process's own; the handles it had come back after.
+    // The console itself stays to the end of the process: one that has
+    // freed its console cannot start a Linux program under Wine, and the
+    // tests that list the files on the Linux side start one.
+    const HANDLE previous[] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
+                               GetStdHandle(STD_ERROR_HANDLE)};
+    FreeConsole();
+    REQUIRE(AllocConsole());
+    HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    REQUIRE(screen != INVALID_HANDLE_VALUE);
+    int line = 0;
+    for (const Row &row : rows) {
+        CAPTURE(row.pieces[0]);
+        COORD start = {0, static_cast<SHORT>(line)};
+        SetConsoleCursorPosition(screen, start);
+        {
+            ConsoleStreamBuffer buffer(screen);
+            CHECK(buffer.IsConsole());
+            std::ostream out(&buffer);
+            for (const std::string &piece : row.pieces)
+                out << piece << std::flush;
+        }
+        std::wstring shown(row.shown.size(), L'\0');
+        DWORD read = 0;
+        CHECK(ReadConsoleOutputCharacterW(screen, &shown[0], static_cast<DWORD>(shown.size()), start, &read));
+        CHECK(read == row.shown.size());
+        CHECK(shown == row.shown);
+        line += 2;
+    }
+    CloseHandle(screen);
+    SetStdHandle(STD_INPUT_HANDLE, previous[0]);
+    SetStdHandle(STD_OUTPUT_HANDLE, previous[1]);
+    SetStdHandle(STD_ERROR_HANDLE, previous[2]);
+
+    for (const Row &row : rows) {
+        std::string bytes;
+        for (const std::string &piece : row.pieces)
+            bytes += piece;
+        CAPTURE(bytes);
+        HANDLE file = CreateFileW(FileSystemName(Path("out.txt")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        REQUIRE(file != INVALID_HANDLE_VALUE);
+        {
+            ConsoleStreamBuffer buffer(file);
+            CHECK_FALSE(buffer.IsConsole());
+            std::ostream out(&buffer);
+            for (const std::string &piece : row.pieces)
+                out << piece << std::flush;
+        }
+        CloseHandle(file);
+        CHECK(ReadText(Path("out.txt")) == bytes);
+    }
 }

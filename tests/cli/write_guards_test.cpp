@@ -4,11 +4,13 @@
 #include "tests/cli/cli_fixture.h"
 
 #include "cli/backup_file.h"
+#include "cli/wide_names.h"
 #include "config/default_images.h"
 #include "tests/support/portable_checks.h"
 
 #include <doctest.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -24,33 +26,97 @@ void MakeConverter(sim::SimDevice &converter, uint16_t version, uint16_t type)
 
 }  // namespace
 
-TEST_CASE_FIXTURE(CliFixture, "backup, change, restore: the converter equals the backup again")
+TEST_CASE_FIXTURE(CliFixture, "backup, change, restore: the converter equals the backup again, in any folder")
 {
-    const Registers original = converter.Registers();
-    CliRun run = Run({"backup", Path("saved.zyr")});
-    REQUIRE_MESSAGE(run.code == 0, run.err);
-    CHECK(Contains(run.out, "saved all 256 registers"));
+    // Folders in several scripts and deeper than MAX_PATH, named in full or
+    // relative to the current folder (this one): every file is found
+    // under the name it was given, and Linux holds it under the exact
+    // UTF-8 bytes of that name.
+    const std::string deep = std::string(120, 'd') + "\\" + std::string(120, 'e');
+    struct Row {
+        const char *name;
+        std::string folder;     // made below this one; "" is this one
+        std::string relative;   // the file as given, relative; "" for its full path
+    };
+    const Row rows[] = {
+        {"this folder", "", ""},
+        {"Latin", "Ünïcødé", ""},
+        {"Japanese", "日本語", ""},
+        {"Greek", "Ελληνικά", ""},
+        {"a blank and two scripts", "日本 é", ""},
+        {"relative, through ..", "日本語", "Ελληνικά\\..\\日本語\\saved.zyr"},
+        {"over 260 characters", "Ünïcødé\\" + deep, ""},
+        {"over 260 characters, relative, through ..", deep + "\\日本語",
+         deep + "\\日本語\\..\\日本語\\saved.zyr"},
+    };
+    for (const Row &row : rows) {
+        SUBCASE(row.name)
+        {
+            const std::string in = row.folder.empty() ? folder : MakeFolder(row.folder);
+            const std::string file = row.relative.empty() ? in + "saved.zyr" : row.relative;
+            if (std::string(row.name).rfind("over 260", 0) == 0)
+                REQUIRE(Utf16FromUtf8(in + "saved.zyr").size() > 260);
+            CAPTURE(file);
 
-    run = Run({"set", "speed=-7.5", "sensor=high", "table=ap2-res", "--yes"});
-    REQUIRE_MESSAGE(run.code == 0, run.err);
-    CHECK(converter.Registers() != original);
-    CHECK(Run({"diff", Path("saved.zyr"), "device"}).code == 5);
+            const Registers original = converter.Registers();
+            CliRun run = Run({"backup", file});
+            REQUIRE_MESSAGE(run.code == 0, run.err);
+            CHECK_MESSAGE(run.out == "saved all 256 registers of the converter (firmware 1.23.00, VSS+ECT) to " +
+                                         file + "\n",
+                          run.out);
+            run = Run({"show", file});
+            CHECK_MESSAGE(run.code == 0, run.err);
+            CHECK(Contains(run.out, "speed adjustment  0.0 %"));
 
-    run = Run({"restore", Path("saved.zyr"), "--yes"});
-    REQUIRE_MESSAGE(run.code == 0, run.err);
-    CHECK(converter.Registers() == original);
-    CHECK(Run({"diff", Path("saved.zyr"), "device"}).code == 0);
-    // Each write saved the converter first, the set here and the restore beside its file.
-    CHECK(FilesStartingWith("zyr-before-set-").size() == 1);
-    CHECK(FilesStartingWith("zyr-before-restore-").size() == 1);
+            run = Run({"set", "speed=-7.5", "sensor=high", "table=ap2-res", "--yes"});
+            REQUIRE_MESSAGE(run.code == 0, run.err);
+            CHECK(converter.Registers() != original);
+            CHECK(Run({"diff", file, "device"}).code == 5);
 
-    // An existing file is replaced only with --force.
-    const std::string saved = ReadText(Path("saved.zyr"));
-    run = Run({"backup", Path("saved.zyr")});
-    CHECK(run.code == 4);
-    CHECK(Contains(run.err, "--force"));
-    CHECK(ReadText(Path("saved.zyr")) == saved);
-    CHECK(Run({"backup", Path("saved.zyr"), "--force"}).code == 0);
+            run = Run({"restore", file, "--yes"});
+            REQUIRE_MESSAGE(run.code == 0, run.err);
+            CHECK(converter.Registers() == original);
+            CHECK(Run({"diff", file, "device"}).code == 0);
+            // Each write saved the converter first, the set here and the restore beside its file.
+            CHECK(FilesStartingWith("zyr-before-set-").size() == 1);
+            const std::vector<std::string> before = FilesStartingWith("zyr-before-restore-", in);
+            REQUIRE(before.size() == 1);
+            CHECK(Contains(run.out, "saved the converter's present registers to " +
+                                        file.substr(0, file.size() - std::string("saved.zyr").size()) + before[0]));
+
+            // The trace and the table's files go there too.
+            CHECK(Run({"--trace", in + "wire.log", "show"}).code == 0);
+            CHECK(Contains(ReadText(in + "wire.log"), " out "));
+            CHECK(Run({"table", "ap1-res", "--export", in + "ap1.txt"}).code == 0);
+            CHECK(Run({"table", "ap1-res", "--svg", in + "ap1.svg"}).code == 0);
+            run = Run({"table", "ap1-res", "--import", in + "ap1.txt", "--yes"});
+            CHECK_MESSAGE(run.code == 0, run.err);
+            CHECK(Contains(run.out, "nothing to write"));
+
+            // An existing file is replaced only with --force.
+            const std::string saved = ReadText(file);
+            run = Run({"backup", file});
+            CHECK(run.code == 4);
+            CHECK(run.err == "zyrctl: " + file + " already exists; it is overwritten only with --force\n");
+            CHECK(ReadText(file) == saved);
+            CHECK(Run({"backup", file, "--force"}).code == 0);
+            for (const std::string &name : FilesStartingWith("zyr", in))
+                CHECK_MESSAGE(name.find(".tmp") == std::string::npos, name);  // no temporary file left behind
+
+            std::string linuxFolder = row.folder.empty() ? "" : row.folder + "/";
+            for (char &c : linuxFolder)
+                c = c == '\\' ? '/' : c;
+            const std::vector<std::string> linux = LinuxFiles();
+            std::string listing;
+            for (const std::string &name : linux)
+                listing += name + "\n";
+            for (const std::string name : {"saved.zyr", "wire.log", "ap1.txt", "ap1.svg", before[0].c_str()}) {
+                const std::string expected = linuxFolder + name;
+                CHECK_MESSAGE(std::find(linux.begin(), linux.end(), expected) != linux.end(), expected, " not in\n",
+                              listing);
+            }
+        }
+    }
 }
 
 TEST_CASE_FIXTURE(CliFixture, "refused writes leave the converter as it was, register for register")

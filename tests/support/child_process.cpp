@@ -4,6 +4,22 @@
 
 #include <doctest.h>
 
+namespace {
+
+// Command lines and file names may be in any script: given to the wide
+// functions, as a user's shell would.
+std::wstring Wide(const std::string &utf8)
+{
+    if (utf8.empty())
+        return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
+    return wide;
+}
+
+}  // namespace
+
 std::string ProgramPath(const char *name)
 {
     char path[MAX_PATH] = {};
@@ -16,12 +32,12 @@ std::string ProgramPath(const char *name)
 
 ChildProcess::ChildProcess(const std::string &commandLine, const std::string &output)
 {
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     const bool redirected = !output.empty();
     if (redirected) {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+        file = CreateFileW(Wide(output).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
         input = CreateFileA("NUL", GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             CloseFiles();
@@ -31,8 +47,9 @@ ChildProcess::ChildProcess(const std::string &commandLine, const std::string &ou
         startup.hStdOutput = file;
         startup.hStdError = file;
     }
-    std::string line = commandLine;
-    const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, redirected ? TRUE : FALSE, 0, nullptr,
+    std::wstring line = Wide(commandLine);
+    line.push_back(L'\0');
+    const BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, redirected ? TRUE : FALSE, 0, nullptr,
                                         nullptr, &startup, &process);
     if (!started)
         CloseFiles();  // the destructor does not run when this fails

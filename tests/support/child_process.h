@@ -14,6 +14,7 @@ class ChildProcess {
 public:
     // Standard input reads NUL and standard output and error go to the
     // file `output` when it is given; otherwise the program inherits none.
+    // Both are UTF-8, and reach the program as UTF-16.
     explicit ChildProcess(const std::string &commandLine, const std::string &output = "");
     ~ChildProcess();
     ChildProcess(const ChildProcess &) = delete;
