@@ -79,12 +79,12 @@ bool TakeConverterForDialog(ConverterLock &lock)
     case LockResult::takenOver:
         return true;
     case LockResult::busy:
-        StatusLine("Another ZYR program is using the converter; nothing was sent");
+        StatusLine("Another ZYR program is using the converter");
         return false;
     case LockResult::failed:
         break;
     }
-    StatusLine("Converter lock failed (error %lu); nothing was sent", static_cast<unsigned long>(lock.Error()));
+    StatusLine("Converter lock failed (error %lu); nothing sent", static_cast<unsigned long>(lock.Error()));
     return false;
 }
 

@@ -145,7 +145,7 @@ TEST_CASE("Read, Write and Format while another ZYR program has the converter: t
         bool readFirst;  // the dialog shows an image when the button is pressed
         std::string refusal;  // empty: the operation goes on
     };
-    const std::string busy = " Another ZYR program is using the converter; nothing was sent";
+    const std::string busy = " Another ZYR program is using the converter";
     const Case cases[] = {
         {Operation::read, heldElsewhere, false, busy},
         {Operation::read, heldElsewhere, true, busy},
@@ -154,9 +154,9 @@ TEST_CASE("Read, Write and Format while another ZYR program has the converter: t
         {Operation::read, abandoned, false, ""},
         {Operation::write, abandoned, true, ""},
         {Operation::format, abandoned, true, ""},
-        {Operation::read, createFails, true, " Converter lock failed (error 5); nothing was sent"},
-        {Operation::write, createFails, true, " Converter lock failed (error 5); nothing was sent"},
-        {Operation::format, waitFails, true, " Converter lock failed (error 6); nothing was sent"},
+        {Operation::read, createFails, true, " Converter lock failed (error 5); nothing sent"},
+        {Operation::write, createFails, true, " Converter lock failed (error 5); nothing sent"},
+        {Operation::format, waitFails, true, " Converter lock failed (error 6); nothing sent"},
     };
     for (const Case &c : cases) {
         CAPTURE(static_cast<int>(c.operation));
