@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
+#include <cstdlib>
 #include <exception>
 
 namespace {
@@ -68,7 +70,14 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
                    "how long to wait while another ZYR program is using the converter, then give up (exit 1)")
         ->type_name("SECONDS")
         ->default_val(defaultLockWaitSeconds)
-        ->check(CLI::Range(0.0, 3600.0));
+        ->check(CLI::Range(0.0, 3600.0))
+        // A range lets "nan" through, which no wait can be made of.
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                return std::isfinite(std::strtod(text.c_str(), nullptr)) ? std::string()
+                                                                          : "--wait: not a number of seconds";
+            },
+            "", ""));
 
     CLI::App *info = Command(app, "info", "is a converter attached? its device path, firmware and type");
     info->add_flag("--json", o.json, "as JSON");
