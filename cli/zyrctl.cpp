@@ -75,7 +75,7 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
         ->check(CLI::Validator(
             [](std::string &text) {
                 return std::isfinite(std::strtod(text.c_str(), nullptr)) ? std::string()
-                                                                          : "--wait: not a number of seconds";
+                                                                          : "not a number of seconds";
             },
             "", ""));
 

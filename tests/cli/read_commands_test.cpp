@@ -77,7 +77,7 @@ TEST_CASE_FIXTURE(CliFixture, "the command line: usage errors exit 2, help and v
         {{"--help"}, 0, {"Exit codes", "5  diff found differences", "--wait SECONDS", "another ZYR program"}},
         {{"--wait", "soon", "info"}, 2, {"--wait"}},
         {{"--wait", "-1", "info"}, 2, {"--wait"}},
-        {{"--wait", "nan", "info"}, 2, {"--wait"}},
+        {{"--wait", "nan", "info"}, 2, {"--wait: not a number of seconds"}},
         {{"--wait", "3601", "info"}, 2, {"--wait"}},
         {{"--wait", "1", "frobnicate"}, 2, {"\"frobnicate\" is not a command"}},
         {{"restore", "--help"}, 0, {"--dry-run", "--all", "--yes", "Exit codes"}},
