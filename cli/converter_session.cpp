@@ -3,6 +3,7 @@
 #include "cli/progress_bar.h"
 #include "device/hid_com.h"
 #include "protocol/converter_access.h"
+#include "protocol/converter_lock.h"
 #include "protocol/operation_cut_off.h"
 #include "protocol/operation_messages.h"
 #include "protocol/operation_text.h"
@@ -12,6 +13,47 @@
 namespace {
 
 std::string lastProtocolMessage;
+
+ConverterLock commandLock;
+unsigned long lockWaitMs = static_cast<unsigned long>(defaultLockWaitSeconds * 1000);
+std::ostream *lockNote = nullptr;
+
+std::string WaitText()
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", lockWaitMs / 1000.0);
+    return text;
+}
+
+// Held from the command's first open of the converter to its end.
+Outcome HoldConverterLock()
+{
+    if (commandLock.Held())
+        return Outcome::Success();
+    LockResult result = commandLock.Take(0);
+    if (result == LockResult::busy && lockWaitMs > 0) {
+        if (lockNote)
+            *lockNote << "zyrctl: another ZYR program is using the converter; waiting up to " << WaitText()
+                      << "...\n" << std::flush;
+        result = commandLock.Take(lockWaitMs, OperationCutOff);
+    }
+    switch (result) {
+    case LockResult::taken:
+    case LockResult::takenOver:
+        return Outcome::Success();
+    case LockResult::busy:
+        if (OperationCutOff())
+            return Outcome::Fail(exitDevice, "stopped by Ctrl+C while waiting for another ZYR program to "
+                                             "finish with the converter; nothing was sent");
+        return Outcome::Fail(exitDevice, "another ZYR program is using the converter (waited " + WaitText() +
+                                             "); nothing was sent");
+    case LockResult::failed:
+        break;
+    }
+    return Outcome::Fail(exitDevice, "the lock that keeps other ZYR programs off the converter could not be "
+                                     "taken (system error " + std::to_string(commandLock.Error()) +
+                                         "); nothing was sent");
+}
 
 void KeepMessage(const char *text)
 {
@@ -72,6 +114,9 @@ public:
 
 Outcome Open(OpenPort &open, ConverterReading &reading)
 {
+    Outcome locked = HoldConverterLock();
+    if (!locked.Ok())
+        return locked;
     switch (OpenConverter(open.port)) {
     case ConverterOpen::opened:
         reading.devicePath = hidDevice.devicePath ? hidDevice.devicePath : "";
@@ -117,6 +162,17 @@ std::string Hex(unsigned value)
 }
 
 }  // namespace
+
+void SetConverterLockWait(unsigned long waitMs, std::ostream *note)
+{
+    lockWaitMs = waitMs;
+    lockNote = note;
+}
+
+void ReleaseConverterLock()
+{
+    commandLock.Release();
+}
 
 void KeepProtocolMessages()
 {

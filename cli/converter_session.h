@@ -40,6 +40,17 @@ Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &prog
 Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<uint8_t> &addresses,
                                 const ProgressOutput &progress);
 
+// One ZYR program at a time on the converter: a command takes the converter
+// lock at its first open of the converter and holds it until
+// ReleaseConverterLock at the command's end, across every read, question and
+// write in between, so nothing changes the converter between what a guard
+// judged and what is written. Another program's hold is waited for at most
+// `waitMs` (a line on `note`, if given, says so while it waits); then the
+// command fails with exit 1 and nothing sent.
+constexpr double defaultLockWaitSeconds = 5;
+void SetConverterLockWait(unsigned long waitMs, std::ostream *note);
+void ReleaseConverterLock();
+
 // The register protocol's last message of this process ("USB open read
 // failed"...), kept for the error reports; installed by zyrctl at start.
 void KeepProtocolMessages();

@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
+#include <cstdlib>
 #include <exception>
 
 namespace {
@@ -15,8 +17,8 @@ namespace {
 const char *const exitCodesText =
     "Exit codes, the same for every command:\n"
     "  0  success\n"
-    "  1  device failure (not found, open failed, a firmware or type not served, a register error,\n"
-    "     a read-back that differs)\n"
+    "  1  device failure (not found, open failed, another ZYR program using the converter,\n"
+    "     a firmware or type not served, a register error, a read-back that differs)\n"
     "  2  usage error\n"
     "  3  a file that is missing, unreadable or damaged\n"
     "  4  refused by a guard: nothing was written, or a correction outside -25.0 to +25.0 %\n"
@@ -24,6 +26,7 @@ const char *const exitCodesText =
 
 struct Options {
     std::string trace;
+    double waitSeconds = defaultLockWaitSeconds;
     bool quiet = false;
     bool json = false;
     std::string file, fileB;
@@ -63,6 +66,18 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
     app.add_option("--trace", o.trace, "write every report exchanged with the converter to FILE")
         ->type_name("FILE");
     app.add_flag("--quiet,-q", o.quiet, "print only results and errors");
+    app.add_option("--wait", o.waitSeconds,
+                   "how long to wait while another ZYR program is using the converter, then give up (exit 1)")
+        ->type_name("SECONDS")
+        ->default_val(defaultLockWaitSeconds)
+        ->check(CLI::Range(0.0, 3600.0))
+        // A range lets "nan" through, which no wait can be made of.
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                return std::isfinite(std::strtod(text.c_str(), nullptr)) ? std::string()
+                                                                          : "not a number of seconds";
+            },
+            "", ""));
 
     CLI::App *info = Command(app, "info", "is a converter attached? its device path, firmware and type");
     info->add_flag("--json", o.json, "as JSON");
@@ -126,7 +141,8 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
         // subcommand is required".
         if (app.get_subcommands().empty())
             for (int i = 1; i < argc; ++i)
-                if (argv[i][0] != '-' && (i == 1 || std::string(argv[i - 1]) != "--trace")) {
+                if (argv[i][0] != '-' &&
+                    (i == 1 || (std::string(argv[i - 1]) != "--trace" && std::string(argv[i - 1]) != "--wait"))) {
                     console.err << "zyrctl: \"" << argv[i]
                                 << "\" is not a command: info, show, backup, restore, diff, set, table or calc\n"
                                 << "Run with --help for more information.\n";
@@ -142,6 +158,8 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
     Outcome outcome;
     try {
         KeepProtocolMessages();
+        SetConverterLockWait(static_cast<unsigned long>(o.waitSeconds * 1000 + 0.5),
+                             o.quiet ? nullptr : &console.err);
         if (!o.trace.empty())
             outcome = StartWireTrace(o.trace);
         if (!outcome.Ok()) {
@@ -167,6 +185,7 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
     } catch (const std::exception &error) {
         outcome = Outcome::Fail(exitDevice, std::string("unexpected failure: ") + error.what());
     }
+    ReleaseConverterLock();
     StopWireTrace();
     console.out.flush();
     if (!outcome.message.empty())

@@ -1,7 +1,8 @@
 // The narrow boundary between the program and the operating system for
 // everything that reaches the converter: loading the HID library, the
 // SetupAPI walk over HID interfaces, file I/O on device paths, the waits
-// and pauses of the register protocol and device-change registration.
+// and pauses of the register protocol, device-change registration and the
+// system-wide lock that lets one ZYR program at a time reach the converter.
 //
 // Production code never calls these Win32 functions directly; it calls
 // through Sys(). The shipped program binds the table to Win32
@@ -44,6 +45,14 @@ struct DeviceSyscalls {
 
     HDEVNOTIFY (WINAPI *RegisterDeviceNotificationA)(HANDLE, LPVOID, DWORD);
     BOOL (WINAPI *UnregisterDeviceNotification)(HDEVNOTIFY);
+
+    // The converter lock: the kernel's named mutex in every binding, the
+    // simulated one included, so that two programs exclude each other
+    // however they are bound.
+    HANDLE (WINAPI *CreateMutexExA)(LPSECURITY_ATTRIBUTES, LPCSTR, DWORD, DWORD);
+    DWORD (WINAPI *WaitForMutex)(HANDLE, DWORD);
+    BOOL (WINAPI *ReleaseMutex)(HANDLE);
+    BOOL (WINAPI *CloseMutex)(HANDLE);
 };
 
 // The table in force. Bound on first use (so it is ready during static

@@ -45,5 +45,9 @@ DeviceSyscalls BindDeviceSyscalls()
     s.TimeEndPeriod = TimeEndPeriodWin32;
     s.RegisterDeviceNotificationA = ::RegisterDeviceNotificationA;
     s.UnregisterDeviceNotification = ::UnregisterDeviceNotification;
+    s.CreateMutexExA = ::CreateMutexExA;
+    s.WaitForMutex = ::WaitForSingleObject;
+    s.ReleaseMutex = ::ReleaseMutex;
+    s.CloseMutex = ::CloseHandle;
     return s;
 }

@@ -72,6 +72,22 @@ bool WriteImageFrom(DevicePort &port, int first, WriteKind kind)
 
 } // namespace
 
+bool TakeConverterForDialog(ConverterLock &lock)
+{
+    switch (lock.Take(0)) {
+    case LockResult::taken:
+    case LockResult::takenOver:
+        return true;
+    case LockResult::busy:
+        StatusLine("Another ZYR program is using the converter");
+        return false;
+    case LockResult::failed:
+        break;
+    }
+    StatusLine("Converter lock failed (error %lu); nothing sent", static_cast<unsigned long>(lock.Error()));
+    return false;
+}
+
 bool ReadDevice()
 {
     RefreshControls(RefreshBusy);

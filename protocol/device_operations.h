@@ -1,6 +1,8 @@
 // Read Device, Write Device and Format Device, one at a time on a worker thread.
 #pragma once
 
+#include "protocol/converter_lock.h"
+
 #include <windows.h>
 #include <cstdint>
 
@@ -19,6 +21,12 @@ unsigned __stdcall WriteThreadProc(void *argument);
 bool ReadDevice();
 bool WriteDevice();
 bool FormatDevice();
+
+// Takes the converter lock for one operation, without waiting: a user who
+// is told that another ZYR program has the converter can press again. When
+// the lock cannot be taken the status line says why and false comes back,
+// with nothing else changed and nothing sent.
+bool TakeConverterForDialog(ConverterLock &lock);
 
 // Called once the main dialog has ended: a worker still running is asked to
 // stop at its next register boundary and waited for (bounded), so the

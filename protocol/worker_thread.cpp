@@ -83,21 +83,33 @@ void StartFormatWorker()
     StartWorker(WriteThreadProc, reinterpret_cast<void *>(1));
 }
 
+// Each operation holds the converter lock from before its device search
+// until after its last close. When another ZYR program holds it, only the
+// status line changes: the image, the controls and the converter stay as
+// they were.
 unsigned __stdcall ReadThreadProc(void *)
 {
-    bool read = ReadDevice();
-    RefreshControls(read ? RefreshImage : RefreshNoData);
+    ConverterLock lock;
+    if (TakeConverterForDialog(lock)) {
+        bool read = ReadDevice();
+        lock.Release();
+        RefreshControls(read ? RefreshImage : RefreshNoData);
+    }
     workerHandle = nullptr;
     return 1;
 }
 
 unsigned __stdcall WriteThreadProc(void *argument)
 {
-    if (argument)
-        FormatDevice();
-    else
-        WriteDevice();
-    RefreshControls(RefreshAfterWrite);
+    ConverterLock lock;
+    if (TakeConverterForDialog(lock)) {
+        if (argument)
+            FormatDevice();
+        else
+            WriteDevice();
+        lock.Release();
+        RefreshControls(RefreshAfterWrite);
+    }
     workerHandle = nullptr;
     return 1;
 }

@@ -72,6 +72,12 @@ DeviceSyscalls BusSyscalls()
     s.TimeEndPeriod = detail::TimeEndPeriod;
     s.RegisterDeviceNotificationA = detail::RegisterDeviceNotificationA;
     s.UnregisterDeviceNotification = detail::UnregisterDeviceNotification;
+    // The real kernel mutex: two simulated programs share it as two shipped
+    // ones do. Its waits are real time, never the bus's clock.
+    s.CreateMutexExA = ::CreateMutexExA;
+    s.WaitForMutex = ::WaitForSingleObject;
+    s.ReleaseMutex = ::ReleaseMutex;
+    s.CloseMutex = ::CloseHandle;
     return s;
 }
 

@@ -9,9 +9,12 @@
 #include "cli/wide_names.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
+#include "tests/support/lock_holder.h"
 #include "tests/support/portable_checks.h"
 
 #include <doctest.h>
+
+#include "cli/commands.h"
 
 #include <algorithm>
 #include <string>
@@ -243,4 +246,117 @@ TEST_CASE_FIXTURE(CliFixture, "process: zyrctl without hid.dll says so on standa
                                   "loaded, so no USB HID device can be looked for") != std::string::npos,
                       output);
     }
+}
+
+namespace {
+
+// The registers of a backup file, or nothing when it is missing or damaged.
+bool BackupRegisters(const std::string &path, Registers &registers)
+{
+    RegisterImage image;
+    if (!LoadBackupFile(path, image).Ok())
+        return false;
+    registers = RegistersOf(image);
+    return true;
+}
+
+}  // namespace
+
+TEST_CASE_FIXTURE(CliFixture, "process: while another ZYR program has the converter, zyrctl_demo and zyr_demo "
+                              "refuse with nothing sent; an abandoned lock is taken over")
+{
+    Environment state("ZYR_SIM_STATE", Path("converter.txt"));
+    std::string output;
+    REQUIRE_MESSAGE(Zyrctl(*this, "backup " + Path("alone.zyr"), output) == 0, output);
+    Registers alone{};
+    REQUIRE(BackupRegisters(Path("alone.zyr"), alone));
+    const std::string stateBefore = ReadText(Path("converter.txt"));
+
+    LockHolder other;
+    struct Row {
+        std::string args;
+        std::string says;
+    };
+    for (const Row &row : {Row{"--wait 0 backup " + Path("refused.zyr"), "(waited 0 s); nothing was sent"},
+                           Row{"--wait 1 set speed=+3.5 --yes", "(waited 1 s); nothing was sent"}}) {
+        CAPTURE(row.args);
+        CHECK(Zyrctl(*this, row.args, output) == 1);
+        CHECK_MESSAGE(output.find("zyrctl: another ZYR program is using the converter " + row.says) !=
+                          std::string::npos,
+                      output);
+    }
+    CHECK(FilesStartingWith("refused").empty());
+    CHECK(ReadText(Path("converter.txt")) == stateBefore);
+
+    {
+        ChildProcess dialog("\"" + ProgramPath("zyr_demo.exe") + "\"");
+        HWND window = dialog.WaitForWindow("Brantix ZYR");
+        PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
+        CHECK(WaitForStatus(window, " Another ZYR program is using the converter"));
+        WaitUntilIdle(window);
+        CHECK(IsWindowEnabled(GetDlgItem(window, IDC_READ_DEVICE)));
+        CHECK_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_WRITE_DEVICE)));
+        // The other program ends without letting go: the next press takes over.
+        other.Abandon();
+        PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
+        CHECK(WaitForStatus(window, " Read OK        Ver:1.23.00        Device:VSS+ECT"));
+        WaitUntilIdle(window);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        CHECK(dialog.WaitForExit() == 0);
+    }
+    CHECK(Zyrctl(*this, "--wait 0 backup " + Path("after.zyr"), output) == 0);
+    Registers after{};
+    CHECK(BackupRegisters(Path("after.zyr"), after));
+    CHECK(after == alone);
+}
+
+TEST_CASE_FIXTURE(CliFixture, "process: two zyrctl_demo backups started together give exact files, or one exact "
+                              "file and the refusal")
+{
+    Environment state("ZYR_SIM_STATE", Path("converter.txt"));
+    std::string output;
+    REQUIRE_MESSAGE(Zyrctl(*this, "backup " + Path("alone.zyr"), output) == 0, output);
+    Registers alone{};
+    REQUIRE(BackupRegisters(Path("alone.zyr"), alone));
+
+    // With the default wait each waits for the other; with none, the
+    // later one may be refused.
+    int run = 0;
+    for (const std::string wait : {"", "--wait 0 "}) {
+        for (int round = 0; round < 3; ++round, ++run) {
+            CAPTURE(wait);
+            CAPTURE(round);
+            const std::string file[2] = {Path("a" + std::to_string(run) + ".zyr"),
+                                         Path("b" + std::to_string(run) + ".zyr")};
+            const std::string log[2] = {Path("a.log"), Path("b.log")};
+            DWORD code[2];
+            {
+                ChildProcess first("\"" + ProgramPath("zyrctl_demo.exe") + "\" " + wait + "backup " + file[0], log[0]);
+                ChildProcess second("\"" + ProgramPath("zyrctl_demo.exe") + "\" " + wait + "backup " + file[1], log[1]);
+                code[0] = first.WaitForExit();
+                code[1] = second.WaitForExit();
+            }
+            int saved = 0;
+            for (int i = 0; i < 2; ++i) {
+                const std::string said = ReadText(log[i]);
+                CAPTURE(said);
+                Registers registers{};
+                if (code[i] == 0) {
+                    ++saved;
+                    CHECK(Contains(said, "saved all 256 registers"));
+                    REQUIRE(BackupRegisters(file[i], registers));
+                    CHECK(registers == alone);
+                } else {
+                    CHECK(code[i] == 1);
+                    CHECK(Contains(said, "zyrctl: another ZYR program is using the converter (waited 0 s); "
+                                         "nothing was sent"));
+                    CHECK_FALSE(BackupRegisters(file[i], registers));
+                }
+            }
+            CHECK(saved >= 1);
+            if (wait.empty())
+                CHECK(saved == 2);
+        }
+    }
+    CHECK_FALSE(ConverterLockExists());
 }

@@ -4,12 +4,15 @@
 // and that no handle or timer period is left behind, for every outcome.
 #include "protocol/device_operations.h"
 
+#include "app/main_window.h"
 #include "app/resource_ids.h"
 #include "config/config_image.h"
 #include "tests/protocol/protocol_fixture.h"
+#include "tests/support/lock_holder.h"
 
 #include <doctest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -46,7 +49,184 @@ void FillImage()
     ConfigImage.SetWord(3, 2);
 }
 
+std::array<uint8_t, 256> ImageBytes()
+{
+    std::array<uint8_t, 256> bytes{};
+    for (int i = 0; i < 256; ++i)
+        bytes[i] = ConfigImage.Byte(static_cast<uint8_t>(i));
+    return bytes;
+}
+
+// Read Device, Write Device or Format Device as the user starts each.
+enum class Operation { read, write, format };
+
+void Start(DialogDriver &dialog, Operation operation)
+{
+    dialog.ClearStatusHistory();
+    if (operation == Operation::read)
+        dialog.Click(IDC_READ_DEVICE);
+    else if (operation == Operation::write)
+        dialog.Click(IDC_WRITE_DEVICE);
+    else
+        StartFormatWorker();
+    REQUIRE(dialog.WaitIdle());
+    dialog.Sync();
+}
+
+const char *const outcomeText[] = {" Read OK        Ver:1.23.00        Device:VSS+ECT", " Device Write OK",
+                                   " Device Format Complete"};
+
+// The converter lock's calls, counted, and a failure when one is set.
+struct LockCalls {
+    static inline int creates = 0, closes = 0;
+    static inline DWORD failCreate = 0;  // the error CreateMutexExA gives, 0: none
+    static inline bool failWait = false;
+    static inline BoundaryOverride<HANDLE(WINAPI *)(LPSECURITY_ATTRIBUTES, LPCSTR, DWORD, DWORD)> *create;
+    static inline BoundaryOverride<DWORD(WINAPI *)(HANDLE, DWORD)> *wait;
+    static inline BoundaryOverride<BOOL(WINAPI *)(HANDLE)> *close;
+
+    static HANDLE WINAPI Create(LPSECURITY_ATTRIBUTES attributes, LPCSTR name, DWORD flags, DWORD access)
+    {
+        if (failCreate) {
+            SetLastError(failCreate);
+            return nullptr;
+        }
+        HANDLE mutex = create->Original()(attributes, name, flags, access);
+        creates += mutex != nullptr;
+        return mutex;
+    }
+    static DWORD WINAPI Wait(HANDLE mutex, DWORD ms)
+    {
+        if (failWait) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        return wait->Original()(mutex, ms);
+    }
+    static BOOL WINAPI Close(HANDLE mutex)
+    {
+        ++closes;
+        return close->Original()(mutex);
+    }
+};
+
+struct CountedLock {
+    CountedLock()
+        : createEntry(&DeviceSyscalls::CreateMutexExA, LockCalls::Create),
+          waitEntry(&DeviceSyscalls::WaitForMutex, LockCalls::Wait),
+          closeEntry(&DeviceSyscalls::CloseMutex, LockCalls::Close)
+    {
+        LockCalls::create = &createEntry;
+        LockCalls::wait = &waitEntry;
+        LockCalls::close = &closeEntry;
+        LockCalls::creates = LockCalls::closes = 0;
+        LockCalls::failCreate = 0;
+        LockCalls::failWait = false;
+    }
+    ~CountedLock()
+    {
+        LockCalls::failCreate = 0;
+        LockCalls::failWait = false;
+    }
+    BoundaryOverride<HANDLE(WINAPI *)(LPSECURITY_ATTRIBUTES, LPCSTR, DWORD, DWORD)> createEntry;
+    BoundaryOverride<DWORD(WINAPI *)(HANDLE, DWORD)> waitEntry;
+    BoundaryOverride<BOOL(WINAPI *)(HANDLE)> closeEntry;
+};
+
 } // namespace
+
+TEST_CASE("Read, Write and Format while another ZYR program has the converter: the status line says so, "
+          "nothing else changes and nothing is sent; a lock its holder abandoned is taken over")
+{
+    enum Holder { heldElsewhere, abandoned, createFails, waitFails };
+    struct Case {
+        Operation operation;
+        Holder holder;
+        bool readFirst;  // the dialog shows an image when the button is pressed
+        std::string refusal;  // empty: the operation goes on
+    };
+    const std::string busy = " Another ZYR program is using the converter";
+    const Case cases[] = {
+        {Operation::read, heldElsewhere, false, busy},
+        {Operation::read, heldElsewhere, true, busy},
+        {Operation::write, heldElsewhere, true, busy},
+        {Operation::format, heldElsewhere, true, busy},
+        {Operation::read, abandoned, false, ""},
+        {Operation::write, abandoned, true, ""},
+        {Operation::format, abandoned, true, ""},
+        {Operation::read, createFails, true, " Converter lock failed (error 5); nothing sent"},
+        {Operation::write, createFails, true, " Converter lock failed (error 5); nothing sent"},
+        {Operation::format, waitFails, true, " Converter lock failed (error 6); nothing sent"},
+    };
+    for (const Case &c : cases) {
+        CAPTURE(static_cast<int>(c.operation));
+        CAPTURE(static_cast<int>(c.holder));
+        CAPTURE(c.readFirst);
+        ConverterOnBus bench;
+        DialogDriver dialog;
+        if (c.readFirst) {
+            ReadConverter(dialog, bench);
+            if (c.operation == Operation::format)
+                FillImage();  // what the factory sequence puts there before it starts
+        }
+        // Typed, not yet written: a refused operation must not lose it.
+        if (c.readFirst)
+            dialog.SetText(IDC_SPEED_ADJUST, "-3.7");
+        dialog.PressF1(2);
+        const auto imageBefore = ImageBytes();
+        const auto registersBefore = bench.converter.Registers();
+        const int opensBefore = bench.bus.OpenHandlesTotal();
+        bench.bus.ClearTraffic();
+
+        CountedLock counted;
+        LockCalls::failCreate = c.holder == createFails ? ERROR_ACCESS_DENIED : 0;
+        LockCalls::failWait = c.holder == waitFails;
+        {
+            LockHolder other;
+            if (c.holder == abandoned)
+                other.Abandon();
+            if (c.holder == createFails || c.holder == waitFails)
+                other.Release();
+            Start(dialog, c.operation);
+            CHECK(workerHandle == nullptr);  // the worker ended
+            if (c.refusal.empty()) {
+                CHECK(dialog.StatusHistory().back() == outcomeText[static_cast<int>(c.operation)]);
+                if (c.operation != Operation::read)
+                    CHECK(bench.converter.Register(200) == ConfigImage.Byte(200));
+                CHECK(WriteRequestsOnWire(bench.bus.Traffic()) ==
+                      (c.operation == Operation::read ? 0 : c.operation == Operation::write ? 251 : 256));
+                CheckControls(dialog, true, true);
+                // Let go again: a new holder gets it at once.
+                CHECK(ConverterLockFree());
+                continue;
+            }
+            CHECK(dialog.StatusHistory() == Texts{c.refusal});
+            CHECK(dialog.Text(IDC_STATUS) == c.refusal);
+            // Nothing reached the converter, not even the device search.
+            CHECK(bench.bus.Traffic().empty());
+            CHECK(bench.bus.OpenHandlesTotal() == opensBefore);
+            CHECK(bench.converter.Registers() == registersBefore);
+            // The image, the controls and what the user typed stay as they were.
+            CHECK(ImageBytes() == imageBefore);
+            CHECK(helpPressCount == 2);
+            CheckControls(dialog, true, c.readFirst);
+            if (c.readFirst)
+                CHECK(dialog.Text(IDC_SPEED_ADJUST) == "-3.7");
+        }
+        CHECK(LockCalls::creates == LockCalls::closes);
+        CheckNothingLeftBehind(bench.bus);
+        if (c.holder != heldElsewhere)
+            continue;
+        // Once the other program has finished, the same press works.
+        LockCalls::creates = LockCalls::closes = 0;
+        Start(dialog, c.operation);
+        CHECK(dialog.StatusHistory().back() == outcomeText[static_cast<int>(c.operation)]);
+        CHECK(LockCalls::creates == 1);
+        CHECK(LockCalls::closes == 1);
+        CheckNothingLeftBehind(bench.bus);
+    }
+    CHECK_FALSE(ConverterLockExists());  // no handle on it left open
+}
 
 TEST_CASE("Read Device: ten progress steps, the version and the kind, the image and the controls")
 {
