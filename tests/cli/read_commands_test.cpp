@@ -76,7 +76,7 @@ TEST_CASE_FIXTURE(CliFixture, "the command line: usage errors exit 2, help and v
         {{"table", "ap3-res"}, 2, {"ap3-res"}},
         {{"--help"}, 0, {"Exit codes", "5  diff found differences"}},
         {{"restore", "--help"}, 0, {"--dry-run", "--all", "--yes", "Exit codes"}},
-        {{"--version"}, 0, {"zyrctl 1.2.3"}},
+        {{"--version"}, 0, {"zyrctl 1.2.3.1\n"}},
         {{"info"}, 0, {"converter found", "1.23.00", "VSS+ECT"}},
         {{"show"}, 0, {"1.23.00"}},
         {{"show", "--json"}, 0, {"{"}},
