@@ -48,7 +48,8 @@ version=$(sed -n 's/^#define ZYR_VERSION_STRING "\(.*\)"$/\1/p' "$build/generate
 setup=zyr-$version-win32-setup.exe
 zip=zyr-$version-win32.zip
 
-# unsigned/: the programs as built, for comparing; stage/: what ships.
+# unsigned/: the programs as built, for comparing; stage/: what ships (and
+# the uninstaller as the installer holds it, beside them in the build folder).
 unsigned=$build/unsigned
 stage=$build/stage
 mkdir -p "$unsigned" "$stage" "$dist"
@@ -69,7 +70,7 @@ rm -f "$dist/$setup" "$dist/$zip" "$dist/SHA256SUMS"
 echo "== installer"
 makensis -V2 -INPUTCHARSET UTF8 "-DVERSION=$version" "-DSTAGE=$stage" \
     "-DICON=$ZYR_ROOT/app/icon/zyr.ico" "-DOUTFILE=$build/$setup" \
-    "-DSIGN=bash \"$sign\" \"%1\" \"$unsigned/uninstall.exe\"" "$ZYR_ROOT/release/zyr.nsi" >/dev/null
+    "-DSIGN=bash \"$sign\" \"%1\" \"$unsigned/uninstall.exe\" \"$build/uninstall.exe\"" "$ZYR_ROOT/release/zyr.nsi" >/dev/null
 bash "$sign" "$build/$setup" "$unsigned/$setup"
 mv "$build/$setup" "$dist/$setup"
 
