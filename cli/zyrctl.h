@@ -5,8 +5,10 @@
 #include <istream>
 #include <ostream>
 
-// 1.2.3.1, as the dialog's version block.
-constexpr const char *zyrctlVersion = "1.2.3";
+#include "zyr_version.h"
+
+// The version of the programs' version blocks.
+constexpr const char *zyrctlVersion = ZYR_VERSION_STRING;
 
 struct ZyrctlConsole {
     std::istream &in;

@@ -84,7 +84,7 @@ TEST_CASE_FIXTURE(CliFixture, "the command line: usage errors exit 2, help and v
         {{"--wait", "3601", "info"}, 2, {"--wait"}},
         {{"--wait", "1", "frobnicate"}, 2, {"\"frobnicate\" is not a command"}},
         {{"restore", "--help"}, 0, {"--dry-run", "--all", "--yes", "Exit codes"}},
-        {{"--version"}, 0, {"zyrctl 1.2.3"}},
+        {{"--version"}, 0, {"zyrctl 1.2.3.1\n"}},
         {{"info"}, 0, {"converter found", "1.23.00", "VSS+ECT"}},
         {{"show"}, 0, {"1.23.00"}},
         {{"show", "--json"}, 0, {"{"}},
