@@ -203,6 +203,8 @@ zyr_ctest() {
     if [ "$arch" != native ]; then
         zyr_start_display
         zyr_start_wine "$arch"
+        # Without it the suite that needs it fails, saying why.
+        zyr_install_vconv "$arch" || echo "the virtual converter could not be installed in $WINEPREFIX" >&2
     fi
     (cd "$ZYR_BUILD/$arch" && ctest --output-on-failure "$@")
 }

@@ -473,7 +473,9 @@ static NTSTATUS ChildPnp(DEVICE_OBJECT *device, IRP *irp)
         CompleteAll(&done);
         irp->IoStatus.Status = STATUS_SUCCESS;
         IoCompleteRequest(irp, IO_NO_INCREMENT);
-        if (deleteNow) IoDeleteDevice(device);
+        /* A removed converter's device object is kept, answering nothing:
+         * the stack above it may still refer to it after the removal. */
+        (void)deleteNow;
         return STATUS_SUCCESS;
     }
     default:
