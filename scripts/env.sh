@@ -249,9 +249,26 @@ zyr_install_vconv() {
         (cd "$out" && "$WINE" zyrvc.exe install zyrvconv.inf) || return 1
         echo "$sum" >"$WINEPREFIX/zyrvconv.installed"
     fi
+    local try
+    for try in 1 2; do
+        zyr_plug_vconv "$out" && return 0
+        # A plug that Wine's plug and play did not finish adding stays
+        # unfinished for the whole session: start a new one and plug again.
+        echo "the virtual converter did not appear in $WINEPREFIX (try $try)" >&2
+        "$WINESERVER" -k >/dev/null 2>&1 || true
+        "$WINESERVER" -w >/dev/null 2>&1 || true
+        "$WINESERVER" -p 2>/dev/null || true
+        "$WINE" cmd /c exit >/dev/null 2>&1 || true
+    done
+    return 1
+}
+
+# Converter 0 plugged once the bus has settled after the session's start,
+# and listed by the system within 10 seconds.
+zyr_plug_vconv() {
+    local out=$1
+    for _ in $(seq 50); do "$WINE" "$out/zyrvc.exe" status >/dev/null 2>&1 && break; sleep 0.2; done
+    sleep 2
     "$WINE" "$out/zyrvc.exe" plug 0 >/dev/null 2>&1 || true
-    "$WINE" "$out/zyrvc.exe" wait 1 10000 || {
-        echo "the virtual converter did not appear in $WINEPREFIX" >&2
-        return 1
-    }
+    "$WINE" "$out/zyrvc.exe" wait 1 10000
 }
