@@ -101,7 +101,7 @@ TEST_CASE("The real hid.dll is loaded from the system directory with all sevente
     CHECK(l.CanDiscover());
 }
 
-TEST_CASE("FindDevice walks the system's HID devices, matches no converter and leaves nothing open")
+TEST_CASE("FindDevice walks the system's HID devices, matches only a converter and leaves nothing open")
 {
     const std::vector<Interface> present = PresentInterfaces();
     for (const Interface &it : present)
@@ -109,10 +109,21 @@ TEST_CASE("FindDevice walks the system's HID devices, matches no converter and l
                         << " rel " << it.attributes.VersionNumber << " \"" << it.manufacturer << "\" \""
                         << it.product << "\" lengths " << it.lengths);
 
+    // The test command plugs the virtual converter into the prefix; then
+    // the walk finds it, and only then.
+    std::string converterPath;
+    for (const Interface &it : present)
+        if (converterPath.empty() && it.attributes.VendorID == 0x16C0 && it.attributes.ProductID == 0x03E8 &&
+            it.attributes.VersionNumber == 0x0100 && it.manufacturer == "Brantix" && it.product == "ZYR-USB" &&
+            it.lengths == ((9u << 16) | 9u))
+            converterPath = it.path;
     const DWORD before = HandleCount();
     hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
-    CHECK(hidDevice.FindDevice() == 0);
-    CHECK(hidDevice.devicePath == nullptr);
+    CHECK(hidDevice.FindDevice() == (converterPath.empty() ? 0 : 1));
+    if (converterPath.empty())
+        CHECK(hidDevice.devicePath == nullptr);
+    else
+        CHECK(std::string(hidDevice.devicePath ? hidDevice.devicePath : "") == converterPath);
     CHECK(HandleCount() == before);
 
     // The same walk matches a device the system does have, given its identity.
