@@ -143,19 +143,33 @@ zyr_build_native() {
 
 # A virtual display of our own, unless ZYR_USE_DISPLAY keeps the user's.
 # Set before any wineserver starts: Wine's display driver takes it from there.
+# Two scripts (or two builds' test runs) may start one at the same moment:
+# a number another Xvfb took first makes ours exit, and the next is tried.
 zyr_start_display() {
     if [ -n "${ZYR_USE_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then return; fi
     if [ -n "${ZYR_XVFB_PID:-}" ]; then return; fi
-    local n=91
-    while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
-    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    ZYR_XVFB_PID=$!
-    export DISPLAY=:$n
-    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-    if ! kill -0 "$ZYR_XVFB_PID" 2>/dev/null || [ ! -e /tmp/.X11-unix/X$n ]; then
-        echo "The virtual display :$n did not start (Xvfb)" >&2
-        return 1
-    fi
+    local n=91 try
+    for try in $(seq 20); do
+        while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+        Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        ZYR_XVFB_PID=$!
+        for _ in $(seq 50); do
+            kill -0 "$ZYR_XVFB_PID" 2>/dev/null || break
+            [ -e /tmp/.X11-unix/X$n ] && break
+            sleep 0.1
+        done
+        # Ours, and still running once the socket is there.
+        sleep 0.2
+        if kill -0 "$ZYR_XVFB_PID" 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then
+            export DISPLAY=:$n
+            return 0
+        fi
+        kill "$ZYR_XVFB_PID" >/dev/null 2>&1 || true
+        ZYR_XVFB_PID=
+        n=$((n + 1))
+    done
+    echo "No virtual display could be started (Xvfb)" >&2
+    return 1
 }
 
 # Prefixes whose wineserver this shell started, for zyr_stop_all.
@@ -213,7 +227,9 @@ zyr_ctest() {
     # ours fails both runs.
     local retry=()
     [ "$arch" = native ] || retry=(--repeat until-pass:2)
-    (cd "$ZYR_BUILD/$arch" && ctest --output-on-failure "${retry[@]}" "$@")
+    # Two at a time: the fuzzers natively; under Wine the release test
+    # beside the suites, which take the session one by one.
+    (cd "$ZYR_BUILD/$arch" && ctest --output-on-failure -j 2 "${retry[@]}" "$@")
 }
 
 # Ends the wineservers this shell started (and so their processes).
