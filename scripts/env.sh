@@ -264,8 +264,8 @@ zyr_install_vconv() {
     local try
     for try in 1 2; do
         zyr_plug_vconv "$out" && return 0
-        # A plug that Wine's plug and play did not finish adding stays
-        # unfinished for the whole session: start a new one and plug again.
+        # Not listed in time (a session that started slowly): start a new
+        # session and plug again.
         echo "the virtual converter did not appear in $WINEPREFIX (try $try)" >&2
         "$WINESERVER" -k >/dev/null 2>&1 || true
         "$WINESERVER" -w >/dev/null 2>&1 || true
