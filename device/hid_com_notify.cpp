@@ -3,12 +3,15 @@
 // every input report to the owner window.
 #include "device/hid_com.h"
 
+#include "device/broadcast_name.h"
 #include "device/device_syscalls.h"
 
 #include <process.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -87,7 +90,11 @@ void HandleDeviceChange(hid_com &com, WPARAM event, LPARAM record)
         // The system and the device manager spell the same path in
         // different letter cases.
         const auto *removed = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A *>(record);
-        if (!com.devicePath || _stricmp(com.devicePath, removed->dbcc_name) != 0)
+        const size_t header = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+        if (removed->dbcc_size <= header)
+            return;
+        const std::string name = BroadcastInterfaceName(removed->dbcc_name, removed->dbcc_size - header);
+        if (!com.devicePath || _stricmp(com.devicePath, name.c_str()) != 0)
             return;
         com.Close();
         com.deviceFound = 0;

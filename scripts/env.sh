@@ -257,12 +257,17 @@ zyr_install_vconv() {
     local arch=$1 out="$ZYR_BUILD/$1/vconv" drivers sum
     drivers="$WINEPREFIX/drive_c/windows/system32/drivers"
     [ -f "$out/zyrvc.exe" ] || { echo "no virtual converter built in $out" >&2; return 1; }
-    sum=$(cat "$out/zyrvbus.sys" "$out/zyrvhid.sys" | sha256sum | cut -d' ' -f1)
+    sum=$(cat "$out/zyrvbus.sys" "$out/zyrvhid.sys" "$out/zyrvconv.inf" | sha256sum | cut -d' ' -f1)
     if [ -f "$WINEPREFIX/zyrvconv.installed" ]; then
         if [ "$(cat "$WINEPREFIX/zyrvconv.installed")" != "$sum" ]; then
             "$WINESERVER" -k >/dev/null 2>&1 || true
             "$WINESERVER" -w >/dev/null 2>&1 || true
             cp "$out/zyrvbus.sys" "$out/zyrvhid.sys" "$drivers/"
+            # Each arriving converter is installed from the system's copy of the INF.
+            local inf
+            for inf in $(grep -l -i 'ZYRVBUS' "$WINEPREFIX/drive_c/windows/inf/"*.inf 2>/dev/null); do
+                cp "$out/zyrvconv.inf" "$inf"
+            done
             echo "$sum" >"$WINEPREFIX/zyrvconv.installed"
             # The session persists again, as zyr_start_wine left it.
             "$WINESERVER" -p 2>/dev/null || true
@@ -275,8 +280,8 @@ zyr_install_vconv() {
     local try
     for try in 1 2; do
         zyr_plug_vconv "$out" && return 0
-        # A plug that Wine's plug and play did not finish adding stays
-        # unfinished for the whole session: start a new one and plug again.
+        # Not listed in time (a session that started slowly): start a new
+        # session and plug again.
         echo "the virtual converter did not appear in $WINEPREFIX (try $try)" >&2
         "$WINESERVER" -k >/dev/null 2>&1 || true
         "$WINESERVER" -w >/dev/null 2>&1 || true

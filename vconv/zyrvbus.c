@@ -473,9 +473,12 @@ static NTSTATUS ChildPnp(DEVICE_OBJECT *device, IRP *irp)
         CompleteAll(&done);
         irp->IoStatus.Status = STATUS_SUCCESS;
         IoCompleteRequest(irp, IO_NO_INCREMENT);
-        /* A removed converter's device object is kept, answering nothing:
-         * the stack above it may still refer to it after the removal. */
-        (void)deleteNow;
+        /* A converter that left the bus, and that the last answer to the
+         * bus relations no longer listed, is gone: its device object goes
+         * with the removal. The system still holds the reference that
+         * answer gave it, so the stack above may detach from it safely.
+         * One still on the bus stays, to be started again. */
+        if (deleteNow) IoDeleteDevice(device);
         return STATUS_SUCCESS;
     }
     default:

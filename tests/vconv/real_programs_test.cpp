@@ -88,11 +88,7 @@ struct VconvFixture {
         ZyrvStatus status = {};
         REQUIRE_MESSAGE(Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status), notInstalled);
         REQUIRE(status.version == ZYRV_INTERFACE_VERSION);
-        // A converter plugged once per session: replugging does not bring
-        // it back yet (see the README), so the case that unplugs runs last.
-        REQUIRE_MESSAGE((status.converters[0].plugged && status.converters[0].present),
-                        "converter 0 is not on the virtual bus: it was unplugged earlier in this Wine session");
-        REQUIRE(WaitListed(1));
+        REQUIRE_MESSAGE(OnlyConverterZero(), "converter 0 did not come back alone onto the virtual bus");
         SetFaults(Faults(0));
         Pacing(false);
         SetRegisters(DefaultRegisters(12300, 2));
@@ -111,6 +107,34 @@ struct VconvFixture {
         SetCurrentDirectoryA(previousFolder.c_str());
         SetFaults(Faults(0));
         Pacing(true);
+        // The suites after this one find the bus as the test command left it.
+        OnlyConverterZero();
+    }
+
+    // Converter 0 as it ships, alone on the bus and listed by the system;
+    // the others unplugged. Safe in the destructor: it never throws.
+    static bool OnlyConverterZero()
+    {
+        ZyrvStatus status = {};
+        if (!Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status)) return false;
+        for (unsigned slot = 0; slot < ZYRV_MAX_CONVERTERS; slot++) {
+            const ZyrvConverterStatus &c = status.converters[slot];
+            if (c.plugged && (slot != 0 || c.identity != ZYRV_IDENTITY_CONVERTER)) {
+                ZyrvSlot s = {slot};
+                if (!Control(ZYRV_IOCTL_UNPLUG, &s, sizeof s)) return false;
+            }
+        }
+        if (!Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status)) return false;
+        if (!status.converters[0].plugged) {
+            // Listed no more before it comes back, so that the wait below
+            // sees the new arrival and not the old interface.
+            if (!WaitListed(0)) return false;
+            ZyrvPlug plug = {};
+            plug.identity = ZYRV_IDENTITY_CONVERTER;
+            plug.keepRegisters = 1;
+            if (!Control(ZYRV_IOCTL_PLUG, &plug, sizeof plug)) return false;
+        }
+        return WaitListed(1);
     }
 
     static void SetRegisters(const Registers &registers)
@@ -340,14 +364,13 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: Read and Write Device over Wine's
     CHECK(dialog.WaitForExit(30000) == 0);
 }
 
-// Last: the converter stays unplugged for the rest of the session.
 TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter unplugged mid-write says so, with the backup that restores it")
 {
     std::string output;
-    // zyrctl first reads the converter through, then writes: the unplug
-    // comes during the reads or the writes, and the message is the same.
+    // zyrctl first reads the converter through, then its identity again,
+    // then writes: the unplug comes after the first writes.
     ZyrvFaults f = Faults(0);
-    f.unplugAfter = 6 + 256 + 3;
+    f.unplugAfter = 6 + 256 + 6 + 4;
     SetFaults(f);
     const DWORD start = GetTickCount();
     CHECK(Zyrctl("set speed=-4.0 sensor=high --yes", output) == 1);
@@ -361,5 +384,105 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter unplugged mid-write sa
     for (const Wire &w : Traffic())
         if (w.direction == 0 && w.command == 1) CHECK(held[w.address] == w.value);
 
+    CHECK(held != DefaultRegisters(12300, 2));
+
+    // Plugged in again as it was left, the converter takes the backup back:
+    // every register as it was before the write.
+    SetFaults(Faults(0));
+    Plug(0, ZYRV_IDENTITY_CONVERTER, held, true);
+    REQUIRE(WaitListed(1));
+    CHECK(Zyrctl("restore " + before + " --yes", output) == 0);
+    CHECK_MESSAGE(Has(output, "every register holds what was meant"), output);
+    CHECK(Held() == DefaultRegisters(12300, 2));
+}
+
+namespace {
+
+// The bus slot of a converter's interface path, "...pid_03e8#SLOT&PLUG#{...}".
+int SlotOfPath(const std::string &path)
+{
+    std::string lower = path;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(tolower(c)); });
+    const std::string key = "pid_03e8#";
+    const size_t at = lower.find(key);
+    if (at == std::string::npos || at + key.size() >= lower.size()) return -1;
+    const char digit = lower[at + key.size()];
+    return digit >= '0' && digit <= '9' ? digit - '0' : -1;
+}
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(tolower(c)); });
+    return text;
+}
+
+}  // namespace
+
+TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: of two converters, the first one the system lists is used")
+{
+    // Converter 1 holds another firmware, so the output tells which one
+    // answered; the traffic record tells which one was asked.
+    struct Row {
+        const char *arrangement;
+        bool replugZero;  // converter 0 arrives after converter 1
+    };
+    const Row rows[] = {
+        {"converter 0 first on the bus, then converter 1", false},
+        {"converter 1 first on the bus, then converter 0 again", true},
+    };
+    const char *const firmware[2] = {"(12300)", "(10005)"};
+    for (const Row &row : rows) {
+        CAPTURE(row.arrangement);
+        REQUIRE(OnlyConverterZero());
+        Plug(1, ZYRV_IDENTITY_CONVERTER, DefaultRegisters(10005, 3));
+        REQUIRE(WaitListed(2));
+        if (row.replugZero) {
+            Unplug(0);
+            REQUIRE(WaitListed(1));
+            Plug(0, ZYRV_IDENTITY_CONVERTER, Registers{}, true);
+            REQUIRE(WaitListed(2));
+        }
+        const std::vector<std::string> listed = ListedConverterPaths();
+        REQUIRE(listed.size() == 2);
+        const int first = SlotOfPath(listed[0]);
+        REQUIRE((first == 0 || first == 1));
+        CHECK(SlotOfPath(listed[1]) == 1 - first);
+
+        ClearTraffic();
+        std::string output;
+        CHECK(Zyrctl("info", output) == 0);
+        CHECK_MESSAGE(Has(Lower(output), "device path: " + Lower(listed[0])), output);
+        CHECK_MESSAGE(Has(output, firmware[first]), output);
+        const std::vector<Wire> wire = Traffic();
+        CHECK(!wire.empty());
+        for (const Wire &w : wire) CHECK(w.slot == unsigned(first));
+    }
+}
+
+TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter of another identity is not matched and gets nothing")
+{
+    struct Row {
+        unsigned identity;
+        const char *what;
+    };
+    const Row rows[] = {
+        {ZYRV_IDENTITY_RELEASE_0101, "release 0x0101"},
+        {ZYRV_IDENTITY_MAKER_CASE, "manufacturer \"BRANTIX\""},
+        {ZYRV_IDENTITY_REPORTS_16, "16-byte reports"},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        Unplug(0);
+        REQUIRE(WaitListed(0));
+        Plug(0, row.identity, DefaultRegisters(12300, 2));
+        REQUIRE(WaitListed(1));
+        ClearTraffic();
+        std::string output;
+        CHECK(Zyrctl("info", output) == 1);
+        CHECK_MESSAGE(Has(output, "converter not found: no USB HID device with the converter's identity "
+                                  "(16C0:03E8, \"Brantix\" \"ZYR-USB\") is attached"),
+                      output);
+        CHECK(Traffic().empty());
+    }
 }
 

@@ -1,0 +1,318 @@
+// The hot-plug facility bound to the real system: Attach, the codes it posts
+// when the virtual converter in Wine's own HID stack is unplugged and
+// plugged back, and the reader thread receiving the converter's reports.
+// The converter is switched through its control channel (vconv/); the test
+// command installs it and plugs converter 0 first.
+#include "device/broadcast_name.h"
+#include "device/device_syscalls.h"
+#include "device/hid_com.h"
+#include "vconv/vconv_control.h"
+
+#include <dbt.h>
+#include <setupapi.h>
+#include <winioctl.h>
+
+#include <doctest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Codes = std::vector<WPARAM>;
+
+bool Control(DWORD code, const void *in, DWORD inSize, void *out = nullptr, DWORD outSize = 0)
+{
+    HANDLE control = CreateFileA(ZYRV_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    if (control == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD moved = 0;
+    const BOOL ok = DeviceIoControl(control, code, const_cast<void *>(in), inSize, out, outSize, &moved, nullptr);
+    CloseHandle(control);
+    return ok != FALSE;
+}
+
+bool Plug(unsigned identity)
+{
+    ZyrvPlug plug = {};
+    plug.identity = identity;
+    plug.keepRegisters = 1;
+    return Control(ZYRV_IOCTL_PLUG, &plug, sizeof plug);
+}
+
+bool Unplug()
+{
+    ZyrvSlot slot = {0};
+    return Control(ZYRV_IOCTL_UNPLUG, &slot, sizeof slot);
+}
+
+bool PluggedAs(unsigned identity)
+{
+    ZyrvStatus status = {};
+    return Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status) && status.converters[0].plugged &&
+           status.converters[0].present && status.converters[0].identity == identity;
+}
+
+uint8_t Register(unsigned address)
+{
+    ZyrvSlot slot = {0};
+    ZyrvRegisters r = {};
+    REQUIRE(Control(ZYRV_IOCTL_GET_REGISTERS, &slot, sizeof slot, &r, sizeof r));
+    return r.registers[address];
+}
+
+// An ANSI window standing in for the owner: it keeps what hid_com posts to
+// it, and, registered for HID interfaces itself, the names of the removals
+// the system broadcasts, as they arrive.
+class Owner {
+public:
+    Owner()
+    {
+        WNDCLASSEXA c = {};
+        c.cbSize = sizeof c;
+        c.lpfnWndProc = Procedure;
+        c.hInstance = GetModuleHandleA(nullptr);
+        c.lpszClassName = "zyr real hot-plug owner";
+        RegisterClassExA(&c);
+        window = CreateWindowExA(0, c.lpszClassName, "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 c.hInstance, nullptr);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+        notify = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    }
+    ~Owner()
+    {
+        Pump();
+        if (notify)
+            UnregisterDeviceNotification(notify);
+        DestroyWindow(window);
+    }
+    Owner(const Owner &) = delete;
+    Owner &operator=(const Owner &) = delete;
+
+    HWND Handle() const { return window; }
+    void Pump()
+    {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.hwnd == window && msg.message == WM_HIDCOM_STATUS)
+                codes.push_back(msg.wParam);
+            else if (msg.hwnd == window && msg.message == WM_HIDCOM_REPORT)
+                reports.push_back({static_cast<uint32_t>(msg.lParam), static_cast<uint32_t>(msg.wParam)});
+            else
+                DispatchMessageA(&msg);
+        }
+    }
+    // Pumps until `done` holds or 10 s have passed.
+    template <class Done> bool PumpUntil(Done done)
+    {
+        const ULONGLONG deadline = GetTickCount64() + 10000;
+        for (;;) {
+            Pump();
+            if (done())
+                return true;
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline)
+                return false;
+            MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                        MWMO_INPUTAVAILABLE);
+        }
+    }
+    bool Has(WPARAM code) const
+    {
+        for (WPARAM c : codes)
+            if (c == code)
+                return true;
+        return false;
+    }
+    // The codes without the reader's own report: whether the reader's
+    // failure or the broadcast comes first is the system's choice.
+    Codes WithoutReadStopped() const
+    {
+        Codes out;
+        for (WPARAM c : codes)
+            if (c != HIDCOM_READ_STOPPED)
+                out.push_back(c);
+        return out;
+    }
+
+    struct Report {
+        uint32_t low, high;
+    };
+    Codes codes;
+    std::vector<Report> reports;
+    std::vector<std::string> removedNames;
+    std::vector<bool> removedWide;
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto *self = reinterpret_cast<Owner *>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (self && message == WM_DEVICECHANGE && wParam == DBT_DEVICEREMOVECOMPLETE && lParam) {
+            const auto *r = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A *>(lParam);
+            const size_t header = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+            if (r->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE && r->dbcc_size > header) {
+                self->removedNames.push_back(BroadcastInterfaceName(r->dbcc_name, r->dbcc_size - header));
+                self->removedWide.push_back(r->dbcc_size - header >= 2 && r->dbcc_name[1] == '\0');
+            }
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+
+    HWND window = nullptr;
+    HDEVNOTIFY notify = nullptr;
+};
+
+void MatchConverter(hid_com &device)
+{
+    device.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
+}
+
+// A read request for `address`, as the protocol sends it (report id 0).
+bool RequestRegister(hid_com &device, unsigned address)
+{
+    uint8_t request[9] = {0, 2, static_cast<uint8_t>(address)};
+    return device.WriteReport(request) == 1;
+}
+
+// Until the system lists a converter (or lists none), at most 10 s.
+bool WaitFound(bool found)
+{
+    hid_com probe;
+    MatchConverter(probe);
+    for (int i = 0; i < 500; i++) {
+        if ((probe.FindDevice() != 0) == found)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+// Until no interface of the converter's vendor and product is listed.
+bool WaitNoneListed()
+{
+    static const GUID hid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+    for (int i = 0; i < 500; i++) {
+        HDEVINFO set = SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        bool listed = false;
+        SP_DEVICE_INTERFACE_DATA data = {};
+        data.cbSize = sizeof data;
+        for (DWORD k = 0; set != INVALID_HANDLE_VALUE && SetupDiEnumDeviceInterfaces(set, nullptr, &hid, k, &data);
+             k++) {
+            char buffer[1024];
+            auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer);
+            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+            if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, sizeof buffer, nullptr, nullptr) &&
+                (std::strstr(detail->DevicePath, "vid_16c0&pid_03e8") || std::strstr(detail->DevicePath, "VID_16C0&PID_03E8")))
+                listed = true;
+        }
+        if (set != INVALID_HANDLE_VALUE)
+            SetupDiDestroyDeviceInfoList(set);
+        if (!listed)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+// Converter 0, as it ships, on the bus and listed, whatever a case left.
+struct ConverterPlugged {
+    ConverterPlugged() { REQUIRE_MESSAGE(Restore(), "converter 0 is not on the virtual bus (zyr_install_vconv)"); }
+    ~ConverterPlugged() { Restore(); }
+    static bool Restore()
+    {
+        if (!PluggedAs(ZYRV_IDENTITY_CONVERTER)) {
+            Unplug();
+            if (!WaitNoneListed() || !Plug(ZYRV_IDENTITY_CONVERTER))
+                return false;
+        }
+        return WaitFound(true);
+    }
+};
+
+}  // namespace
+
+TEST_CASE_FIXTURE(ConverterPlugged, "Real system: Attach finds the converter, the reader receives its replies, "
+                                    "and unplug and replug post 5, 4, then 5, 3")
+{
+    Owner owner;
+    hid_com device;
+    MatchConverter(device);
+    REQUIRE(device.Attach(owner.Handle()) == 1);
+    REQUIRE(owner.PumpUntil([&] { return !owner.codes.empty(); }));
+    REQUIRE(owner.codes == Codes{HIDCOM_DEVICE_FOUND});
+    REQUIRE(device.devicePath != nullptr);
+    const std::string path = device.devicePath;
+    owner.codes.clear();
+
+    // Each read request gets one report, carrying the register's value.
+    REQUIRE(device.Open() == 1);
+    for (unsigned address : {1u, 2u, 3u, 6u}) {
+        CAPTURE(address);
+        owner.reports.clear();
+        REQUIRE(RequestRegister(device, address));
+        REQUIRE(owner.PumpUntil([&] { return !owner.reports.empty(); }));
+        CHECK(owner.reports[0].low == (2u | address << 8 | static_cast<uint32_t>(Register(address)) << 16));
+    }
+
+    // Unplugged with the reader open: the reader ends, the device is closed.
+    REQUIRE(Unplug());
+    REQUIRE(owner.PumpUntil([&] { return owner.Has(HIDCOM_DEVICE_ABSENT); }));
+    CHECK(owner.WithoutReadStopped() == Codes{HIDCOM_DEVICE_CHANGE, HIDCOM_DEVICE_ABSENT});
+    CHECK_FALSE(device.IsOpen());
+    CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
+    CHECK(device.comWriteHandle == INVALID_HANDLE_VALUE);
+    CHECK(device.deviceFound == 0);
+    // The system named the converter's interface; ANSI is what Windows
+    // gives this window, UTF-16 what Wine 8.0 gives it.
+    REQUIRE(owner.PumpUntil([&] { return !owner.removedNames.empty(); }));
+    CHECK(_stricmp(owner.removedNames.back().c_str(), path.c_str()) == 0);
+    const std::string encoding = owner.removedWide.back() ? "UTF-16" : "ANSI";
+    MESSAGE("removal name in " << encoding);
+
+    // Plugged back: found again (not opened), then read as before.
+    owner.codes.clear();
+    REQUIRE(Plug(ZYRV_IDENTITY_CONVERTER));
+    REQUIRE(owner.PumpUntil([&] { return owner.Has(HIDCOM_DEVICE_FOUND); }));
+    CHECK(owner.codes == Codes{HIDCOM_DEVICE_CHANGE, HIDCOM_DEVICE_FOUND});
+    CHECK_FALSE(device.IsOpen());
+    REQUIRE(device.Open() == 1);
+    owner.reports.clear();
+    REQUIRE(RequestRegister(device, 1));
+    REQUIRE(owner.PumpUntil([&] { return !owner.reports.empty(); }));
+    CHECK(owner.reports[0].low == (2u | 1u << 8 | static_cast<uint32_t>(Register(1)) << 16));
+    device.Close();
+    CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
+}
+
+TEST_CASE_FIXTURE(ConverterPlugged, "Real system: a converter of another identity coming and going posts 5 only")
+{
+    Owner owner;
+    hid_com device;
+    MatchConverter(device);
+    REQUIRE(Unplug());
+    REQUIRE(WaitNoneListed());
+    // Attached while nothing matches: 4.
+    REQUIRE(device.Attach(owner.Handle()) == 1);
+    REQUIRE(owner.PumpUntil([&] { return !owner.codes.empty(); }));
+    CHECK(owner.codes == Codes{HIDCOM_DEVICE_ABSENT});
+    for (unsigned identity : {ZYRV_IDENTITY_RELEASE_0101, ZYRV_IDENTITY_MAKER_CASE, ZYRV_IDENTITY_REPORTS_16}) {
+        CAPTURE(identity);
+        owner.codes.clear();
+        owner.Pump();
+        REQUIRE(Plug(identity));
+        REQUIRE(owner.PumpUntil([&] { return !owner.codes.empty(); }));
+        REQUIRE(Unplug());
+        REQUIRE(owner.PumpUntil([&] { return owner.codes.size() >= 2; }));
+        owner.Pump();
+        CHECK(owner.codes == Codes{HIDCOM_DEVICE_CHANGE, HIDCOM_DEVICE_CHANGE});
+        CHECK(device.deviceFound == 0);
+        CHECK_FALSE(device.IsOpen());
+    }
+}
