@@ -192,6 +192,7 @@ std::string RowsOf(const std::string &text)
 struct Row {
     const char *args;
     Fault fault;
+    DWORD code;        // the exit code both must give
     const char *file;  // a backup the command writes, compared row by row; or null
 };
 
@@ -336,19 +337,19 @@ TEST_CASE("one session of zyrctl commands gives the same trace and result over t
     backends.Give("ap1.txt",
                   "01) 4000mV\r\n02) 3400mV\r\n03) 2880mV\r\n04) 2320mV\r\n05) 1760mV\r\n06) 1200mV\r\n07) 0640mV\r\n");
     const Row rows[] = {
-        {"info", Fault(), nullptr},
-        {"backup before.zyr", Fault(), "before.zyr"},
-        {"set speed=+3.5 --yes", Fault(), nullptr},
-        {"table ap1-res --import ap1.txt --yes", Fault(), nullptr},
-        {"restore before.zyr --yes", Fault(), nullptr},
+        {"info", Fault(), 0, nullptr},
+        {"backup before.zyr", Fault(), 0, "before.zyr"},
+        {"set speed=+3.5 --yes", Fault(), 0, nullptr},
+        {"table ap1-res --import ap1.txt --yes", Fault(), 0, nullptr},
+        {"restore before.zyr --yes", Fault(), 0, nullptr},
         // The converter answers nothing: every wait ends, with the same message.
-        {"info", Silent(), nullptr},
+        {"info", Silent(), 1, nullptr},
         // Register 6 always reads back another value than written.
-        {"set speed=-2.0 --yes", WrongAt(6), nullptr},
+        {"set speed=-2.0 --yes", WrongAt(6), 1, nullptr},
         // The first reply for register 20 comes after the read stopped
         // waiting, and after the retry reopened the port, but before its
         // next request: the retry must not take it for the next reply.
-        {"backup late.zyr", Late(650, 20, 1), "late.zyr"},
+        {"backup late.zyr", Late(650, 20, 1), 0, "late.zyr"},
     };
     for (const Row &row : rows) {
         const std::string args = row.args, fault = SimFaultText(row.fault);
@@ -356,12 +357,22 @@ TEST_CASE("one session of zyrctl commands gives the same trace and result over t
         CAPTURE(fault);
         const Result sim = backends.OverSimulator(row);
         const Result wine = backends.OverWine(row);
-        CHECK(sim.code == wine.code);
+        CHECK(sim.code == row.code);
+        CHECK(wine.code == row.code);
         CHECK(OutputText(sim.output) == OutputText(wine.output));
         const std::string traces = FirstDifference(TraceLines(sim.trace, false), TraceLines(wine.trace, true));
         CHECK_MESSAGE(traces.empty(), traces);
         CHECK(sim.file == wine.file);
+        if (row.file) {  // and the file holds what the converter holds
+            uint8_t held[256];
+            std::memcpy(held, wine.registers.data(), 256);
+            CHECK(wine.file == FormatRegisterRows(held));
+        }
         CHECK(sim.registers == wine.registers);
         CHECK(!TraceLines(sim.trace, false).empty());
+        if (row.fault.lateMs) {  // the fault fired: a read stopped waiting, on both
+            CHECK(sim.trace.find("cancelled: no answer in time") != std::string::npos);
+            CHECK(wine.trace.find("cancelled: no answer in time") != std::string::npos);
+        }
     }
 }
