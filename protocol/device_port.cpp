@@ -96,8 +96,10 @@ public:
             // A reply that came after its attempt stopped waiting would be
             // taken as the answer to the next request, and every reply after
             // it as the answer to the request after its own: each retried
-            // attempt starts with nothing queued on the read handle.
-            hidDevice.library.FlushQueue(port.readHandle);
+            // attempt starts with nothing queued on the read handle. Where
+            // the HID library cannot flush, the queue is read empty.
+            if (!hidDevice.library.FlushQueue(port.readHandle))
+                DiscardQueuedReports(port.readHandle, ReportLength(), event);
             if (!OperationCutOff())
                 stage = attempt();
         }

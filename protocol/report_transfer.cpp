@@ -53,3 +53,27 @@ bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const Trans
     BOOL done = Sys().ReadFile(readHandle, buffer, length, &ignored, &overlapped);
     return Complete(readHandle, overlapped, done);
 }
+
+void DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &event)
+{
+    if (!event.Handle() || readHandle == INVALID_HANDLE_VALUE)
+        return;
+    uint8_t dropped[256];
+    if (length > sizeof dropped)
+        length = sizeof dropped;
+    for (int i = 0; i < 64; ++i) {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event.Handle();
+        ResetEvent(event.Handle());
+        DWORD ignored = 0;
+        if (!Sys().ReadFile(readHandle, dropped, length, &ignored, &overlapped)) {
+            if (GetLastError() != ERROR_IO_PENDING)
+                return;
+            if (Sys().WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0)
+                Sys().CancelIoEx(readHandle, &overlapped);
+        }
+        DWORD count = 0;
+        if (!Sys().GetOverlappedResult(readHandle, &overlapped, &count, TRUE) || count == 0)
+            return;  // cancelled: the queue is empty
+    }
+}

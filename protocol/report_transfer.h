@@ -30,3 +30,10 @@ private:
 // True when the report went out (or came in) with a non-zero byte count.
 bool SendReport(HANDLE writeHandle, const uint8_t *buffer, DWORD length, const TransferEvent &event);
 bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const TransferEvent &event);
+
+// Reads and drops every report already queued on the read handle, waiting
+// for none: a read that does not complete at once is cancelled, and the
+// cancel awaited. For where HidD_FlushQueue fails (Wine 8.0 answers it
+// with error 50 and flushes nothing). At most 64 reports, far more than a
+// HID queue holds, so a device that keeps sending cannot hold the caller.
+void DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &event);

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Runs the tool, from a fresh Debian 12 machine: installs the packages,
-# builds, and starts the demo program on the built-in simulated converter.
+# builds, installs the virtual converter (vconv/) into the build's Wine
+# prefix, plugs converter 0 with the VSS+ECT 12300 default image, and
+# starts the shipped zyr.exe over Wine's own HID stack. Where the virtual
+# converter cannot be installed, it says so and starts the demo program on
+# the built-in simulated converter instead.
 # With a display (DISPLAY set) the window opens there for you to use.
 # Without one it runs on a virtual display, presses Read Device, and saves
 # a screenshot of the result to screenshots/run.png.
@@ -17,18 +21,29 @@ if ! zyr_runs_32bit; then
     arch=x86_64
 fi
 zyr_build_windows "$arch"
-demo="$ZYR_BUILD/$arch/app/zyr_demo.exe"
 
 if [ -n "${DISPLAY:-}" ]; then
     export ZYR_USE_DISPLAY=1
-    zyr_start_wine "$arch"
-    "$WINE" "$demo"
+else
+    zyr_start_display
+fi
+zyr_start_wine "$arch"
+
+program="$ZYR_BUILD/$arch/app/zyr.exe"
+if zyr_install_vconv "$arch"; then
+    echo "Starting zyr.exe over the virtual converter in $WINEPREFIX (control it with $ZYR_BUILD/$arch/vconv/zyrvc.exe)"
+else
+    echo "The virtual converter could not be installed in $WINEPREFIX:" \
+         "starting the demo, zyr_demo.exe, on the built-in simulated converter instead"
+    program="$ZYR_BUILD/$arch/app/zyr_demo.exe"
+fi
+
+if [ -n "${ZYR_USE_DISPLAY:-}" ]; then
+    "$WINE" "$program"
     exit 0
 fi
 
-zyr_start_display
-zyr_start_wine "$arch"
-"$WINE" "$demo" &
+"$WINE" "$program" &
 app=$!
 "$WINE" "$ZYR_BUILD/$arch/tools/press_button.exe" "Brantix ZYR" 1019 1005 " Read OK" 60000 1021
 mkdir -p "$ZYR_ROOT/screenshots"

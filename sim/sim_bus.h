@@ -100,6 +100,7 @@ public:
     bool failPreparsedData = false;// HidD_GetPreparsedData fails
     bool failCaps = false;         // HidP_GetCaps fails
     bool failStrings = false;      // HidD_Get*String fail
+    bool failFlushQueue = false;   // HidD_FlushQueue fails (error 50) and flushes nothing, as on Wine 8.0
     bool completeReadsAtOnce = false; // an overlapped read with data ready returns TRUE
     bool completeWritesAtOnce = false;// an overlapped write returns TRUE (else ERROR_IO_PENDING, already signalled)
     bool failInterfaceDetail = false; // SetupDiGetDeviceInterfaceDetailA fails for this interface

@@ -150,6 +150,10 @@ BOOLEAN WINAPI HidD_FlushQueue(HANDLE handle)
     OpenFile *file = LiveFile(bus, handle);
     if (!file)
         return FALSE;
+    if (file->device->failFlushQueue) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
     file->queue.clear();
     return TRUE;
 }

@@ -28,6 +28,7 @@ typedef struct {
 typedef struct {
     UCHAR address;
     UCHAR value;
+    UCHAR following[5];           /* the registers after it, as they were */
     ULONGLONG due;
 } Reply;
 
@@ -198,9 +199,14 @@ static LONGLONG DeliverReplies(void)
                 if (length > payload) length = payload;
                 RtlZeroMemory(out, length);
                 if (length > 2) {
+                    ULONG k;
                     out[0] = 2;
                     out[1] = r->address;
                     out[2] = r->value;
+                    /* The host reads the value only; the rest of the report
+                     * carries the registers that follow, so whatever a host
+                     * keeps of a reply shows in its next request. */
+                    for (k = 0; k < 5 && 3 + k < length; k++) out[3 + k] = r->following[k];
                 }
                 irp->IoStatus.Status = STATUS_SUCCESS;
                 irp->IoStatus.Information = length;
@@ -262,9 +268,11 @@ static NTSTATUS Request(ChildExtension *ext, const UCHAR *bytes, ULONG length)
         } else if (command == 2 && !c->faults.silent && c->replyCount < REPLY_QUEUE) {
             Reply *r = &c->replies[(c->replyHead + c->replyCount) % REPLY_QUEUE];
             ULONGLONG delay = pacing ? 2 * FRAME_TICKS : 0;
+            unsigned k;
             r->address = address;
             r->value = c->registers[address];
-            if (c->faults.wrongAt == address) r->value ^= 0x5a;
+            for (k = 0; k < 5; k++) r->following[k] = c->registers[(UCHAR)(address + 1 + k)];
+            if (c->faults.wrongAt == address) r->value = (UCHAR)~r->value;
             if (c->faults.lateMs > 0 && (c->faults.lateAt < 0 || c->faults.lateAt == address)) {
                 delay += (ULONGLONG)c->faults.lateMs * FRAME_TICKS;
                 if (c->faults.lateTimes > 0 && --c->faults.lateTimes == 0) c->faults.lateMs = 0;
@@ -388,7 +396,10 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
             length--;
         }
         status = Request(ext, bytes, length);
-        if (NT_SUCCESS(status)) irp->IoStatus.Information = packet->reportBufferLen;
+        /* Windows tells the program the whole report moved, the report id
+         * byte in front included (9 bytes for 8 on the wire); hidclass
+         * passes on what the minidriver says, so it says so here. */
+        if (NT_SUCCESS(status)) irp->IoStatus.Information = PayloadLength(c) + 1;
         return status;
     }
     case ZYRV_IOCTL_HID_ACTIVATE_DEVICE:
