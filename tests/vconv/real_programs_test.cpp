@@ -251,6 +251,9 @@ std::string BeforeFile(const std::string &text)
     return text.substr(at, text.find_first_of(" \r\n", at) - at);
 }
 
+// Two programs at once: each such case runs this many rounds.
+constexpr int concurrentRounds = 20;
+
 const char *const busyRefusal =
     "zyrctl: another ZYR program is using the converter (waited 5 s); nothing was sent";
 
@@ -353,7 +356,10 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: Read and Write Device over Wine's
         return false;
     };
     auto waitIdle = [&] {
-        for (int i = 0; i < 1500 && !IsWindowEnabled(GetDlgItem(window, IDC_READ_DEVICE)); ++i) Sleep(20);
+        for (int i = 0; i < 1500 && !(IsWindowEnabled(GetDlgItem(window, IDC_READ_DEVICE)) &&
+                                      IsWindowEnabled(GetDlgItem(window, IDC_WRITE_DEVICE)));
+             ++i)
+            Sleep(20);
         Sleep(200);
     };
     PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
@@ -421,7 +427,7 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: two backups at the same moment, 20
     const Registers held = Held();
     int exact = 0, refused = 0;
     const DWORD start = GetTickCount();
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < concurrentRounds; ++round) {
         CAPTURE(round);
         const std::string files[2] = {folder + "a.zyr", folder + "b.zyr"};
         const std::string logs[2] = {folder + "a.log", folder + "b.log"};
@@ -458,7 +464,7 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: two backups at the same moment, 20
     CHECK(requests == replies);
     CHECK(WrittenAddresses().empty());
     CHECK(Held() == held);
-    MESSAGE("two backups at once, 20 rounds: ", exact, " exact files, ", refused, " refusals, ",
+    MESSAGE("two backups at once, ", concurrentRounds, " rounds: ", exact, " exact files, ", refused, " refusals, ",
             (GetTickCount() - start) / 1000.0, " s");
 }
 
@@ -470,7 +476,7 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe and zyrctl: a backup during Write 
     ReadWith(dialog);
     int during = 0, refused = 0;
     const DWORD start = GetTickCount();
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < concurrentRounds; ++round) {
         CAPTURE(round);
         const int tenths = (round % 2 ? -1 : 1) * (5 + round);
         REQUIRE_MESSAGE(dialog.WaitIdle(), dialog.Status());
@@ -503,7 +509,7 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe and zyrctl: a backup during Write 
             refused++;
         }
     }
-    MESSAGE("backup during Write Device, 20 rounds: the write was seen running when the backup started in ", during,
+    MESSAGE("backup during Write Device, ", concurrentRounds, " rounds: the write was seen running when the backup started in ", during,
             ", refusals ", refused, ", ", (GetTickCount() - start) / 1000.0, " s");
     CHECK(during > 0);
 }
@@ -692,6 +698,15 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: the close question during a write
         CHECK(dialog.CloseAndWait(10000) == 0);
         CHECK(GetTickCount() - start < 5000);
         SetFaults(Faults(0));
+        // The late reply to the ended program's request still comes, and
+        // would reach the next program's handle first: wait until it has.
+        for (int i = 0; i < 250; i++) {
+            unsigned asked = 0, answered = 0;
+            for (const Wire &w : Traffic())
+                if (w.address == 6 && w.command == 2) (w.direction == 0 ? asked : answered)++;
+            if (asked == answered) break;
+            Sleep(20);
+        }
         // Cut off within register 6: registers before it may be written,
         // none after it; a backup is taken at once, nothing was left open.
         std::string output;
@@ -724,3 +739,82 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter unplugged mid-write sa
 
 }
 
+
+namespace {
+
+// Converter 0 back on the bus after an earlier case unplugged it: a
+// plug-and-play arrival, listed within the fixture's wait.
+bool Replugged(bool keepRegisters)
+{
+    ZyrvStatus status = {};
+    if (!Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status)) return false;
+    if (status.converters[0].plugged && status.converters[0].present && ListedConverterPaths().size() == 1)
+        return true;
+    Registers registers = DefaultRegisters(12300, 2);
+    if (keepRegisters) registers = VconvFixture::Held();
+    VconvFixture::Plug(0, 0, registers, keepRegisters);
+    // An arrival is listed within a second where replugging works.
+    for (int i = 0; i < 250; i++) {
+        if (ListedConverterPaths().size() == 1) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+const char *const noReplug =
+    "NOT RUN: converter 0 did not come back after its unplug (replug does not work in this Wine session yet, see "
+    "the README)";
+
+}  // namespace
+
+// Last again: it needs the converter back after the unplug above, and
+// leaves it unplugged when replugging does not work.
+TEST_CASE("real zyr.exe: a converter unplugged mid-write says so, leaves nothing open, and a restore puts it back")
+{
+    if (!Replugged(false)) {
+        const std::string note = std::string(noReplug) + ": the dialog's unplug mid-write";
+        WARN_MESSAGE(false, note);
+        return;
+    }
+    VconvFixture fixture;
+    std::string output;
+    REQUIRE(fixture.Zyrctl("backup before.zyr", output) == 0);
+    const Registers before = VconvFixture::Held();
+
+    RealDialog dialog;
+    ReadWith(dialog);
+    dialog.SetText(IDC_SPEED_ADJUST, "-4.0");
+    dialog.Click(IDC_SENSOR_HIGH_FREQ);
+    ZyrvFaults f = VconvFixture::Faults(0);
+    f.unplugAfter = 4 + 30;  // the identity words, then a few registers written
+    VconvFixture::SetFaults(f);
+    VconvFixture::ClearTraffic();
+    const DWORD start = GetTickCount();
+    dialog.Click(IDC_WRITE_DEVICE);
+    CHECK_MESSAGE(dialog.WaitStatus(" WRITE ERROR L426", 30000), dialog.Status());
+    REQUIRE(dialog.WaitIdle());
+    CHECK(GetTickCount() - start < 30000);
+    CHECK(VconvFixture::WaitListed(0));
+    // The controls are back for the user; whatever reached the converter, it holds.
+    CHECK(dialog.Enabled(IDC_READ_DEVICE));
+    CHECK(dialog.Enabled(IDC_WRITE_DEVICE));
+    const Registers held = VconvFixture::Held();
+    bool wrote = false;
+    for (const Wire &w : VconvFixture::Traffic())
+        if (w.direction == 0 && w.command == 1) {
+            CHECK(held[w.address] == w.value);
+            wrote = true;
+        }
+    CHECK(wrote);
+    // Nothing runs any more: the close box ends the program without a question.
+    CHECK(dialog.CloseAndWait() == 0);
+
+    if (!Replugged(true)) {
+        const std::string note = std::string(noReplug) + ": the restore after the dialog's unplug";
+        WARN_MESSAGE(false, note);
+        return;
+    }
+    VconvFixture::SetFaults(VconvFixture::Faults(0));
+    CHECK_MESSAGE(fixture.Zyrctl("restore before.zyr --yes", output) == 0, output);
+    CHECK(VconvFixture::Held() == before);
+}
