@@ -74,10 +74,22 @@ public:
     // ten times, closing and reopening the port between attempts. The stage
     // reported is the last attempt's. A cut-off
     // ends the retries early, reported like a last failed attempt.
-    template <class Attempt> bool Run(Attempt attempt)
+    // `lastReceiveStage` is the stage of the attempt's last reply: a retried
+    // attempt that leaves a reply over fails there (see below).
+    template <class Attempt> bool Run(int lastReceiveStage, Attempt attempt)
     {
         int stage = attempt();
-        for (int made = 1; stage != 0; ++made) {
+        for (int made = 1;; ++made) {
+            // A reply that came after its attempt stopped waiting is queued
+            // ahead of the retried request's own: the retried attempt then
+            // took a reply meant for another request, and the one left over
+            // shows it. In step, one reply follows each request and none is
+            // left. The attempt is made again from an empty queue.
+            if (stage == 0 && made > 1 &&
+                DiscardQueuedReports(port.readHandle, ReportLength(), event, leftOverReplyWaitMs) > 0)
+                stage = lastReceiveStage;
+            if (stage == 0)
+                return true;
             if (made == attemptsPerCall || OperationCutOff()) {
                 if (kind == writeCall)
                     OperationMessage("Write Failed; ERR[%d-%d]", address, stage);
@@ -96,14 +108,15 @@ public:
             // A reply that came after its attempt stopped waiting would be
             // taken as the answer to the next request, and every reply after
             // it as the answer to the request after its own: each retried
-            // attempt starts with nothing queued on the read handle. Where
-            // the HID library cannot flush, the queue is read empty.
-            if (!hidDevice.library.FlushQueue(port.readHandle))
-                DiscardQueuedReports(port.readHandle, ReportLength(), event);
-            if (!OperationCutOff())
-                stage = attempt();
+            // attempt starts with nothing queued on the read handle. The
+            // flush can fail and leave the queue as it was (it does on
+            // Wine), so what is still there is read away as well.
+            hidDevice.library.FlushQueue(port.readHandle);
+            DiscardQueuedReports(port.readHandle, ReportLength(), event, 0);
+            if (OperationCutOff())
+                continue;  // reported at the top, as the last attempt
+            stage = attempt();
         }
-        return true;
     }
 
 private:
@@ -159,7 +172,7 @@ bool ReadRegister(DevicePort &port, uint8_t address, uint8_t &value)
 {
     RegisterCall call(port, readCall, address);
     uint8_t read = 0;
-    if (!call.Run([&] { return call.ReadExchange(address, 1, 2, read); }))
+    if (!call.Run(2, [&] { return call.ReadExchange(address, 1, 2, read); }))
         return false;
     value = read;
     return true;
@@ -169,7 +182,7 @@ bool ReadRegisterWord(DevicePort &port, uint8_t address, uint16_t &value)
 {
     RegisterCall call(port, readCall, address);
     uint8_t low = 0, high = 0;
-    bool ok = call.Run([&] {
+    bool ok = call.Run(4, [&] {
         if (int stage = call.ReadExchange(address, 1, 2, low))
             return stage;
         return call.ReadExchange(Next(address), 3, 4, high);
@@ -183,7 +196,7 @@ bool ReadRegisterWord(DevicePort &port, uint8_t address, uint16_t &value)
 bool WriteRegister(DevicePort &port, uint8_t address, uint8_t value)
 {
     RegisterCall call(port, writeCall, address);
-    return call.Run([&] {
+    return call.Run(4, [&] {
         if (int stage = call.WriteRequest(address, value, 1))
             return stage;
         uint8_t readBack = 0;
@@ -198,7 +211,7 @@ bool WriteRegisterWord(DevicePort &port, uint8_t address, uint16_t value)
     const uint8_t low = static_cast<uint8_t>(value & 0xFF);
     const uint8_t high = static_cast<uint8_t>(value >> 8);
     RegisterCall call(port, writeCall, address);
-    return call.Run([&] {
+    return call.Run(7, [&] {
         if (int stage = call.WriteRequest(address, low, 1))
             return stage;
         if (int stage = call.WriteRequest(Next(address), high, 2))

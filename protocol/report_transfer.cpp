@@ -54,26 +54,32 @@ bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const Trans
     return Complete(readHandle, overlapped, done);
 }
 
-void DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &event)
+int DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &event, DWORD waitMs)
 {
+    // Never more than a HID queue holds, so a device that floods the
+    // handle cannot keep the caller here.
+    constexpr int mostQueued = 64;
     if (!event.Handle() || readHandle == INVALID_HANDLE_VALUE)
-        return;
-    uint8_t dropped[256];
-    if (length > sizeof dropped)
-        length = sizeof dropped;
-    for (int i = 0; i < 64; ++i) {
+        return 0;
+    uint8_t scratch[256];
+    if (length > sizeof scratch)
+        length = sizeof scratch;
+    int discarded = 0;
+    for (; discarded < mostQueued; ++discarded) {
         OVERLAPPED overlapped = {};
         overlapped.hEvent = event.Handle();
         ResetEvent(event.Handle());
-        DWORD ignored = 0;
-        if (!Sys().ReadFile(readHandle, dropped, length, &ignored, &overlapped)) {
+        DWORD count = 0;
+        BOOL done = Sys().ReadFile(readHandle, scratch, length, &count, &overlapped);
+        if (!done) {
             if (GetLastError() != ERROR_IO_PENDING)
-                return;
-            if (Sys().WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0)
+                break;
+            if (Sys().WaitForSingleObject(overlapped.hEvent, waitMs) != WAIT_OBJECT_0)
                 Sys().CancelIoEx(readHandle, &overlapped);
         }
-        DWORD count = 0;
+        // A report that came just as the read was cancelled still counts.
         if (!Sys().GetOverlappedResult(readHandle, &overlapped, &count, TRUE) || count == 0)
-            return;  // cancelled: the queue is empty
+            break;
     }
+    return discarded;
 }

@@ -13,6 +13,11 @@
 // attempts against a silent one end in seconds, not minutes.
 constexpr DWORD reportTimeoutMs = 500;
 
+// How long a retried register call waits for a reply left over from the
+// attempt before it: such a reply is queued right behind the one the
+// attempt took.
+constexpr DWORD leftOverReplyWaitMs = 50;
+
 // A manual-reset event owned by one register call, used by each of its
 // transfers in turn.
 class TransferEvent {
@@ -31,9 +36,8 @@ private:
 bool SendReport(HANDLE writeHandle, const uint8_t *buffer, DWORD length, const TransferEvent &event);
 bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const TransferEvent &event);
 
-// Reads and drops every report already queued on the read handle, waiting
-// for none: a read that does not complete at once is cancelled, and the
-// cancel awaited. For where HidD_FlushQueue fails (Wine 8.0 answers it
-// with error 50 and flushes nothing). At most 64 reports, far more than a
-// HID queue holds, so a device that keeps sending cannot hold the caller.
-void DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &event);
+// Reads and throws away the input reports queued on the read handle, each
+// awaited for at most waitMs (0: only those already there), and returns
+// how many there were. HidD_FlushQueue does this on Windows, but it can
+// fail and flush nothing (it does on Wine); this works on every stack.
+int DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &event, DWORD waitMs);

@@ -9,6 +9,7 @@
 #include "config/register_rows.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
+#include "tests/vconv/real_dialog.h"
 #include "vconv/vconv_control.h"
 
 #include <windows.h>
@@ -18,6 +19,8 @@
 #include <doctest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -272,6 +275,40 @@ std::string BeforeFile(const std::string &text)
     return text.substr(at, text.find_first_of(" \r\n", at) - at);
 }
 
+// Two programs at once: each such case runs this many rounds.
+constexpr int concurrentRounds = 20;
+
+const char *const busyRefusal =
+    "zyrctl: another ZYR program is using the converter (waited 5 s); nothing was sent";
+
+std::string ZyrctlCommand(const std::string &args)
+{
+    return "\"" + ProgramPath("zyrctl.exe") + "\" " + args;
+}
+
+bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The speed adjustment as the converter holds it: tenths, sign in bit 15.
+std::pair<uint8_t, uint8_t> SpeedBytes(int tenths)
+{
+    return {static_cast<uint8_t>(std::abs(tenths)), static_cast<uint8_t>(tenths < 0 ? 0x80 : 0)};
+}
+
+std::string SpeedText(int tenths)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f", tenths / 10.0);
+    return text;
+}
+
+// A dialog that has read the converter.
+void ReadWith(RealDialog &dialog)
+{
+    dialog.Click(IDC_READ_DEVICE);
+    REQUIRE_MESSAGE(dialog.WaitStatus(" Read OK        Ver:"), dialog.Status());
+    REQUIRE(dialog.WaitIdle());
+}
+
 }  // namespace
 
 TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: each command sends what it should and the converter holds the result")
@@ -343,7 +380,10 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: Read and Write Device over Wine's
         return false;
     };
     auto waitIdle = [&] {
-        for (int i = 0; i < 1500 && !IsWindowEnabled(GetDlgItem(window, IDC_READ_DEVICE)); ++i) Sleep(20);
+        for (int i = 0; i < 1500 && !(IsWindowEnabled(GetDlgItem(window, IDC_READ_DEVICE)) &&
+                                      IsWindowEnabled(GetDlgItem(window, IDC_WRITE_DEVICE)));
+             ++i)
+            Sleep(20);
         Sleep(200);
     };
     PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
@@ -364,6 +404,343 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: Read and Write Device over Wine's
     CHECK(dialog.WaitForExit(30000) == 0);
 }
 
+TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a late reply is never taken for another register")
+{
+    // The reply to one read request comes late, when the program has
+    // given up on it: during the close and reopen that follow (dropped, no
+    // handle open), in the pause after the reopen (queued on the new handle,
+    // where a failing HidD_FlushQueue leaves it), or while the retried
+    // request waits. Either the backup is exact or the failure is reported.
+    struct Row {
+        int lateMs, lateAt;
+    };
+    const Row rows[] = {{550, 40}, {650, 40}, {900, 40}, {650, 1}, {900, 2}, {650, 255}};
+    for (const Row &row : rows) {
+        CAPTURE(row.lateMs);
+        CAPTURE(row.lateAt);
+        ZyrvFaults f = Faults(0);
+        f.lateMs = row.lateMs;
+        f.lateAt = row.lateAt;
+        f.lateTimes = 1;
+        SetFaults(f);
+        ClearTraffic();
+        std::string output;
+        DeleteFileA((folder + "late.zyr").c_str());
+        const DWORD code = Zyrctl("backup late.zyr", output);
+        if (code == 0) {
+            CHECK_MESSAGE(RowsOf(ReadText(folder + "late.zyr")) == Held(), output);
+        } else {
+            // Refused with a message, and no file claims to be a backup.
+            CHECK_MESSAGE(code == 1, output);
+            CHECK_FALSE(Has(output, "saved all"));
+            CHECK(ReadText(folder + "late.zyr").empty());
+        }
+        // The late reply did make the program retry that register.
+        unsigned requests = 0;
+        for (const Wire &w : Traffic())
+            if (w.direction == 0 && w.command == 2 && int(w.address) == row.lateAt) requests++;
+        CHECK(requests >= 2);
+        SetFaults(Faults(0));
+    }
+}
+
+// Each round two backups start together; the one that waits for the other
+// either gets the converter within its wait or is refused, sending nothing.
+TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: two backups at the same moment, 20 times: exact files or the refusal")
+{
+    const Registers held = Held();
+    int exact = 0, refused = 0;
+    const DWORD start = GetTickCount();
+    for (int round = 0; round < concurrentRounds; ++round) {
+        CAPTURE(round);
+        const std::string files[2] = {folder + "a.zyr", folder + "b.zyr"};
+        const std::string logs[2] = {folder + "a.log", folder + "b.log"};
+        for (const std::string &file : files) DeleteFileA(file.c_str());
+        DWORD codes[2];
+        {
+            ChildProcess first(ZyrctlCommand("backup a.zyr"), logs[0]);
+            ChildProcess second(ZyrctlCommand("backup b.zyr"), logs[1]);
+            codes[0] = first.WaitForExit(60000);
+            codes[1] = second.WaitForExit(60000);
+        }
+        int succeeded = 0;
+        for (int i = 0; i < 2; ++i) {
+            const std::string output = ReadText(logs[i]);
+            if (codes[i] == 0) {
+                CHECK_MESSAGE(RowsOf(ReadText(files[i])) == held, output);
+                ++succeeded;
+            } else {
+                CHECK_MESSAGE(codes[i] == 1, output);
+                CHECK_MESSAGE(Has(output, busyRefusal), output);
+                CHECK_FALSE(Exists(files[i]));
+                ++refused;
+            }
+        }
+        CHECK(succeeded >= 1);
+        exact += succeeded;
+    }
+    // Every read request of either program got its one reply.
+    unsigned requests = 0, replies = 0;
+    for (const Wire &w : Traffic()) {
+        if (w.direction == 0 && w.command == 2) requests++;
+        if (w.direction == 1) replies++;
+    }
+    CHECK(requests == replies);
+    CHECK(WrittenAddresses().empty());
+    CHECK(Held() == held);
+    MESSAGE("two backups at once, ", concurrentRounds, " rounds: ", exact, " exact files, ", refused, " refusals, ",
+            (GetTickCount() - start) / 1000.0, " s");
+}
+
+// Each round the dialog writes a new speed; a backup is started once the
+// write has the converter (its progress is on the status line).
+TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe and zyrctl: a backup during Write Device, 20 times: the write is true")
+{
+    RealDialog dialog;
+    ReadWith(dialog);
+    int during = 0, refused = 0;
+    const DWORD start = GetTickCount();
+    for (int round = 0; round < concurrentRounds; ++round) {
+        CAPTURE(round);
+        const int tenths = (round % 2 ? -1 : 1) * (5 + round);
+        REQUIRE_MESSAGE(dialog.WaitIdle(), dialog.Status());
+        dialog.SetText(IDC_SPEED_ADJUST, SpeedText(tenths));
+        const Registers before = Held();
+        const std::string file = folder + "during.zyr", log = folder + "during.log";
+        DeleteFileA(file.c_str());
+        dialog.Click(IDC_WRITE_DEVICE);
+        const bool writing = dialog.WaitStatus(" Writing Device Data", 10000);
+        DWORD code;
+        {
+            ChildProcess backup(ZyrctlCommand("backup during.zyr"), log);
+            code = backup.WaitForExit(60000);
+        }
+        CHECK_MESSAGE(dialog.WaitStatus(" Device Write OK", 30000), dialog.Status());
+        REQUIRE(dialog.WaitIdle());
+        if (writing && dialog.Status() == " Device Write OK") during++;
+        const Registers after = Held();
+        CHECK(after[6] == SpeedBytes(tenths).first);
+        CHECK(after[7] == SpeedBytes(tenths).second);
+        for (unsigned address : Differing(before, after)) CHECK((address == 6 || address == 7));
+        const std::string output = ReadText(log);
+        if (code == 0) {
+            // Taken once the write had let the converter go.
+            CHECK_MESSAGE(RowsOf(ReadText(file)) == after, output);
+        } else {
+            CHECK_MESSAGE(code == 1, output);
+            CHECK_MESSAGE(Has(output, busyRefusal), output);
+            CHECK_FALSE(Exists(file));
+            refused++;
+        }
+    }
+    MESSAGE("backup during Write Device, ", concurrentRounds, " rounds: the write was seen running when the backup started in ", during,
+            ", refusals ", refused, ", ", (GetTickCount() - start) / 1000.0, " s");
+    CHECK(during > 0);
+}
+
+// What the user sees of each flow of the dialog over Wine's stack, and
+// what the converter holds afterwards.
+TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: range error, table editor, Factory Defaults over Wine's HID stack")
+{
+    const Registers defaults = DefaultRegisters(12300, 2);
+    SUBCASE("a speed out of range: the error box, nothing sent")
+    {
+        RealDialog dialog;
+        ReadWith(dialog);
+        ClearTraffic();
+        dialog.SetText(IDC_SPEED_ADJUST, "25.1");
+        dialog.Click(IDC_WRITE_DEVICE);
+        BoxView box = dialog.WaitBox("Error");
+        REQUIRE(box.window != nullptr);
+        CHECK(box.text == "Speed Adjustment value is out of range!");
+        CHECK(box.buttons == std::vector<int>{IDOK});
+        CHECK(box.owner == dialog.Window());
+        PostMessageA(GetDlgItem(box.window, IDOK), BM_CLICK, 0, 0);
+        CHECK(WaitGone(box.window));
+        REQUIRE(dialog.WaitIdle());
+        CHECK(dialog.Text(IDC_SPEED_ADJUST) == "0.0");  // the image shown again
+        CHECK(dialog.Enabled(IDC_WRITE_DEVICE));
+        CHECK(Traffic().empty());
+        CHECK(Held() == defaults);
+    }
+    SUBCASE("the table editor: the voltage column as text, then Write Device")
+    {
+        RealDialog dialog;
+        ReadWith(dialog);
+        dialog.Click(IDC_EDIT_AP2_RES);
+        BoxView editor = dialog.WaitBox("AP2 RES Table Edit");
+        REQUIRE(editor.window != nullptr);
+        HWND text = GetDlgItem(editor.window, IDC_TABLE_TEXT);
+        const std::string shown = ControlText(text);
+        CHECK(shown.rfind("01) ", 0) == 0);
+        const int edited[20] = {4000, 3500, 3000, 2500, 2000, 1800, 1600, 1400, 1200, 1000,
+                                900,  800,  700,  600,  500,  400,  300,  200,  100,  0};
+        std::string lines;
+        for (int i = 0; i < 20; ++i) {
+            char line[32];
+            std::snprintf(line, sizeof line, "%02d) %04dmV\r\n", i + 1, edited[i]);
+            lines += line;
+        }
+        SendMessageA(text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lines.c_str()));
+        ClickButton(GetDlgItem(editor.window, IDC_TABLE_OK));
+        CHECK(WaitGone(editor.window));
+        CHECK(dialog.NoBox("Error"));
+        ClearTraffic();
+        CHECK(Held() == defaults);  // in memory only, until Write Device
+        dialog.Click(IDC_WRITE_DEVICE);
+        CHECK_MESSAGE(dialog.WaitStatus(" Device Write OK"), dialog.Status());
+        REQUIRE(dialog.WaitIdle());
+        Registers expected = defaults;
+        for (int i = 0; i < 20; ++i) {
+            expected[13 + 4 * i] = static_cast<uint8_t>(edited[i] & 0xFF);
+            expected[14 + 4 * i] = static_cast<uint8_t>(edited[i] >> 8);
+        }
+        CHECK(Held() == expected);
+        for (unsigned address : WrittenAddresses()) CHECK(address >= 5);
+    }
+    SUBCASE("Factory Defaults, then Write Device: the converter holds the default image")
+    {
+        Registers used = defaults;
+        used[5] = 1;
+        used[6] = 0x19;  // -2.5 %
+        used[7] = 0x80;
+        used[8] = used[9] = 0;
+        used[11] = 12;
+        used[98] = 0x00;
+        used[99] = 0x01;
+        SetRegisters(used);
+        RealDialog dialog;
+        ReadWith(dialog);
+        REQUIRE(dialog.Text(IDC_SPEED_ADJUST) == "-2.5");
+        dialog.Click(IDC_FACTORY_DEFAULTS);
+        BoxView box = dialog.WaitBox("Defaults Loaded OK");
+        REQUIRE(box.window != nullptr);
+        CHECK(box.text == "Factory Defaults have been loaded to memory.\nUse \"Write Device\" button to write defaults "
+                          "back to device.");
+        CHECK(box.buttons == std::vector<int>{IDOK});
+        CHECK(box.topmost);
+        CHECK(dialog.Text(IDC_SPEED_ADJUST) == "0.0");
+        PostMessageA(GetDlgItem(box.window, IDOK), BM_CLICK, 0, 0);
+        CHECK(WaitGone(box.window));
+        CHECK(Held() == used);  // memory only
+        dialog.Click(IDC_WRITE_DEVICE);
+        CHECK_MESSAGE(dialog.WaitStatus(" Device Write OK"), dialog.Status());
+        REQUIRE(dialog.WaitIdle());
+        CHECK(Held() == defaults);
+    }
+}
+
+TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: the format sequence writes the chosen default image over Wine's HID stack")
+{
+    const char *const questions[4] = {
+        "Do you want to Factory Format your Device?",
+        "WARNING! Selecting the wrong options will cause your ZYR device to not work correctly, do you understand?",
+        "Does your ZYR device have ECT capability?",
+        "Does your ZYR device have a black colored harness connector?\nYES = ZYR has Black Connector\nNO = ZYR has "
+        "White connector",
+    };
+    const struct {
+        int ect, connector;
+        uint16_t version, type;
+    } rows[] = {{IDYES, IDYES, 12300, 2}, {IDNO, IDNO, 10005, 3}};
+    for (const auto &row : rows) {
+        CAPTURE(row.version);
+        CAPTURE(row.type);
+        Registers scrambled;
+        for (unsigned i = 0; i < 256; ++i) scrambled[i] = static_cast<uint8_t>(0xA5 ^ (i * 13));
+        SetRegisters(scrambled);
+        ClearTraffic();
+        RealDialog dialog;
+        dialog.PressF1(11);
+        dialog.Click(IDC_READ_DEVICE);
+        const int answers[4] = {IDYES, IDYES, row.ect, row.connector};
+        for (int n = 0; n < 4; ++n) {
+            CAPTURE(n);
+            BoxView box = dialog.WaitBox("DEVICE FORMAT");
+            REQUIRE(box.window != nullptr);
+            CHECK(box.text == questions[n]);
+            CHECK(box.buttons == (n < 2 ? std::vector<int>{IDYES, IDNO} : std::vector<int>{IDYES, IDNO, IDCANCEL}));
+            if (n == 0) CHECK(Traffic().empty());  // asked before anything is sent
+            PostMessageA(GetDlgItem(box.window, answers[n]), BM_CLICK, 0, 0);
+            CHECK(WaitGone(box.window));
+        }
+        CHECK_MESSAGE(dialog.WaitStatus(" Device Format Complete", 60000), dialog.Status());
+        REQUIRE(dialog.WaitIdle());
+        CHECK(Held() == DefaultRegisters(row.version, row.type));
+        CHECK(WrittenAddresses().size() == 256);
+        CHECK(dialog.Text(IDC_SPEED_ADJUST) == "0.0");
+        CHECK(dialog.Enabled(IDC_WRITE_DEVICE));
+        CHECK(dialog.Visible(IDC_TWO_WIRE_GROUP) == (row.type == 2 && row.version == 12300));
+    }
+}
+
+TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: the close question during a write over Wine's HID stack")
+{
+    const char closeWarning[] =
+        "You should NEVER exit during USB activity,\nexiting now can corrupt the device,\ndo you want to exit anyway?";
+    // The read-back of register 6 is answered late, twice: the write stays
+    // on it for a few seconds, then goes on.
+    auto slowWrite = [&](RealDialog &dialog, int tenths) {
+        ReadWith(dialog);
+        ZyrvFaults f = Faults(0);
+        f.lateMs = 1500;
+        f.lateAt = 6;
+        f.lateTimes = 1;
+        SetFaults(f);
+        dialog.SetText(IDC_SPEED_ADJUST, SpeedText(tenths));
+        dialog.Click(IDC_WRITE_DEVICE);
+        REQUIRE(dialog.WaitStatus(" Writing Device Data"));
+        PostMessageA(dialog.Window(), WM_CLOSE, 0, 0);
+        BoxView warning = dialog.WaitBox("WARNING!");
+        REQUIRE(warning.window != nullptr);
+        CHECK(warning.text == closeWarning);
+        CHECK(warning.buttons == (std::vector<int>{IDYES, IDNO}));
+        CHECK(warning.owner == dialog.Window());
+        CHECK_FALSE(dialog.Enabled(IDC_READ_DEVICE));  // the write still runs
+        return warning;
+    };
+    SUBCASE("No: the write goes on to its end, and the converter holds it")
+    {
+        RealDialog dialog;
+        BoxView warning = slowWrite(dialog, -37);
+        PostMessageA(GetDlgItem(warning.window, IDNO), BM_CLICK, 0, 0);
+        CHECK(WaitGone(warning.window));
+        CHECK_MESSAGE(dialog.WaitStatus(" Device Write OK"), dialog.Status());
+        REQUIRE(dialog.WaitIdle());
+        CHECK(IsWindowVisible(dialog.Window()));
+        CHECK(Held()[6] == 37);
+        CHECK(Held()[7] == 0x80);
+        // Idle, the close box ends it at once with exit code 0.
+        CHECK(dialog.CloseAndWait() == 0);
+    }
+    SUBCASE("Yes: the program ends at once with exit code 0; the next program finds the converter free")
+    {
+        RealDialog dialog;
+        BoxView warning = slowWrite(dialog, 44);
+        const DWORD start = GetTickCount();
+        PostMessageA(GetDlgItem(warning.window, IDYES), BM_CLICK, 0, 0);
+        CHECK(dialog.CloseAndWait(10000) == 0);
+        CHECK(GetTickCount() - start < 5000);
+        SetFaults(Faults(0));
+        // The late reply to the ended program's request still comes, and
+        // would reach the next program's handle first: wait until it has.
+        for (int i = 0; i < 250; i++) {
+            unsigned asked = 0, answered = 0;
+            for (const Wire &w : Traffic())
+                if (w.address == 6 && w.command == 2) (w.direction == 0 ? asked : answered)++;
+            if (asked == answered) break;
+            Sleep(20);
+        }
+        // Cut off within register 6: registers before it may be written,
+        // none after it; a backup is taken at once, nothing was left open.
+        std::string output;
+        CHECK_MESSAGE(Zyrctl("backup after.zyr", output) == 0, output);
+        CHECK(RowsOf(ReadText(folder + "after.zyr")) == Held());
+        for (unsigned address : WrittenAddresses()) CHECK(address <= 6);
+    }
+}
+
+// Last: the converter stays unplugged for the rest of the session.
 TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter unplugged mid-write says so, with the backup that restores it")
 {
     std::string output;
@@ -486,3 +863,71 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter of another identity is
     }
 }
 
+
+namespace {
+
+// Converter 0 back on the bus after an earlier case unplugged it: a
+// plug-and-play arrival, listed within the fixture's wait.
+bool Replugged(bool keepRegisters)
+{
+    ZyrvStatus status = {};
+    if (!Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status)) return false;
+    if (status.converters[0].plugged && status.converters[0].present && ListedConverterPaths().size() == 1)
+        return true;
+    Registers registers = DefaultRegisters(12300, 2);
+    if (keepRegisters) registers = VconvFixture::Held();
+    VconvFixture::Plug(0, 0, registers, keepRegisters);
+    // An arrival is listed within a second where replugging works.
+    for (int i = 0; i < 250; i++) {
+        if (ListedConverterPaths().size() == 1) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+const char *const noReplug = "converter 0 did not come back after its unplug";
+
+}  // namespace
+
+// Plugs converter 0 back itself, after the unplug above and after its own.
+TEST_CASE("real zyr.exe: a converter unplugged mid-write says so, leaves nothing open, and a restore puts it back")
+{
+    REQUIRE_MESSAGE(Replugged(false), std::string(noReplug) + ": the dialog's unplug mid-write");
+    VconvFixture fixture;
+    std::string output;
+    REQUIRE(fixture.Zyrctl("backup before.zyr", output) == 0);
+    const Registers before = VconvFixture::Held();
+
+    RealDialog dialog;
+    ReadWith(dialog);
+    dialog.SetText(IDC_SPEED_ADJUST, "-4.0");
+    dialog.Click(IDC_SENSOR_HIGH_FREQ);
+    ZyrvFaults f = VconvFixture::Faults(0);
+    f.unplugAfter = 4 + 30;  // the identity words, then a few registers written
+    VconvFixture::SetFaults(f);
+    VconvFixture::ClearTraffic();
+    const DWORD start = GetTickCount();
+    dialog.Click(IDC_WRITE_DEVICE);
+    CHECK_MESSAGE(dialog.WaitStatus(" WRITE ERROR L426", 30000), dialog.Status());
+    REQUIRE(dialog.WaitIdle());
+    CHECK(GetTickCount() - start < 30000);
+    CHECK(VconvFixture::WaitListed(0));
+    // The controls are back for the user; whatever reached the converter, it holds.
+    CHECK(dialog.Enabled(IDC_READ_DEVICE));
+    CHECK(dialog.Enabled(IDC_WRITE_DEVICE));
+    const Registers held = VconvFixture::Held();
+    bool wrote = false;
+    for (const Wire &w : VconvFixture::Traffic())
+        if (w.direction == 0 && w.command == 1) {
+            CHECK(held[w.address] == w.value);
+            wrote = true;
+        }
+    CHECK(wrote);
+    // Nothing runs any more: the close box ends the program without a question.
+    CHECK(dialog.CloseAndWait() == 0);
+
+    REQUIRE_MESSAGE(Replugged(true), std::string(noReplug) + ": the restore after the dialog's unplug");
+    VconvFixture::SetFaults(VconvFixture::Faults(0));
+    CHECK_MESSAGE(fixture.Zyrctl("restore before.zyr --yes", output) == 0, output);
+    CHECK(VconvFixture::Held() == before);
+}
