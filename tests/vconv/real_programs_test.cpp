@@ -892,7 +892,7 @@ const char *const noReplug = "converter 0 did not come back after its unplug";
 // Plugs converter 0 back itself, after the unplug above and after its own.
 TEST_CASE("real zyr.exe: a converter unplugged mid-write says so, leaves nothing open, and a restore puts it back")
 {
-    REQUIRE_MESSAGE(Replugged(false), std::string(noReplug) + ": the dialog's unplug mid-write");
+    REQUIRE_MESSAGE(Replugged(false), (std::string(noReplug) + ": the dialog's unplug mid-write"));
     VconvFixture fixture;
     std::string output;
     REQUIRE(fixture.Zyrctl("backup before.zyr", output) == 0);
@@ -926,7 +926,7 @@ TEST_CASE("real zyr.exe: a converter unplugged mid-write says so, leaves nothing
     // Nothing runs any more: the close box ends the program without a question.
     CHECK(dialog.CloseAndWait() == 0);
 
-    REQUIRE_MESSAGE(Replugged(true), std::string(noReplug) + ": the restore after the dialog's unplug");
+    REQUIRE_MESSAGE(Replugged(true), (std::string(noReplug) + ": the restore after the dialog's unplug"));
     VconvFixture::SetFaults(VconvFixture::Faults(0));
     CHECK_MESSAGE(fixture.Zyrctl("restore before.zyr --yes", output) == 0, output);
     CHECK(VconvFixture::Held() == before);
