@@ -1,8 +1,8 @@
 #include "cli/guarded_write.h"
 
-#include "cli/backup_file.h"
-#include "cli/image_guards.h"
-#include "cli/settings_view.h"
+#include "settings/backup_file.h"
+#include "settings/image_guards.h"
+#include "settings/settings_view.h"
 #include "cli/text_files.h"
 
 #include <ctime>

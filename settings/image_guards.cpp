@@ -1,8 +1,8 @@
-#include "cli/image_guards.h"
+#include "settings/image_guards.h"
 
-#include "cli/settings_view.h"
-#include "cli/speed_setting.h"
-#include "app/speed_text.h"
+#include "settings/settings_view.h"
+#include "settings/speed_setting.h"
+#include "settings/speed_text.h"
 #include "config/table_text.h"
 
 namespace {

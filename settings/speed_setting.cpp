@@ -1,6 +1,6 @@
-#include "cli/speed_setting.h"
+#include "settings/speed_setting.h"
 
-#include "app/speed_text.h"
+#include "settings/speed_text.h"
 
 
 namespace {

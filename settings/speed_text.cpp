@@ -1,4 +1,4 @@
-#include "app/speed_text.h"
+#include "settings/speed_text.h"
 
 #include <cfloat>
 #include <cmath>
