@@ -18,7 +18,7 @@ WINESERVER=/usr/lib/wine/wineserver
 # Parallel compile jobs (the machines have two cores).
 ZYR_JOBS=${ZYR_JOBS:-2}
 ZYR_PACKAGES="cmake make ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
-wine64 xvfb xauth imagemagick doctest-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev x11-utils \
+wine64 xvfb xauth imagemagick doctest-dev libcli11-dev nlohmann-json3-dev clang clang-format libclang-rt-14-dev x11-utils \
 nsis zip unzip osslsigncode openssl"
 # The 32-bit loader. --no-remove: it brings matching versions of a few
 # amd64 libraries, and must never take anything away to do so.
