@@ -10,7 +10,7 @@
 
 #include <initializer_list>
 
-volatile int highToLowUnlocked = 0;
+std::atomic<int> highToLowUnlocked{0};
 
 namespace {
 
