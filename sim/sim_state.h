@@ -176,4 +176,17 @@ void RunDueReplugs();
 // Sleeps for real, to the microsecond.
 void RealPause(unsigned microseconds);
 
+// The bus's state, for the entry points.
+inline BusState &Bus()
+{
+    return SimBus::Instance().State();
+}
+
+// An entry point's failure: the system's last error set, its failing result returned.
+template <class Result> Result Fail(DWORD error, Result result)
+{
+    SetLastError(error);
+    return result;
+}
+
 }  // namespace sim::detail
