@@ -3,6 +3,7 @@
 #include "cli/progress_bar.h"
 #include "device/hid_com.h"
 #include "protocol/converter_access.h"
+#include "protocol/converter_identity.h"
 #include "protocol/converter_lock.h"
 #include "protocol/operation_cut_off.h"
 #include "protocol/operation_messages.h"
@@ -105,6 +106,15 @@ std::string RegisterFailureText(const char *doing, int address, CallKind kind, c
     return text;
 }
 
+std::string NoConverterText()
+{
+    char identity[80];
+    std::snprintf(identity, sizeof identity, "(%04X:%04X, \"%s\" \"%s\")", converterVendorId, converterProductId,
+                  converterManufacturer, converterProduct);
+    return std::string("converter not found: no USB HID device with the converter's identity ") + identity +
+           " is attached";
+}
+
 Outcome Open(DevicePort &port, ConverterReading &reading)
 {
     Outcome locked = HoldConverterLock();
@@ -119,8 +129,7 @@ Outcome Open(DevicePort &port, ConverterReading &reading)
         if (!hidDevice.library.CanDiscover())
             return Outcome::Fail(exitDevice, "converter not found: the system's HID library (hid.dll) could not "
                                              "be loaded, so no USB HID device can be looked for");
-        return Outcome::Fail(exitDevice, "converter not found: no USB HID device with the converter's identity "
-                                         "(16C0:03E8, \"Brantix\" \"ZYR-USB\") is attached");
+        return Outcome::Fail(exitDevice, NoConverterText());
     case ConverterOpen::openFailed:
         break;
     }
