@@ -17,6 +17,10 @@
 #include <setupapi.h>
 #include <dbt.h>
 
+// The completion status an OVERLAPPED carries while its transfer runs
+// (STATUS_PENDING), as the system and the simulated bus both set it.
+constexpr ULONG_PTR statusPending = 0x00000103;
+
 struct DeviceSyscalls {
     // "hid.dll" from the system directory only; null when it cannot be loaded.
     HMODULE (WINAPI *LoadHidLibrary)();
