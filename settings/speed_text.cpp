@@ -1,5 +1,7 @@
 #include "settings/speed_text.h"
 
+#include "config/c_locale_chars.h"
+
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -12,16 +14,6 @@
 static_assert(FLT_EVAL_METHOD == 0, "doubles must be evaluated as doubles: build 32-bit x86 with -msse2 -mfpmath=sse");
 
 namespace {
-
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 bool StartsWithNoCase(const char *text, const char *word)
 {
