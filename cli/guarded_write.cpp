@@ -88,7 +88,7 @@ Outcome GuardedWrite(const CommandContext &context, const ConverterReading &devi
 
     // Registers 0 to 4 are never written: the converter keeps its own.
     RegisterImage expected = target;
-    for (uint8_t address = 0; address < 5; ++address)
+    for (uint8_t address = 0; address < layout::firstWritableRegister; ++address)
         expected.SetByte(address, device.image.Byte(address));
     ConverterReading after;
     outcome = ReadWholeConverter(after, context.Progress(), "reading back");

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr uint8_t firstWritableRegister = 5;  // 0-4 hold the version and type
-
 std::string Names(const std::vector<SensorInfo> &sensors)
 {
     std::string names;
@@ -192,7 +190,7 @@ bool ApplySetting(RegisterImage &image, const std::string &assignment, std::stri
 std::vector<uint8_t> RegistersToWrite(const RegisterImage &device, const RegisterImage &target, bool all)
 {
     std::vector<uint8_t> registers;
-    for (unsigned at = firstWritableRegister; at < imageSize; ++at)
+    for (unsigned at = layout::firstWritableRegister; at < imageSize; ++at)
         if (all || device.bytes[at] != target.bytes[at])
             registers.push_back(static_cast<uint8_t>(at));
     return registers;
