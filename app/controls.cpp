@@ -5,12 +5,12 @@
 
 #include "app/main_window.h"
 #include "app/resource_ids.h"
-#include "app/speed_text.h"
+#include "settings/speed_text.h"
 #include "config/config_image.h"
 
 #include <initializer_list>
 
-volatile int highToLowUnlocked = 0;
+std::atomic<int> highToLowUnlocked{0};
 
 namespace {
 

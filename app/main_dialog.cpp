@@ -8,7 +8,7 @@
 #include "config/table_edit_dialog.h"
 #include "protocol/device_operations.h"
 
-volatile unsigned helpPressCount = 0;
+std::atomic<unsigned> helpPressCount{0};
 
 namespace {
 

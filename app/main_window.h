@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <atomic>
 
 extern HWND mainDialogHandle;
 
@@ -18,4 +19,6 @@ void SetDialogIcon(HWND dialog);
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // F1 presses counted by the main dialog; 11 opens the factory format sequence.
-extern volatile unsigned helpPressCount;
+// The dialog thread counts them; a Read Device worker reads and clears the
+// count as it starts.
+extern std::atomic<unsigned> helpPressCount;

@@ -10,6 +10,7 @@
 // refresh do nothing, and the write takes the image as it stands.
 #include "config/config_image.h"
 #include "device/hid_com.h"
+#include "protocol/converter_access.h"
 #include "protocol/device_operations.h"
 #include "protocol/device_port.h"
 #include "sim/sim_bus.h"
@@ -101,7 +102,7 @@ int main()
 
     // The host's own cost per exchange, the converter answering at once.
     bus.SetRealTime(false);
-    hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
+    MatchConverter();
     DevicePort port;
     if (!hidDevice.FindDevice() || !OpenDevicePort(port)) {
         std::printf("the simulated converter could not be opened\n");

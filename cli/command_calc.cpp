@@ -1,7 +1,7 @@
 // The correction calculator on the command line.
 #include "cli/commands.h"
 
-#include "cli/correction_calc.h"
+#include "settings/correction_calc.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The commands that only read: info, show, backup, diff.
 #include "cli/commands.h"
 
-#include "cli/backup_file.h"
-#include "cli/settings_view.h"
+#include "settings/backup_file.h"
+#include "settings/settings_view.h"
 #include "cli/text_files.h"
 
 #include <nlohmann/json.hpp>

@@ -3,10 +3,10 @@
 #include "cli/commands.h"
 
 #include "cli/guarded_write.h"
-#include "cli/image_guards.h"
-#include "cli/settings_view.h"
-#include "cli/speed_setting.h"
-#include "cli/table_svg.h"
+#include "settings/image_guards.h"
+#include "settings/settings_view.h"
+#include "settings/speed_setting.h"
+#include "settings/table_svg.h"
 #include "cli/text_files.h"
 #include "config/table_text.h"
 

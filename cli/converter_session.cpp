@@ -3,6 +3,7 @@
 #include "cli/progress_bar.h"
 #include "device/hid_com.h"
 #include "protocol/converter_access.h"
+#include "protocol/converter_identity.h"
 #include "protocol/converter_lock.h"
 #include "protocol/operation_cut_off.h"
 #include "protocol/operation_messages.h"
@@ -105,19 +106,21 @@ std::string RegisterFailureText(const char *doing, int address, CallKind kind, c
     return text;
 }
 
-// An open port that closes itself on every path out.
-class OpenPort {
-public:
-    ~OpenPort() { CloseDevicePort(port); }
-    DevicePort port;
-};
+std::string NoConverterText()
+{
+    char identity[80];
+    std::snprintf(identity, sizeof identity, "(%04X:%04X, \"%s\" \"%s\")", converterVendorId, converterProductId,
+                  converterManufacturer, converterProduct);
+    return std::string("converter not found: no USB HID device with the converter's identity ") + identity +
+           " is attached";
+}
 
-Outcome Open(OpenPort &open, ConverterReading &reading)
+Outcome Open(DevicePort &port, ConverterReading &reading)
 {
     Outcome locked = HoldConverterLock();
     if (!locked.Ok())
         return locked;
-    switch (OpenConverter(open.port)) {
+    switch (OpenConverter(port)) {
     case ConverterOpen::opened:
         reading.devicePath = hidDevice.devicePath ? hidDevice.devicePath : "";
         return Outcome::Success();
@@ -126,8 +129,7 @@ Outcome Open(OpenPort &open, ConverterReading &reading)
         if (!hidDevice.library.CanDiscover())
             return Outcome::Fail(exitDevice, "converter not found: the system's HID library (hid.dll) could not "
                                              "be loaded, so no USB HID device can be looked for");
-        return Outcome::Fail(exitDevice, "converter not found: no USB HID device with the converter's identity "
-                                         "(16C0:03E8, \"Brantix\" \"ZYR-USB\") is attached");
+        return Outcome::Fail(exitDevice, NoConverterText());
     case ConverterOpen::openFailed:
         break;
     }
@@ -135,23 +137,23 @@ Outcome Open(OpenPort &open, ConverterReading &reading)
                                          "); is another program using it?");
 }
 
-Outcome ReadIdentity(OpenPort &open, ConverterReading &reading)
+Outcome ReadIdentity(DevicePort &port, ConverterReading &reading)
 {
-    if (int failed = ReadIdentityWords(open.port, reading.version, reading.type)) {
+    if (int failed = ReadIdentityWords(port, reading.version, reading.type)) {
         static const int addresses[3] = {1, 3, 255};
         static const char *const words[3] = {"reading the firmware version word at",
                                              "reading the firmware type word at", "reading the word at"};
         return Outcome::Fail(exitDevice, RegisterFailureText(words[failed - 1], addresses[failed - 1],
-                                                             CallKind::readWord, open.port.failure));
+                                                             CallKind::readWord, port.failure));
     }
     return Outcome::Success();
 }
 
 // Finds and opens the converter, then reads its identity words.
-Outcome OpenAndIdentify(OpenPort &open, ConverterReading &reading)
+Outcome OpenAndIdentify(DevicePort &port, ConverterReading &reading)
 {
-    Outcome outcome = Open(open, reading);
-    return outcome.Ok() ? ReadIdentity(open, reading) : outcome;
+    Outcome outcome = Open(port, reading);
+    return outcome.Ok() ? ReadIdentity(port, reading) : outcome;
 }
 
 std::string Hex(unsigned value)
@@ -182,15 +184,15 @@ void KeepProtocolMessages()
 Outcome ReadConverterIdentity(ConverterReading &reading)
 {
     FineTimerResolution timer;
-    OpenPort open;
-    return OpenAndIdentify(open, reading);
+    DevicePort port;
+    return OpenAndIdentify(port, reading);
 }
 
 Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &progress, const char *label)
 {
     FineTimerResolution timer;
-    OpenPort open;
-    Outcome outcome = OpenAndIdentify(open, reading);
+    DevicePort port;
+    Outcome outcome = OpenAndIdentify(port, reading);
     if (!outcome.Ok())
         return outcome;
     if (!AcceptedFirmwareVersion(reading.version))
@@ -202,9 +204,9 @@ Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &prog
     reading.image.Erase();
     ProgressBar bar(progress.err, progress.bar, label, 256);
     int failedAddress = -1;
-    if (!ReadAllRegisters(open.port, reading.image, [&](uint8_t) { bar.Step(); }, failedAddress))
+    if (!ReadAllRegisters(port, reading.image, [&](uint8_t) { bar.Step(); }, failedAddress))
         return Outcome::Fail(exitDevice, RegisterFailureText("reading", failedAddress, CallKind::readByte,
-                                                             open.port.failure));
+                                                             port.failure));
     return Outcome::Success();
 }
 
@@ -216,9 +218,9 @@ Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<u
             return Outcome::Fail(exitRefused, "register " + std::to_string(address) +
                                                   " holds the converter's identity and is never written");
     FineTimerResolution timer;
-    OpenPort open;
+    DevicePort port;
     ConverterReading device;
-    Outcome outcome = OpenAndIdentify(open, device);
+    Outcome outcome = OpenAndIdentify(port, device);
     if (!outcome.Ok())
         return outcome;
     // Registers 0 to 4 are never written, so the image must belong to this
@@ -229,8 +231,8 @@ Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<u
                                               std::to_string(device.type) + "; nothing was written");
     ProgressBar bar(progress.err, progress.bar, "writing", static_cast<int>(addresses.size()));
     int failedAddress = -1;
-    if (!WriteImageRegisters(open.port, target, addresses, [&](uint8_t) { bar.Step(); }, failedAddress))
+    if (!WriteImageRegisters(port, target, addresses, [&](uint8_t) { bar.Step(); }, failedAddress))
         return Outcome::Fail(exitDevice, RegisterFailureText("writing", failedAddress, CallKind::writeByte,
-                                                             open.port.failure));
+                                                             port.failure));
     return Outcome::Success();
 }

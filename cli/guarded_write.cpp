@@ -1,8 +1,8 @@
 #include "cli/guarded_write.h"
 
-#include "cli/backup_file.h"
-#include "cli/image_guards.h"
-#include "cli/settings_view.h"
+#include "settings/backup_file.h"
+#include "settings/image_guards.h"
+#include "settings/settings_view.h"
 #include "cli/text_files.h"
 
 #include <ctime>
@@ -88,7 +88,7 @@ Outcome GuardedWrite(const CommandContext &context, const ConverterReading &devi
 
     // Registers 0 to 4 are never written: the converter keeps its own.
     RegisterImage expected = target;
-    for (uint8_t address = 0; address < 5; ++address)
+    for (uint8_t address = 0; address < layout::firstWritableRegister; ++address)
         expected.SetByte(address, device.image.Byte(address));
     ConverterReading after;
     outcome = ReadWholeConverter(after, context.Progress(), "reading back");

@@ -1,6 +1,6 @@
 #include "cli/wide_names.h"
 
-#include "cli/extended_path.h"
+#include "settings/extended_path.h"
 
 #include <windows.h>
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -17,10 +18,26 @@ struct Transfer {
     bool toDevice;
 };
 
+HANDLE WINAPI TracedCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+BOOL WINAPI TracedCloseHandle(HANDLE);
+BOOL WINAPI TracedWriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL WINAPI TracedReadFile(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL WINAPI TracedGetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
+
+// The traced entries, each passing the call on to the one it replaced.
+struct TraceOverrides {
+    SyscallOverride<decltype(DeviceSyscalls::CreateFileA)> createFile{&DeviceSyscalls::CreateFileA, TracedCreateFileA};
+    SyscallOverride<decltype(DeviceSyscalls::CloseHandle)> closeHandle{&DeviceSyscalls::CloseHandle, TracedCloseHandle};
+    SyscallOverride<decltype(DeviceSyscalls::WriteFile)> writeFile{&DeviceSyscalls::WriteFile, TracedWriteFile};
+    SyscallOverride<decltype(DeviceSyscalls::ReadFile)> readFile{&DeviceSyscalls::ReadFile, TracedReadFile};
+    SyscallOverride<decltype(DeviceSyscalls::GetOverlappedResult)> overlappedResult{
+        &DeviceSyscalls::GetOverlappedResult, TracedGetOverlappedResult};
+};
+
 struct TraceState {
     std::mutex lock;
     FILE *file = nullptr;
-    DeviceSyscalls original{};
+    std::unique_ptr<TraceOverrides> overrides;
     LARGE_INTEGER start{}, frequency{};
     std::map<HANDLE, const char *> handles;        // open device handles and their access
     std::map<const OVERLAPPED *, Transfer> inFlight;
@@ -73,7 +90,7 @@ HANDLE WINAPI TracedCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURI
                                 DWORD disposition, DWORD flags, HANDLE model)
 {
     TraceState &s = State();
-    HANDLE handle = s.original.CreateFileA(path, access, share, security, disposition, flags, model);
+    HANDLE handle = s.overrides->createFile.Replaced()(path, access, share, security, disposition, flags, model);
     const DWORD error = GetLastError();
     std::lock_guard<std::mutex> hold(s.lock);
     std::string detail = std::string(AccessName(access)) + "  " + (path ? path : "(no path)");
@@ -98,7 +115,7 @@ BOOL WINAPI TracedCloseHandle(HANDLE handle)
             s.handles.erase(found);
         }
     }
-    return s.original.CloseHandle(handle);
+    return s.overrides->closeHandle.Replaced()(handle);
 }
 
 // A transfer that ended at once: its bytes or its failure. A started
@@ -120,14 +137,14 @@ void Started(BOOL done, DWORD count, const uint8_t *buffer, bool toDevice, LPOVE
 
 BOOL WINAPI TracedWriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    BOOL done = State().original.WriteFile(handle, buffer, length, written, overlapped);
+    BOOL done = State().overrides->writeFile.Replaced()(handle, buffer, length, written, overlapped);
     Started(done, written ? *written : 0, static_cast<const uint8_t *>(buffer), true, overlapped);
     return done;
 }
 
 BOOL WINAPI TracedReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped)
 {
-    BOOL done = State().original.ReadFile(handle, buffer, length, read, overlapped);
+    BOOL done = State().overrides->readFile.Replaced()(handle, buffer, length, read, overlapped);
     Started(done, read ? *read : 0, static_cast<const uint8_t *>(buffer), false, overlapped);
     return done;
 }
@@ -135,7 +152,7 @@ BOOL WINAPI TracedReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD r
 BOOL WINAPI TracedGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD count, BOOL wait)
 {
     TraceState &s = State();
-    BOOL done = s.original.GetOverlappedResult(handle, overlapped, count, wait);
+    BOOL done = s.overrides->overlappedResult.Replaced()(handle, overlapped, count, wait);
     const DWORD error = GetLastError();
     std::lock_guard<std::mutex> hold(s.lock);
     auto found = s.inFlight.find(overlapped);
@@ -167,13 +184,7 @@ Outcome StartWireTrace(const std::string &path)
         return Outcome::Fail(exitFile, "cannot create the trace file " + path + ": " + std::strerror(errno));
     QueryPerformanceFrequency(&s.frequency);
     QueryPerformanceCounter(&s.start);
-    DeviceSyscalls &table = Sys();
-    s.original = table;
-    table.CreateFileA = TracedCreateFileA;
-    table.CloseHandle = TracedCloseHandle;
-    table.WriteFile = TracedWriteFile;
-    table.ReadFile = TracedReadFile;
-    table.GetOverlappedResult = TracedGetOverlappedResult;
+    s.overrides = std::make_unique<TraceOverrides>();
     return Outcome::Success();
 }
 
@@ -182,12 +193,7 @@ void StopWireTrace()
     TraceState &s = State();
     if (!s.file)
         return;
-    DeviceSyscalls &table = Sys();
-    table.CreateFileA = s.original.CreateFileA;
-    table.CloseHandle = s.original.CloseHandle;
-    table.WriteFile = s.original.WriteFile;
-    table.ReadFile = s.original.ReadFile;
-    table.GetOverlappedResult = s.original.GetOverlappedResult;
+    s.overrides.reset();
     std::fclose(s.file);
     s.file = nullptr;
     s.handles.clear();

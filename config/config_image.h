@@ -16,6 +16,10 @@ constexpr uint8_t speedSensorCode = 8;   // u16: 33233, 367 or 0
 constexpr uint8_t reserved10 = 10;
 constexpr uint8_t activeTable = 11;      // u8: offset of the active table
 
+// A write touches registers 5 to 255 only: 0 to 4 hold the converter's own
+// version and type.
+constexpr uint8_t firstWritableRegister = sensorWiring;
+
 constexpr uint8_t tableAp2Res = 12;
 constexpr uint8_t tableAp1Res = 93;
 constexpr uint8_t tableAp2_5V = 122;

@@ -1,5 +1,7 @@
 #include "config/table_text.h"
 
+#include "config/c_locale_chars.h"
+
 #include <cstdio>
 
 namespace {
@@ -7,12 +9,6 @@ namespace {
 constexpr size_t fieldWidth = 10;  // characters per field, as the editor has always read them
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
-
-// White space as the C library's "C" locale has it.
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool EndsField(char c) { return c == '\0' || c == ' ' || c == ','; }
 

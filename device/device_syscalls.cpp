@@ -1,9 +1,15 @@
 #include "device/device_syscalls.h"
 
+// Function-local statics: initialised on first use, so the global device
+// object may call through them from its own static constructor.
+const DeviceSyscalls &BoundSyscalls()
+{
+    static const DeviceSyscalls bound = BindDeviceSyscalls();
+    return bound;
+}
+
 DeviceSyscalls &Sys()
 {
-    // A function-local static: initialised on first use, so the global
-    // device object may call through it from its own static constructor.
-    static DeviceSyscalls table = BindDeviceSyscalls();
+    static DeviceSyscalls table = BoundSyscalls();
     return table;
 }

@@ -7,13 +7,19 @@
 // Production code never calls these Win32 functions directly; it calls
 // through Sys(). The shipped program binds the table to Win32
 // (device_syscalls_win32.cpp); the demo build and the tests bind it to the
-// simulated USB bus (sim/). Tests may also replace single entries at run
-// time to inject faults, the way a system-call table is overridden.
+// simulated USB bus (sim/). The table keeps the entries its binding bound
+// (BoundSyscalls); a SyscallOverride replaces one entry for its own scope,
+// to watch or break a single call (zyrctl's trace, the tests' faults), and
+// puts back what was there when it ends.
 #pragma once
 
 #include <windows.h>
 #include <setupapi.h>
 #include <dbt.h>
+
+// The completion status an OVERLAPPED carries while its transfer runs
+// (STATUS_PENDING), as the system and the simulated bus both set it.
+constexpr ULONG_PTR statusPending = 0x00000103;
 
 struct DeviceSyscalls {
     // "hid.dll" from the system directory only; null when it cannot be loaded.
@@ -61,3 +67,27 @@ DeviceSyscalls &Sys();
 
 // Defined once per program: by the Win32 binding or by the simulated bus.
 DeviceSyscalls BindDeviceSyscalls();
+
+// The entries as the binding bound them, whatever overrides are in force.
+const DeviceSyscalls &BoundSyscalls();
+
+// One entry of the table replaced for the life of the object. Overrides
+// stack: each keeps the entry it replaced (Replaced(), which a wrapper
+// calls to pass the call on) and puts it back when it ends, so they must
+// end in the reverse order they began, as scoped objects do. Installed and
+// removed on one thread, while no other thread calls through the entry.
+template <class Entry> class SyscallOverride {
+public:
+    SyscallOverride(Entry DeviceSyscalls::*entry, Entry replacement) : entry(entry), replaced(Sys().*entry)
+    {
+        Sys().*entry = replacement;
+    }
+    ~SyscallOverride() { Sys().*entry = replaced; }
+    SyscallOverride(const SyscallOverride &) = delete;
+    SyscallOverride &operator=(const SyscallOverride &) = delete;
+    Entry Replaced() const { return replaced; }
+
+private:
+    Entry DeviceSyscalls::*entry;
+    Entry replaced;
+};

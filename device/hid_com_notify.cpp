@@ -17,8 +17,6 @@ namespace {
 
 constexpr DWORD readerStopWaitMs = 5000;
 constexpr DWORD reportBytes = 9;
-// The completion status an OVERLAPPED carries while its transfer runs.
-constexpr DWORD statusPending = 0x00000103;
 
 void PostStatus(HWND receiver, WPARAM code, LPARAM value)
 {

@@ -1,7 +1,7 @@
 // Fuzz target: the backup-file reader. Beyond the sanitizers, a refusal must
 // come with a message and leave the result untouched, and a file that is
 // accepted must format again to a file that reads back to the same bytes.
-#include "cli/backup_file.h"
+#include "settings/backup_file.h"
 #include "fuzz/fuzz_require.h"
 
 #include <cstdint>

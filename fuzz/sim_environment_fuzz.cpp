@@ -46,7 +46,7 @@ void CheckFaultText(const std::string &text)
     }
     Require(message.empty());
     const bool blank = text.find_first_not_of(" \t") == std::string::npos;
-    const size_t parts = blank ? 0 : std::count(text.begin(), text.end(), ';') + 1;
+    const size_t parts = blank ? 0 : static_cast<size_t>(std::count(text.begin(), text.end(), ';')) + 1;
     Require(rules.size() == parts);
     for (const sim::DemoFault &rule : rules) {
         const int kind = static_cast<int>(rule.kind);

@@ -1,7 +1,7 @@
 // Fuzz target: the speed-adjustment text as the edit hands it over (at most
 // nine characters). An accepted value lies in -250..250 tenths, and showing
 // it and reading the shown text back gives the same tenths.
-#include "app/speed_text.h"
+#include "settings/speed_text.h"
 #include "fuzz/fuzz_require.h"
 
 #include <cstdint>

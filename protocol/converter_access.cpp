@@ -1,5 +1,6 @@
 #include "protocol/converter_access.h"
 
+#include "protocol/converter_identity.h"
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
 #include "protocol/operation_cut_off.h"
@@ -16,9 +17,15 @@ FineTimerResolution::~FineTimerResolution()
         Sys().TimeEndPeriod(1);
 }
 
+void MatchConverter()
+{
+    hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
+                       converterReportPayload, converterManufacturer, converterProduct);
+}
+
 ConverterOpen OpenConverter(DevicePort &port)
 {
-    hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
+    MatchConverter();
     if (!hidDevice.FindDevice())
         return ConverterOpen::notFound;
     if (!OpenDevicePort(port))

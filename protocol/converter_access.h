@@ -29,7 +29,10 @@ private:
 
 enum class ConverterOpen { opened, notFound, openFailed };
 
-// Sets the converter's identity as the match, finds it, opens the port and
+// The converter's identity (converter_identity.h) as the device's match.
+void MatchConverter();
+
+// MatchConverter, then finds it, opens the port and
 // pauses 5 ms. On failure the port stays closed.
 ConverterOpen OpenConverter(DevicePort &port);
 

@@ -155,7 +155,7 @@ bool WriteDevice()
         return false;
     }
 
-    if (!WriteImageFrom(port, 5, WriteKind::write))
+    if (!WriteImageFrom(port, layout::firstWritableRegister, WriteKind::write))
         return FailWrite(port, writeRegisterFailed);
     CloseDevicePort(port);
     StatusLine("Device Write OK");

@@ -4,11 +4,19 @@
 #include "protocol/converter_lock.h"
 
 #include <windows.h>
+#include <atomic>
 #include <cstdint>
 
+// Threads: the dialog thread starts one worker at a time, and the worker
+// reaches the dialog only through sent messages (StatusLine,
+// RefreshControls), which run on the dialog thread. No lock is needed:
+// each shared flag below has one writer at any moment, and is atomic so the
+// other thread sees each write whole and in order.
+//
 // Handle of the running worker; non-zero means busy. Only the dialog
-// thread sets it, only the worker clears it (as its very last step).
-extern volatile HANDLE workerHandle;
+// thread sets it (before the worker runs a line), only the worker clears it
+// (as its very last step); the dialog thread reads it.
+extern std::atomic<HANDLE> workerHandle;
 
 void OnReadDeviceButton();
 void OnWriteDeviceButton();

@@ -156,6 +156,11 @@ bool OpenDevicePort(DevicePort &port)
     return true;
 }
 
+DevicePort::~DevicePort()
+{
+    CloseDevicePort(*this);
+}
+
 void CloseDevicePort(DevicePort &port)
 {
     if (port.writeHandle != INVALID_HANDLE_VALUE) {

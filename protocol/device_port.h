@@ -13,13 +13,23 @@ struct RegisterFailure {
     bool reopenFailed = false;
 };
 
+// The converter's read and write handles. A port closes itself when it goes
+// out of scope, so no path out of an operation leaves a handle open; the
+// operations still close it where the protocol says, and a second close
+// does nothing.
 struct DevicePort {
     HANDLE readHandle = INVALID_HANDLE_VALUE;
     HANDLE writeHandle = INVALID_HANDLE_VALUE;
     RegisterFailure failure;
+
+    DevicePort() = default;
+    ~DevicePort();
+    DevicePort(const DevicePort &) = delete;
+    DevicePort &operator=(const DevicePort &) = delete;
 };
 
 bool OpenDevicePort(DevicePort &port);
+// Closes what is open; nothing when the port is closed already.
 void CloseDevicePort(DevicePort &port);
 bool ReadRegister(DevicePort &port, uint8_t address, uint8_t &value);
 bool ReadRegisterWord(DevicePort &port, uint8_t address, uint16_t &value);

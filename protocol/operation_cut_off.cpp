@@ -1,22 +1,23 @@
 #include "protocol/operation_cut_off.h"
 
-#include <windows.h>
+#include <atomic>
 
 namespace {
-volatile LONG cutOff = 0;
+// Set by the dialog thread or a console handler, read by the worker.
+std::atomic<bool> cutOff{false};
 }
 
 void RequestOperationCutOff()
 {
-    InterlockedExchange(&cutOff, 1);
+    cutOff = true;
 }
 
 void ClearOperationCutOff()
 {
-    InterlockedExchange(&cutOff, 0);
+    cutOff = false;
 }
 
 bool OperationCutOff()
 {
-    return InterlockedCompareExchange(&cutOff, 0, 0) != 0;
+    return cutOff;
 }

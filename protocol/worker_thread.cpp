@@ -7,7 +7,7 @@
 
 #include <process.h>
 
-volatile HANDLE workerHandle = nullptr;
+std::atomic<HANDLE> workerHandle{nullptr};
 
 namespace {
 

@@ -18,7 +18,7 @@ WINESERVER=/usr/lib/wine/wineserver
 # Parallel compile jobs (the machines have two cores).
 ZYR_JOBS=${ZYR_JOBS:-2}
 ZYR_PACKAGES="cmake make ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
-wine64 xvfb xauth imagemagick doctest-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev x11-utils \
+wine64 xvfb xauth imagemagick doctest-dev libcli11-dev nlohmann-json3-dev clang clang-format libclang-rt-14-dev x11-utils \
 nsis zip unzip osslsigncode openssl"
 # The 32-bit loader. --no-remove: it brings matching versions of a few
 # amd64 libraries, and must never take anything away to do so.
@@ -125,19 +125,20 @@ zyr_wine_loader() { if [ "$1" = i686 ]; then echo "$WINE32"; else echo "$WINE64"
 zyr_wine_arch() { if [ "$1" = i686 ]; then echo win32; else echo win64; fi; }
 zyr_wine_prefix() { echo "$ZYR_BUILD/$1/wineprefix"; }
 
+# The configurations are CMakePresets.json's (native, i686, x86_64), so
+# `cmake --preset i686` by hand makes the same build; the folder is
+# $ZYR_BUILD/<preset>, build/<preset> unless ZYR_BUILD says otherwise.
+
 # zyr_build_windows ARCH [extra cmake args]: ARCH is x86_64 or i686.
 zyr_build_windows() {
     local arch=$1; shift
-    cmake -S "$ZYR_ROOT" -B "$ZYR_BUILD/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$ZYR_ROOT/cmake/mingw-$arch.cmake" -DZYR_WERROR=ON \
-        -DZYR_WINEPREFIX="$(zyr_wine_prefix "$arch")" "$@" >/dev/null
+    (cd "$ZYR_ROOT" && cmake --preset "$arch" -B "$ZYR_BUILD/$arch" \
+        -DZYR_WINEPREFIX="$(zyr_wine_prefix "$arch")" "$@" >/dev/null)
     cmake --build "$ZYR_BUILD/$arch" -j "$ZYR_JOBS"
 }
 
 zyr_build_native() {
-    cmake -S "$ZYR_ROOT" -B "$ZYR_BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-        -DZYR_WERROR=ON -DZYR_SANITIZE=ON -DZYR_FUZZ=ON >/dev/null
+    (cd "$ZYR_ROOT" && cmake --preset native -B "$ZYR_BUILD/native" >/dev/null)
     cmake --build "$ZYR_BUILD/native" -j "$ZYR_JOBS"
 }
 

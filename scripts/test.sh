@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test, from a fresh Debian 12 machine: installs the packages, builds
 # the portable core natively with sanitizers and both Windows programs, and
-# runs every suite of each build: natively, the i686 build (the one that
+# runs every suite of each build, after the include check
+# (scripts/check_includes.py): natively, the i686 build (the one that
 # ships) under Wine's 32-bit loader, and the x86_64 build under wine64.
 # The builds are made one after the other, each on every core; the two
 # Windows builds' tests then run at the same time, each in its own prefix,
@@ -24,6 +25,9 @@ for build in $builds; do
 done
 
 zyr_install_packages
+# Which folder includes which, before anything is built.
+echo "== include check"
+python3 "$ZYR_ROOT/scripts/check_includes.py"
 case " $builds " in *" i686 "*) zyr_ensure_32bit ;; esac
 
 describe() {

@@ -21,6 +21,7 @@
 #include <windows.h>
 
 #include "device/device_syscalls.h"
+#include "protocol/converter_identity.h"
 
 #include <array>
 #include <cstdint>
@@ -69,13 +70,13 @@ struct FaultRule {
 };
 
 struct DeviceIdentity {
-    uint16_t vendorId = 0x16C0;
-    uint16_t productId = 0x03E8;
-    uint16_t releaseNumber = 0x0100;
-    std::string manufacturer = "Brantix";
-    std::string product = "ZYR-USB";
-    uint16_t inputReportLength = 9;   // as HidP_GetCaps reports them,
-    uint16_t outputReportLength = 9;  // report-ID byte included
+    uint16_t vendorId = converterVendorId;
+    uint16_t productId = converterProductId;
+    uint16_t releaseNumber = converterReleaseNumber;
+    std::string manufacturer = converterManufacturer;
+    std::string product = converterProduct;
+    uint16_t inputReportLength = converterReportPayload + 1;   // as HidP_GetCaps reports them,
+    uint16_t outputReportLength = converterReportPayload + 1;  // report-ID byte included
 };
 
 class SimDevice {

@@ -135,7 +135,7 @@ bool ParseSimState(const std::string &text, unsigned char (&registers)[256], std
             return false;
         }
         for (unsigned i = 0; i < registerRowBytes; ++i)
-            parsed[row * 16 + i] = bytes[i];
+            parsed[static_cast<unsigned>(row) * 16 + i] = bytes[i];
         ++row;
     }
     if (row != 16) {

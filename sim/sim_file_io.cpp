@@ -14,17 +14,6 @@ namespace sim::detail {
 
 namespace {
 
-BusState &Bus()
-{
-    return SimBus::Instance().State();
-}
-
-template <class Result> Result Fail(DWORD error, Result result)
-{
-    SetLastError(error);
-    return result;
-}
-
 bool HasReadAccess(DWORD access)
 {
     return (access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0;

@@ -9,17 +9,6 @@ namespace sim::detail {
 
 namespace {
 
-BusState &Bus()
-{
-    return SimBus::Instance().State();
-}
-
-template <class Result> Result Fail(DWORD error, Result result)
-{
-    SetLastError(error);
-    return result;
-}
-
 constexpr uint32_t preparsedMagic = 0x50524550;  // "PREP"
 
 // The device behind a live handle; null (with the last error set) when the

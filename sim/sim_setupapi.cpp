@@ -11,17 +11,6 @@ namespace sim::detail {
 
 namespace {
 
-BusState &Bus()
-{
-    return SimBus::Instance().State();
-}
-
-template <class Result> Result Fail(DWORD error, Result result)
-{
-    SetLastError(error);
-    return result;
-}
-
 // The HIDClass device setup class, {745A17A0-74D3-11D0-B6FE-00A0C90F57DA}.
 const GUID hidSetupClass = {0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
 

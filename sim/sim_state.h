@@ -24,9 +24,9 @@ constexpr uintptr_t listHandleBase = 0x7D000000;
 constexpr uintptr_t notifyHandleBase = 0x7C000000;
 constexpr uintptr_t fakeRangeSize = 0x01000000;
 
-// NTSTATUS values an OVERLAPPED's Internal member carries.
+// NTSTATUS values an OVERLAPPED's Internal member carries (statusPending
+// is the boundary's, device_syscalls.h).
 constexpr ULONG_PTR statusSuccess = 0;
-constexpr ULONG_PTR statusPending = 0x00000103;
 constexpr ULONG_PTR statusCancelled = 0xC0000120;
 constexpr ULONG_PTR statusUnsuccessful = 0xC0000001;
 constexpr ULONG_PTR statusDeviceNotConnected = 0xC000009D;
@@ -175,5 +175,18 @@ std::optional<InputReport> RunFirmware(DeviceState &device, const Report &reques
 void RunDueReplugs();
 // Sleeps for real, to the microsecond.
 void RealPause(unsigned microseconds);
+
+// The bus's state, for the entry points.
+inline BusState &Bus()
+{
+    return SimBus::Instance().State();
+}
+
+// An entry point's failure: the system's last error set, its failing result returned.
+template <class Result> Result Fail(DWORD error, Result result)
+{
+    SetLastError(error);
+    return result;
+}
 
 }  // namespace sim::detail

@@ -7,14 +7,6 @@ namespace sim {
 
 namespace detail {
 
-namespace {
-template <class Result> Result Fail(DWORD error, Result result)
-{
-    SetLastError(error);
-    return result;
-}
-}  // namespace
-
 HDEVNOTIFY WINAPI RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags)
 {
     SimBus &sim = SimBus::Instance();

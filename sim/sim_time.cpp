@@ -14,11 +14,6 @@ namespace sim::detail {
 
 namespace {
 
-BusState &Bus()
-{
-    return SimBus::Instance().State();
-}
-
 // Whether `event` belongs to an overlapped read still waiting for a report.
 // Reports come only from requests and from the test itself, so in virtual
 // time nothing will complete it while the waiter waits.

@@ -1,6 +1,6 @@
 #include "tests/cli/cli_fixture.h"
 
-#include "cli/backup_file.h"
+#include "settings/backup_file.h"
 #include "cli/wide_names.h"
 #include "cli/zyrctl.h"
 #include "tests/support/child_process.h"

@@ -3,7 +3,7 @@
 // off by an unplug, and writes that send only the registers they change.
 #include "tests/cli/cli_fixture.h"
 
-#include "cli/backup_file.h"
+#include "settings/backup_file.h"
 #include "cli/wide_names.h"
 #include "config/default_images.h"
 #include "tests/support/portable_checks.h"

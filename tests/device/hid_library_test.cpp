@@ -51,10 +51,10 @@ struct LookupRecorder {
     LookupRecorder()
     {
         lookedUp.clear();
-        busGetProcAddress = Sys().GetProcAddress;
-        Sys().GetProcAddress = RecordingGetProcAddress;
+        busGetProcAddress = recording.Replaced();
     }
-    ~LookupRecorder() { Sys().GetProcAddress = busGetProcAddress; }
+    SyscallOverride<decltype(DeviceSyscalls::GetProcAddress)> recording{&DeviceSyscalls::GetProcAddress,
+                                                                         RecordingGetProcAddress};
 };
 
 int freeCalls = 0;

@@ -1,4 +1,4 @@
-#include "cli/backup_file.h"
+#include "settings/backup_file.h"
 #include "config/default_images.h"
 #include "tests/support/portable_checks.h"
 

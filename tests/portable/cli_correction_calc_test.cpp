@@ -1,4 +1,4 @@
-#include "cli/correction_calc.h"
+#include "settings/correction_calc.h"
 #include "tests/support/portable_checks.h"
 
 #include <doctest.h>

@@ -1,6 +1,6 @@
-#include "cli/image_guards.h"
-#include "cli/speed_setting.h"
-#include "app/speed_text.h"
+#include "settings/image_guards.h"
+#include "settings/speed_setting.h"
+#include "settings/speed_text.h"
 #include "config/default_images.h"
 #include "tests/support/portable_checks.h"
 

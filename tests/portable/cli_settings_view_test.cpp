@@ -1,5 +1,5 @@
-#include "cli/settings_view.h"
-#include "cli/table_svg.h"
+#include "settings/settings_view.h"
+#include "settings/table_svg.h"
 #include "config/default_images.h"
 #include "tests/support/portable_checks.h"
 

@@ -58,11 +58,11 @@ TEST_CASE("accepted converters and their names")
 {
     CHECK(AcceptedFirmwareVersion(10005));
     CHECK(AcceptedFirmwareVersion(12300));
-    for (uint16_t v : {0, 10004, 10006, 12299, 12301, 0xFFFF})
+    for (uint16_t v : std::initializer_list<uint16_t>{0, 10004, 10006, 12299, 12301, 0xFFFF})
         CHECK_FALSE(AcceptedFirmwareVersion(v));
     CHECK(AcceptedFirmwareType(2));
     CHECK(AcceptedFirmwareType(3));
-    for (uint16_t t : {0, 1, 4, 0xFFFF})
+    for (uint16_t t : std::initializer_list<uint16_t>{0, 1, 4, 0xFFFF})
         CHECK_FALSE(AcceptedFirmwareType(t));
     CHECK(std::string(DeviceKindName(2)) == "VSS+ECT");
     CHECK(std::string(DeviceKindName(3)) == "VSS");

@@ -1,4 +1,4 @@
-#include "app/speed_text.h"
+#include "settings/speed_text.h"
 
 #include <doctest.h>
 
@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -219,4 +220,12 @@ TEST_CASE("speed text: the image word's sign and magnitude")
     CHECK(EncodeSpeedAdjust(-250) == 0x80FA);
     CHECK(EncodeSpeedAdjust(-1) == 0x8001);
     CHECK(EncodeSpeedAdjust(25) == 0x0019);
+    // Decoding takes every word, beyond the dialog's range too.
+    for (auto row : std::initializer_list<std::pair<uint16_t, int>>{
+             {0x0000, 0}, {0x8000, 0}, {0x00FA, 250}, {0x80FA, -250}, {0x8001, -1}, {0x7FFF, 32767}, {0xFFFF, -32767}}) {
+        CAPTURE(row.first);
+        CHECK(DecodeSpeedAdjust(row.first) == row.second);
+    }
+    for (int tenths = -speedAdjustLimit; tenths <= speedAdjustLimit; ++tenths)
+        CHECK(DecodeSpeedAdjust(EncodeSpeedAdjust(tenths)) == tenths);
 }

@@ -77,7 +77,7 @@ TEST_CASE("a table that is not 7 or 20 entries, or would run past byte 255, is r
     }
     SUBCASE("counts next to the valid ones")
     {
-        for (uint8_t count : {0, 6, 8, 19, 21, 0x7F}) {
+        for (uint8_t count : std::initializer_list<uint8_t>{0, 6, 8, 19, 21, 0x7F}) {
             CAPTURE(count);
             image.SetByte(layout::tableAp2Res, count);
             CHECK_FALSE(TableEditable(image, layout::tableAp2Res));

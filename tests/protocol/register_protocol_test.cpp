@@ -457,3 +457,37 @@ TEST_CASE("a silent converter: each receive waits a bounded time, is cancelled, 
     CHECK(expiredReceives == 2);
     CHECK(queueLooks == 3);  // before the two retried attempts, and after the one that succeeded
 }
+
+namespace {
+int closeCalls = 0;
+BOOL(WINAPI *passClose)(HANDLE) = nullptr;
+BOOL WINAPI CountedClose(HANDLE handle)
+{
+    ++closeCalls;
+    return passClose(handle);
+}
+} // namespace
+
+TEST_CASE("a port closes itself when it goes out of scope, and a second close does nothing")
+{
+    DialogDriver dialog;
+    ConverterOnBus bench;
+    REQUIRE(FindConverter());
+    BoundaryOverride<decltype(DeviceSyscalls::CloseHandle)> counting(&DeviceSyscalls::CloseHandle, CountedClose);
+    passClose = counting.Original();
+    closeCalls = 0;
+    {
+        DevicePort port;
+        REQUIRE(OpenDevicePort(port));
+        CHECK(bench.bus.OpenHandles() == 2);
+        CloseDevicePort(port);
+        CHECK(closeCalls == 2);
+        CloseDevicePort(port);
+        CHECK(closeCalls == 2);
+        CHECK(bench.bus.OpenHandles() == 0);
+        REQUIRE(OpenDevicePort(port));
+        CHECK(bench.bus.OpenHandles() == 2);
+    }
+    CHECK(closeCalls == 4);
+    CHECK(bench.bus.OpenHandles() == 0);
+}

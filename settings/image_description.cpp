@@ -1,20 +1,10 @@
-#include "cli/settings_view.h"
+#include "settings/settings_view.h"
 
-#include "app/speed_text.h"
+#include "settings/speed_text.h"
 
 #include <cstdio>
 
 namespace {
-
-constexpr uint16_t signBit = 0x8000;
-constexpr uint16_t magnitudeMask = 0x7FFF;
-
-// Tenths with their sign, beyond the dialog's range too.
-int SpeedTenths(uint16_t word)
-{
-    const int magnitude = word & magnitudeMask;
-    return (word & signBit) ? -magnitude : magnitude;
-}
 
 // A table's state as show reports it; the entries to list when usable.
 struct TableState {
@@ -47,7 +37,7 @@ std::string DescribeImage(const RegisterImage &image)
     text += "firmware          " + FirmwareValueText(version) + (AcceptedFirmwareVersion(version) ? "" : ", not a known firmware") + "\n";
     text += "type              " + TypeValueText(type) + "\n";
     text += "speed adjustment  " + SpeedAdjustText(image.SpeedAdjust());
-    if ((image.SpeedAdjust() & magnitudeMask) > speedAdjustLimit)
+    if ((image.SpeedAdjust() & speedMagnitudeMask) > speedAdjustLimit)
         text += ", out of the range -25.0 to 25.0";
     text += "\n";
     text += "speed sensor      " + SensorText(type, image.SpeedSensorCode()) + "\n";
@@ -93,9 +83,9 @@ nlohmann::json DescribeImageJson(const RegisterImage &image)
     char speed[16];
     FormatSpeedAdjust(image.SpeedAdjust(), speed, sizeof speed);
     out["speed_adjustment"] = {{"word", image.SpeedAdjust()},
-                               {"tenths", SpeedTenths(image.SpeedAdjust())},
+                               {"tenths", DecodeSpeedAdjust(image.SpeedAdjust())},
                                {"text", speed},
-                               {"in_range", (image.SpeedAdjust() & magnitudeMask) <= speedAdjustLimit}};
+                               {"in_range", (image.SpeedAdjust() & speedMagnitudeMask) <= speedAdjustLimit}};
 
     SensorInfo sensor{};
     json sensorJson = {{"code", image.SpeedSensorCode()}, {"name", nullptr}, {"label", nullptr}};

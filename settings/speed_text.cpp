@@ -1,4 +1,6 @@
-#include "app/speed_text.h"
+#include "settings/speed_text.h"
+
+#include "config/c_locale_chars.h"
 
 #include <cfloat>
 #include <cmath>
@@ -12,19 +14,6 @@
 static_assert(FLT_EVAL_METHOD == 0, "doubles must be evaluated as doubles: build 32-bit x86 with -msse2 -mfpmath=sse");
 
 namespace {
-
-constexpr uint16_t signBit = 0x8000;
-constexpr uint16_t magnitudeMask = 0x7FFF;
-
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 bool StartsWithNoCase(const char *text, const char *word)
 {
@@ -81,8 +70,8 @@ void FormatSpeedAdjust(uint16_t word, char *out, size_t size)
 {
     if (!out || size == 0)
         return;
-    const unsigned magnitude = word & magnitudeMask;
-    const bool negative = (word & signBit) && magnitude != 0;
+    const unsigned magnitude = word & speedMagnitudeMask;
+    const bool negative = (word & speedSignBit) && magnitude != 0;
     // Integer arithmetic gives exactly what "%.1f" of magnitude / 10 shows.
     std::string text = negative ? "-" : "";
     text += std::to_string(magnitude / 10);
@@ -122,8 +111,14 @@ bool ParseSpeedAdjust(const char *text, int &tenths)
 uint16_t EncodeSpeedAdjust(int tenths)
 {
     if (tenths >= 0)
-        return static_cast<uint16_t>(static_cast<unsigned>(tenths) & magnitudeMask);
+        return static_cast<uint16_t>(static_cast<unsigned>(tenths) & speedMagnitudeMask);
     // Unsigned negation: defined for every int, though callers pass -250..-1.
     const unsigned magnitude = 0u - static_cast<unsigned>(tenths);
-    return static_cast<uint16_t>(signBit | (magnitude & magnitudeMask));
+    return static_cast<uint16_t>(speedSignBit | (magnitude & speedMagnitudeMask));
+}
+
+int DecodeSpeedAdjust(uint16_t word)
+{
+    const int magnitude = word & speedMagnitudeMask;
+    return (word & speedSignBit) ? -magnitude : magnitude;
 }

@@ -1,15 +1,11 @@
-#include "cli/image_guards.h"
+#include "settings/image_guards.h"
 
-#include "cli/settings_view.h"
-#include "cli/speed_setting.h"
-#include "app/speed_text.h"
+#include "settings/settings_view.h"
+#include "settings/speed_setting.h"
+#include "settings/speed_text.h"
 #include "config/table_text.h"
 
 namespace {
-
-constexpr uint16_t signBit = 0x8000;
-constexpr uint16_t magnitudeMask = 0x7FFF;
-constexpr uint8_t firstWritableRegister = 5;  // 0-4 hold the version and type
 
 std::string Names(const std::vector<SensorInfo> &sensors)
 {
@@ -133,10 +129,10 @@ std::vector<std::string> ImplausibleValues(const RegisterImage &image)
         problems.push_back("the type " + std::to_string(type) + " is neither 2 (VSS+ECT) nor 3 (VSS)");
 
     const uint16_t speed = image.SpeedAdjust();
-    if ((speed & magnitudeMask) > speedAdjustLimit)
-        problems.push_back("the speed adjustment's magnitude " + std::to_string(speed & magnitudeMask) +
+    if ((speed & speedMagnitudeMask) > speedAdjustLimit)
+        problems.push_back("the speed adjustment's magnitude " + std::to_string(speed & speedMagnitudeMask) +
                            " tenths is over 250 (25.0 %)");
-    else if (speed == signBit)
+    else if (speed == speedSignBit)
         problems.push_back("the speed adjustment zero is stored as 0x8000, never as 0x0000");
 
     const uint16_t sensor = image.SpeedSensorCode();
@@ -194,7 +190,7 @@ bool ApplySetting(RegisterImage &image, const std::string &assignment, std::stri
 std::vector<uint8_t> RegistersToWrite(const RegisterImage &device, const RegisterImage &target, bool all)
 {
     std::vector<uint8_t> registers;
-    for (unsigned at = firstWritableRegister; at < imageSize; ++at)
+    for (unsigned at = layout::firstWritableRegister; at < imageSize; ++at)
         if (all || device.bytes[at] != target.bytes[at])
             registers.push_back(static_cast<uint8_t>(at));
     return registers;

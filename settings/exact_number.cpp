@@ -1,4 +1,4 @@
-#include "cli/exact_number.h"
+#include "settings/exact_number.h"
 
 WideUnsigned WideUnsigned::From(uint64_t value)
 {

@@ -7,6 +7,10 @@
 
 constexpr int speedAdjustLimit = 250;  // tenths of a percent either way
 
+// The image word: bit 15 the sign, the low 15 bits the magnitude in tenths.
+constexpr uint16_t speedSignBit = 0x8000;
+constexpr uint16_t speedMagnitudeMask = 0x7FFF;
+
 // The image word as the edit shows it: magnitude / 10 with "%.1f", negated
 // when bit 15 is set ("0.0" for a zero magnitude whatever the sign bit).
 void FormatSpeedAdjust(uint16_t word, char *out, size_t size);
@@ -18,3 +22,6 @@ bool ParseSpeedAdjust(const char *text, int &tenths);
 
 // Tenths in -250..250 as the image word: 0x8000 plus the magnitude when negative.
 uint16_t EncodeSpeedAdjust(int tenths);
+// The image word as tenths with their sign, beyond the dialog's range too
+// (0x8000 gives 0).
+int DecodeSpeedAdjust(uint16_t word);

@@ -1,8 +1,8 @@
-#include "cli/correction_calc.h"
+#include "settings/correction_calc.h"
 
-#include "cli/exact_number.h"
-#include "cli/speed_setting.h"
-#include "app/speed_text.h"
+#include "settings/exact_number.h"
+#include "settings/speed_setting.h"
+#include "settings/speed_text.h"
 #include "config/register_rows.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "cli/extended_path.h"
+#include "settings/extended_path.h"
 
 namespace {
 

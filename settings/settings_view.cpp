@@ -1,6 +1,6 @@
-#include "cli/settings_view.h"
+#include "settings/settings_view.h"
 
-#include "app/speed_text.h"
+#include "settings/speed_text.h"
 
 
 namespace {

@@ -1,6 +1,6 @@
-#include "cli/table_svg.h"
+#include "settings/table_svg.h"
 
-#include "cli/settings_view.h"
+#include "settings/settings_view.h"
 
 #include <cstdio>
 

@@ -1,11 +1,11 @@
-#include "cli/speed_setting.h"
+#include "settings/speed_setting.h"
 
-#include "app/speed_text.h"
+#include "settings/speed_text.h"
+#include "config/c_locale_chars.h"
 
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 } // namespace
 

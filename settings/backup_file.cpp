@@ -1,6 +1,6 @@
-#include "cli/backup_file.h"
+#include "settings/backup_file.h"
 
-#include "cli/settings_view.h"
+#include "settings/settings_view.h"
 #include "config/register_rows.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "cli/settings_view.h"
+#include "settings/settings_view.h"
 
 #include <cstdio>
 

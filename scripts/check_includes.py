@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Which folder may include which: reads every #include of the project's
+C/C++ sources and resource scripts and fails, one line a violation, on an
+include whose folder pair is not allowed below.
+
+The portable folders (settings/, and the portable files of config/,
+protocol/ and sim/ named in PORTABLE_FILES) build natively too: they
+include no Windows header and nothing of the folders above the device
+boundary. The operations in protocol/ and the dialog code in config/ reach
+the dialog (app/) by design: those arrows are on the list.
+
+    python3 scripts/check_includes.py          check; exit 1 on a violation
+    python3 scripts/check_includes.py --graph  the arrows by folder pair, counted
+"""
+import os
+import re
+import sys
+from collections import Counter
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SOURCES = ('.c', '.cpp', '.h', '.rc', '.in')
+SKIP = {'.git', 'build', 'dist', 'screenshots'}
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+
+# Folder -> the project folders its files may include (its own always).
+ALLOWED = {
+    'settings': {'config', 'protocol'},     # protocol: the portable operation texts only
+    'config':   {'settings', 'protocol', 'device', 'app'},
+    'device':   set(),
+    'protocol': {'config', 'settings', 'device', 'app'},
+    'sim':      {'config', 'settings', 'protocol', 'device', 'cli'},
+    'app':      {'config', 'settings', 'protocol', 'device'},
+    'cli':      {'config', 'settings', 'protocol', 'device', 'app', 'sim'},
+    'vconv':    {'config'},
+    'bench':    {'config', 'settings', 'protocol', 'device', 'sim'},
+    'tools':    set(),
+    'fuzz':     {'config', 'settings', 'protocol', 'sim'},
+    'tests':    {'config', 'settings', 'protocol', 'device', 'app', 'cli', 'sim', 'vconv'},
+}
+# Portable files in mixed folders, held to the portable rules.
+PORTABLE_FILES = {
+    'config/config_image.h', 'config/config_image.cpp', 'config/default_images.h', 'config/default_images.cpp',
+    'config/c_locale_chars.h', 'config/register_rows.h', 'config/register_rows.cpp', 'config/table_text.h', 'config/table_text.cpp',
+    'protocol/operation_text.h', 'protocol/operation_text.cpp', 'protocol/converter_identity.h',
+    'sim/sim_fault_text.h', 'sim/sim_fault_text.cpp',
+}
+PORTABLE_FOLDERS = {'settings', 'fuzz'}
+# Windows headers: none of them in portable code.
+WINDOWS_HEADER = re.compile(r'^(windows|winbase|winioctl|winuser|commctrl|commdlg|setupapi|hidsdi|hidpi|hidclass|'
+                            r'dbt|process|shellapi|shlobj|shlwapi|objbase|io|direct|tchar|mmsystem|newdev|cfgmgr32|'
+                            r'devguid|initguid|ntddk|wdm|hidport)\.h$', re.IGNORECASE)
+
+
+def project_files():
+    for top, dirs, files in os.walk(ROOT):
+        dirs[:] = sorted(d for d in dirs if d not in SKIP and not d.startswith('build-'))
+        for name in sorted(files):
+            if name.endswith(SOURCES):
+                yield os.path.relpath(os.path.join(top, name), ROOT).replace(os.sep, '/')
+
+
+def includes(path):
+    with open(os.path.join(ROOT, path), encoding='utf-8', errors='replace') as f:
+        for number, line in enumerate(f, 1):
+            m = INCLUDE.match(line)
+            if m:
+                yield number, m.group(1) == '<', m.group(2)
+
+
+def main():
+    graph = '--graph' in sys.argv[1:]
+    arrows = Counter()
+    violations = []
+    for path in project_files():
+        folder = path.split('/')[0] if '/' in path else '(root)'
+        portable = folder in PORTABLE_FOLDERS or path in PORTABLE_FILES
+        for number, system, name in includes(path):
+            where = f'{path}:{number}: #include {"<" + name + ">" if system else chr(34) + name + chr(34)}'
+            if system:
+                if WINDOWS_HEADER.match(name):
+                    arrows[(folder, '<' + name + '>')] += 1
+                    if portable:
+                        violations.append(f'{where}: portable code includes no Windows header')
+                continue
+            target = name.split('/')[0] if '/' in name else None
+            if target is None or not os.path.isdir(os.path.join(ROOT, target)):
+                continue  # beside the file, or generated in the build folder
+            arrows[(folder, target)] += 1
+            if target == folder:
+                pass
+            elif folder in ALLOWED and target not in ALLOWED[folder]:
+                violations.append(f'{where}: {folder}/ may not include from {target}/')
+                continue
+            elif folder not in ALLOWED:
+                violations.append(f'{where}: {folder}/ is not on the list of folders')
+                continue
+            if portable and target not in PORTABLE_FOLDERS and name not in PORTABLE_FILES:
+                violations.append(f'{where}: portable code includes only portable files')
+    if graph:
+        for (a, b), n in sorted(arrows.items()):
+            print(f'{n:5d} {a} -> {b}')
+        return 0
+    for v in violations:
+        print(v, file=sys.stderr)
+    if violations:
+        print(f'include check: {len(violations)} include(s) outside the allowed folder pairs '
+              '(scripts/check_includes.py)', file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
