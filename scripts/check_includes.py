@@ -32,7 +32,7 @@ ALLOWED = {
     'app':      {'config', 'settings', 'protocol', 'device'},
     'cli':      {'config', 'settings', 'protocol', 'device', 'app', 'sim'},
     'vconv':    {'config'},
-    'bench':    {'config', 'settings', 'protocol', 'device', 'sim'},
+    'bench':    {'config', 'settings', 'protocol', 'device', 'sim', 'vconv'},  # vconv: its control channel
     'tools':    set(),
     'fuzz':     {'config', 'settings', 'protocol', 'sim'},
     'tests':    {'config', 'settings', 'protocol', 'device', 'app', 'cli', 'sim', 'vconv'},
@@ -42,6 +42,7 @@ PORTABLE_FILES = {
     'config/config_image.h', 'config/config_image.cpp', 'config/default_images.h', 'config/default_images.cpp',
     'config/c_locale_chars.h', 'config/register_rows.h', 'config/register_rows.cpp', 'config/table_text.h', 'config/table_text.cpp',
     'protocol/operation_text.h', 'protocol/operation_text.cpp', 'protocol/converter_identity.h',
+    'device/broadcast_name.h', 'device/broadcast_name.cpp',
     'sim/sim_fault_text.h', 'sim/sim_fault_text.cpp',
 }
 PORTABLE_FOLDERS = {'settings', 'fuzz'}
