@@ -13,7 +13,8 @@ std::string BroadcastInterfaceName(const char *name, size_t bytes)
         return path;
     }
     for (size_t i = 0; i + 1 < bytes; i += 2) {
-        const unsigned unit = static_cast<unsigned char>(name[i]) | static_cast<unsigned char>(name[i + 1]) << 8;
+        const unsigned unit = static_cast<unsigned>(static_cast<unsigned char>(name[i])) |
+                              static_cast<unsigned>(static_cast<unsigned char>(name[i + 1])) << 8u;
         if (unit == 0)
             break;
         path.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');

@@ -111,8 +111,8 @@ public:
             // attempt starts with nothing queued on the read handle. The
             // flush can fail and leave the queue as it was (it does on
             // Wine), so what is still there is read away as well.
-            hidDevice.library.FlushQueue(port.readHandle);
-            DiscardQueuedReports(port.readHandle, ReportLength(), event, 0);
+            if (!hidDevice.library.FlushQueue(port.readHandle))
+                DiscardQueuedReports(port.readHandle, ReportLength(), event, 0);
             if (OperationCutOff())
                 continue;  // reported at the top, as the last attempt
             stage = attempt();
