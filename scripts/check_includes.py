@@ -24,18 +24,19 @@ INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 # Folder -> the project folders its files may include (its own always).
 ALLOWED = {
-    'settings': {'config', 'protocol'},     # protocol: the portable operation texts only
-    'config':   {'settings', 'protocol', 'device', 'app'},
-    'device':   set(),
-    'protocol': {'config', 'settings', 'device', 'app'},
-    'sim':      {'config', 'settings', 'protocol', 'device', 'cli'},
-    'app':      {'config', 'settings', 'protocol', 'device'},
-    'cli':      {'config', 'settings', 'protocol', 'device', 'app', 'sim'},
-    'vconv':    {'config'},
-    'bench':    {'config', 'settings', 'protocol', 'device', 'sim', 'vconv'},  # vconv: its control channel
-    'tools':    set(),
-    'fuzz':     {'config', 'settings', 'protocol', 'sim'},
-    'tests':    {'config', 'settings', 'protocol', 'device', 'app', 'cli', 'sim', 'vconv'},
+    'base':     set(),
+    'settings': {'base', 'config', 'protocol'},     # protocol: the portable operation texts only
+    'config':   {'base', 'settings', 'protocol', 'device', 'app'},
+    'device':   {'base'},
+    'protocol': {'base', 'config', 'settings', 'device', 'app'},
+    'sim':      {'base', 'config', 'settings', 'protocol', 'device', 'cli'},
+    'app':      {'base', 'config', 'settings', 'protocol', 'device'},
+    'cli':      {'base', 'config', 'settings', 'protocol', 'device', 'app', 'sim'},
+    'vconv':    {'base', 'config'},
+    'bench':    {'base', 'config', 'settings', 'protocol', 'device', 'sim', 'vconv'},  # vconv: its control channel
+    'tools':    {'base'},
+    'fuzz':     {'base', 'config', 'settings', 'protocol', 'sim'},
+    'tests':    {'base', 'config', 'settings', 'protocol', 'device', 'app', 'cli', 'sim', 'vconv'},
 }
 # Portable files in mixed folders, held to the portable rules.
 PORTABLE_FILES = {
@@ -45,7 +46,7 @@ PORTABLE_FILES = {
     'device/broadcast_name.h', 'device/broadcast_name.cpp',
     'sim/sim_fault_text.h', 'sim/sim_fault_text.cpp',
 }
-PORTABLE_FOLDERS = {'settings', 'fuzz'}
+PORTABLE_FOLDERS = {'base', 'settings', 'fuzz'}
 # Windows headers: none of them in portable code.
 WINDOWS_HEADER = re.compile(r'^(windows|winbase|winioctl|winuser|commctrl|commdlg|setupapi|hidsdi|hidpi|hidclass|'
                             r'dbt|process|shellapi|shlobj|shlwapi|objbase|io|direct|tchar|mmsystem|newdev|cfgmgr32|'
