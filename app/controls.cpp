@@ -3,41 +3,18 @@
 // control access is a message the dialog thread handles.
 #include "app/controls.h"
 
+#include "app/choice_controls.h"
 #include "app/main_window.h"
 #include "app/resource_ids.h"
-#include "settings/speed_text.h"
 #include "config/config_image.h"
+#include "config/converter_choices.h"
+#include "settings/speed_text.h"
 
 #include <initializer_list>
 
 std::atomic<int> highToLowUnlocked{0};
 
 namespace {
-
-struct TableChoice {
-    int radio;
-    uint8_t wiring;
-    uint8_t table;
-};
-
-// In the order ControlsToImage tests them.
-constexpr TableChoice tableChoices[] = {
-    {IDC_TABLE_AP1_RES, 0, layout::tableAp1Res},
-    {IDC_TABLE_AP2_RES, 0, layout::tableAp2Res},
-    {IDC_TABLE_AP1_5V, 1, layout::tableAp1_5V},
-    {IDC_TABLE_AP2_5V, 1, layout::tableAp2_5V},
-};
-
-struct SensorChoice {
-    int radio;
-    uint16_t code;
-};
-
-constexpr SensorChoice sensorChoices[] = {
-    {IDC_SENSOR_HIGH_TO_LOW, layout::sensorHighToLow},
-    {IDC_SENSOR_LOW_FREQ, layout::sensorLowFreq},
-    {IDC_SENSOR_HIGH_FREQ, layout::sensorHighFreq},
-};
 
 void Show(HWND dialog, int id, bool shown)
 {
@@ -66,74 +43,70 @@ void Clear(HWND dialog, int id, bool radio)
 
 void ClearAll(HWND dialog)
 {
-    for (int id : {IDC_SENSOR_HIGH_TO_LOW, IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ})
-        Clear(dialog, id, true);
+    for (const SensorRadio &sensor : sensorRadios)
+        Clear(dialog, sensor.radio, true);
     Show(dialog, IDC_SINGLE_WIRE_GROUP, false);
-    Clear(dialog, IDC_TABLE_AP1_RES, true);
-    Clear(dialog, IDC_TABLE_AP2_RES, true);
-    Clear(dialog, IDC_EDIT_AP1_RES, false);
-    Clear(dialog, IDC_EDIT_AP2_RES, false);
     Show(dialog, IDC_TWO_WIRE_GROUP, false);
-    Clear(dialog, IDC_TABLE_AP1_5V, true);
-    Clear(dialog, IDC_TABLE_AP2_5V, true);
-    Clear(dialog, IDC_EDIT_AP1_5V, false);
-    Clear(dialog, IDC_EDIT_AP2_5V, false);
+    for (const TableControls &table : tableControls) {
+        Clear(dialog, table.radio, true);
+        Clear(dialog, table.editButton, false);
+    }
     for (int id : {IDC_READ_DEVICE, IDC_WRITE_DEVICE, IDC_FACTORY_DEFAULTS, IDC_SPEED_ADJUST})
         Enable(dialog, id, false);
 }
 
 void CheckRadioFor(HWND dialog, uint16_t sensorCode)
 {
-    for (const SensorChoice &choice : sensorChoices)
-        if (choice.code == sensorCode) {
-            CheckDlgButton(dialog, choice.radio, BST_CHECKED);  // also while hidden
+    for (const SensorRadio &sensor : sensorRadios)
+        if (sensor.code == sensorCode) {
+            CheckDlgButton(dialog, sensor.radio, BST_CHECKED);  // also while hidden
             return;
         }
 }
 
 void CheckTableFor(HWND dialog, uint8_t activeTable)
 {
-    for (const TableChoice &choice : tableChoices)
-        if (choice.table == activeTable) {
-            CheckDlgButton(dialog, choice.radio, BST_CHECKED);  // also in a hidden box
+    for (const TableControls &table : tableControls)
+        if (table.offset == activeTable) {
+            CheckDlgButton(dialog, table.radio, BST_CHECKED);  // also in a hidden box
             return;
         }
 }
 
-void ShowVssEctChoices(HWND dialog)
+// The type's labels on the three sensor radios, all shown, except that on
+// a VSS+ECT unit the high-to-low radio stays hidden and disabled as "NOT
+// USED" until the service entry unlocks it.
+void ShowSensorChoices(HWND dialog, uint16_t type)
 {
-    Enable(dialog, IDC_SPEED_ADJUST, true);
-    if (highToLowUnlocked) {
-        SetDlgItemTextA(dialog, IDC_SENSOR_HIGH_TO_LOW, "High to Low");
-        ShowAndEnable(dialog, IDC_SENSOR_HIGH_TO_LOW);
-    } else {
-        SetDlgItemTextA(dialog, IDC_SENSOR_HIGH_TO_LOW, "NOT USED");  // stays hidden and disabled
+    for (const SensorRadio &radio : sensorRadios) {
+        SensorInfo sensor{};
+        if (!FindSensorByCode(type, radio.code, sensor))
+            continue;
+        if (TypeHasTables(type) && radio.code == layout::sensorHighToLow && !highToLowUnlocked) {
+            SetDlgItemTextA(dialog, radio.radio, "NOT USED");
+            continue;
+        }
+        SetDlgItemTextA(dialog, radio.radio, sensor.label);
+        ShowAndEnable(dialog, radio.radio);
     }
-    SetDlgItemTextA(dialog, IDC_SENSOR_LOW_FREQ, "Low Freq (Gear Driven)");
-    SetDlgItemTextA(dialog, IDC_SENSOR_HIGH_FREQ, "High Freq (Magnetic)");
-    ShowAndEnable(dialog, IDC_SENSOR_LOW_FREQ);
-    ShowAndEnable(dialog, IDC_SENSOR_HIGH_FREQ);
-
-    Show(dialog, IDC_SINGLE_WIRE_GROUP, true);
-    for (int id : {IDC_TABLE_AP1_RES, IDC_TABLE_AP2_RES, IDC_EDIT_AP1_RES, IDC_EDIT_AP2_RES})
-        ShowAndEnable(dialog, id);
-    // Only firmware 12300 has the two-wire sensor's tables.
-    if (ConfigImage.FirmwareVersion() == layout::firmware12300) {
-        Show(dialog, IDC_TWO_WIRE_GROUP, true);
-        for (int id : {IDC_TABLE_AP1_5V, IDC_TABLE_AP2_5V, IDC_EDIT_AP1_5V, IDC_EDIT_AP2_5V})
-            ShowAndEnable(dialog, id);
-    }
-    CheckTableFor(dialog, ConfigImage.ActiveTable());
 }
 
-void ShowVssChoices(HWND dialog)
+// The tables the firmware has, each with its Edit button, in their boxes:
+// only firmware 12300 has the two-wire sensor's tables.
+void ShowTableChoices(HWND dialog)
 {
-    Enable(dialog, IDC_SPEED_ADJUST, true);
-    SetDlgItemTextA(dialog, IDC_SENSOR_HIGH_TO_LOW, "RSX");
-    SetDlgItemTextA(dialog, IDC_SENSOR_LOW_FREQ, "S2K");
-    SetDlgItemTextA(dialog, IDC_SENSOR_HIGH_FREQ, "General");
-    for (int id : {IDC_SENSOR_HIGH_TO_LOW, IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ})
-        ShowAndEnable(dialog, id);
+    const uint16_t version = ConfigImage.FirmwareVersion();
+    Show(dialog, IDC_SINGLE_WIRE_GROUP, true);
+    if (version == layout::firmware12300)
+        Show(dialog, IDC_TWO_WIRE_GROUP, true);
+    for (const TableControls &controls : tableControls) {
+        const TableInfo *table = FindTableByOffset(controls.offset);
+        if (table && TableOnFirmware(*table, version)) {
+            ShowAndEnable(dialog, controls.radio);
+            ShowAndEnable(dialog, controls.editButton);
+        }
+    }
+    CheckTableFor(dialog, ConfigImage.ActiveTable());
 }
 
 // The control that had the keyboard focus when a refresh began, and whether
@@ -211,10 +184,12 @@ void RefreshControls(int mode)
         CheckRadioFor(dialog, ConfigImage.SpeedSensorCode());
 
         const uint16_t type = ConfigImage.FirmwareType();
-        if (type == 1 || type == layout::typeVssEct)
-            ShowVssEctChoices(dialog);
-        else if (type == layout::typeVss)
-            ShowVssChoices(dialog);
+        if (TypeHasTables(type) || type == layout::typeVss) {
+            Enable(dialog, IDC_SPEED_ADJUST, true);
+            ShowSensorChoices(dialog, type);
+        }
+        if (TypeHasTables(type))
+            ShowTableChoices(dialog);
 
         Enable(dialog, IDC_WRITE_DEVICE, true);
         Enable(dialog, IDC_FACTORY_DEFAULTS, true);
@@ -235,15 +210,16 @@ int ControlsToImage()
     ConfigImage.SetWord(layout::speedAdjust, EncodeSpeedAdjust(tenths));
 
     // Check marks only: a radio checked while hidden keeps its value.
-    for (const SensorChoice &choice : sensorChoices)
-        if (IsDlgButtonChecked(dialog, choice.radio) == BST_CHECKED) {
-            ConfigImage.SetWord(layout::speedSensorCode, choice.code);
+    for (const SensorRadio &sensor : sensorRadios)
+        if (IsDlgButtonChecked(dialog, sensor.radio) == BST_CHECKED) {
+            ConfigImage.SetWord(layout::speedSensorCode, sensor.code);
             break;
         }
-    for (const TableChoice &choice : tableChoices)
-        if (IsDlgButtonChecked(dialog, choice.radio) == BST_CHECKED) {
-            ConfigImage.SetByte(layout::sensorWiring, choice.wiring);
-            ConfigImage.SetByte(layout::activeTable, choice.table);
+    for (const TableControls &controls : tableControls)
+        if (IsDlgButtonChecked(dialog, controls.radio) == BST_CHECKED) {
+            if (const TableInfo *table = FindTableByOffset(controls.offset))
+                ConfigImage.SetByte(layout::sensorWiring, table->wiring);
+            ConfigImage.SetByte(layout::activeTable, controls.offset);
             break;
         }
     return 1;

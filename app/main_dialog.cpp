@@ -2,6 +2,7 @@
 // counter with its service entry on Read Device, and the buttons.
 #include "app/main_window.h"
 
+#include "app/choice_controls.h"
 #include "app/controls.h"
 #include "app/resource_ids.h"
 #include "config/factory.h"
@@ -18,37 +19,22 @@ constexpr unsigned serviceEntryPresses = 11;
 const char closeWarning[] =
     "You should NEVER exit during USB activity,\nexiting now can corrupt the device,\ndo you want to exit anyway?";
 
-struct EditButton {
-    int id;
-    uint8_t tableOffset;
-};
-
-constexpr EditButton editButtons[] = {
-    {IDC_EDIT_AP1_RES, 93},
-    {IDC_EDIT_AP2_RES, 12},
-    {IDC_EDIT_AP1_5V, 203},
-    {IDC_EDIT_AP2_5V, 122},
-};
-
-constexpr int speedSensorRadios[] = {IDC_SENSOR_HIGH_TO_LOW, IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ};
-constexpr int tableRadios[] = {IDC_TABLE_AP1_RES, IDC_TABLE_AP2_RES, IDC_TABLE_AP1_5V, IDC_TABLE_AP2_5V};
-
 // The system's automatic radio buttons uncheck only the visible, enabled
 // members of their group. A radio that shows the image's value while hidden
 // (1011 as "NOT USED", a table of the hidden two-wire box) must lose its
 // check too when the user picks another, or the write would store the
 // hidden choice instead of the one the user made.
-template <size_t N>
-bool UncheckOthers(HWND dialog, const int (&group)[N], int clicked)
+template <typename Choice, size_t N>
+bool UncheckOthers(HWND dialog, const Choice (&group)[N], int clicked)
 {
     bool member = false;
-    for (int id : group)
-        member = member || id == clicked;
+    for (const Choice &choice : group)
+        member = member || choice.radio == clicked;
     if (!member || IsDlgButtonChecked(dialog, clicked) != BST_CHECKED)
         return member;
-    for (int id : group)
-        if (id != clicked)
-            CheckDlgButton(dialog, id, BST_UNCHECKED);
+    for (const Choice &choice : group)
+        if (choice.radio != clicked)
+            CheckDlgButton(dialog, choice.radio, BST_UNCHECKED);
     return true;
 }
 
@@ -78,16 +64,16 @@ void OnCommand(HWND dialog, int id, int notification)
     default:
         break;
     }
-    for (const EditButton &button : editButtons)
-        if (button.id == id) {
+    for (const TableControls &table : tableControls)
+        if (table.editButton == id) {
             // The buttons are disabled while a worker runs; this second
             // guard keeps the editor off the image a running operation uses.
             if (!workerHandle)
-                OpenTableEditor(dialog, button.tableOffset);
+                OpenTableEditor(dialog, table.offset);
             return;
         }
-    if (notification == BN_CLICKED && !UncheckOthers(dialog, speedSensorRadios, id))
-        UncheckOthers(dialog, tableRadios, id);
+    if (notification == BN_CLICKED && !UncheckOthers(dialog, sensorRadios, id))
+        UncheckOthers(dialog, tableControls, id);
     // Everything else, Enter (IDOK) and Escape (IDCANCEL) included, does nothing.
 }
 

@@ -1,6 +1,7 @@
 #include "cli/converter_session.h"
 
 #include "cli/progress_bar.h"
+#include "config/hex_text.h"
 #include "device/hid_com.h"
 #include "protocol/converter_access.h"
 #include "protocol/converter_identity.h"
@@ -156,13 +157,6 @@ Outcome OpenAndIdentify(DevicePort &port, ConverterReading &reading)
     return outcome.Ok() ? ReadIdentity(port, reading) : outcome;
 }
 
-std::string Hex(unsigned value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", value);
-    return text;
-}
-
 }  // namespace
 
 void SetConverterLockWait(unsigned long waitMs, std::ostream *note)
@@ -197,7 +191,7 @@ Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &prog
         return outcome;
     if (!AcceptedFirmwareVersion(reading.version))
         return Outcome::Fail(exitDevice, "wrong firmware version " + std::to_string(reading.version) + " (" +
-                                             Hex(reading.version) + "): only 10005 and 12300 are served");
+                                             HexNumber(reading.version) + "): only 10005 and 12300 are served");
     if (!AcceptedFirmwareType(reading.type))
         return Outcome::Fail(exitDevice, "wrong firmware type " + std::to_string(reading.type) +
                                              ": only 2 (VSS+ECT) and 3 (VSS) are served");

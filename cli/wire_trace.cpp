@@ -1,6 +1,7 @@
 #include "cli/wire_trace.h"
 
 #include "cli/wide_names.h"
+#include "config/hex_text.h"
 #include "device/device_syscalls.h"
 
 #include <cerrno>
@@ -63,17 +64,6 @@ void Line(const char *what, const std::string &detail)
     SetLastError(error);
 }
 
-std::string Hex(const uint8_t *bytes, DWORD count)
-{
-    std::string text;
-    char pair[4];
-    for (DWORD i = 0; i < count; ++i) {
-        std::snprintf(pair, sizeof pair, i ? " %02X" : "%02X", bytes[i]);
-        text += pair;
-    }
-    return text;
-}
-
 std::string ErrorNumber(DWORD error)
 {
     return "(system error " + std::to_string(error) + ")";
@@ -129,7 +119,7 @@ void Started(BOOL done, DWORD count, const uint8_t *buffer, bool toDevice, LPOVE
     if (overlapped && (done || error == ERROR_IO_PENDING))
         s.inFlight[overlapped] = Transfer{buffer, toDevice};
     else if (done && count)
-        Line(direction, Hex(buffer, count));
+        Line(direction, HexBytes(buffer, count));
     else
         Line(direction, done ? "failed: 0 bytes" : "failed " + ErrorNumber(error));
     SetLastError(error);
@@ -159,7 +149,7 @@ BOOL WINAPI TracedGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LP
     if (found != s.inFlight.end()) {
         const char *direction = found->second.toDevice ? "out" : "in";
         if (done && count && *count)
-            Line(direction, Hex(found->second.buffer, *count));
+            Line(direction, HexBytes(found->second.buffer, *count));
         else if (done)
             Line(direction, "failed: 0 bytes");
         else if (error == ERROR_OPERATION_ABORTED)

@@ -1,23 +1,13 @@
 #include "config/register_rows.h"
 
-#include <cstdio>
+#include "config/hex_text.h"
+
 
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 std::string TrimBlanks(const std::string &text)
 {
@@ -40,16 +30,8 @@ std::string ShownInMessage(const std::string &text)
 std::string FormatRegisterRows(const uint8_t (&registers)[256])
 {
     std::string text;
-    char cell[8];
-    for (unsigned row = 0; row < 256 / registerRowBytes; ++row) {
-        std::snprintf(cell, sizeof cell, "%02X:", row * registerRowBytes);
-        text += cell;
-        for (unsigned i = 0; i < registerRowBytes; ++i) {
-            std::snprintf(cell, sizeof cell, " %02X", registers[row * registerRowBytes + i]);
-            text += cell;
-        }
-        text += "\n";
-    }
+    for (unsigned row = 0; row < 256 / registerRowBytes; ++row)
+        text += Hex2(row * registerRowBytes) + ": " + HexBytes(&registers[row * registerRowBytes], registerRowBytes) + "\n";
     return text;
 }
 

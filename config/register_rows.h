@@ -8,9 +8,6 @@
 
 constexpr unsigned registerRowBytes = 16;
 
-// The value of one hex digit, either case; -1 for any other character.
-int HexDigit(char c);
-
 // `text` without the spaces and tabs at either end.
 std::string TrimBlanks(const std::string &text);
 

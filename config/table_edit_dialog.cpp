@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "app/resource_ids.h"
 #include "config/config_image.h"
+#include "config/converter_choices.h"
 #include "config/table_text.h"
 
 #include <commctrl.h>
@@ -67,7 +68,7 @@ INT_PTR CALLBACK TableEditDialog(HWND dialog, UINT message, WPARAM wParam, LPARA
 bool FillTableText(HWND dialog)
 {
     // Any other offset keeps the template's "Temperature Table Edit".
-    SetWindowTextA(dialog, TableCaption(editTableOffset));
+    SetWindowTextA(dialog, TableCaption(editTableOffset).c_str());
 
     std::string text;
     if (!BuildTableText(ConfigImage, editTableOffset, text)) {

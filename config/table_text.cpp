@@ -77,17 +77,6 @@ TableTextOutcome Problem(TableTextProblem problem, int first = 0, int second = 0
 
 } // namespace
 
-const char *TableCaption(uint8_t offset)
-{
-    switch (offset) {
-    case layout::tableAp1Res: return "AP1 RES Table Edit";
-    case layout::tableAp2Res: return "AP2 RES Table Edit";
-    case layout::tableAp1_5V: return "AP1 5V Table Edit";
-    case layout::tableAp2_5V: return "AP2 5V Table Edit";
-    default: return "Temperature Table Edit";
-    }
-}
-
 bool TableEditable(const RegisterImage &image, uint8_t offset)
 {
     const ConstTempTable table(image, offset);

@@ -12,10 +12,6 @@
 constexpr unsigned maxTableEntries = 20;
 constexpr int fullScaleMillivolts = 4000;  // the first entry, and the upper bound
 
-// The editor caption for a table offset; "Temperature Table Edit" for any
-// other offset.
-const char *TableCaption(uint8_t offset);
-
 // A table the editor can work on: its count is 7 or 20 and every entry lies
 // inside the image (an AP1 5V table whose count reads 20 would run past byte
 // 255; it is refused, never wrapped into the start of the image).

@@ -41,7 +41,8 @@ ALLOWED = {
 # Portable files in mixed folders, held to the portable rules.
 PORTABLE_FILES = {
     'config/config_image.h', 'config/config_image.cpp', 'config/default_images.h', 'config/default_images.cpp',
-    'config/c_locale_chars.h', 'config/register_rows.h', 'config/register_rows.cpp', 'config/table_text.h', 'config/table_text.cpp',
+    'config/c_locale_chars.h', 'config/converter_choices.h', 'config/converter_choices.cpp',
+    'config/hex_text.h', 'config/hex_text.cpp', 'config/register_rows.h', 'config/register_rows.cpp', 'config/table_text.h', 'config/table_text.cpp',
     'protocol/operation_text.h', 'protocol/operation_text.cpp', 'protocol/converter_identity.h',
     'device/broadcast_name.h', 'device/broadcast_name.cpp',
     'sim/sim_fault_text.h', 'sim/sim_fault_text.cpp',

@@ -1,7 +1,8 @@
 #include "settings/backup_file.h"
 
-#include "settings/settings_view.h"
+#include "config/hex_text.h"
 #include "config/register_rows.h"
+#include "settings/settings_view.h"
 
 #include <cstdio>
 
@@ -58,13 +59,6 @@ UtcParts SplitUtc(int64_t unixSeconds)
     parts.minute = static_cast<unsigned>(rest / 60 % 60);
     parts.second = static_cast<unsigned>(rest % 60);
     return parts;
-}
-
-std::string Hex8(uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-    return text;
 }
 
 std::string AtLine(size_t line) { return "line " + std::to_string(line) + ": "; }
@@ -128,7 +122,7 @@ std::string FormatBackupFile(const RegisterImage &image, const std::string &save
     text += "speed sensor = " + SensorText(type, image.SpeedSensorCode()) + "\n";
     text += "active table = " + ActiveTableText(image.ActiveTable()) + "\n";
     text += FormatRegisterRows(image.bytes);
-    text += "crc32 = " + Hex8(Crc32(image.bytes, imageSize)) + "\n";
+    text += "crc32 = " + HexDigits(Crc32(image.bytes, imageSize), 8) + "\n";
     return text;
 }
 
@@ -260,7 +254,7 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
     }
     const uint32_t actual = Crc32(file.image.bytes, imageSize);
     if (actual != storedCrc) {
-        message = "the CRC-32 in the file is " + Hex8(storedCrc) + " but its bytes give " + Hex8(actual) +
+        message = "the CRC-32 in the file is " + HexDigits(storedCrc, 8) + " but its bytes give " + HexDigits(actual, 8) +
                   ": the file was changed or damaged";
         return BackupError::CrcMismatch;
     }

@@ -1,5 +1,6 @@
 #include "settings/settings_view.h"
 
+#include "config/hex_text.h"
 #include "settings/speed_text.h"
 
 #include <cstdio>

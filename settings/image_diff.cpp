@@ -1,15 +1,8 @@
 #include "settings/settings_view.h"
 
-#include <cstdio>
+#include "config/hex_text.h"
 
 namespace {
-
-std::string Hex4(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFFu);
-    return text;
-}
 
 // The field each byte of the image belongs to, for the comparison.
 struct FieldSpan {
@@ -65,7 +58,7 @@ std::string FieldValue(const RegisterImage &image, const FieldSpan &field)
         return std::to_string(image.SensorWiring()) + " (" + WiringText(image.SensorWiring()) + ")";
     case FieldSpan::Kind::Speed:
         // 0x0000 and 0x8000 both show as 0.0: the word tells them apart.
-        return SpeedAdjustText(image.SpeedAdjust()) + " (" + Hex4(image.SpeedAdjust()) + ")";
+        return SpeedAdjustText(image.SpeedAdjust()) + " (" + "0x" + HexDigits(image.SpeedAdjust(), 4) + ")";
     case FieldSpan::Kind::Sensor:
         return SensorText(type, image.SpeedSensorCode());
     case FieldSpan::Kind::ActiveTable:

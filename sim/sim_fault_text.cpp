@@ -1,8 +1,8 @@
 #include "sim/sim_fault_text.h"
 
+#include "config/hex_text.h"
 #include "config/register_rows.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -124,8 +124,7 @@ bool ParseSimState(const std::string &text, unsigned char (&registers)[256], std
             line.pop_back();
         if (TrimBlanks(line).empty() || line[0] == '#')
             continue;
-        char expected[8];
-        std::snprintf(expected, sizeof expected, "%02X:", row * 16);
+        const std::string expected = HexDigits(static_cast<uint32_t>(row) * 16, 2) + ":";
         unsigned offset = 0;
         uint8_t bytes[registerRowBytes];
         std::string problem;  // worded here as the row this file expects

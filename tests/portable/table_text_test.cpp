@@ -1,4 +1,5 @@
 #include "config/config_image.h"
+#include "config/converter_choices.h"
 #include "config/default_images.h"
 #include "config/table_text.h"
 #include "tests/support/portable_checks.h"
