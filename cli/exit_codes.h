@@ -6,11 +6,11 @@
 
 enum ExitCode {
     exitOk = 0,
-    exitDevice = 1,       // not found, open failed, firmware or type not served, a register error,
-                          // a read-back that differs
+    exitDevice = 1,  // not found, open failed, firmware or type not served, a register error,
+    // a read-back that differs
     exitUsage = 2,
-    exitFile = 3,         // missing, unreadable or damaged
-    exitRefused = 4,      // refused by a guard (nothing written); a correction out of range
+    exitFile = 3,  // missing, unreadable or damaged
+    exitRefused = 4,  // refused by a guard (nothing written); a correction out of range
     exitDifferences = 5,  // diff found differences
 };
 

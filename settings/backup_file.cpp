@@ -83,7 +83,7 @@ bool ParseCrc(const std::string &value, uint32_t &crc)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 uint32_t Crc32(const uint8_t *data, size_t size)
 {
@@ -99,8 +99,8 @@ std::string IsoUtcTime(int64_t unixSeconds)
 {
     const UtcParts p = SplitUtc(unixSeconds);
     char text[40];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(p.year), p.month,
-                  p.day, p.hour, p.minute, p.second);
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(p.year), p.month, p.day,
+                  p.hour, p.minute, p.second);
     return text;
 }
 
@@ -135,7 +135,8 @@ std::string FormatBackupFile(const RegisterImage &image, const std::string &save
 BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::string &message)
 {
     if (text.size() > maxBackupFileSize) {
-        message = "the file is " + std::to_string(text.size()) + " bytes long, far more than a backup file: not a "
+        message = "the file is " + std::to_string(text.size()) +
+                  " bytes long, far more than a backup file: not a "
                   "zyr backup file";
         return BackupError::UnknownFormat;
     }
@@ -179,8 +180,8 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
                               "\" is not known; this program reads zyr-backup 1";
                 return BackupError::UnknownFormat;
             }
-            message = AtLine(lineNumber) + "\"" + ShownInMessage(trimmed) + "\" comes before the line \"" + backupFormatLine +
-                      "\": not a zyr backup file";
+            message = AtLine(lineNumber) + "\"" + ShownInMessage(trimmed) + "\" comes before the line \"" +
+                      backupFormatLine + "\": not a zyr backup file";
             return BackupError::UnknownFormat;
         }
         if (isRow) {
@@ -215,7 +216,8 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
             continue;
         }
         if (equals == std::string::npos) {
-            message = AtLine(lineNumber) + "\"" + ShownInMessage(trimmed) + "\" is neither a setting, a row nor a comment";
+            message =
+                AtLine(lineNumber) + "\"" + ShownInMessage(trimmed) + "\" is neither a setting, a row nor a comment";
             return BackupError::BadLayout;
         }
         const std::string key = TrimBlanks(trimmed.substr(0, equals));

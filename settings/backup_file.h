@@ -38,8 +38,8 @@ struct BackupFile {
 enum class BackupError {
     None,
     UnknownFormat,  // no format line, another format, or another version
-    BadLayout,      // anything but 16 rows of 16 bytes in order, bad hex, no CRC line
-    CrcMismatch,    // "the file was changed or damaged"
+    BadLayout,  // anything but 16 rows of 16 bytes in order, bad hex, no CRC line
+    CrcMismatch,  // "the file was changed or damaged"
 };
 
 // Reads a backup file ("\n" or "\r\n" line ends). On None, `out` holds the

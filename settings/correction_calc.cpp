@@ -84,8 +84,9 @@ bool ParseCurrent(const std::string &current, int &tenths, std::string &message)
 bool ParsePositive(const std::string &text, const std::string &what, Decimal &value, std::string &message)
 {
     if (!ParseDecimal(text, 4, 4, value)) {
-        message = what + " \"" + text + "\" is not a number such as 96 or 3.73 (up to 4 digits before the point and "
-                                        "4 after)";
+        message = what + " \"" + text +
+                  "\" is not a number such as 96 or 3.73 (up to 4 digits before the point and "
+                  "4 after)";
         return false;
     }
     if (value.units == 0) {
@@ -179,12 +180,9 @@ std::string KmhText(int64_t tenths)
     return text;
 }
 
-std::string SettingText(int64_t tenths)
-{
-    return SpeedSettingText(static_cast<int>(tenths));
-}
+std::string SettingText(int64_t tenths) { return SpeedSettingText(static_cast<int>(tenths)); }
 
-} // namespace
+}  // namespace
 
 bool TyreDiameter(const std::string &tyre, int64_t &hundredths, std::string &message)
 {

@@ -12,7 +12,7 @@
 
 enum class CalcStatus {
     Ok,
-    BadInput,    // an input that is not a tyre size, ratio, speed or setting
+    BadInput,  // an input that is not a tyre size, ratio, speed or setting
     OutOfRange,  // the setting needed lies outside -25.0..25.0
 };
 
@@ -21,7 +21,7 @@ enum class CalcStatus {
 struct SpeedometerReading {
     int trueKmh = 0;
     int64_t beforeTenths = 0;  // with the converter's current setting
-    int64_t afterTenths = 0;   // with the new setting
+    int64_t afterTenths = 0;  // with the new setting
 };
 
 struct CorrectionResult {
@@ -34,8 +34,8 @@ struct CorrectionResult {
     std::string drive;
     // GPS: the speedometer's and the GPS's speeds as given.
     std::string indicated, actual;
-    int currentTenths = 0;         // the converter's present setting
-    int64_t exactMillionths = 0;   // the exact correction in millionths of a percent, nearest
+    int currentTenths = 0;  // the converter's present setting
+    int64_t exactMillionths = 0;  // the exact correction in millionths of a percent, nearest
     // The setting, in tenths, rounded up (toward +infinity): the speedometer
     // then reads at or above the true speed. Outside -250..250 on OutOfRange.
     int64_t settingTenths = 0;

@@ -36,7 +36,8 @@ std::string TableProblem(const RegisterImage &image, const TableInfo &table)
     const std::string entry = name + " entry " + std::to_string(line) + " (" + std::to_string(millivolts) + " mV)";
     if (parsed.problem == TableTextProblem::FirstNotFull)
         return entry + " is not 4000 mV, which the first entry must be";
-    if (parsed.problem == TableTextProblem::InvalidMillivolts && millivolts > static_cast<unsigned>(fullScaleMillivolts))
+    if (parsed.problem == TableTextProblem::InvalidMillivolts &&
+        millivolts > static_cast<unsigned>(fullScaleMillivolts))
         return entry + " is above 4000 mV";
     if (parsed.problem == TableTextProblem::InvalidMillivolts)
         return entry + " is not below the entry before it";
@@ -62,8 +63,8 @@ bool ApplySensor(RegisterImage &image, const std::string &value, std::string &me
     }
     SensorInfo sensor{};
     if (!FindSensorByName(type, value, sensor)) {
-        message = "\"" + value + "\" is not a speed sensor of a " + TypeText(type) + " unit; choose one of " +
-                  Names(sensors);
+        message =
+            "\"" + value + "\" is not a speed sensor of a " + TypeText(type) + " unit; choose one of " + Names(sensors);
         return false;
     }
     image.SetWord(layout::speedSensorCode, sensor.code);
@@ -79,7 +80,8 @@ bool ApplyTable(RegisterImage &image, const std::string &value, std::string &mes
         return false;
     }
     if (!TypeHasTables(type)) {
-        message = "a unit of type " + std::to_string(type) + " (" + TypeText(type) + ") has no temperature-table choice";
+        message =
+            "a unit of type " + std::to_string(type) + " (" + TypeText(type) + ") has no temperature-table choice";
         return false;
     }
     if (!TableOnFirmware(*table, image.FirmwareVersion())) {
@@ -92,7 +94,7 @@ bool ApplyTable(RegisterImage &image, const std::string &value, std::string &mes
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::string IdentityMismatch(const RegisterImage &file, const RegisterImage &device)
 {

@@ -3,11 +3,7 @@
 #include "settings/speed_text.h"
 #include "config/c_locale_chars.h"
 
-
-namespace {
-
-
-} // namespace
+namespace {}  // namespace
 
 bool ParseSpeedSetting(const std::string &text, int &tenths, std::string &message)
 {

@@ -27,7 +27,7 @@ int AxisTop(int highest)
     return topValue < 4000 ? 4000 : topValue;
 }
 
-} // namespace
+}  // namespace
 
 bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg, std::string &message)
 {
@@ -67,8 +67,8 @@ bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg,
            "</text>\n";
 
     // Axes, grid and tick labels.
-    svg += Format("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\"/>\n", left, top, left,
-                  top + plotHeight);
+    svg +=
+        Format("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\"/>\n", left, top, left, top + plotHeight);
     svg += Format("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\"/>\n", left, top + plotHeight,
                   left + plotWidth, top + plotHeight);
     const int voltageStep = axisTop <= 4000 ? 500 : axisTop / 8 / 500 * 500 + 500;
@@ -78,13 +78,13 @@ bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg,
         svg += Format("<text x=\"%d\" y=\"%d\" text-anchor=\"end\">%d</text>\n", left - 6, y(mv) + 4, mv, 0);
     }
     for (int entry = 1; entry <= lastEntry; ++entry) {
-        svg += Format("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\"/>\n", x(entry),
-                      top + plotHeight, x(entry), top + plotHeight + 5);
+        svg += Format("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\"/>\n", x(entry), top + plotHeight,
+                      x(entry), top + plotHeight + 5);
         svg += Format("<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">%d</text>\n", x(entry), top + plotHeight + 18,
                       entry, 0);
     }
-    svg += Format("<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">entry</text>\n", left + plotWidth / 2,
-                  height - 16, 0, 0);
+    svg += Format("<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">entry</text>\n", left + plotWidth / 2, height - 16, 0,
+                  0);
     svg += Format("<text x=\"20\" y=\"%d\" text-anchor=\"middle\" transform=\"rotate(-90 20 %d)\">sensor voltage "
                   "(mV)</text>\n",
                   top + plotHeight / 2, top + plotHeight / 2, 0, 0);

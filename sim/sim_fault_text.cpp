@@ -55,7 +55,8 @@ bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
             known = true;
         }
     if (!known) {
-        problem = "\"" + kind + "\" is not a fault (send-fails, send-zero, receive-fails, receive-zero, "
+        problem = "\"" + kind +
+                  "\" is not a fault (send-fails, send-zero, receive-fails, receive-zero, "
                   "wrong-readback, no-reply, late-reply, unplug)";
         return false;
     }
@@ -73,7 +74,8 @@ bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
         if (key == "delay" && rule.kind == DemoFaultKind::LateReply && Number(value, 0, 60000, rule.replyAfterMs))
             continue;
         if (key == "on" && value == "write" && ActsOnRepliesOnly(rule.kind)) {
-            problem = "\"" + part + "\" never fires: " + kind + " acts on the reply, and only read requests "
+            problem = "\"" + part + "\" never fires: " + kind +
+                      " acts on the reply, and only read requests "
                       "are answered";
             return false;
         }
@@ -81,7 +83,8 @@ bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
             rule.command = value == "write" ? 1 : 2;
             continue;
         }
-        problem = "\"" + part + "\" is not a setting of a fault (at=0..255, on=read|write, after=N, times=N, "
+        problem = "\"" + part +
+                  "\" is not a setting of a fault (at=0..255, on=read|write, after=N, times=N, "
                   "and for late-reply delay=0..60000)";
         return false;
     }

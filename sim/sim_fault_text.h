@@ -32,13 +32,11 @@
 namespace sim {
 
 // In the order of FaultRule::Kind.
-enum class DemoFaultKind {
-    SendFails, SendZero, ReceiveFails, ReceiveZero, WrongReadBack, NoReply, LateReply, Unplug
-};
+enum class DemoFaultKind { SendFails, SendZero, ReceiveFails, ReceiveZero, WrongReadBack, NoReply, LateReply, Unplug };
 
 struct DemoFault {
     DemoFaultKind kind = DemoFaultKind::SendFails;
-    int command = 0;   // 1 write requests, 2 read requests, 0 both
+    int command = 0;  // 1 write requests, 2 read requests, 0 both
     int address = -1;  // -1 any
     int skip = 0;
     int times = -1;

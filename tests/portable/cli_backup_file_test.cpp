@@ -28,7 +28,7 @@ std::string Row(const std::string &text, const std::string &prefix)
     return text.substr(at, text.find('\n', at) + 1 - at);
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("CRC-32 is the zlib one")
 {
@@ -133,8 +133,7 @@ TEST_CASE("a damaged or foreign file is refused with its cause, and nothing is r
          "line 9: the row holds 15 bytes, not 16"},
         {"a mangled offset", [&] { return Replace(good, "10: ", "0x10: "); }, BackupError::BadLayout,
          "line 10: \"0x10:"},
-        {"no CRC line", [&] { return good.substr(0, good.find("crc32")); }, BackupError::BadLayout,
-         "no crc32 line"},
+        {"no CRC line", [&] { return good.substr(0, good.find("crc32")); }, BackupError::BadLayout, "no crc32 line"},
         {"a CRC that is not hex", [&] { return Replace(good, crcLine, "crc32 = " + crc.substr(1) + "\n"); },
          BackupError::BadLayout, "line 25: the CRC-32"},
         {"a changed CRC", [&] { return Replace(good, crcLine, "crc32 = " + otherCrc + "\n"); },

@@ -14,7 +14,7 @@ void CheckNeverLow(const CorrectionResult &result)
         CHECK(reading.afterTenths >= reading.trueKmh * 10);
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("the worked examples come out exactly")
 {
@@ -57,17 +57,17 @@ TEST_CASE("the setting is rounded up to a tenth; an exact tenth stays; beyond 25
         CalcStatus status;
         int64_t setting;
     } rows[] = {
-        {"100", "101", "", CalcStatus::Ok, 10},           // exactly +1.0
-        {"100", "99", "", CalcStatus::Ok, -10},           // exactly -1.0
-        {"100", "100.05", "", CalcStatus::Ok, 1},         // +0.05 up to +0.1
-        {"100", "100.0001", "", CalcStatus::Ok, 1},       // the least bit above up
-        {"100", "99.95", "", CalcStatus::Ok, 0},          // -0.05 up to 0.0
-        {"100", "99.9", "", CalcStatus::Ok, -1},          // exactly -0.1
-        {"100", "99.8999", "", CalcStatus::Ok, -1},       // -0.1001 up to -0.1
-        {"100", "100", "+2.0", CalcStatus::Ok, 20},       // nothing to correct keeps the current
-        {"100", "125", "", CalcStatus::Ok, 250},          // +25.0 exactly, the top
-        {"100", "75", "", CalcStatus::Ok, -250},          // -25.0 exactly, the bottom
-        {"100", "74.99", "", CalcStatus::Ok, -250},       // -25.01 rounds up into range
+        {"100", "101", "", CalcStatus::Ok, 10},  // exactly +1.0
+        {"100", "99", "", CalcStatus::Ok, -10},  // exactly -1.0
+        {"100", "100.05", "", CalcStatus::Ok, 1},  // +0.05 up to +0.1
+        {"100", "100.0001", "", CalcStatus::Ok, 1},  // the least bit above up
+        {"100", "99.95", "", CalcStatus::Ok, 0},  // -0.05 up to 0.0
+        {"100", "99.9", "", CalcStatus::Ok, -1},  // exactly -0.1
+        {"100", "99.8999", "", CalcStatus::Ok, -1},  // -0.1001 up to -0.1
+        {"100", "100", "+2.0", CalcStatus::Ok, 20},  // nothing to correct keeps the current
+        {"100", "125", "", CalcStatus::Ok, 250},  // +25.0 exactly, the top
+        {"100", "75", "", CalcStatus::Ok, -250},  // -25.0 exactly, the bottom
+        {"100", "74.99", "", CalcStatus::Ok, -250},  // -25.01 rounds up into range
         {"100", "125.01", "", CalcStatus::OutOfRange, 251},
         {"100", "74.9", "", CalcStatus::OutOfRange, -251},
         {"100", "96", "-25.0", CalcStatus::OutOfRange, -280},
@@ -98,7 +98,7 @@ TEST_CASE("tyre sizes: lower case, a decimal rim and a speed-rating letter are r
         const char *tyre;
         int64_t hundredths;
     } rows[] = {
-        {"205/55R16", 63190}, {"205/55r16", 63190}, {"205/55R16.5", 64460},
+        {"205/55R16", 63190},  {"205/55r16", 63190},  {"205/55R16.5", 64460},
         {"225/45ZR17", 63430}, {"205/55 R16", 63190}, {"195.5/65.5R15", 63711},
     };
     for (const Row &row : rows) {

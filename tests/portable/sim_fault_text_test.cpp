@@ -10,12 +10,16 @@ using sim::DemoFaultKind;
 
 TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part is wrong")
 {
-    struct Good { const char *text; DemoFaultKind kind; int command, address, skip, times, delay; };
-    for (const Good &row : std::vector<Good>{
-             {"unplug,on=write,after=40", DemoFaultKind::Unplug, 1, -1, 40, -1, 1000},
-             {"wrong-readback,at=200", DemoFaultKind::WrongReadBack, 0, 200, 0, -1, 1000},
-             {" late-reply , delay=0 , on=read ,times=2", DemoFaultKind::LateReply, 2, -1, 0, 2, 0},
-             {"send-zero,at=0,at=255", DemoFaultKind::SendZero, 0, 255, 0, -1, 1000}}) {
+    struct Good {
+        const char *text;
+        DemoFaultKind kind;
+        int command, address, skip, times, delay;
+    };
+    for (const Good &row :
+         std::vector<Good>{{"unplug,on=write,after=40", DemoFaultKind::Unplug, 1, -1, 40, -1, 1000},
+                           {"wrong-readback,at=200", DemoFaultKind::WrongReadBack, 0, 200, 0, -1, 1000},
+                           {" late-reply , delay=0 , on=read ,times=2", DemoFaultKind::LateReply, 2, -1, 0, 2, 0},
+                           {"send-zero,at=0,at=255", DemoFaultKind::SendZero, 0, 255, 0, -1, 1000}}) {
         std::vector<sim::DemoFault> rules;
         std::string message;
         REQUIRE_MESSAGE(sim::ParseDemoFaults(row.text, rules, message), row.text, ": ", message);
@@ -27,7 +31,10 @@ TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part i
         CHECK(rules[0].times == row.times);
         CHECK(rules[0].replyAfterMs == row.delay);
     }
-    struct Bad { const char *text; const char *words; };
+    struct Bad {
+        const char *text;
+        const char *words;
+    };
     for (const Bad &row : std::vector<Bad>{{"unplug,after=x", "\"after=x\" is not a setting"},
                                            {"no-reply;", "\"\" is not a fault"},
                                            {"unplugged", "\"unplugged\" is not a fault"},
@@ -56,7 +63,10 @@ TEST_CASE("ZYR_SIM_STATE: the formatted registers read back; a damaged file is r
     REQUIRE(sim::ParseSimState(text, read, message));
     CHECK(std::equal(read, read + 256, registers));
 
-    struct Bad { std::string text; const char *words; };
+    struct Bad {
+        std::string text;
+        const char *words;
+    };
     for (const Bad &row : std::vector<Bad>{
              {text.substr(0, text.rfind("F0:")), "holds 15 rows of registers, not 16"},
              {text + "00: 00\n", "line 18 is not the row \"100:\""},
