@@ -46,11 +46,10 @@ Outcome LoadBackupFile(const std::string &path, RegisterImage &image)
     if (!outcome.Ok())
         return outcome;
     BackupFile file;
-    std::string message;
-    if (ParseBackupFile(text, file, message) != BackupError::None)
-        return Outcome::Fail(exitFile, path + ": " + message);
-    image = file.image;
-    return Outcome::Success();
+    outcome = Outcome::From(ParseBackupFile(text, file), exitFile, path + ": ");
+    if (outcome.Ok())
+        image = file.image;
+    return outcome;
 }
 
 Outcome RunInfo(const CommandContext &context, bool json)

@@ -30,9 +30,8 @@ std::string UsageProblem(const std::string &assignment)
     const std::string value = equals == std::string::npos ? "" : assignment.substr(equals + 1);
     SensorInfo sensor;
     int tenths = 0;
-    std::string message;
     if (equals != std::string::npos && name == "speed")
-        return ParseSpeedSetting(value, tenths, message) ? "" : message;
+        return ParseSpeedSetting(value, tenths).Message();
     if (equals != std::string::npos && name == "sensor")
         return FindSensorByName(layout::typeVssEct, value, sensor) || FindSensorByName(layout::typeVss, value, sensor)
                    ? ""
@@ -99,9 +98,10 @@ Outcome RunSet(const CommandContext &context, const std::vector<std::string> &as
         return outcome;
     RegisterImage target = device.image;
     for (const std::string &assignment : assignments) {
-        std::string message;
-        if (!ApplySetting(target, assignment, message))
-            return Outcome::Fail(exitRefused, "\"" + assignment + "\": " + message + "; nothing was written");
+        outcome = Outcome::From(ApplySetting(target, assignment), exitRefused,
+                                "\"" + assignment + "\": ", "; nothing was written");
+        if (!outcome.Ok())
+            return outcome;
     }
     return GuardedWrite(context, device, target, options, {"set", ""});
 }
@@ -138,9 +138,10 @@ Outcome RunTable(const CommandContext &context, const TableOptions &table, const
                                               " (7 or 20 entries, all within the registers, expected)");
 
     if (!table.svgFile.empty()) {
-        std::string svg, message;
-        if (!TableSvg(device.image, info->offset, svg, message))
-            return Outcome::Fail(exitRefused, message);
+        std::string svg;
+        outcome = Outcome::From(TableSvg(device.image, info->offset, svg), exitRefused);
+        if (!outcome.Ok())
+            return outcome;
         outcome = WriteFileAtomically(table.svgFile, svg, options.force);
         if (outcome.Ok())
             context.Note() << "drew the " << info->title << " table to " << table.svgFile << "\n";

@@ -2,6 +2,8 @@
 // each step hands back: a code and, unless it is success, the cause in words.
 #pragma once
 
+#include "base/result.h"
+
 #include <string>
 
 enum ExitCode {
@@ -21,4 +23,11 @@ struct Outcome {
     bool Ok() const { return code == exitOk; }
     static Outcome Success() { return {}; }
     static Outcome Fail(int code, std::string message) { return {code, std::move(message)}; }
+    // A portable step's result: success, or `code` with the step's words
+    // between `before` and `after`, which place them in this command.
+    static Outcome From(const Result &result, int code, const std::string &before = std::string(),
+                        const std::string &after = std::string())
+    {
+        return result ? Success() : Fail(code, before + result.Message() + after);
+    }
 };

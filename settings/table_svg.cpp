@@ -29,20 +29,16 @@ int AxisTop(int highest)
 
 }  // namespace
 
-bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg, std::string &message)
+Result TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg)
 {
     svg.clear();
     const TableInfo *table = FindTableByOffset(tableOffset);
-    if (!table) {
-        message = "offset " + std::to_string(tableOffset) + " holds no temperature table";
-        return false;
-    }
+    if (!table)
+        return Result::Fail("offset " + std::to_string(tableOffset) + " holds no temperature table");
     const uint8_t count = image.Byte(tableOffset);
-    if (!TempTable::ValidCount(count)) {
-        message = std::string("the ") + table->name + " table's count " + std::to_string(count) +
-                  " is not valid (7 or 20 expected): there is nothing to draw";
-        return false;
-    }
+    if (!TempTable::ValidCount(count))
+        return Result::Fail(std::string("the ") + table->name + " table's count " + std::to_string(count) +
+                            " is not valid (7 or 20 expected): there is nothing to draw");
     ConstTempTable view(image, tableOffset);
     unsigned entries = 0;
     int highest = 0;
@@ -105,6 +101,5 @@ bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg,
                       "entries %d to %d lie past register 255 and are not drawn</text>\n",
                       left + plotWidth, top - 8, static_cast<int>(entries) + 1, count);
     svg += "</svg>\n";
-    message.clear();
-    return true;
+    return Result::Success();
 }

@@ -187,9 +187,9 @@ void LoadState(StateFile &state)
     if (!ReadState(state.name, text))
         Refuse(prefix + "the file exists but cannot be read");
     unsigned char registers[256];
-    std::string message;
-    if (!ParseSimState(text, registers, message))
-        Refuse(prefix + message);
+    const Result parsed = ParseSimState(text, registers);
+    if (!parsed)
+        Refuse(prefix + parsed.Message());
     for (int i = 0; i < 256; ++i)
         state.saved[i] = registers[i];
     state.converter->SetRegisters(state.saved);
@@ -201,9 +201,9 @@ DeviceSyscalls ApplyDemoEnvironment(SimDevice &converter, DeviceSyscalls syscall
 {
     if (const char *faultText = std::getenv("ZYR_SIM_FAULT")) {
         std::vector<DemoFault> faults;
-        std::string message;
-        if (!ParseDemoFaults(faultText, faults, message))
-            Refuse(message);
+        const Result parsed = ParseDemoFaults(faultText, faults);
+        if (!parsed)
+            Refuse(parsed.Message());
         for (const DemoFault &fault : faults) {
             FaultRule rule;
             rule.kind = static_cast<FaultRule::Kind>(fault.kind);

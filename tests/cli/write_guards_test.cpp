@@ -252,8 +252,7 @@ TEST_CASE_FIXTURE(CliFixture, "an unplug mid-restore: exit 1 with the register, 
     const std::vector<std::string> backups = FilesStartingWith("zyr-before-restore-");
     REQUIRE(backups.size() == 1);
     BackupFile saved;
-    std::string message;
-    REQUIRE(ParseBackupFile(ReadText(Path(backups[0])), saved, message) == BackupError::None);
+    REQUIRE(ParseBackupFile(ReadText(Path(backups[0])), saved).Ok());
     CHECK(RegistersOf(saved.image) == original);
 
     converter.ClearFaults();

@@ -113,18 +113,17 @@ TEST_CASE("the speed setting takes the dialog's range and steps, and nothing but
         const std::string textShown = row.text;
         CAPTURE(textShown);
         int tenths = 999;
-        std::string message;
-        CHECK(ParseSpeedSetting(row.text, tenths, message) == row.ok);
+        const Result parsed = ParseSpeedSetting(row.text, tenths);
+        CHECK(parsed.Ok() == row.ok);
         if (row.ok)
             CHECK(tenths == row.tenths);
         else
-            CHECK_MESSAGE(Contains(message, row.words), message);
+            CHECK_MESSAGE(Contains(parsed.Message(), row.words), parsed.Message());
     }
     for (int tenths = -250; tenths <= 250; ++tenths) {
         const std::string text = SpeedSettingText(tenths);  // "+0.4 %": the dialog reads the same number
         int cli = 999, dialog = 999;
-        std::string message;
-        REQUIRE(ParseSpeedSetting(text.substr(0, text.size() - 2), cli, message));
+        REQUIRE(ParseSpeedSetting(text.substr(0, text.size() - 2), cli).Ok());
         REQUIRE(ParseSpeedAdjust(text.c_str(), dialog));
         CHECK(cli == tenths);
         CHECK(dialog == tenths);
@@ -167,10 +166,10 @@ TEST_CASE("settings change only their own registers, as the dialog's controls wo
         RegisterImage image = before, expected = before;
         for (const auto &write : row.writes)
             expected.SetByte(write.first, write.second);
-        std::string message;
-        CHECK(ApplySetting(image, row.assignment, message) == (row.refusal == nullptr));
+        const Result applied = ApplySetting(image, row.assignment);
+        CHECK(applied.Ok() == (row.refusal == nullptr));
         if (row.refusal)
-            CHECK_MESSAGE(Contains(message, row.refusal), message);
+            CHECK_MESSAGE(Contains(applied.Message(), row.refusal), applied.Message());
         for (unsigned at = 0; at < imageSize; ++at) {
             CAPTURE(at);
             CHECK(image.bytes[at] == expected.bytes[at]);

@@ -210,21 +210,22 @@ TEST_CASE("every differing byte belongs to exactly one difference")
 TEST_CASE("a table chart shows the entries that fit, and refuses a table that is not valid")
 {
     RegisterImage image = FactoryImage(12300, 2);
-    std::string svg, message;
-    REQUIRE(TableSvg(image, layout::tableAp2Res, svg, message));
+    std::string svg;
+    REQUIRE(TableSvg(image, layout::tableAp2Res, svg).Ok());
     CHECK(svg.rfind("<?xml", 0) == 0);
     CHECK(Contains(svg, "<title>AP2 RES table (ap2-res): sensor voltage by entry</title>"));
     CHECK(Contains(svg, "sensor voltage (mV)"));
     CHECK(Contains(svg, "<title>entry 20: 57 mV</title>"));
 
     image.SetByte(layout::tableAp1_5V, 20);
-    REQUIRE(TableSvg(image, layout::tableAp1_5V, svg, message));
+    REQUIRE(TableSvg(image, layout::tableAp1_5V, svg).Ok());
     CHECK(Contains(svg, "<title>entry 13: "));
     CHECK_FALSE(Contains(svg, "<title>entry 14: "));
 
     image.SetByte(layout::tableAp1Res, 0xFF);
-    CHECK_FALSE(TableSvg(image, layout::tableAp1Res, svg, message));
+    const Result refused = TableSvg(image, layout::tableAp1Res, svg);
+    CHECK_FALSE(refused.Ok());
     CHECK(svg.empty());
-    CHECK(Contains(message, "count 255 is not valid"));
-    CHECK_FALSE(TableSvg(image, 11, svg, message));
+    CHECK(Contains(refused.Message(), "count 255 is not valid"));
+    CHECK_FALSE(TableSvg(image, 11, svg).Ok());
 }
