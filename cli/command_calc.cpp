@@ -5,13 +5,11 @@
 
 namespace {
 
-Outcome Report(const CommandContext &context, CalcStatus status, const CorrectionResult &result,
-               const std::string &message, bool json)
+Outcome Report(const CommandContext &context, const Result &calculated, CalcStatus status,
+               const CorrectionResult &result, bool json)
 {
-    if (status == CalcStatus::BadInput)
-        return Outcome::Fail(exitUsage, message);
-    if (status == CalcStatus::OutOfRange)
-        return Outcome::Fail(exitRefused, message);
+    if (!calculated)
+        return Outcome::From(calculated, status == CalcStatus::OutOfRange ? exitRefused : exitUsage);
     if (json)
         context.Out() << CorrectionJson(result).dump(2, ' ', false, replaceBadText) << "\n";
     else
@@ -24,15 +22,15 @@ Outcome Report(const CommandContext &context, CalcStatus status, const Correctio
 Outcome RunCalcTyre(const CommandContext &context, const CalcOptions &calc, bool json)
 {
     CorrectionResult result;
-    std::string message;
-    const CalcStatus status = CalcTyre(calc.values.at(0), calc.values.at(1), calc.drive, calc.current, result, message);
-    return Report(context, status, result, message, json);
+    CalcStatus status = CalcStatus::Ok;
+    const Result calculated = CalcTyre(calc.values.at(0), calc.values.at(1), calc.drive, calc.current, result, status);
+    return Report(context, calculated, status, result, json);
 }
 
 Outcome RunCalcGps(const CommandContext &context, const CalcOptions &calc, bool json)
 {
     CorrectionResult result;
-    std::string message;
-    const CalcStatus status = CalcGps(calc.values.at(0), calc.values.at(1), calc.current, result, message);
-    return Report(context, status, result, message, json);
+    CalcStatus status = CalcStatus::Ok;
+    const Result calculated = CalcGps(calc.values.at(0), calc.values.at(1), calc.current, result, status);
+    return Report(context, calculated, status, result, json);
 }

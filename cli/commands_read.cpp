@@ -46,11 +46,10 @@ Outcome LoadBackupFile(const std::string &path, RegisterImage &image)
     if (!outcome.Ok())
         return outcome;
     BackupFile file;
-    std::string message;
-    if (ParseBackupFile(text, file, message) != BackupError::None)
-        return Outcome::Fail(exitFile, path + ": " + message);
-    image = file.image;
-    return Outcome::Success();
+    outcome = Outcome::From(ParseBackupFile(text, file), exitFile, path + ": ");
+    if (outcome.Ok())
+        image = file.image;
+    return outcome;
 }
 
 Outcome RunInfo(const CommandContext &context, bool json)
@@ -76,8 +75,8 @@ Outcome RunInfo(const CommandContext &context, bool json)
                       << "type:        " << TypeText(reading.type) << " (" << reading.type << ")\n";
     }
     if (!served)
-        return Outcome::Fail(exitDevice, "this converter's firmware " + std::to_string(reading.version) +
-                                             " type " + std::to_string(reading.type) +
+        return Outcome::Fail(exitDevice, "this converter's firmware " + std::to_string(reading.version) + " type " +
+                                             std::to_string(reading.type) +
                                              " is not one this tool serves (firmware 10005 or 12300, type 2 or 3)");
     return Outcome::Success();
 }
@@ -108,8 +107,8 @@ Outcome RunBackup(const CommandContext &context, const std::string &file, bool f
     outcome = WriteFileAtomically(file, FormatBackupFile(reading.image, IsoUtcTime(now)), force);
     if (!outcome.Ok())
         return outcome;
-    context.Note() << "saved all 256 registers of the converter (firmware " << FirmwareText(reading.version)
-                   << ", " << TypeText(reading.type) << ") to " << file << "\n";
+    context.Note() << "saved all 256 registers of the converter (firmware " << FirmwareText(reading.version) << ", "
+                   << TypeText(reading.type) << ") to " << file << "\n";
     return Outcome::Success();
 }
 

@@ -30,14 +30,14 @@ std::string UsageProblem(const std::string &assignment)
     const std::string value = equals == std::string::npos ? "" : assignment.substr(equals + 1);
     SensorInfo sensor;
     int tenths = 0;
-    std::string message;
     if (equals != std::string::npos && name == "speed")
-        return ParseSpeedSetting(value, tenths, message) ? "" : message;
+        return ParseSpeedSetting(value, tenths).Message();
     if (equals != std::string::npos && name == "sensor")
         return FindSensorByName(layout::typeVssEct, value, sensor) || FindSensorByName(layout::typeVss, value, sensor)
                    ? ""
-                   : "\"" + value + "\" is not a speed sensor: low, high or high-to-low on a VSS+ECT unit, "
-                     "rsx, s2k or general on a VSS unit";
+                   : "\"" + value +
+                         "\" is not a speed sensor: low, high or high-to-low on a VSS+ECT unit, "
+                         "rsx, s2k or general on a VSS unit";
     if (equals != std::string::npos && name == "table")
         return FindTableByName(value) ? "" : "\"" + value + "\" is not a table: ap1-res, ap2-res, ap1-5v or ap2-5v";
     return "not a setting";
@@ -68,8 +68,10 @@ Outcome RunRestore(const CommandContext &context, const std::string &file, const
         return Outcome::Fail(exitRefused, file + ": " + missingTable + "; nothing was written");
     const std::vector<std::string> implausible = ImplausibleValues(backup);
     if (!implausible.empty() && !options.force)
-        return Outcome::Fail(exitRefused, file + " holds values the dialog could never have stored; nothing was "
-                                                 "written (--force writes them anyway):" + Sentences(implausible));
+        return Outcome::Fail(exitRefused, file +
+                                              " holds values the dialog could never have stored; nothing was "
+                                              "written (--force writes them anyway):" +
+                                              Sentences(implausible));
 
     ConverterReading device;
     outcome = ReadWholeConverter(device, context.Progress(), "reading");
@@ -81,8 +83,7 @@ Outcome RunRestore(const CommandContext &context, const std::string &file, const
     return GuardedWrite(context, device, backup, options, {"restore", FolderOf(file)});
 }
 
-Outcome RunSet(const CommandContext &context, const std::vector<std::string> &assignments,
-               const WriteOptions &options)
+Outcome RunSet(const CommandContext &context, const std::vector<std::string> &assignments, const WriteOptions &options)
 {
     for (const std::string &assignment : assignments) {
         const std::string problem = UsageProblem(assignment);
@@ -97,9 +98,10 @@ Outcome RunSet(const CommandContext &context, const std::vector<std::string> &as
         return outcome;
     RegisterImage target = device.image;
     for (const std::string &assignment : assignments) {
-        std::string message;
-        if (!ApplySetting(target, assignment, message))
-            return Outcome::Fail(exitRefused, "\"" + assignment + "\": " + message + "; nothing was written");
+        outcome = Outcome::From(ApplySetting(target, assignment), exitRefused,
+                                "\"" + assignment + "\": ", "; nothing was written");
+        if (!outcome.Ok())
+            return outcome;
     }
     return GuardedWrite(context, device, target, options, {"set", ""});
 }
@@ -123,8 +125,10 @@ Outcome RunTable(const CommandContext &context, const TableOptions &table, const
     if (!TypeHasTables(device.type))
         return Outcome::Fail(exitRefused, "this converter (" + TypeText(device.type) + ") has no temperature tables");
     if (!TableOnFirmware(*info, device.version))
-        return Outcome::Fail(exitRefused, std::string("the ") + info->title + " table exists only on firmware 12300; "
-                                              "this converter has " + FirmwareText(device.version));
+        return Outcome::Fail(exitRefused, std::string("the ") + info->title +
+                                              " table exists only on firmware 12300; "
+                                              "this converter has " +
+                                              FirmwareText(device.version));
     // A table the editor could not open is neither printed, drawn nor
     // imported into: said once, for all three.
     if (!TableEditable(device.image, info->offset))
@@ -134,9 +138,10 @@ Outcome RunTable(const CommandContext &context, const TableOptions &table, const
                                               " (7 or 20 entries, all within the registers, expected)");
 
     if (!table.svgFile.empty()) {
-        std::string svg, message;
-        if (!TableSvg(device.image, info->offset, svg, message))
-            return Outcome::Fail(exitRefused, message);
+        std::string svg;
+        outcome = Outcome::From(TableSvg(device.image, info->offset, svg), exitRefused);
+        if (!outcome.Ok())
+            return outcome;
         outcome = WriteFileAtomically(table.svgFile, svg, options.force);
         if (outcome.Ok())
             context.Note() << "drew the " << info->title << " table to " << table.svgFile << "\n";
@@ -145,8 +150,8 @@ Outcome RunTable(const CommandContext &context, const TableOptions &table, const
     if (!table.importFile.empty()) {
         const TableTextOutcome parsed = ParseTableLines(device.image, info->offset, importText.c_str());
         if (parsed.problem != TableTextProblem::None)
-            return Outcome::Fail(exitFile, table.importFile + ": " + TableTextMessage(parsed) +
-                                               "; nothing was written");
+            return Outcome::Fail(exitFile,
+                                 table.importFile + ": " + TableTextMessage(parsed) + "; nothing was written");
         RegisterImage target = device.image;
         StoreTableMillivolts(target, info->offset, parsed);
         return GuardedWrite(context, device, target, options, {"import", FolderOf(table.importFile)});

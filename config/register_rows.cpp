@@ -35,13 +35,10 @@ std::string FormatRegisterRows(const uint8_t (&registers)[256])
     return text;
 }
 
-bool ParseRegisterRow(const std::string &row, unsigned &offset, uint8_t (&bytes)[registerRowBytes],
-                      std::string &problem)
+Result ParseRegisterRow(const std::string &row, unsigned &offset, uint8_t (&bytes)[registerRowBytes])
 {
-    if (row.size() < 3 || HexDigit(row[0]) < 0 || HexDigit(row[1]) < 0 || row[2] != ':') {
-        problem = "a row must start with its offset in two hex digits and a colon";
-        return false;
-    }
+    if (row.size() < 3 || HexDigit(row[0]) < 0 || HexDigit(row[1]) < 0 || row[2] != ':')
+        return Result::Fail("a row must start with its offset in two hex digits and a colon");
     size_t at = 3;
     unsigned count = 0;
     uint8_t parsed[registerRowBytes];
@@ -54,23 +51,17 @@ bool ParseRegisterRow(const std::string &row, unsigned &offset, uint8_t (&bytes)
         while (end < row.size() && !IsBlank(row[end]))
             ++end;
         // Two hex digits exactly: a sign or a radix prefix is not a byte.
-        if (end - at != 2 || HexDigit(row[at]) < 0 || HexDigit(row[at + 1]) < 0) {
-            problem = "\"" + ShownInMessage(row.substr(at, end - at)) + "\" is not a byte in two hex digits";
-            return false;
-        }
-        if (count == registerRowBytes) {
-            problem = "the row holds more than 16 bytes";
-            return false;
-        }
+        if (end - at != 2 || HexDigit(row[at]) < 0 || HexDigit(row[at + 1]) < 0)
+            return Result::Fail("\"" + ShownInMessage(row.substr(at, end - at)) + "\" is not a byte in two hex digits");
+        if (count == registerRowBytes)
+            return Result::Fail("the row holds more than 16 bytes");
         parsed[count++] = static_cast<uint8_t>(HexDigit(row[at]) * 16 + HexDigit(row[at + 1]));
         at = end;
     }
-    if (count != registerRowBytes) {
-        problem = "the row holds " + std::to_string(count) + " bytes, not 16";
-        return false;
-    }
+    if (count != registerRowBytes)
+        return Result::Fail("the row holds " + std::to_string(count) + " bytes, not 16");
     offset = static_cast<unsigned>(HexDigit(row[0]) * 16 + HexDigit(row[1]));
     for (unsigned i = 0; i < registerRowBytes; ++i)
         bytes[i] = parsed[i];
-    return true;
+    return Result::Success();
 }

@@ -3,6 +3,8 @@
 // no Windows here.
 #pragma once
 
+#include "base/result.h"
+
 #include <cstdint>
 #include <string>
 
@@ -18,7 +20,6 @@ std::string ShownInMessage(const std::string &text);
 std::string FormatRegisterRows(const uint8_t (&registers)[256]);
 
 // One row without blanks around it: the offset in two hex digits and a
-// colon, then 16 bytes of two hex digits each, separated by blanks. False,
-// with `problem` in words, on anything else; the caller checks the offset.
-bool ParseRegisterRow(const std::string &row, unsigned &offset, uint8_t (&bytes)[registerRowBytes],
-                      std::string &problem);
+// colon, then 16 bytes of two hex digits each, separated by blanks. A failure
+// names the problem in words on anything else; the caller checks the offset.
+Result ParseRegisterRow(const std::string &row, unsigned &offset, uint8_t (&bytes)[registerRowBytes]);

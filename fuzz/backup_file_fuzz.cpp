@@ -14,21 +14,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     BackupFile file;
     file.image.Erase();
     file.savedAt = "untouched";
-    std::string message;
-    const BackupError error = ParseBackupFile(text, file, message);
-    if (error != BackupError::None) {
-        Require(!message.empty());
+    const Result read = ParseBackupFile(text, file);
+    if (!read) {
+        Require(!read.Message().empty());
         Require(file.savedAt == "untouched");
         for (uint8_t byte : file.image.bytes)
             Require(byte == erasedByte);
         return 0;
     }
-    Require(message.empty());
+    Require(read.Message().empty());
     Require(file.savedAt.find('\n') == std::string::npos);
 
     const std::string again = FormatBackupFile(file.image, file.savedAt);
     BackupFile reread;
-    Require(ParseBackupFile(again, reread, message) == BackupError::None);
+    Require(ParseBackupFile(again, reread).Ok());
     Require(std::memcmp(reread.image.bytes, file.image.bytes, imageSize) == 0);
     return 0;
 }

@@ -38,13 +38,13 @@ bool Same(const sim::DemoFault &a, const sim::DemoFault &b)
 void CheckFaultText(const std::string &text)
 {
     std::vector<sim::DemoFault> rules = {Sentinel()};
-    std::string message;
-    if (!sim::ParseDemoFaults(text, rules, message)) {
-        Require(!message.empty());
+    const Result parsed = sim::ParseDemoFaults(text, rules);
+    if (!parsed) {
+        Require(!parsed.Message().empty());
         Require(rules.size() == 1 && Same(rules[0], Sentinel()));
         return;
     }
-    Require(message.empty());
+    Require(parsed.Message().empty());
     const bool blank = text.find_first_not_of(" \t") == std::string::npos;
     const size_t parts = blank ? 0 : static_cast<size_t>(std::count(text.begin(), text.end(), ';')) + 1;
     Require(rules.size() == parts);
@@ -81,18 +81,18 @@ void CheckSimState(const std::string &text)
         registers[i] = static_cast<unsigned char>(i * 7 + 3);
     unsigned char before[256];
     std::memcpy(before, registers, sizeof before);
-    std::string message;
-    if (!sim::ParseSimState(text, registers, message)) {
-        Require(!message.empty());
+    const Result parsed = sim::ParseSimState(text, registers);
+    if (!parsed) {
+        Require(!parsed.Message().empty());
         Require(std::memcmp(registers, before, sizeof before) == 0);
         return;
     }
-    Require(message.empty());
+    Require(parsed.Message().empty());
     Require(OnlyHexRows(text));
 
     const std::string again = sim::FormatSimState(registers);
     unsigned char reread[256] = {};
-    Require(sim::ParseSimState(again, reread, message));
+    Require(sim::ParseSimState(again, reread).Ok());
     Require(std::memcmp(reread, registers, sizeof reread) == 0);
 }
 

@@ -77,7 +77,14 @@ bool ParseCrc(const std::string &value, uint32_t &crc)
     return true;
 }
 
-} // namespace
+// A refusal of the kind `error`, in `words`.
+Result Refused(BackupError error, std::string words, BackupError &kind)
+{
+    kind = error;
+    return Result::Fail(std::move(words));
+}
+
+}  // namespace
 
 uint32_t Crc32(const uint8_t *data, size_t size)
 {
@@ -93,8 +100,8 @@ std::string IsoUtcTime(int64_t unixSeconds)
 {
     const UtcParts p = SplitUtc(unixSeconds);
     char text[40];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(p.year), p.month,
-                  p.day, p.hour, p.minute, p.second);
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(p.year), p.month, p.day,
+                  p.hour, p.minute, p.second);
     return text;
 }
 
@@ -126,13 +133,14 @@ std::string FormatBackupFile(const RegisterImage &image, const std::string &save
     return text;
 }
 
-BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::string &message)
+Result ParseBackupFile(const std::string &text, BackupFile &out, BackupError &kind)
 {
-    if (text.size() > maxBackupFileSize) {
-        message = "the file is " + std::to_string(text.size()) + " bytes long, far more than a backup file: not a "
-                  "zyr backup file";
-        return BackupError::UnknownFormat;
-    }
+    if (text.size() > maxBackupFileSize)
+        return Refused(BackupError::UnknownFormat,
+                       "the file is " + std::to_string(text.size()) +
+                           " bytes long, far more than a backup file: not a "
+                           "zyr backup file",
+                       kind);
     BackupFile file;
     bool sawFormat = false, sawCrc = false;
     uint32_t storedCrc = 0;
@@ -165,34 +173,28 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
                     sawFormat = true;
                     continue;
                 }
-                if (value.rfind("zyr-backup ", 0) == 0)
-                    message = AtLine(lineNumber) + "format version \"" + ShownInMessage(value.substr(11)) +
-                              "\" is not known; this program reads zyr-backup 1";
-                else
-                    message = AtLine(lineNumber) + "format \"" + ShownInMessage(value) +
-                              "\" is not known; this program reads zyr-backup 1";
-                return BackupError::UnknownFormat;
+                const std::string unknown = value.rfind("zyr-backup ", 0) == 0
+                                                ? "format version \"" + ShownInMessage(value.substr(11))
+                                                : "format \"" + ShownInMessage(value);
+                return Refused(BackupError::UnknownFormat,
+                               AtLine(lineNumber) + unknown + "\" is not known; this program reads zyr-backup 1", kind);
             }
-            message = AtLine(lineNumber) + "\"" + ShownInMessage(trimmed) + "\" comes before the line \"" + backupFormatLine +
-                      "\": not a zyr backup file";
-            return BackupError::UnknownFormat;
+            return Refused(BackupError::UnknownFormat,
+                           AtLine(lineNumber) + "\"" + ShownInMessage(trimmed) + "\" comes before the line \"" +
+                               backupFormatLine + "\": not a zyr backup file",
+                           kind);
         }
         if (isRow) {
-            if (sawCrc) {
-                message = AtLine(lineNumber) + "a row after the crc32 line";
-                return BackupError::BadLayout;
-            }
+            if (sawCrc)
+                return Refused(BackupError::BadLayout, AtLine(lineNumber) + "a row after the crc32 line", kind);
             unsigned offset = 0;
             uint8_t bytes[bytesPerRow];
-            std::string problem;
-            if (!ParseRegisterRow(trimmed, offset, bytes, problem)) {
-                message = AtLine(lineNumber) + problem;
-                return BackupError::BadLayout;
-            }
-            if (rowsRead == rows) {
-                message = AtLine(lineNumber) + "a row beyond the 16 rows of 256 registers";
-                return BackupError::BadLayout;
-            }
+            const Result read = ParseRegisterRow(trimmed, offset, bytes);
+            if (!read)
+                return Refused(BackupError::BadLayout, AtLine(lineNumber) + read.Message(), kind);
+            if (rowsRead == rows)
+                return Refused(BackupError::BadLayout, AtLine(lineNumber) + "a row beyond the 16 rows of 256 registers",
+                               kind);
             const unsigned expected = rowsRead * bytesPerRow;
             if (offset != expected) {
                 char problemText[128];
@@ -200,38 +202,34 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
                               "the row for offset %02X is where the row for offset %02X belongs "
                               "(rows missing, repeated or out of order)",
                               offset, expected);
-                message = AtLine(lineNumber) + problemText;
-                return BackupError::BadLayout;
+                return Refused(BackupError::BadLayout, AtLine(lineNumber) + problemText, kind);
             }
             for (unsigned i = 0; i < bytesPerRow; ++i)
                 file.image.bytes[offset + i] = bytes[i];
             ++rowsRead;
             continue;
         }
-        if (equals == std::string::npos) {
-            message = AtLine(lineNumber) + "\"" + ShownInMessage(trimmed) + "\" is neither a setting, a row nor a comment";
-            return BackupError::BadLayout;
-        }
+        if (equals == std::string::npos)
+            return Refused(BackupError::BadLayout,
+                           AtLine(lineNumber) + "\"" + ShownInMessage(trimmed) +
+                               "\" is neither a setting, a row nor a comment",
+                           kind);
         const std::string key = TrimBlanks(trimmed.substr(0, equals));
         const std::string value = TrimBlanks(trimmed.substr(equals + 1));
-        if (key == "format") {
-            message = AtLine(lineNumber) + "a second format line";
-            return BackupError::BadLayout;
-        }
+        if (key == "format")
+            return Refused(BackupError::BadLayout, AtLine(lineNumber) + "a second format line", kind);
         if (key == "crc32") {
-            if (sawCrc) {
-                message = AtLine(lineNumber) + "a second crc32 line";
-                return BackupError::BadLayout;
-            }
-            if (!ParseCrc(value, storedCrc)) {
-                message = AtLine(lineNumber) + "the CRC-32 \"" + ShownInMessage(value) + "\" is not 8 hex digits";
-                return BackupError::BadLayout;
-            }
-            if (rowsRead != rows) {
-                message = AtLine(lineNumber) + "the crc32 line follows " + std::to_string(rowsRead) +
-                          " rows; a backup holds 16 rows of 16 bytes";
-                return BackupError::BadLayout;
-            }
+            if (sawCrc)
+                return Refused(BackupError::BadLayout, AtLine(lineNumber) + "a second crc32 line", kind);
+            if (!ParseCrc(value, storedCrc))
+                return Refused(BackupError::BadLayout,
+                               AtLine(lineNumber) + "the CRC-32 \"" + ShownInMessage(value) + "\" is not 8 hex digits",
+                               kind);
+            if (rowsRead != rows)
+                return Refused(BackupError::BadLayout,
+                               AtLine(lineNumber) + "the crc32 line follows " + std::to_string(rowsRead) +
+                                   " rows; a backup holds 16 rows of 16 bytes",
+                               kind);
             sawCrc = true;
             continue;
         }
@@ -240,25 +238,28 @@ BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::strin
         // The other settings lines are information for people: the rows decide.
     }
 
-    if (!sawFormat) {
-        message = std::string("the file has no line \"") + backupFormatLine + "\": not a zyr backup file";
-        return BackupError::UnknownFormat;
-    }
-    if (rowsRead != rows) {
-        message = "the file holds " + std::to_string(rowsRead) + " rows; a backup holds 16 rows of 16 bytes";
-        return BackupError::BadLayout;
-    }
-    if (!sawCrc) {
-        message = "the file has no crc32 line after its rows";
-        return BackupError::BadLayout;
-    }
+    if (!sawFormat)
+        return Refused(BackupError::UnknownFormat,
+                       std::string("the file has no line \"") + backupFormatLine + "\": not a zyr backup file", kind);
+    if (rowsRead != rows)
+        return Refused(BackupError::BadLayout,
+                       "the file holds " + std::to_string(rowsRead) + " rows; a backup holds 16 rows of 16 bytes",
+                       kind);
+    if (!sawCrc)
+        return Refused(BackupError::BadLayout, "the file has no crc32 line after its rows", kind);
     const uint32_t actual = Crc32(file.image.bytes, imageSize);
-    if (actual != storedCrc) {
-        message = "the CRC-32 in the file is " + HexDigits(storedCrc, 8) + " but its bytes give " + HexDigits(actual, 8) +
-                  ": the file was changed or damaged";
-        return BackupError::CrcMismatch;
-    }
+    if (actual != storedCrc)
+        return Refused(BackupError::CrcMismatch,
+                       "the CRC-32 in the file is " + HexDigits(storedCrc, 8) + " but its bytes give " +
+                           HexDigits(actual, 8) + ": the file was changed or damaged",
+                       kind);
     out = file;
-    message.clear();
-    return BackupError::None;
+    kind = BackupError::None;
+    return Result::Success();
+}
+
+Result ParseBackupFile(const std::string &text, BackupFile &out)
+{
+    BackupError kind = BackupError::None;
+    return ParseBackupFile(text, out, kind);
 }

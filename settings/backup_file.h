@@ -5,6 +5,7 @@
 // trusted. Portable: no Windows here.
 #pragma once
 
+#include "base/result.h"
 #include "config/config_image.h"
 
 #include <cstddef>
@@ -35,14 +36,18 @@ struct BackupFile {
     std::string savedAt;  // as written in the file, not checked
 };
 
+// Which kind of refusal a file met, for a caller that treats them apart.
 enum class BackupError {
     None,
     UnknownFormat,  // no format line, another format, or another version
-    BadLayout,      // anything but 16 rows of 16 bytes in order, bad hex, no CRC line
-    CrcMismatch,    // "the file was changed or damaged"
+    BadLayout,  // anything but 16 rows of 16 bytes in order, bad hex, no CRC line
+    CrcMismatch,  // "the file was changed or damaged"
 };
 
-// Reads a backup file ("\n" or "\r\n" line ends). On None, `out` holds the
-// image and the saved time; otherwise `out` is unchanged and `message` names
-// the cause in words, with the line number where there is one.
-BackupError ParseBackupFile(const std::string &text, BackupFile &out, std::string &message);
+// Reads a backup file ("\n" or "\r\n" line ends). On success `out` holds the
+// image and the saved time; otherwise `out` is unchanged and the result names
+// the cause in words, with the line number where there is one, and `kind`
+// which of the kinds above it is (None on success).
+Result ParseBackupFile(const std::string &text, BackupFile &out, BackupError &kind);
+// The same for a caller that needs only the words.
+Result ParseBackupFile(const std::string &text, BackupFile &out);

@@ -33,19 +33,15 @@ uint64_t Hundredths(const Decimal &value) { return value.units * PowerOfTen(tyre
 
 // The diameter D = 2 W A / 100 + 25.4 R in units of 1/500000 mm: with W, A
 // and R in hundredths, D * 500000 = W A + 127000 R.
-bool TyreDiameterUnits(const std::string &tyre, uint64_t &units, std::string &message)
+Result TyreDiameterUnits(const std::string &tyre, uint64_t &units)
 {
     const std::string shape = "tyre size \"" + tyre + "\" is not like 205/55R16 (width mm / aspect % R rim inches)";
     const size_t slash = tyre.find('/');
-    if (slash == std::string::npos) {
-        message = shape;
-        return false;
-    }
+    if (slash == std::string::npos)
+        return Result::Fail(shape);
     size_t r = tyre.find_first_of("Rr", slash + 1);
-    if (r == std::string::npos) {
-        message = shape;
-        return false;
-    }
+    if (r == std::string::npos)
+        return Result::Fail(shape);
     size_t aspectEnd = r;
     if (aspectEnd > slash + 1 && (tyre[aspectEnd - 1] == 'Z' || tyre[aspectEnd - 1] == 'z'))
         --aspectEnd;  // "225/45ZR17": the speed-rating letter
@@ -54,45 +50,35 @@ bool TyreDiameterUnits(const std::string &tyre, uint64_t &units, std::string &me
     const std::string rimText = TrimBlanks(tyre.substr(r + 1));
     Decimal width, aspect, rim;
     if (!ParseDecimal(widthText, 3, tyreDecimals, width) || !ParseDecimal(aspectText, 3, tyreDecimals, aspect) ||
-        !ParseDecimal(rimText, 2, tyreDecimals, rim)) {
-        message = shape + "; width and aspect take up to 3 digits, the rim up to 2, each with up to 2 decimals";
-        return false;
-    }
-    if (width.units == 0 || aspect.units == 0 || rim.units == 0) {
-        message = "tyre size \"" + tyre + "\" has a width, aspect or rim of zero";
-        return false;
-    }
+        !ParseDecimal(rimText, 2, tyreDecimals, rim))
+        return Result::Fail(shape +
+                            "; width and aspect take up to 3 digits, the rim up to 2, each with up to 2 decimals");
+    if (width.units == 0 || aspect.units == 0 || rim.units == 0)
+        return Result::Fail("tyre size \"" + tyre + "\" has a width, aspect or rim of zero");
     units = Hundredths(width) * Hundredths(aspect) + 127000 * Hundredths(rim);
-    return true;
+    return Result::Success();
 }
 
 // Tenths of a percent from "--current"; empty means none set.
-bool ParseCurrent(const std::string &current, int &tenths, std::string &message)
+Result ParseCurrent(const std::string &current, int &tenths)
 {
     tenths = 0;
     if (current.empty())
-        return true;
-    std::string problem;
-    if (!ParseSpeedSetting(current, tenths, problem)) {
-        message = "current setting: " + problem;
-        return false;
-    }
-    return true;
+        return Result::Success();
+    const Result parsed = ParseSpeedSetting(current, tenths);
+    return parsed ? parsed : Result::Fail("current setting: " + parsed.Message());
 }
 
 // A positive speed or ratio: up to 4 digits before the point and 4 after.
-bool ParsePositive(const std::string &text, const std::string &what, Decimal &value, std::string &message)
+Result ParsePositive(const std::string &text, const std::string &what, Decimal &value)
 {
-    if (!ParseDecimal(text, 4, 4, value)) {
-        message = what + " \"" + text + "\" is not a number such as 96 or 3.73 (up to 4 digits before the point and "
-                                        "4 after)";
-        return false;
-    }
-    if (value.units == 0) {
-        message = what + " \"" + text + "\" must be above zero";
-        return false;
-    }
-    return true;
+    if (!ParseDecimal(text, 4, 4, value))
+        return Result::Fail(what + " \"" + text +
+                            "\" is not a number such as 96 or 3.73 (up to 4 digits before the point and "
+                            "4 after)");
+    if (value.units == 0)
+        return Result::Fail(what + " \"" + text + "\" must be above zero");
+    return Result::Success();
 }
 
 // scale * F rounded as asked, minus `offset`, for F = numerator / denominator.
@@ -131,7 +117,7 @@ int64_t Reading(const Factor &factor, int trueKmh, int64_t tenths)
     return value;
 }
 
-CalcStatus Finish(const Factor &factor, CorrectionResult &out, std::string &message)
+Result Finish(const Factor &factor, CorrectionResult &out, CalcStatus &status)
 {
     // The setting: (F - 1) * 1000 tenths, rounded toward +infinity.
     int64_t setting = 0;
@@ -141,11 +127,11 @@ CalcStatus Finish(const Factor &factor, CorrectionResult &out, std::string &mess
     if (!settingFits || setting > speedAdjustLimit || setting < -speedAdjustLimit) {
         out.settingTenths = settingFits ? setting : 0;
         out.exactMillionths = exactFits ? exact : 0;
-        message = "the correction needed";
+        status = CalcStatus::OutOfRange;
+        std::string message = "the correction needed";
         if (exactFits)
             message += ", " + PercentText(exact, 2) + ",";
-        message += " lies outside the converter's range of -25.0 % to +25.0 %";
-        return CalcStatus::OutOfRange;
+        return Result::Fail(message + " lies outside the converter's range of -25.0 % to +25.0 %");
     }
     out.settingTenths = setting;
     out.exactMillionths = exact;
@@ -154,8 +140,8 @@ CalcStatus Finish(const Factor &factor, CorrectionResult &out, std::string &mess
         out.readings[i].beforeTenths = Reading(factor, trueSpeeds[i], out.currentTenths);
         out.readings[i].afterTenths = Reading(factor, trueSpeeds[i], setting);
     }
-    message.clear();
-    return CalcStatus::Ok;
+    status = CalcStatus::Ok;
+    return Result::Success();
 }
 
 // Hundredths as "631.9" or "631.95": at least one decimal.
@@ -179,34 +165,35 @@ std::string KmhText(int64_t tenths)
     return text;
 }
 
-std::string SettingText(int64_t tenths)
-{
-    return SpeedSettingText(static_cast<int>(tenths));
-}
+std::string SettingText(int64_t tenths) { return SpeedSettingText(static_cast<int>(tenths)); }
 
-} // namespace
+}  // namespace
 
-bool TyreDiameter(const std::string &tyre, int64_t &hundredths, std::string &message)
+Result TyreDiameter(const std::string &tyre, int64_t &hundredths)
 {
     uint64_t units = 0;
-    if (!TyreDiameterUnits(tyre, units, message))
-        return false;
-    hundredths = static_cast<int64_t>((units + 2500) / 5000);
-    return true;
+    const Result read = TyreDiameterUnits(tyre, units);
+    if (read)
+        hundredths = static_cast<int64_t>((units + 2500) / 5000);
+    return read;
 }
 
-CalcStatus CalcTyre(const std::string &oldTyre, const std::string &newTyre, const std::string &drive,
-                    const std::string &current, CorrectionResult &out, std::string &message)
+Result CalcTyre(const std::string &oldTyre, const std::string &newTyre, const std::string &drive,
+                const std::string &current, CorrectionResult &out, CalcStatus &status)
 {
     CorrectionResult result;
     result.kind = CorrectionResult::Kind::Tyre;
     result.oldTyre = oldTyre;
     result.newTyre = newTyre;
     result.drive = drive;
+    status = CalcStatus::BadInput;  // until every input has been read; `out` stays as it was
     uint64_t oldUnits = 0, newUnits = 0;
-    if (!TyreDiameterUnits(oldTyre, oldUnits, message) || !TyreDiameterUnits(newTyre, newUnits, message) ||
-        !ParseCurrent(current, result.currentTenths, message))
-        return CalcStatus::BadInput;
+    if (const Result read = TyreDiameterUnits(oldTyre, oldUnits); !read)
+        return read;
+    if (const Result read = TyreDiameterUnits(newTyre, newUnits); !read)
+        return read;
+    if (const Result read = ParseCurrent(current, result.currentTenths); !read)
+        return read;
     result.oldDiameterHundredths = static_cast<int64_t>((oldUnits + 2500) / 5000);
     result.newDiameterHundredths = static_cast<int64_t>((newUnits + 2500) / 5000);
 
@@ -216,41 +203,43 @@ CalcStatus CalcTyre(const std::string &oldTyre, const std::string &newTyre, cons
     if (!drive.empty()) {
         const size_t colon = drive.find(':');
         Decimal oldRatio, newRatio;
-        if (colon == std::string::npos) {
-            message = "final drive \"" + drive + "\" is not like 3.73:4.10 (old ratio:new ratio)";
-            return CalcStatus::BadInput;
-        }
-        if (!ParsePositive(drive.substr(0, colon), "old final drive ratio", oldRatio, message) ||
-            !ParsePositive(drive.substr(colon + 1), "new final drive ratio", newRatio, message))
-            return CalcStatus::BadInput;
+        if (colon == std::string::npos)
+            return Result::Fail("final drive \"" + drive + "\" is not like 3.73:4.10 (old ratio:new ratio)");
+        if (const Result read = ParsePositive(drive.substr(0, colon), "old final drive ratio", oldRatio); !read)
+            return read;
+        if (const Result read = ParsePositive(drive.substr(colon + 1), "new final drive ratio", newRatio); !read)
+            return read;
         // The sensor turns before the differential: k = old / new.
         factor.MultiplyBy(oldRatio.units * PowerOfTen(newRatio.decimals),
                           newRatio.units * PowerOfTen(oldRatio.decimals));
     }
-    const CalcStatus status = Finish(factor, result, message);
+    const Result finished = Finish(factor, result, status);
     out = result;
-    return status;
+    return finished;
 }
 
-CalcStatus CalcGps(const std::string &indicated, const std::string &actual, const std::string &current,
-                   CorrectionResult &out, std::string &message)
+Result CalcGps(const std::string &indicated, const std::string &actual, const std::string &current,
+               CorrectionResult &out, CalcStatus &status)
 {
     CorrectionResult result;
     result.kind = CorrectionResult::Kind::Gps;
     result.indicated = indicated;
     result.actual = actual;
+    status = CalcStatus::BadInput;  // until every input has been read; `out` stays as it was
     Decimal indicatedSpeed, actualSpeed;
-    if (!ParsePositive(indicated, "indicated speed", indicatedSpeed, message) ||
-        !ParsePositive(actual, "actual (GPS) speed", actualSpeed, message) ||
-        !ParseCurrent(current, result.currentTenths, message))
-        return CalcStatus::BadInput;
+    if (const Result read = ParsePositive(indicated, "indicated speed", indicatedSpeed); !read)
+        return read;
+    if (const Result read = ParsePositive(actual, "actual (GPS) speed", actualSpeed); !read)
+        return read;
+    if (const Result read = ParseCurrent(current, result.currentTenths); !read)
+        return read;
     Factor factor;
     factor.MultiplyBy(static_cast<uint64_t>(1000 + result.currentTenths), 1000);
     factor.MultiplyBy(actualSpeed.units * PowerOfTen(indicatedSpeed.decimals),
                       indicatedSpeed.units * PowerOfTen(actualSpeed.decimals));
-    const CalcStatus status = Finish(factor, result, message);
+    const Result finished = Finish(factor, result, status);
     out = result;
-    return status;
+    return finished;
 }
 
 std::string PercentText(int64_t millionths, int decimals)

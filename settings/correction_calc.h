@@ -5,14 +5,17 @@
 // Portable: no Windows here.
 #pragma once
 
+#include "base/result.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <string>
 
+// What a calculation met: success, or which kind of failure.
 enum class CalcStatus {
     Ok,
-    BadInput,    // an input that is not a tyre size, ratio, speed or setting
+    BadInput,  // an input that is not a tyre size, ratio, speed or setting
     OutOfRange,  // the setting needed lies outside -25.0..25.0
 };
 
@@ -21,7 +24,7 @@ enum class CalcStatus {
 struct SpeedometerReading {
     int trueKmh = 0;
     int64_t beforeTenths = 0;  // with the converter's current setting
-    int64_t afterTenths = 0;   // with the new setting
+    int64_t afterTenths = 0;  // with the new setting
 };
 
 struct CorrectionResult {
@@ -34,8 +37,8 @@ struct CorrectionResult {
     std::string drive;
     // GPS: the speedometer's and the GPS's speeds as given.
     std::string indicated, actual;
-    int currentTenths = 0;         // the converter's present setting
-    int64_t exactMillionths = 0;   // the exact correction in millionths of a percent, nearest
+    int currentTenths = 0;  // the converter's present setting
+    int64_t exactMillionths = 0;  // the exact correction in millionths of a percent, nearest
     // The setting, in tenths, rounded up (toward +infinity): the speedometer
     // then reads at or above the true speed. Outside -250..250 on OutOfRange.
     int64_t settingTenths = 0;
@@ -45,15 +48,17 @@ struct CorrectionResult {
 // tyre: "205/55R16" (width mm / aspect % R rim inches; "r" and a decimal rim
 // such as 16.5 are accepted), drive "3.73:4.10" or empty, current "+2.0" or
 // empty for 0. k = D_new / D_old times R_old / R_new, times (1 + current/100).
-CalcStatus CalcTyre(const std::string &oldTyre, const std::string &newTyre, const std::string &drive,
-                    const std::string &current, CorrectionResult &out, std::string &message);
-// k = (1 + current/100) * actual / indicated.
-CalcStatus CalcGps(const std::string &indicated, const std::string &actual, const std::string &current,
-                   CorrectionResult &out, std::string &message);
+// A failure says why, and `status` which kind it is; `out` is filled in on
+// success and on OutOfRange, and stays as it was on BadInput.
+Result CalcTyre(const std::string &oldTyre, const std::string &newTyre, const std::string &drive,
+                const std::string &current, CorrectionResult &out, CalcStatus &status);
+// k = (1 + current/100) * actual / indicated. Fails as CalcTyre does.
+Result CalcGps(const std::string &indicated, const std::string &actual, const std::string &current,
+               CorrectionResult &out, CalcStatus &status);
 
 // A tyre's diameter in hundredths of a mm, D = 2 W A / 100 + 25.4 R, rounded
-// to the nearest. False with a message for anything but a tyre size.
-bool TyreDiameter(const std::string &tyre, int64_t &hundredths, std::string &message);
+// to the nearest. Refused with a message for anything but a tyre size.
+Result TyreDiameter(const std::string &tyre, int64_t &hundredths);
 
 // Millionths of a percent as a signed percentage with `decimals` digits
 // (0..6, rounded to the nearest, halves away from zero): 379807, 2 gives

@@ -36,63 +36,68 @@ std::string TableProblem(const RegisterImage &image, const TableInfo &table)
     const std::string entry = name + " entry " + std::to_string(line) + " (" + std::to_string(millivolts) + " mV)";
     if (parsed.problem == TableTextProblem::FirstNotFull)
         return entry + " is not 4000 mV, which the first entry must be";
-    if (parsed.problem == TableTextProblem::InvalidMillivolts && millivolts > static_cast<unsigned>(fullScaleMillivolts))
+    if (parsed.problem == TableTextProblem::InvalidMillivolts &&
+        millivolts > static_cast<unsigned>(fullScaleMillivolts))
         return entry + " is above 4000 mV";
     if (parsed.problem == TableTextProblem::InvalidMillivolts)
         return entry + " is not below the entry before it";
     return name + ": " + TableTextMessage(parsed);
 }
 
-bool ApplySpeed(RegisterImage &image, const std::string &value, std::string &message)
+Result ApplySpeed(RegisterImage &image, const std::string &value)
 {
     int tenths = 0;
-    if (!ParseSpeedSetting(value, tenths, message))
-        return false;
-    image.SetWord(layout::speedAdjust, EncodeSpeedAdjust(tenths));
-    return true;
+    Result parsed = ParseSpeedSetting(value, tenths);
+    if (parsed)
+        image.SetWord(layout::speedAdjust, EncodeSpeedAdjust(tenths));
+    return parsed;
 }
 
-bool ApplySensor(RegisterImage &image, const std::string &value, std::string &message)
+Result ApplySensor(RegisterImage &image, const std::string &value)
 {
     const uint16_t type = image.FirmwareType();
     const std::vector<SensorInfo> sensors = SensorsForType(type);
-    if (sensors.empty()) {
-        message = "a unit of type " + std::to_string(type) + " (" + TypeText(type) + ") has no speed-sensor choice";
-        return false;
-    }
+    if (sensors.empty())
+        return Result::Fail("a unit of type " + std::to_string(type) + " (" + TypeText(type) +
+                            ") has no speed-sensor choice");
     SensorInfo sensor{};
-    if (!FindSensorByName(type, value, sensor)) {
-        message = "\"" + value + "\" is not a speed sensor of a " + TypeText(type) + " unit; choose one of " +
-                  Names(sensors);
-        return false;
-    }
+    if (!FindSensorByName(type, value, sensor))
+        return Result::Fail("\"" + value + "\" is not a speed sensor of a " + TypeText(type) + " unit; choose one of " +
+                            Names(sensors));
     image.SetWord(layout::speedSensorCode, sensor.code);
-    return true;
+    return Result::Success();
 }
 
-bool ApplyTable(RegisterImage &image, const std::string &value, std::string &message)
+Result ApplyTable(RegisterImage &image, const std::string &value)
 {
     const uint16_t type = image.FirmwareType();
     const TableInfo *table = FindTableByName(value);
-    if (!table) {
-        message = "\"" + value + "\" is not a table; choose one of ap1-res, ap2-res, ap1-5v, ap2-5v";
-        return false;
-    }
-    if (!TypeHasTables(type)) {
-        message = "a unit of type " + std::to_string(type) + " (" + TypeText(type) + ") has no temperature-table choice";
-        return false;
-    }
-    if (!TableOnFirmware(*table, image.FirmwareVersion())) {
-        message = std::string("the ") + table->name + " table exists only on firmware 1.23.00; this unit has " +
-                  FirmwareText(image.FirmwareVersion());
-        return false;
-    }
+    if (!table)
+        return Result::Fail("\"" + value + "\" is not a table; choose one of ap1-res, ap2-res, ap1-5v, ap2-5v");
+    if (!TypeHasTables(type))
+        return Result::Fail("a unit of type " + std::to_string(type) + " (" + TypeText(type) +
+                            ") has no temperature-table choice");
+    if (!TableOnFirmware(*table, image.FirmwareVersion()))
+        return Result::Fail(std::string("the ") + table->name +
+                            " table exists only on firmware 1.23.00; this unit has " +
+                            FirmwareText(image.FirmwareVersion()));
     image.SetByte(layout::sensorWiring, table->wiring);
     image.SetByte(layout::activeTable, table->offset);
-    return true;
+    return Result::Success();
 }
 
-} // namespace
+Result ApplyNamed(RegisterImage &image, const std::string &name, const std::string &value)
+{
+    if (name == "speed")
+        return ApplySpeed(image, value);
+    if (name == "sensor")
+        return ApplySensor(image, value);
+    if (name == "table")
+        return ApplyTable(image, value);
+    return Result::Fail("\"" + name + "\" is not a setting: the settings are speed, sensor and table");
+}
+
+}  // namespace
 
 std::string IdentityMismatch(const RegisterImage &file, const RegisterImage &device)
 {
@@ -163,25 +168,15 @@ std::vector<std::string> ImplausibleValues(const RegisterImage &image)
     return problems;
 }
 
-bool ApplySetting(RegisterImage &image, const std::string &assignment, std::string &message)
+Result ApplySetting(RegisterImage &image, const std::string &assignment)
 {
     const size_t equals = assignment.find('=');
-    if (equals == std::string::npos) {
-        message = "\"" + assignment + "\" is not a setting: write speed=+3.5, sensor=NAME or table=NAME";
-        return false;
-    }
+    if (equals == std::string::npos)
+        return Result::Fail("\"" + assignment + "\" is not a setting: write speed=+3.5, sensor=NAME or table=NAME");
     const std::string name = assignment.substr(0, equals);
     const std::string value = assignment.substr(equals + 1);
     RegisterImage changed = image;
-    bool applied = false;
-    if (name == "speed")
-        applied = ApplySpeed(changed, value, message);
-    else if (name == "sensor")
-        applied = ApplySensor(changed, value, message);
-    else if (name == "table")
-        applied = ApplyTable(changed, value, message);
-    else
-        message = "\"" + name + "\" is not a setting: the settings are speed, sensor and table";
+    Result applied = ApplyNamed(changed, name, value);
     if (applied)
         image = changed;
     return applied;

@@ -2,6 +2,7 @@
 // changes a set makes to an image. Portable: no Windows here.
 #pragma once
 
+#include "base/result.h"
 #include "config/config_image.h"
 
 #include <cstdint>
@@ -33,9 +34,9 @@ std::string MissingTableChoice(const RegisterImage &image);
 //   table=NAME    ap1-res, ap2-res, ap1-5v or ap2-5v: the active table and
 //                 the wiring that goes with it (5V tables only on 12300;
 //                 no table choice on a VSS unit).
-// False with a message, and the image unchanged, on anything else. To apply
+// Refused with a message, and the image unchanged, on anything else. To apply
 // several all-or-nothing, apply them to a copy.
-bool ApplySetting(RegisterImage &image, const std::string &assignment, std::string &message);
+Result ApplySetting(RegisterImage &image, const std::string &assignment);
 
 // The registers a write sends to change `device` into `target`: 5 to 255
 // only (never the version and type), all of them with `all`, otherwise just

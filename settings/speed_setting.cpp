@@ -3,13 +3,9 @@
 #include "settings/speed_text.h"
 #include "config/c_locale_chars.h"
 
+namespace {}  // namespace
 
-namespace {
-
-
-} // namespace
-
-bool ParseSpeedSetting(const std::string &text, int &tenths, std::string &message)
+Result ParseSpeedSetting(const std::string &text, int &tenths)
 {
     // A script must not have a typing error stored as 0 (as the dialog's atof
     // would), so the whole text has to be a number.
@@ -32,15 +28,12 @@ bool ParseSpeedSetting(const std::string &text, int &tenths, std::string &messag
     }
     if (i < text.size() && text[i] == '%')
         ++i;
-    if (intDigits + fracDigits == 0 || i != text.size()) {
-        message = "speed adjustment \"" + text + "\" is not a number of percent such as +3.5";
-        return false;
-    }
+    if (intDigits + fracDigits == 0 || i != text.size())
+        return Result::Fail("speed adjustment \"" + text + "\" is not a number of percent such as +3.5");
     for (size_t d = 1; d < fracDigits; ++d) {
-        if (text[fracStart + d] != '0') {
-            message = "speed adjustment " + text + " has more than one decimal: the converter takes steps of 0.1 %";
-            return false;
-        }
+        if (text[fracStart + d] != '0')
+            return Result::Fail("speed adjustment " + text +
+                                " has more than one decimal: the converter takes steps of 0.1 %");
     }
     // Tenths from the digits themselves: the value is exact whatever the
     // processor's floating-point precision, and equals what the dialog's
@@ -56,12 +49,10 @@ bool ParseSpeedSetting(const std::string &text, int &tenths, std::string &messag
     value = value * 10 + (fracDigits > 0 ? text[fracStart] - '0' : 0);
     if (negative)
         value = -value;
-    if (outOfRange || value < -speedAdjustLimit || value > speedAdjustLimit) {
-        message = "speed adjustment " + text + " is out of range: it must lie from -25.0 to 25.0";
-        return false;
-    }
+    if (outOfRange || value < -speedAdjustLimit || value > speedAdjustLimit)
+        return Result::Fail("speed adjustment " + text + " is out of range: it must lie from -25.0 to 25.0");
     tenths = static_cast<int>(value);
-    return true;
+    return Result::Success();
 }
 
 std::string SpeedSettingText(int tenths)

@@ -2,6 +2,8 @@
 // percent, in the dialog's range and steps. Portable: no Windows here.
 #pragma once
 
+#include "base/result.h"
+
 #include <string>
 
 // "+3.5", "-25", "0.0", "3.50", "2.5%": tenths of a percent, the same the
@@ -10,7 +12,7 @@
 // optional sign, digits, an optional decimal point with digits and an
 // optional "%"; digits beyond the tenths that are not zero (the converter
 // stores steps of 0.1); a value outside -25.0..25.0.
-bool ParseSpeedSetting(const std::string &text, int &tenths, std::string &message);
+Result ParseSpeedSetting(const std::string &text, int &tenths);
 
 // Tenths as a signed percentage: 4 gives "+0.4 %", -86 "-8.6 %", 0 "0.0 %".
 std::string SpeedSettingText(int tenths);

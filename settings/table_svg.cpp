@@ -27,22 +27,18 @@ int AxisTop(int highest)
     return topValue < 4000 ? 4000 : topValue;
 }
 
-} // namespace
+}  // namespace
 
-bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg, std::string &message)
+Result TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg)
 {
     svg.clear();
     const TableInfo *table = FindTableByOffset(tableOffset);
-    if (!table) {
-        message = "offset " + std::to_string(tableOffset) + " holds no temperature table";
-        return false;
-    }
+    if (!table)
+        return Result::Fail("offset " + std::to_string(tableOffset) + " holds no temperature table");
     const uint8_t count = image.Byte(tableOffset);
-    if (!TempTable::ValidCount(count)) {
-        message = std::string("the ") + table->name + " table's count " + std::to_string(count) +
-                  " is not valid (7 or 20 expected): there is nothing to draw";
-        return false;
-    }
+    if (!TempTable::ValidCount(count))
+        return Result::Fail(std::string("the ") + table->name + " table's count " + std::to_string(count) +
+                            " is not valid (7 or 20 expected): there is nothing to draw");
     ConstTempTable view(image, tableOffset);
     unsigned entries = 0;
     int highest = 0;
@@ -67,8 +63,8 @@ bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg,
            "</text>\n";
 
     // Axes, grid and tick labels.
-    svg += Format("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\"/>\n", left, top, left,
-                  top + plotHeight);
+    svg +=
+        Format("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\"/>\n", left, top, left, top + plotHeight);
     svg += Format("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\"/>\n", left, top + plotHeight,
                   left + plotWidth, top + plotHeight);
     const int voltageStep = axisTop <= 4000 ? 500 : axisTop / 8 / 500 * 500 + 500;
@@ -78,13 +74,13 @@ bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg,
         svg += Format("<text x=\"%d\" y=\"%d\" text-anchor=\"end\">%d</text>\n", left - 6, y(mv) + 4, mv, 0);
     }
     for (int entry = 1; entry <= lastEntry; ++entry) {
-        svg += Format("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\"/>\n", x(entry),
-                      top + plotHeight, x(entry), top + plotHeight + 5);
+        svg += Format("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\"/>\n", x(entry), top + plotHeight,
+                      x(entry), top + plotHeight + 5);
         svg += Format("<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">%d</text>\n", x(entry), top + plotHeight + 18,
                       entry, 0);
     }
-    svg += Format("<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">entry</text>\n", left + plotWidth / 2,
-                  height - 16, 0, 0);
+    svg += Format("<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">entry</text>\n", left + plotWidth / 2, height - 16, 0,
+                  0);
     svg += Format("<text x=\"20\" y=\"%d\" text-anchor=\"middle\" transform=\"rotate(-90 20 %d)\">sensor voltage "
                   "(mV)</text>\n",
                   top + plotHeight / 2, top + plotHeight / 2, 0, 0);
@@ -105,6 +101,5 @@ bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg,
                       "entries %d to %d lie past register 255 and are not drawn</text>\n",
                       left + plotWidth, top - 8, static_cast<int>(entries) + 1, count);
     svg += "</svg>\n";
-    message.clear();
-    return true;
+    return Result::Success();
 }

@@ -2,6 +2,7 @@
 // a browser opens. Portable: no Windows here.
 #pragma once
 
+#include "base/result.h"
 #include "config/config_image.h"
 
 #include <cstdint>
@@ -9,6 +10,6 @@
 
 // Entry number against sensor voltage (mV), with axes, tick labels, units
 // and the table's name as title. Only entries that lie inside the image are
-// drawn. False with a message, `svg` empty, for an offset that is none of the
+// drawn. Refused with a message, `svg` empty, for an offset that is none of the
 // four tables or a table whose count is not 7 or 20.
-bool TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg, std::string &message);
+Result TableSvg(const RegisterImage &image, uint8_t tableOffset, std::string &svg);

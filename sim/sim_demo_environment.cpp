@@ -24,12 +24,12 @@ static_assert(static_cast<int>(DemoFaultKind::Unplug) == FaultRule::Unplug, "kin
 using Registers = std::array<uint8_t, 256>;
 
 struct StateFile {
-    std::string path;        // UTF-8, for the messages
-    std::wstring name;       // for the wide file functions
+    std::string path;  // UTF-8, for the messages
+    std::wstring name;  // for the wide file functions
     SimDevice *converter = nullptr;
     decltype(DeviceSyscalls::WriteFile) busWriteFile = nullptr;
-    std::mutex saving;       // writes may come from more than one thread
-    Registers saved{};       // what the file holds
+    std::mutex saving;  // writes may come from more than one thread
+    Registers saved{};  // what the file holds
     bool failureSaid = false;
 };
 
@@ -109,8 +109,8 @@ bool SaveState(const std::wstring &name, const Registers &values)
     const std::wstring temporary = name + L".saving";
     bool written = false;
     {
-        FileHandle out{CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr)};
+        FileHandle out{
+            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
         DWORD count = 0;
         written = out.handle != INVALID_HANDLE_VALUE &&
                   WriteFile(out.handle, text.data(), static_cast<DWORD>(text.size()), &count, nullptr) &&
@@ -125,8 +125,8 @@ bool SaveState(const std::wstring &name, const Registers &values)
 // The whole file, or false when it cannot be read.
 bool ReadState(const std::wstring &name, std::string &text)
 {
-    FileHandle in{CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    FileHandle in{CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (in.handle == INVALID_HANDLE_VALUE)
         return false;
     text.clear();
@@ -144,8 +144,7 @@ bool ReadState(const std::wstring &name, std::string &text)
 
 // Saves after any request, accepted or pending, that changed the registers:
 // the converter itself says what a request did, so nothing is decoded here.
-BOOL WINAPI WriteFileSavingState(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written,
-                                 LPOVERLAPPED overlapped)
+BOOL WINAPI WriteFileSavingState(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped)
 {
     StateFile &state = State();
     const BOOL done = state.busWriteFile(file, buffer, length, written, overlapped);
@@ -158,7 +157,8 @@ BOOL WINAPI WriteFileSavingState(HANDLE file, LPCVOID buffer, DWORD length, LPDW
                 state.saved = now;
             } else if (!state.failureSaid) {
                 // The write reached the simulated converter but not the file.
-                SayOnStandardError("ZYR_SIM_STATE=" + state.path + ": the converter's registers could not be "
+                SayOnStandardError("ZYR_SIM_STATE=" + state.path +
+                                   ": the converter's registers could not be "
                                    "saved; the file may not keep what this run writes\n");
                 state.failureSaid = true;
             }
@@ -187,9 +187,9 @@ void LoadState(StateFile &state)
     if (!ReadState(state.name, text))
         Refuse(prefix + "the file exists but cannot be read");
     unsigned char registers[256];
-    std::string message;
-    if (!ParseSimState(text, registers, message))
-        Refuse(prefix + message);
+    const Result parsed = ParseSimState(text, registers);
+    if (!parsed)
+        Refuse(prefix + parsed.Message());
     for (int i = 0; i < 256; ++i)
         state.saved[i] = registers[i];
     state.converter->SetRegisters(state.saved);
@@ -201,9 +201,9 @@ DeviceSyscalls ApplyDemoEnvironment(SimDevice &converter, DeviceSyscalls syscall
 {
     if (const char *faultText = std::getenv("ZYR_SIM_FAULT")) {
         std::vector<DemoFault> faults;
-        std::string message;
-        if (!ParseDemoFaults(faultText, faults, message))
-            Refuse(message);
+        const Result parsed = ParseDemoFaults(faultText, faults);
+        if (!parsed)
+            Refuse(parsed.Message());
         for (const DemoFault &fault : faults) {
             FaultRule rule;
             rule.kind = static_cast<FaultRule::Kind>(fault.kind);

@@ -44,7 +44,7 @@ bool ActsOnRepliesOnly(DemoFaultKind kind)
     return kind != DemoFaultKind::SendFails && kind != DemoFaultKind::SendZero && kind != DemoFaultKind::Unplug;
 }
 
-bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
+Result ParseRule(const std::string &text, DemoFault &rule)
 {
     std::vector<std::string> parts = Split(text, ',');
     const std::string kind = parts.empty() ? "" : TrimBlanks(parts[0]);
@@ -54,11 +54,10 @@ bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
             rule.kind = static_cast<DemoFaultKind>(i);
             known = true;
         }
-    if (!known) {
-        problem = "\"" + kind + "\" is not a fault (send-fails, send-zero, receive-fails, receive-zero, "
-                  "wrong-readback, no-reply, late-reply, unplug)";
-        return false;
-    }
+    if (!known)
+        return Result::Fail("\"" + kind +
+                            "\" is not a fault (send-fails, send-zero, receive-fails, receive-zero, "
+                            "wrong-readback, no-reply, late-reply, unplug)");
     for (size_t i = 1; i < parts.size(); ++i) {
         const std::string part = TrimBlanks(parts[i]);
         const size_t equals = part.find('=');
@@ -72,40 +71,37 @@ bool ParseRule(const std::string &text, DemoFault &rule, std::string &problem)
             continue;
         if (key == "delay" && rule.kind == DemoFaultKind::LateReply && Number(value, 0, 60000, rule.replyAfterMs))
             continue;
-        if (key == "on" && value == "write" && ActsOnRepliesOnly(rule.kind)) {
-            problem = "\"" + part + "\" never fires: " + kind + " acts on the reply, and only read requests "
-                      "are answered";
-            return false;
-        }
+        if (key == "on" && value == "write" && ActsOnRepliesOnly(rule.kind))
+            return Result::Fail("\"" + part + "\" never fires: " + kind +
+                                " acts on the reply, and only read requests "
+                                "are answered");
         if (key == "on" && (value == "read" || value == "write")) {
             rule.command = value == "write" ? 1 : 2;
             continue;
         }
-        problem = "\"" + part + "\" is not a setting of a fault (at=0..255, on=read|write, after=N, times=N, "
-                  "and for late-reply delay=0..60000)";
-        return false;
+        return Result::Fail("\"" + part +
+                            "\" is not a setting of a fault (at=0..255, on=read|write, after=N, times=N, "
+                            "and for late-reply delay=0..60000)");
     }
-    return true;
+    return Result::Success();
 }
 
 }  // namespace
 
-bool ParseDemoFaults(const std::string &text, std::vector<DemoFault> &rules, std::string &message)
+Result ParseDemoFaults(const std::string &text, std::vector<DemoFault> &rules)
 {
     std::vector<DemoFault> parsed;
     if (!TrimBlanks(text).empty()) {
         for (const std::string &part : Split(text, ';')) {
             DemoFault rule;
-            std::string problem;
-            if (!ParseRule(part, rule, problem)) {
-                message = "ZYR_SIM_FAULT=\"" + text + "\": " + problem;
-                return false;
-            }
+            const Result read = ParseRule(part, rule);
+            if (!read)
+                return Result::Fail("ZYR_SIM_FAULT=\"" + text + "\": " + read.Message());
             parsed.push_back(rule);
         }
     }
     rules.swap(parsed);
-    return true;
+    return Result::Success();
 }
 
 std::string FormatSimState(const unsigned char (&registers)[256])
@@ -113,7 +109,7 @@ std::string FormatSimState(const unsigned char (&registers)[256])
     return "# the simulated converter's registers (ZYR_SIM_STATE)\n" + FormatRegisterRows(registers);
 }
 
-bool ParseSimState(const std::string &text, unsigned char (&registers)[256], std::string &message)
+Result ParseSimState(const std::string &text, unsigned char (&registers)[256])
 {
     unsigned char parsed[256] = {};
     int row = 0;
@@ -127,23 +123,20 @@ bool ParseSimState(const std::string &text, unsigned char (&registers)[256], std
         const std::string expected = HexDigits(static_cast<uint32_t>(row) * 16, 2) + ":";
         unsigned offset = 0;
         uint8_t bytes[registerRowBytes];
-        std::string problem;  // worded here as the row this file expects
-        if (row >= 16 || !ParseRegisterRow(TrimBlanks(line), offset, bytes, problem) ||
-            offset != static_cast<unsigned>(row * 16)) {
-            message = "line " + std::to_string(number) + " is not the row \"" + expected + "\" of 16 hex bytes";
-            return false;
-        }
+        // The row's own problem is worded here as the row this file expects.
+        if (row >= 16 || !ParseRegisterRow(TrimBlanks(line), offset, bytes) ||
+            offset != static_cast<unsigned>(row * 16))
+            return Result::Fail("line " + std::to_string(number) + " is not the row \"" + expected +
+                                "\" of 16 hex bytes");
         for (unsigned i = 0; i < registerRowBytes; ++i)
             parsed[static_cast<unsigned>(row) * 16 + i] = bytes[i];
         ++row;
     }
-    if (row != 16) {
-        message = "it holds " + std::to_string(row) + " rows of registers, not 16";
-        return false;
-    }
+    if (row != 16)
+        return Result::Fail("it holds " + std::to_string(row) + " rows of registers, not 16");
     for (int i = 0; i < 256; ++i)
         registers[i] = parsed[i];
-    return true;
+    return Result::Success();
 }
 
 }  // namespace sim

@@ -26,32 +26,32 @@
 // makes every read of register 200 come back wrong.
 #pragma once
 
+#include "base/result.h"
+
 #include <string>
 #include <vector>
 
 namespace sim {
 
 // In the order of FaultRule::Kind.
-enum class DemoFaultKind {
-    SendFails, SendZero, ReceiveFails, ReceiveZero, WrongReadBack, NoReply, LateReply, Unplug
-};
+enum class DemoFaultKind { SendFails, SendZero, ReceiveFails, ReceiveZero, WrongReadBack, NoReply, LateReply, Unplug };
 
 struct DemoFault {
     DemoFaultKind kind = DemoFaultKind::SendFails;
-    int command = 0;   // 1 write requests, 2 read requests, 0 both
+    int command = 0;  // 1 write requests, 2 read requests, 0 both
     int address = -1;  // -1 any
     int skip = 0;
     int times = -1;
     int replyAfterMs = 1000;  // late-reply only
 };
 
-// False with a message naming the faulty part (and `rules` unchanged) on
+// Refused with a message naming the faulty part (and `rules` unchanged) on
 // anything but the syntax above. An empty text gives no rules.
-bool ParseDemoFaults(const std::string &text, std::vector<DemoFault> &rules, std::string &message);
+Result ParseDemoFaults(const std::string &text, std::vector<DemoFault> &rules);
 
 // ZYR_SIM_STATE: the simulated converter's 256 registers as 16 lines of
 // 16 hex bytes, each led by its offset ("00: FF 0C 30 ..."), after a comment.
 std::string FormatSimState(const unsigned char (&registers)[256]);
-bool ParseSimState(const std::string &text, unsigned char (&registers)[256], std::string &message);
+Result ParseSimState(const std::string &text, unsigned char (&registers)[256]);
 
 }  // namespace sim

@@ -90,8 +90,7 @@ bool ReadRows(const char *path, uint8_t (&registers)[256])
     while (std::getline(file, line)) {
         unsigned offset = 0;
         uint8_t bytes[registerRowBytes];
-        std::string problem;
-        if (!ParseRegisterRow(TrimBlanks(line), offset, bytes, problem)) continue;
+        if (!ParseRegisterRow(TrimBlanks(line), offset, bytes)) continue;
         if (offset % 16 || offset > 0xF0 || seen[offset / 16]) continue;
         seen[offset / 16] = true;
         std::memcpy(registers + offset, bytes, registerRowBytes);

@@ -35,8 +35,8 @@ TEST_CASE_FIXTURE(CliFixture, "backup, change, restore: the converter equals the
     const std::string deep = std::string(120, 'd') + "\\" + std::string(120, 'e');
     struct Row {
         const char *name;
-        std::string folder;     // made below this one; "" is this one
-        std::string relative;   // the file as given, relative; "" for its full path
+        std::string folder;  // made below this one; "" is this one
+        std::string relative;  // the file as given, relative; "" for its full path
     };
     const Row rows[] = {
         {"this folder", "", ""},
@@ -46,8 +46,7 @@ TEST_CASE_FIXTURE(CliFixture, "backup, change, restore: the converter equals the
         {"a blank and two scripts", "日本 é", ""},
         {"relative, through ..", "日本語", "Ελληνικά\\..\\日本語\\saved.zyr"},
         {"over 260 characters", "Ünïcødé\\" + deep, ""},
-        {"over 260 characters, relative, through ..", deep + "\\日本語",
-         deep + "\\日本語\\..\\日本語\\saved.zyr"},
+        {"over 260 characters, relative, through ..", deep + "\\日本語", deep + "\\日本語\\..\\日本語\\saved.zyr"},
     };
     for (const Row &row : rows) {
         SUBCASE(row.name)
@@ -61,8 +60,8 @@ TEST_CASE_FIXTURE(CliFixture, "backup, change, restore: the converter equals the
             const Registers original = converter.Registers();
             CliRun run = Run({"backup", file});
             REQUIRE_MESSAGE(run.code == 0, run.err);
-            CHECK_MESSAGE(run.out == "saved all 256 registers of the converter (firmware 1.23.00, VSS+ECT) to " +
-                                         file + "\n",
+            CHECK_MESSAGE(run.out ==
+                              "saved all 256 registers of the converter (firmware 1.23.00, VSS+ECT) to " + file + "\n",
                           run.out);
             run = Run({"show", file});
             CHECK_MESSAGE(run.code == 0, run.err);
@@ -137,50 +136,83 @@ TEST_CASE_FIXTURE(CliFixture, "refused writes leave the converter as it was, reg
         const char *answer = "";
     };
     const Row rows[] = {
-        {"a damaged file", [&] {
+        {"a damaged file",
+         [&] {
              std::string text = good;
              text[text.find("\n00:") + 6] ^= 1;  // one hex digit of register 0
              WriteText("file.zyr", text);
-         }, {"restore", Path("file.zyr"), "--yes"}, 3, "nothing was written"},
-        {"another format", [&] {
+         },
+         {"restore", Path("file.zyr"), "--yes"},
+         3,
+         "nothing was written"},
+        {"another format",
+         [&] {
              std::string text = good;
              text.replace(text.find("zyr-backup 1"), 12, "zyr-backup 2");
              WriteText("file.zyr", text);
-         }, {"restore", Path("file.zyr"), "--yes"}, 3, "nothing was written"},
+         },
+         {"restore", Path("file.zyr"), "--yes"},
+         3,
+         "nothing was written"},
         {"a missing file", [] {}, {"restore", Path("missing.zyr"), "--yes"}, 3, "missing.zyr"},
-        {"another firmware", [&] {
+        {"another firmware",
+         [&] {
              Registers other = changed;
              other[1] = 0x15, other[2] = 0x27;  // 10005
              WriteBackup("file.zyr", other);
-         }, {"restore", Path("file.zyr"), "--yes"}, 4, "nothing was written"},
-        {"another type", [&] {
+         },
+         {"restore", Path("file.zyr"), "--yes"},
+         4,
+         "nothing was written"},
+        {"another type",
+         [&] {
              Registers other = changed;
              other[3] = 3;
              WriteBackup("file.zyr", other);
-         }, {"restore", Path("file.zyr"), "--yes"}, 4, "nothing was written"},
-        {"a speed over 25 %", [&] {
+         },
+         {"restore", Path("file.zyr"), "--yes"},
+         4,
+         "nothing was written"},
+        {"a speed over 25 %",
+         [&] {
              Registers other = changed;
              other[6] = 44, other[7] = 1;  // 30.0 %
              WriteBackup("file.zyr", other);
-         }, {"restore", Path("file.zyr"), "--yes"}, 4, "--force"},
-        {"a 5V table on firmware 10005, even with --force", [&] {
+         },
+         {"restore", Path("file.zyr"), "--yes"},
+         4,
+         "--force"},
+        {"a 5V table on firmware 10005, even with --force",
+         [&] {
              MakeConverter(converter, 10005, 2);
              Registers other = converter.Registers();
              other[5] = 1, other[11] = 203;  // two-wire, AP1 5V
              WriteBackup("file.zyr", other);
-         }, {"restore", Path("file.zyr"), "--yes", "--force"}, 4, "nothing was written"},
+         },
+         {"restore", Path("file.zyr"), "--yes", "--force"},
+         4,
+         "nothing was written"},
         {"no --yes and no console", [] {}, {"restore", Path("changed.zyr")}, 4, "--yes"},
         {"no --yes, declined at the console", [] {}, {"restore", Path("changed.zyr")}, 4, "not confirmed", true, "n\n"},
         {"a dry run", [] {}, {"restore", Path("changed.zyr"), "--dry-run"}, 0, ""},
-        {"a 5V table on this VSS unit", [&] { MakeConverter(converter, 12300, 3); },
-         {"set", "table=ap1-5v", "--yes"}, 4, "nothing was written"},
-        {"a 5V table on firmware 10005", [&] { MakeConverter(converter, 10005, 2); },
-         {"set", "table=ap1-5v", "--yes"}, 4, "nothing was written"},
+        {"a 5V table on this VSS unit",
+         [&] { MakeConverter(converter, 12300, 3); },
+         {"set", "table=ap1-5v", "--yes"},
+         4,
+         "nothing was written"},
+        {"a 5V table on firmware 10005",
+         [&] { MakeConverter(converter, 10005, 2); },
+         {"set", "table=ap1-5v", "--yes"},
+         4,
+         "nothing was written"},
         {"a sensor of another type", [] {}, {"set", "sensor=rsx", "--yes"}, 4, "nothing was written"},
         {"a speed out of range", [] {}, {"set", "speed=+25.1", "--yes"}, 2, "speed=+25.1"},
         {"no such setting", [] {}, {"set", "colour=red", "--yes"}, 2, "colour=red"},
-        {"an editor text that breaks its rules", [&] { WriteText("table.txt", "01) 4000mV\r\n02) 4100mV\r\n"); },
-         {"table", "ap1-res", "--import", Path("table.txt"), "--yes"}, 3, "nothing was written"},
+        {"an editor text that breaks its rules",
+         [&] { WriteText("table.txt", "01) 4000mV\r\n02) 4100mV\r\n"); },
+         {"table", "ap1-res", "--import", Path("table.txt"), "--yes"},
+         3,
+         "nothing was written"},
     };
     for (const Row &row : rows) {
         SUBCASE(row.name)
@@ -220,8 +252,7 @@ TEST_CASE_FIXTURE(CliFixture, "an unplug mid-restore: exit 1 with the register, 
     const std::vector<std::string> backups = FilesStartingWith("zyr-before-restore-");
     REQUIRE(backups.size() == 1);
     BackupFile saved;
-    std::string message;
-    REQUIRE(ParseBackupFile(ReadText(Path(backups[0])), saved, message) == BackupError::None);
+    REQUIRE(ParseBackupFile(ReadText(Path(backups[0])), saved).Ok());
     CHECK(RegistersOf(saved.image) == original);
 
     converter.ClearFaults();

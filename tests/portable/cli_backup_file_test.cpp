@@ -28,7 +28,7 @@ std::string Row(const std::string &text, const std::string &prefix)
     return text.substr(at, text.find('\n', at) + 1 - at);
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("CRC-32 is the zlib one")
 {
@@ -73,9 +73,10 @@ TEST_CASE("every default image survives a backup file, with either line end and 
                 crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
             for (const std::string &variant : {text, crlf, "\xEF\xBB\xBF" + crlf}) {
                 BackupFile file;
-                std::string message;
-                REQUIRE(ParseBackupFile(variant, file, message) == BackupError::None);
-                CHECK(message.empty());
+                BackupError kind = BackupError::UnknownFormat;
+                const Result read = ParseBackupFile(variant, file, kind);
+                REQUIRE(kind == BackupError::None);
+                CHECK(read.Message().empty());
                 CHECK(std::memcmp(file.image.bytes, image.bytes, imageSize) == 0);
                 CHECK(file.savedAt == savedAt);
             }
@@ -88,8 +89,7 @@ TEST_CASE("the information lines are not trusted: the rows decide")
     const std::string text = Replace(Replace(DefaultFile(), "firmware = 12300 (1.23.00)", "firmware = 10005 (1.00.05)"),
                                      "speed adjustment = 0.0 %", "speed adjustment = 25.0 %");
     BackupFile file;
-    std::string message;
-    REQUIRE(ParseBackupFile(text, file, message) == BackupError::None);
+    REQUIRE(ParseBackupFile(text, file).Ok());
     CHECK(file.image.FirmwareVersion() == 12300);
     CHECK(file.image.SpeedAdjust() == 0);
 }
@@ -133,8 +133,7 @@ TEST_CASE("a damaged or foreign file is refused with its cause, and nothing is r
          "line 9: the row holds 15 bytes, not 16"},
         {"a mangled offset", [&] { return Replace(good, "10: ", "0x10: "); }, BackupError::BadLayout,
          "line 10: \"0x10:"},
-        {"no CRC line", [&] { return good.substr(0, good.find("crc32")); }, BackupError::BadLayout,
-         "no crc32 line"},
+        {"no CRC line", [&] { return good.substr(0, good.find("crc32")); }, BackupError::BadLayout, "no crc32 line"},
         {"a CRC that is not hex", [&] { return Replace(good, crcLine, "crc32 = " + crc.substr(1) + "\n"); },
          BackupError::BadLayout, "line 25: the CRC-32"},
         {"a changed CRC", [&] { return Replace(good, crcLine, "crc32 = " + otherCrc + "\n"); },
@@ -147,9 +146,10 @@ TEST_CASE("a damaged or foreign file is refused with its cause, and nothing is r
         CAPTURE(whatShown);
         BackupFile file;
         file.savedAt = "untouched";
-        std::string message;
-        CHECK(ParseBackupFile(c.text(), file, message) == c.error);
-        CHECK_MESSAGE(message.find(c.words) != std::string::npos, message);
+        BackupError kind = BackupError::None;
+        const Result read = ParseBackupFile(c.text(), file, kind);
+        CHECK(kind == c.error);
+        CHECK_MESSAGE(read.Message().find(c.words) != std::string::npos, read.Message());
         CHECK(file.savedAt == "untouched");
     }
 }

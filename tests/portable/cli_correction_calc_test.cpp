@@ -14,14 +14,15 @@ void CheckNeverLow(const CorrectionResult &result)
         CHECK(reading.afterTenths >= reading.trueKmh * 10);
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("the worked examples come out exactly")
 {
     CorrectionResult result;
-    std::string message;
+    CalcStatus status = CalcStatus::BadInput;
 
-    REQUIRE(CalcTyre("205/55R16", "225/45R17", "", "", result, message) == CalcStatus::Ok);
+    REQUIRE(CalcTyre("205/55R16", "225/45R17", "", "", result, status).Ok());
+    REQUIRE(status == CalcStatus::Ok);
     CHECK(result.oldDiameterHundredths == 63190);
     CHECK(result.newDiameterHundredths == 63430);
     CHECK(PercentText(result.exactMillionths, 2) == "+0.38 %");
@@ -35,13 +36,15 @@ TEST_CASE("the worked examples come out exactly")
     CHECK(Contains(text, "setting           +0.4 %"));
     CHECK(CorrectionJson(result)["setting"]["tenths"] == 4);
 
-    REQUIRE(CalcTyre("205/55R16", "225/45R17", "3.73:4.10", "", result, message) == CalcStatus::Ok);
+    REQUIRE(CalcTyre("205/55R16", "225/45R17", "3.73:4.10", "", result, status).Ok());
+    REQUIRE(status == CalcStatus::Ok);
     CHECK(PercentText(result.exactMillionths, 2) == "-8.68 %");
     CHECK(result.exactMillionths == -8678859);
     CHECK(result.settingTenths == -86);
     CheckNeverLow(result);
 
-    REQUIRE(CalcGps("100", "96", "+2.0", result, message) == CalcStatus::Ok);
+    REQUIRE(CalcGps("100", "96", "+2.0", result, status).Ok());
+    REQUIRE(status == CalcStatus::Ok);
     CHECK(result.exactMillionths == -2080000);
     CHECK(result.settingTenths == -20);
     CHECK(result.currentTenths == 20);
@@ -57,17 +60,17 @@ TEST_CASE("the setting is rounded up to a tenth; an exact tenth stays; beyond 25
         CalcStatus status;
         int64_t setting;
     } rows[] = {
-        {"100", "101", "", CalcStatus::Ok, 10},           // exactly +1.0
-        {"100", "99", "", CalcStatus::Ok, -10},           // exactly -1.0
-        {"100", "100.05", "", CalcStatus::Ok, 1},         // +0.05 up to +0.1
-        {"100", "100.0001", "", CalcStatus::Ok, 1},       // the least bit above up
-        {"100", "99.95", "", CalcStatus::Ok, 0},          // -0.05 up to 0.0
-        {"100", "99.9", "", CalcStatus::Ok, -1},          // exactly -0.1
-        {"100", "99.8999", "", CalcStatus::Ok, -1},       // -0.1001 up to -0.1
-        {"100", "100", "+2.0", CalcStatus::Ok, 20},       // nothing to correct keeps the current
-        {"100", "125", "", CalcStatus::Ok, 250},          // +25.0 exactly, the top
-        {"100", "75", "", CalcStatus::Ok, -250},          // -25.0 exactly, the bottom
-        {"100", "74.99", "", CalcStatus::Ok, -250},       // -25.01 rounds up into range
+        {"100", "101", "", CalcStatus::Ok, 10},  // exactly +1.0
+        {"100", "99", "", CalcStatus::Ok, -10},  // exactly -1.0
+        {"100", "100.05", "", CalcStatus::Ok, 1},  // +0.05 up to +0.1
+        {"100", "100.0001", "", CalcStatus::Ok, 1},  // the least bit above up
+        {"100", "99.95", "", CalcStatus::Ok, 0},  // -0.05 up to 0.0
+        {"100", "99.9", "", CalcStatus::Ok, -1},  // exactly -0.1
+        {"100", "99.8999", "", CalcStatus::Ok, -1},  // -0.1001 up to -0.1
+        {"100", "100", "+2.0", CalcStatus::Ok, 20},  // nothing to correct keeps the current
+        {"100", "125", "", CalcStatus::Ok, 250},  // +25.0 exactly, the top
+        {"100", "75", "", CalcStatus::Ok, -250},  // -25.0 exactly, the bottom
+        {"100", "74.99", "", CalcStatus::Ok, -250},  // -25.01 rounds up into range
         {"100", "125.01", "", CalcStatus::OutOfRange, 251},
         {"100", "74.9", "", CalcStatus::OutOfRange, -251},
         {"100", "96", "-25.0", CalcStatus::OutOfRange, -280},
@@ -79,13 +82,16 @@ TEST_CASE("the setting is rounded up to a tenth; an exact tenth stays; beyond 25
         const std::string currentShown = row.current;
         CAPTURE(currentShown);
         CorrectionResult result;
-        std::string message;
-        CHECK(CalcGps(row.indicated, row.actual, row.current, result, message) == row.status);
+        CalcStatus status = CalcStatus::BadInput;
+        const Result calculated = CalcGps(row.indicated, row.actual, row.current, result, status);
+        CHECK(status == row.status);
+        CHECK(calculated.Ok() == (row.status == CalcStatus::Ok));
         if (row.status == CalcStatus::Ok) {
             CHECK(result.settingTenths == row.setting);
             CheckNeverLow(result);
         } else {
-            CHECK_MESSAGE(Contains(message, "outside the converter's range of -25.0 % to +25.0 %"), message);
+            CHECK_MESSAGE(Contains(calculated.Message(), "outside the converter's range of -25.0 % to +25.0 %"),
+                          calculated.Message());
             if (row.setting != 0)
                 CHECK(result.settingTenths == row.setting);
         }
@@ -98,15 +104,14 @@ TEST_CASE("tyre sizes: lower case, a decimal rim and a speed-rating letter are r
         const char *tyre;
         int64_t hundredths;
     } rows[] = {
-        {"205/55R16", 63190}, {"205/55r16", 63190}, {"205/55R16.5", 64460},
+        {"205/55R16", 63190},  {"205/55r16", 63190},  {"205/55R16.5", 64460},
         {"225/45ZR17", 63430}, {"205/55 R16", 63190}, {"195.5/65.5R15", 63711},
     };
     for (const Row &row : rows) {
         const std::string tyreShown = row.tyre;
         CAPTURE(tyreShown);
         int64_t hundredths = 0;
-        std::string message;
-        REQUIRE(TyreDiameter(row.tyre, hundredths, message));
+        REQUIRE(TyreDiameter(row.tyre, hundredths).Ok());
         CHECK(hundredths == row.hundredths);
     }
 }
@@ -137,17 +142,20 @@ TEST_CASE("nonsense is refused with its cause")
         const std::string newTyreShown = row.newTyre;
         CAPTURE(newTyreShown);
         CorrectionResult result;
-        std::string message;
-        CHECK(CalcTyre(row.oldTyre, row.newTyre, row.drive, row.current, result, message) == CalcStatus::BadInput);
-        CHECK_MESSAGE(Contains(message, row.words), message);
+        CalcStatus status = CalcStatus::Ok;
+        const Result calculated = CalcTyre(row.oldTyre, row.newTyre, row.drive, row.current, result, status);
+        CHECK(status == CalcStatus::BadInput);
+        CHECK_MESSAGE(Contains(calculated.Message(), row.words), calculated.Message());
     }
     CorrectionResult result;
-    std::string message;
-    CHECK(CalcGps("0", "96", "", result, message) == CalcStatus::BadInput);
-    CHECK(Contains(message, "indicated speed \"0\" must be above zero"));
-    CHECK(CalcGps("100", "", "", result, message) == CalcStatus::BadInput);
-    CHECK(CalcTyre("999.99/999.99R99.99", "0.01/0.01R0.01", "9999.9999:0.0001", "-25", result, message) ==
-          CalcStatus::OutOfRange);
+    CalcStatus status = CalcStatus::Ok;
+    const Result calculated = CalcGps("0", "96", "", result, status);
+    CHECK(status == CalcStatus::BadInput);
+    CHECK(Contains(calculated.Message(), "indicated speed \"0\" must be above zero"));
+    CHECK_FALSE(CalcGps("100", "", "", result, status).Ok());
+    CHECK(status == CalcStatus::BadInput);
+    CHECK_FALSE(CalcTyre("999.99/999.99R99.99", "0.01/0.01R0.01", "9999.9999:0.0001", "-25", result, status).Ok());
+    CHECK(status == CalcStatus::OutOfRange);
 }
 
 TEST_CASE("percentages show with their sign, rounded half away from zero")

@@ -74,10 +74,12 @@ TEST_CASE("a file for another firmware or type does not match the converter")
 {
     const RegisterImage device = FactoryImage(12300, 2);
     CHECK(IdentityMismatch(FactoryImage(12300, 2), device).empty());
-    CHECK(IdentityMismatch(FactoryImage(10005, 2), device) == "the file is for firmware 1.00.05 but the converter has 1.23.00");
+    CHECK(IdentityMismatch(FactoryImage(10005, 2), device) ==
+          "the file is for firmware 1.00.05 but the converter has 1.23.00");
     CHECK(IdentityMismatch(FactoryImage(12300, 3), device) ==
           "the file is for a VSS unit (type 3) but the converter is VSS+ECT (type 2)");
-    CHECK(Contains(IdentityMismatch(FactoryImage(10005, 3), device), "1.00.05 but the converter has 1.23.00, and for a VSS"));
+    CHECK(Contains(IdentityMismatch(FactoryImage(10005, 3), device),
+                   "1.00.05 but the converter has 1.23.00, and for a VSS"));
 }
 
 TEST_CASE("the speed setting takes the dialog's range and steps, and nothing but a number")
@@ -88,31 +90,40 @@ TEST_CASE("the speed setting takes the dialog's range and steps, and nothing but
         int tenths;
         const char *words;
     } rows[] = {
-        {"+3.5", true, 35, ""},         {"-25", true, -250, ""},     {"25.0%", true, 250, ""},
-        {"3.50", true, 35, ""},         {"-0.0", true, 0, ""},       {"0000000000012.7", true, 127, ""},
-        {"-24.9", true, -249, ""},      {".5", true, 5, ""},
-        {"25.1", false, 0, "out of range"},  {"-25.1", false, 0, "out of range"},
+        {"+3.5", true, 35, ""},
+        {"-25", true, -250, ""},
+        {"25.0%", true, 250, ""},
+        {"3.50", true, 35, ""},
+        {"-0.0", true, 0, ""},
+        {"0000000000012.7", true, 127, ""},
+        {"-24.9", true, -249, ""},
+        {".5", true, 5, ""},
+        {"25.1", false, 0, "out of range"},
+        {"-25.1", false, 0, "out of range"},
         {"99999999999999999999", false, 0, "out of range"},
         {"3.55", false, 0, "more than one decimal"},
-        {"abc", false, 0, "not a number"},   {"", false, 0, "not a number"},  {"1e1", false, 0, "not a number"},
-        {"3.5 ", false, 0, "not a number"},  {"+", false, 0, "not a number"},  {"--1", false, 0, "not a number"},
+        {"abc", false, 0, "not a number"},
+        {"", false, 0, "not a number"},
+        {"1e1", false, 0, "not a number"},
+        {"3.5 ", false, 0, "not a number"},
+        {"+", false, 0, "not a number"},
+        {"--1", false, 0, "not a number"},
     };
     for (const Row &row : rows) {
         const std::string textShown = row.text;
         CAPTURE(textShown);
         int tenths = 999;
-        std::string message;
-        CHECK(ParseSpeedSetting(row.text, tenths, message) == row.ok);
+        const Result parsed = ParseSpeedSetting(row.text, tenths);
+        CHECK(parsed.Ok() == row.ok);
         if (row.ok)
             CHECK(tenths == row.tenths);
         else
-            CHECK_MESSAGE(Contains(message, row.words), message);
+            CHECK_MESSAGE(Contains(parsed.Message(), row.words), parsed.Message());
     }
     for (int tenths = -250; tenths <= 250; ++tenths) {
         const std::string text = SpeedSettingText(tenths);  // "+0.4 %": the dialog reads the same number
         int cli = 999, dialog = 999;
-        std::string message;
-        REQUIRE(ParseSpeedSetting(text.substr(0, text.size() - 2), cli, message));
+        REQUIRE(ParseSpeedSetting(text.substr(0, text.size() - 2), cli).Ok());
         REQUIRE(ParseSpeedAdjust(text.c_str(), dialog));
         CHECK(cli == tenths);
         CHECK(dialog == tenths);
@@ -128,7 +139,7 @@ TEST_CASE("settings change only their own registers, as the dialog's controls wo
         uint16_t version, type;
         const char *assignment;
         std::vector<std::pair<uint8_t, uint8_t>> writes;  // register, new value
-        const char *refusal;                              // words of the message when refused
+        const char *refusal;  // words of the message when refused
     } rows[] = {
         {12300, 2, "speed=+3.5", {{6, 35}}, nullptr},
         {12300, 2, "speed=-2.5", {{6, 25}, {7, 0x80}}, nullptr},
@@ -155,10 +166,10 @@ TEST_CASE("settings change only their own registers, as the dialog's controls wo
         RegisterImage image = before, expected = before;
         for (const auto &write : row.writes)
             expected.SetByte(write.first, write.second);
-        std::string message;
-        CHECK(ApplySetting(image, row.assignment, message) == (row.refusal == nullptr));
+        const Result applied = ApplySetting(image, row.assignment);
+        CHECK(applied.Ok() == (row.refusal == nullptr));
         if (row.refusal)
-            CHECK_MESSAGE(Contains(message, row.refusal), message);
+            CHECK_MESSAGE(Contains(applied.Message(), row.refusal), applied.Message());
         for (unsigned at = 0; at < imageSize; ++at) {
             CAPTURE(at);
             CHECK(image.bytes[at] == expected.bytes[at]);

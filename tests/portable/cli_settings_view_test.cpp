@@ -30,9 +30,12 @@ TEST_CASE("speed sensors are named by the unit's type, both ways")
         uint16_t code;
         const char *label;
     } rows[] = {
-        {2, "low", 367, "Low Freq (Gear Driven)"}, {2, "high", 0, "High Freq (Magnetic)"},
-        {2, "high-to-low", 33233, "High to Low"},  {1, "low", 367, "Low Freq (Gear Driven)"},
-        {3, "rsx", 33233, "RSX"},                  {3, "s2k", 367, "S2K"},
+        {2, "low", 367, "Low Freq (Gear Driven)"},
+        {2, "high", 0, "High Freq (Magnetic)"},
+        {2, "high-to-low", 33233, "High to Low"},
+        {1, "low", 367, "Low Freq (Gear Driven)"},
+        {3, "rsx", 33233, "RSX"},
+        {3, "s2k", 367, "S2K"},
         {3, "general", 0, "General"},
     };
     for (const Row &row : rows) {
@@ -130,17 +133,31 @@ TEST_CASE("diff names each changed field and its registers")
     } rows[] = {
         {"speed", [](RegisterImage &i) { i.SetWord(6, 0x0123); }, "speed adjustment", {6, 7}, "29.1 % (0x0123)"},
         {"zero's sign", [](RegisterImage &i) { i.SetWord(6, 0x8000); }, "speed adjustment", {7}, "0.0 % (0x8000)"},
-        {"sensor", [](RegisterImage &i) { i.SetWord(8, 0); }, "speed sensor", {8, 9}, "high (High Freq (Magnetic), code 0)"},
+        {"sensor",
+         [](RegisterImage &i) { i.SetWord(8, 0); },
+         "speed sensor",
+         {8, 9},
+         "high (High Freq (Magnetic), code 0)"},
         {"table", [](RegisterImage &i) { i.SetByte(11, 12); }, "active table", {11}, "ap2-res (AP2 RES, offset 12)"},
-        {"wiring", [](RegisterImage &i) { i.SetByte(5, 1); }, "sensor wiring", {5}, "1 (two wire K-series sensor, 5V tables)"},
+        {"wiring",
+         [](RegisterImage &i) { i.SetByte(5, 1); },
+         "sensor wiring",
+         {5},
+         "1 (two wire K-series sensor, 5V tables)"},
         {"version", [](RegisterImage &i) { i.SetWord(1, 10005); }, "firmware version", {1, 2}, "10005 (1.00.05)"},
         {"type", [](RegisterImage &i) { i.SetWord(3, 3); }, "type", {3}, "3 (VSS)"},
         {"reserved", [](RegisterImage &i) { i.SetByte(10, 7); }, "register 10", {10}, "7 (0x07)"},
         {"count", [](RegisterImage &i) { i.SetByte(93, 20); }, "ap1-res count", {93}, "20 (0x14)"},
-        {"voltage", [](RegisterImage &i) { TempTable(i, 93).SetSensorMillivolts(2, 125); }, "ap1-res entry 3 sensor mV",
-         {102}, "125"},
-        {"paired", [](RegisterImage &i) { i.SetWord(203 + 1 + 4 * 6 + 2, 0xFFFF); }, "ap1-5v entry 7 paired value",
-         {230, 231}, "65535"},
+        {"voltage",
+         [](RegisterImage &i) { TempTable(i, 93).SetSensorMillivolts(2, 125); },
+         "ap1-res entry 3 sensor mV",
+         {102},
+         "125"},
+        {"paired",
+         [](RegisterImage &i) { i.SetWord(203 + 1 + 4 * 6 + 2, 0xFFFF); },
+         "ap1-5v entry 7 paired value",
+         {230, 231},
+         "65535"},
         {"spare", [](RegisterImage &i) { i.SetByte(255, 0); }, "register 255", {255}, "0 (0x00)"},
     };
     const RegisterImage base = FactoryImage(12300, 2);
@@ -193,21 +210,22 @@ TEST_CASE("every differing byte belongs to exactly one difference")
 TEST_CASE("a table chart shows the entries that fit, and refuses a table that is not valid")
 {
     RegisterImage image = FactoryImage(12300, 2);
-    std::string svg, message;
-    REQUIRE(TableSvg(image, layout::tableAp2Res, svg, message));
+    std::string svg;
+    REQUIRE(TableSvg(image, layout::tableAp2Res, svg).Ok());
     CHECK(svg.rfind("<?xml", 0) == 0);
     CHECK(Contains(svg, "<title>AP2 RES table (ap2-res): sensor voltage by entry</title>"));
     CHECK(Contains(svg, "sensor voltage (mV)"));
     CHECK(Contains(svg, "<title>entry 20: 57 mV</title>"));
 
     image.SetByte(layout::tableAp1_5V, 20);
-    REQUIRE(TableSvg(image, layout::tableAp1_5V, svg, message));
+    REQUIRE(TableSvg(image, layout::tableAp1_5V, svg).Ok());
     CHECK(Contains(svg, "<title>entry 13: "));
     CHECK_FALSE(Contains(svg, "<title>entry 14: "));
 
     image.SetByte(layout::tableAp1Res, 0xFF);
-    CHECK_FALSE(TableSvg(image, layout::tableAp1Res, svg, message));
+    const Result refused = TableSvg(image, layout::tableAp1Res, svg);
+    CHECK_FALSE(refused.Ok());
     CHECK(svg.empty());
-    CHECK(Contains(message, "count 255 is not valid"));
-    CHECK_FALSE(TableSvg(image, 11, svg, message));
+    CHECK(Contains(refused.Message(), "count 255 is not valid"));
+    CHECK_FALSE(TableSvg(image, 11, svg).Ok());
 }

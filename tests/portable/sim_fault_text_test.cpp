@@ -10,15 +10,19 @@ using sim::DemoFaultKind;
 
 TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part is wrong")
 {
-    struct Good { const char *text; DemoFaultKind kind; int command, address, skip, times, delay; };
-    for (const Good &row : std::vector<Good>{
-             {"unplug,on=write,after=40", DemoFaultKind::Unplug, 1, -1, 40, -1, 1000},
-             {"wrong-readback,at=200", DemoFaultKind::WrongReadBack, 0, 200, 0, -1, 1000},
-             {" late-reply , delay=0 , on=read ,times=2", DemoFaultKind::LateReply, 2, -1, 0, 2, 0},
-             {"send-zero,at=0,at=255", DemoFaultKind::SendZero, 0, 255, 0, -1, 1000}}) {
+    struct Good {
+        const char *text;
+        DemoFaultKind kind;
+        int command, address, skip, times, delay;
+    };
+    for (const Good &row :
+         std::vector<Good>{{"unplug,on=write,after=40", DemoFaultKind::Unplug, 1, -1, 40, -1, 1000},
+                           {"wrong-readback,at=200", DemoFaultKind::WrongReadBack, 0, 200, 0, -1, 1000},
+                           {" late-reply , delay=0 , on=read ,times=2", DemoFaultKind::LateReply, 2, -1, 0, 2, 0},
+                           {"send-zero,at=0,at=255", DemoFaultKind::SendZero, 0, 255, 0, -1, 1000}}) {
         std::vector<sim::DemoFault> rules;
-        std::string message;
-        REQUIRE_MESSAGE(sim::ParseDemoFaults(row.text, rules, message), row.text, ": ", message);
+        const Result parsed = sim::ParseDemoFaults(row.text, rules);
+        REQUIRE_MESSAGE(parsed.Ok(), row.text, ": ", parsed.Message());
         REQUIRE(rules.size() == 1);
         CHECK(rules[0].kind == row.kind);
         CHECK(rules[0].command == row.command);
@@ -27,7 +31,10 @@ TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part i
         CHECK(rules[0].times == row.times);
         CHECK(rules[0].replyAfterMs == row.delay);
     }
-    struct Bad { const char *text; const char *words; };
+    struct Bad {
+        const char *text;
+        const char *words;
+    };
     for (const Bad &row : std::vector<Bad>{{"unplug,after=x", "\"after=x\" is not a setting"},
                                            {"no-reply;", "\"\" is not a fault"},
                                            {"unplugged", "\"unplugged\" is not a fault"},
@@ -38,9 +45,9 @@ TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part i
                                            {"unplug,on=both", "\"on=both\""},
                                            {"receive-zero,on=write", "\"on=write\" never fires"}}) {
         std::vector<sim::DemoFault> rules(2);
-        std::string message;
-        CHECK_FALSE(sim::ParseDemoFaults(row.text, rules, message));
-        CHECK_MESSAGE(message.find(row.words) != std::string::npos, row.text, ": ", message);
+        const Result parsed = sim::ParseDemoFaults(row.text, rules);
+        CHECK_FALSE(parsed.Ok());
+        CHECK_MESSAGE(parsed.Message().find(row.words) != std::string::npos, row.text, ": ", parsed.Message());
         CHECK(rules.size() == 2);
     }
 }
@@ -52,11 +59,13 @@ TEST_CASE("ZYR_SIM_STATE: the formatted registers read back; a damaged file is r
         registers[i] = static_cast<unsigned char>(255 - i);
     const std::string text = sim::FormatSimState(registers);
     unsigned char read[256] = {};
-    std::string message;
-    REQUIRE(sim::ParseSimState(text, read, message));
+    REQUIRE(sim::ParseSimState(text, read).Ok());
     CHECK(std::equal(read, read + 256, registers));
 
-    struct Bad { std::string text; const char *words; };
+    struct Bad {
+        std::string text;
+        const char *words;
+    };
     for (const Bad &row : std::vector<Bad>{
              {text.substr(0, text.rfind("F0:")), "holds 15 rows of registers, not 16"},
              {text + "00: 00\n", "line 18 is not the row \"100:\""},
@@ -64,9 +73,9 @@ TEST_CASE("ZYR_SIM_STATE: the formatted registers read back; a damaged file is r
              {std::string(text).replace(text.find("10: EF"), 6, "10: -1"), "line 3 is not the row \"10:\""},
              {std::string(text).replace(text.find("20: DF"), 6, "20: +F"), "line 4 is not the row \"20:\""}}) {
         unsigned char kept[256] = {7};
-        message.clear();
-        CHECK_FALSE(sim::ParseSimState(row.text, kept, message));
-        CHECK_MESSAGE(message.find(row.words) != std::string::npos, message);
+        const Result parsed = sim::ParseSimState(row.text, kept);
+        CHECK_FALSE(parsed.Ok());
+        CHECK_MESSAGE(parsed.Message().find(row.words) != std::string::npos, parsed.Message());
         CHECK(kept[0] == 7);
     }
 }

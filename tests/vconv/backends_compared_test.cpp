@@ -116,7 +116,7 @@ std::string SimFaultText(const Fault &f)
 }
 
 // What one run left behind, normalised for comparison.
-struct Result {
+struct RunResult {
     DWORD code = 0;
     std::string output, trace, file;
     Registers registers{};
@@ -183,8 +183,7 @@ std::string RowsOf(const std::string &text)
     for (const std::string &line : Lines(text)) {
         unsigned offset = 0;
         uint8_t bytes[registerRowBytes];
-        std::string problem;
-        if (ParseRegisterRow(TrimBlanks(line), offset, bytes, problem)) rows += line + "\n";
+        if (ParseRegisterRow(TrimBlanks(line), offset, bytes)) rows += line + "\n";
     }
     return rows;
 }
@@ -243,23 +242,23 @@ public:
         WriteText(wineFolder + name, text);
     }
 
-    Result OverSimulator(const Row &row)
+    RunResult OverSimulator(const Row &row)
     {
         SetEnvironmentVariableA("ZYR_SIM_STATE", (simFolder + "state.txt").c_str());
         SetEnvironmentVariableA("ZYR_SIM_FAULT", SimFaultText(row.fault).c_str());
-        Result result = Run("zyrctl_demo.exe", simFolder, row);
+        RunResult result = Run("zyrctl_demo.exe", simFolder, row);
         SetEnvironmentVariableA("ZYR_SIM_FAULT", nullptr);
         unsigned char registers[256] = {};
-        std::string problem;
-        CHECK_MESSAGE(sim::ParseSimState(ReadText(simFolder + "state.txt"), registers, problem), problem);
+        const Result read = sim::ParseSimState(ReadText(simFolder + "state.txt"), registers);
+        CHECK_MESSAGE(read.Ok(), read.Message());
         std::memcpy(result.registers.data(), registers, 256);
         return result;
     }
 
-    Result OverWine(const Row &row)
+    RunResult OverWine(const Row &row)
     {
         SetFaults(row.fault);
-        Result result = Run("zyrctl.exe", wineFolder, row);
+        RunResult result = Run("zyrctl.exe", wineFolder, row);
         SetFaults(Fault());
         ZyrvSlot slot = {0};
         ZyrvRegisters r = {};
@@ -269,12 +268,12 @@ public:
     }
 
 private:
-    Result Run(const char *program, const std::string &folder, const Row &row)
+    RunResult Run(const char *program, const std::string &folder, const Row &row)
     {
         SetCurrentDirectoryA(folder.c_str());
         DeleteFileA((folder + "trace.txt").c_str());
         const std::string log = folder + "output.txt";
-        Result result;
+        RunResult result;
         {
             ChildProcess zyrctl("\"" + ProgramPath(program) + "\" --trace trace.txt " + row.args, log);
             result.code = zyrctl.WaitForExit(120000);
@@ -355,8 +354,8 @@ TEST_CASE("one session of zyrctl commands gives the same trace and result over t
         const std::string args = row.args, fault = SimFaultText(row.fault);
         CAPTURE(args);
         CAPTURE(fault);
-        const Result sim = backends.OverSimulator(row);
-        const Result wine = backends.OverWine(row);
+        const RunResult sim = backends.OverSimulator(row);
+        const RunResult wine = backends.OverWine(row);
         CHECK(sim.code == row.code);
         CHECK(wine.code == row.code);
         CHECK(OutputText(sim.output) == OutputText(wine.output));

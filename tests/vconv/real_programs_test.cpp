@@ -252,8 +252,7 @@ Registers RowsOf(const std::string &text)
     while (std::getline(lines, line)) {
         unsigned offset = 0;
         uint8_t bytes[registerRowBytes];
-        std::string problem;
-        if (ParseRegisterRow(TrimBlanks(line), offset, bytes, problem)) std::memcpy(&r[offset], bytes, 16);
+        if (ParseRegisterRow(TrimBlanks(line), offset, bytes)) std::memcpy(&r[offset], bytes, 16);
     }
     return r;
 }
