@@ -5,8 +5,8 @@
 #include "app/choice_controls.h"
 #include "app/controls.h"
 #include "app/resource_ids.h"
-#include "config/factory.h"
-#include "config/table_edit_dialog.h"
+#include "app/factory.h"
+#include "app/table_edit_dialog.h"
 #include "protocol/device_operations.h"
 
 std::atomic<unsigned> helpPressCount{0};

@@ -6,6 +6,7 @@
 #include "device/hid_library.h"
 #include "device/wnd.h"
 
+#include <atomic>
 #include <cstdint>
 
 // Identity of the wanted device. Report lengths are stored as payload + 1
@@ -38,9 +39,8 @@ public:
     hid_com();
     ~hid_com() override;
 
-    void SetMatch(uint16_t vendorId, uint16_t productId, uint16_t releaseNumber,
-                  uint8_t inputPayloadLength, uint8_t outputPayloadLength,
-                  const char *manufacturerString, const char *productString);
+    void SetMatch(uint16_t vendorId, uint16_t productId, uint16_t releaseNumber, uint8_t inputPayloadLength,
+                  uint8_t outputPayloadLength, const char *manufacturerString, const char *productString);
     int FindDevice();
     uint32_t ReadReportLengths(HANDLE device);
 
@@ -67,16 +67,23 @@ public:
     HANDLE readerThread = nullptr;
     HANDLE startedEvent = nullptr;
     char *devicePath = nullptr;
-    volatile LONG stopRequested = 0;
+    // Written by Close on the owner's thread (set) and by the reader when it
+    // starts (cleared); the reader tests it around each read. Atomic, and no
+    // lock: it is one flag, and no other state is handed over through it
+    // (Open waits until the reader has started, Close until it has ended,
+    // before either touches the handles).
+    std::atomic<bool> stopRequested{false};
     int deviceFound = 0;
     DeviceMatch match = {};
 
 private:
     static unsigned __stdcall ReaderLoop(void *self);
-    // Set by a reader that ended on a read error, cleared by Open: its
-    // report to the hidden window still concerns the open device only
-    // while this is set and the reader has not been closed.
-    volatile LONG readerFailed = 0;
+    // Set by a reader that ended on a read error, cleared by Open before it
+    // starts the reader: its report to the hidden window still concerns the
+    // open device only while this is set and the reader has not been closed.
+    // The hidden window tests it on the owner's thread. Atomic, and no lock:
+    // it is one flag, and the reader sets it before it posts that report.
+    std::atomic<bool> readerFailed{false};
 };
 
 // The one device-access object of the process.

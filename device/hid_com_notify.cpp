@@ -32,15 +32,7 @@ uint32_t LittleEndian32(const uint8_t *bytes)
 
 // The NTSTATUS of a transfer. Only the low half of Internal is the status
 // on a 64-bit system; the rest belongs to the I/O manager.
-DWORD CompletionStatus(const OVERLAPPED &overlapped)
-{
-    return static_cast<DWORD>(overlapped.Internal & 0xFFFFFFFFu);
-}
-
-bool StopRequested(volatile LONG &flag)
-{
-    return InterlockedCompareExchange(&flag, 0, 0) != 0;
-}
+DWORD CompletionStatus(const OVERLAPPED &overlapped) { return static_cast<DWORD>(overlapped.Internal & 0xFFFFFFFFu); }
 
 // Cancels the reader's read and waits until it has really ended, so that
 // nothing completes into the reader's buffer after the reader is gone.
@@ -151,8 +143,8 @@ int hid_com::Open()
         return 0;
 
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    comReadHandle = Sys().CreateFileA(devicePath, GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OVERLAPPED, nullptr);
+    comReadHandle =
+        Sys().CreateFileA(devicePath, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (!comReadHandle)
         comReadHandle = INVALID_HANDLE_VALUE;
     if (comReadHandle == INVALID_HANDLE_VALUE)
@@ -168,7 +160,7 @@ int hid_com::Open()
     std::memset(&readOverlapped, 0, sizeof readOverlapped);
     readOverlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     startedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    readerFailed = 0;
+    readerFailed = false;
     uintptr_t thread = 0;
     if (readOverlapped.hEvent && startedEvent)
         thread = _beginthreadex(nullptr, 0, ReaderLoop, this, 0, nullptr);
@@ -199,12 +191,12 @@ unsigned __stdcall hid_com::ReaderLoop(void *self)
     OVERLAPPED &overlapped = com.readOverlapped;
     uint8_t report[reportBytes] = {};
     DWORD transferred = 0;
-    InterlockedExchange(&com.stopRequested, 0);
+    com.stopRequested = false;
     SetEvent(com.startedEvent);
 
     DWORD error = 0;
     for (;;) {
-        if (StopRequested(com.stopRequested))
+        if (com.stopRequested)
             return 0;
         const BOOL completed = Sys().ReadFile(device, report, reportBytes, &transferred, &overlapped);
         if (!completed) {
@@ -215,7 +207,7 @@ unsigned __stdcall hid_com::ReaderLoop(void *self)
             }
             // ReadFile resets the wake event, so a stop requested just
             // before it is seen here instead of by the wait.
-            if (StopRequested(com.stopRequested)) {
+            if (com.stopRequested) {
                 EndPendingRead(device, overlapped);
                 return 0;
             }
@@ -226,7 +218,7 @@ unsigned __stdcall hid_com::ReaderLoop(void *self)
             do {
                 waited = Sys().GetOverlappedResult(device, &overlapped, &transferred, TRUE);
                 waitError = GetLastError();
-                if (StopRequested(com.stopRequested)) {
+                if (com.stopRequested) {
                     EndPendingRead(device, overlapped);
                     return 0;
                 }
@@ -247,7 +239,7 @@ unsigned __stdcall hid_com::ReaderLoop(void *self)
                      static_cast<LPARAM>(LittleEndian32(report + 1)));
     }
     // The hidden window's thread closes the device and tells the owner.
-    InterlockedExchange(&com.readerFailed, 1);
+    com.readerFailed = true;
     PostStatus(com.window, HIDCOM_READ_STOPPED, static_cast<LPARAM>(error));
     return 0;
 }
@@ -255,7 +247,7 @@ unsigned __stdcall hid_com::ReaderLoop(void *self)
 void hid_com::Close()
 {
     if (readerThread) {
-        InterlockedExchange(&stopRequested, 1);
+        stopRequested = true;
         SetEvent(readOverlapped.hEvent);
         // A reader stuck beyond this still has its handles closed below.
         WaitForSingleObject(readerThread, readerStopWaitMs);
@@ -278,10 +270,7 @@ int hid_com::WriteReport(const void *buffer)
     return sent && written ? 1 : 0;
 }
 
-int hid_com::FindIfIdle()
-{
-    return readerThread ? 0 : FindDevice();
-}
+int hid_com::FindIfIdle() { return readerThread ? 0 : FindDevice(); }
 
 LRESULT hid_com::HandleMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -293,7 +282,7 @@ LRESULT hid_com::HandleMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam)
         // Only the report of the reader now open counts: once the device
         // was closed (by removal or by the owner) or reopened, the owner
         // knows already, and a stale report must not close a new reader.
-        if (wParam == HIDCOM_READ_STOPPED && readerThread && StopRequested(readerFailed)) {
+        if (wParam == HIDCOM_READ_STOPPED && readerThread && readerFailed) {
             Close();
             PostStatus(ownerWindow, HIDCOM_READ_STOPPED, lParam);
         }

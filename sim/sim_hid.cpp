@@ -159,30 +159,15 @@ BOOLEAN Unsupported(HANDLE handle)
     return Fail<BOOLEAN>(ERROR_INVALID_FUNCTION, FALSE);
 }
 
-BOOLEAN WINAPI HidD_GetFeature(HANDLE handle, PVOID, ULONG)
-{
-    return Unsupported(handle);
-}
+BOOLEAN WINAPI HidD_GetFeature(HANDLE handle, PVOID, ULONG) { return Unsupported(handle); }
 
-BOOLEAN WINAPI HidD_SetFeature(HANDLE handle, PVOID, ULONG)
-{
-    return Unsupported(handle);
-}
+BOOLEAN WINAPI HidD_SetFeature(HANDLE handle, PVOID, ULONG) { return Unsupported(handle); }
 
-BOOLEAN WINAPI HidD_GetPhysicalDescriptor(HANDLE handle, PVOID, ULONG)
-{
-    return Unsupported(handle);
-}
+BOOLEAN WINAPI HidD_GetPhysicalDescriptor(HANDLE handle, PVOID, ULONG) { return Unsupported(handle); }
 
-BOOLEAN WINAPI HidD_GetSerialNumberString(HANDLE handle, PVOID, ULONG)
-{
-    return Unsupported(handle);
-}
+BOOLEAN WINAPI HidD_GetSerialNumberString(HANDLE handle, PVOID, ULONG) { return Unsupported(handle); }
 
-BOOLEAN WINAPI HidD_GetInputReport(HANDLE handle, PVOID, ULONG)
-{
-    return Unsupported(handle);
-}
+BOOLEAN WINAPI HidD_GetInputReport(HANDLE handle, PVOID, ULONG) { return Unsupported(handle); }
 
 BOOLEAN WINAPI HidD_GetNumInputBuffers(HANDLE handle, PULONG count)
 {
@@ -256,34 +241,11 @@ struct EntryPoint {
     FARPROC address;
 };
 
-const EntryPoint entryPoints[] = {
-    {"HidD_GetAttributes", AsProc(HidD_GetAttributes)},
-    {"HidD_GetHidGuid", AsProc(HidD_GetHidGuid)},
-    {"HidD_GetPreparsedData", AsProc(HidD_GetPreparsedData)},
-    {"HidD_FreePreparsedData", AsProc(HidD_FreePreparsedData)},
-    {"HidD_FlushQueue", AsProc(HidD_FlushQueue)},
-    {"HidD_GetFeature", AsProc(HidD_GetFeature)},
-    {"HidD_SetFeature", AsProc(HidD_SetFeature)},
-    {"HidD_GetNumInputBuffers", AsProc(HidD_GetNumInputBuffers)},
-    {"HidD_SetNumInputBuffers", AsProc(HidD_SetNumInputBuffers)},
-    {"HidD_GetPhysicalDescriptor", AsProc(HidD_GetPhysicalDescriptor)},
-    {"HidD_GetManufacturerString", AsProc(HidD_GetManufacturerString)},
-    {"HidD_GetProductString", AsProc(HidD_GetProductString)},
-    {"HidD_GetIndexedString", AsProc(HidD_GetIndexedString)},
-    {"HidD_GetSerialNumberString", AsProc(HidD_GetSerialNumberString)},
-    {"HidD_GetInputReport", AsProc(HidD_GetInputReport)},
-    {"HidD_SetOutputReport", AsProc(HidD_SetOutputReport)},
-    {"HidP_GetCaps", AsProc(HidP_GetCaps)},
-};
-
 char moduleToken;  // its address is the fake module handle: no real module starts there
 
 }  // namespace
 
-HMODULE FakeHidModule()
-{
-    return reinterpret_cast<HMODULE>(&moduleToken);
-}
+HMODULE FakeHidModule() { return reinterpret_cast<HMODULE>(&moduleToken); }
 
 HMODULE WINAPI LoadHidLibrary()
 {
@@ -304,6 +266,28 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
     SimBus &sim = SimBus::Instance();
     if (sim.missingEntryPoints.count(name))
         return Fail<FARPROC>(ERROR_PROC_NOT_FOUND, nullptr);
+    // Built on the first call, not with this file's globals: the global
+    // device object looks its entry points up during static initialisation,
+    // and the order of that across files is the link's.
+    static const EntryPoint entryPoints[] = {
+        {"HidD_GetAttributes", AsProc(HidD_GetAttributes)},
+        {"HidD_GetHidGuid", AsProc(HidD_GetHidGuid)},
+        {"HidD_GetPreparsedData", AsProc(HidD_GetPreparsedData)},
+        {"HidD_FreePreparsedData", AsProc(HidD_FreePreparsedData)},
+        {"HidD_FlushQueue", AsProc(HidD_FlushQueue)},
+        {"HidD_GetFeature", AsProc(HidD_GetFeature)},
+        {"HidD_SetFeature", AsProc(HidD_SetFeature)},
+        {"HidD_GetNumInputBuffers", AsProc(HidD_GetNumInputBuffers)},
+        {"HidD_SetNumInputBuffers", AsProc(HidD_SetNumInputBuffers)},
+        {"HidD_GetPhysicalDescriptor", AsProc(HidD_GetPhysicalDescriptor)},
+        {"HidD_GetManufacturerString", AsProc(HidD_GetManufacturerString)},
+        {"HidD_GetProductString", AsProc(HidD_GetProductString)},
+        {"HidD_GetIndexedString", AsProc(HidD_GetIndexedString)},
+        {"HidD_GetSerialNumberString", AsProc(HidD_GetSerialNumberString)},
+        {"HidD_GetInputReport", AsProc(HidD_GetInputReport)},
+        {"HidD_SetOutputReport", AsProc(HidD_SetOutputReport)},
+        {"HidP_GetCaps", AsProc(HidP_GetCaps)},
+    };
     for (const EntryPoint &entry : entryPoints)
         if (std::strcmp(entry.name, name) == 0)
             return entry.address;

@@ -4,7 +4,7 @@
 
 #include "app/resource_ids.h"
 #include "config/config_image.h"
-#include "config/table_edit_dialog.h"
+#include "app/table_edit_dialog.h"
 
 #include <doctest.h>
 

@@ -1,4 +1,4 @@
-#include "config/table_edit_dialog.h"
+#include "app/table_edit_dialog.h"
 
 #include "app/main_window.h"
 #include "app/resource_ids.h"
@@ -27,7 +27,7 @@ LRESULT CALLBACK IgnoreEscape(HWND edit, UINT message, WPARAM wParam, LPARAM lPa
     return DefSubclassProc(edit, message, wParam, lParam);
 }
 
-} // namespace
+}  // namespace
 
 uint8_t editTableOffset = 0;
 void *(*allocateTableText)(size_t count, size_t size) = ZeroedText;

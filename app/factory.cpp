@@ -1,4 +1,4 @@
-#include "config/factory.h"
+#include "app/factory.h"
 
 #include "app/controls.h"
 #include "app/main_window.h"
@@ -15,7 +15,7 @@ int AskFormatQuestion(const char *text, UINT buttons)
     return MessageBoxA(mainDialogHandle, text, formatCaption, buttons | MB_ICONEXCLAMATION);
 }
 
-} // namespace
+}  // namespace
 
 void LoadFactoryDefaults(HWND owner)
 {
