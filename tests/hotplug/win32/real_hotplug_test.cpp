@@ -6,6 +6,7 @@
 #include "device/broadcast_name.h"
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
+#include "tests/support/pump_until.h"
 #include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
 
@@ -101,17 +102,7 @@ public:
     // Pumps until `done` holds or 10 s have passed.
     template <class Done> bool PumpUntil(Done done)
     {
-        const ULONGLONG deadline = GetTickCount64() + 10000;
-        for (;;) {
-            Pump();
-            if (done())
-                return true;
-            const ULONGLONG now = GetTickCount64();
-            if (now >= deadline)
-                return false;
-            MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
-                                        MWMO_INPUTAVAILABLE);
-        }
+        return ::PumpUntil([this] { Pump(); }, done, 10000);
     }
     bool Has(WPARAM code) const
     {
