@@ -9,6 +9,7 @@
 #include "config/register_rows.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
+#include "tests/support/format_questions.h"
 #include "tests/vconv/real_dialog.h"
 #include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
@@ -628,13 +629,6 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: range error, table editor, Factor
 TEST_CASE_FIXTURE(VconvFixture,
                   "real zyr.exe: the format sequence writes the chosen default image over Wine's HID stack")
 {
-    const char *const questions[4] = {
-        "Do you want to Factory Format your Device?",
-        "WARNING! Selecting the wrong options will cause your ZYR device to not work correctly, do you understand?",
-        "Does your ZYR device have ECT capability?",
-        "Does your ZYR device have a black colored harness connector?\nYES = ZYR has Black Connector\nNO = ZYR has "
-        "White connector",
-    };
     const struct {
         int ect, connector;
         uint16_t version, type;
@@ -655,8 +649,8 @@ TEST_CASE_FIXTURE(VconvFixture,
             CAPTURE(n);
             BoxView box = dialog.WaitBox("DEVICE FORMAT");
             REQUIRE(box.window != nullptr);
-            CHECK(box.text == questions[n]);
-            CHECK(box.buttons == (n < 2 ? std::vector<int>{IDYES, IDNO} : std::vector<int>{IDYES, IDNO, IDCANCEL}));
+            CHECK(box.text == formatQuestions[n]);
+            CHECK(box.buttons == FormatQuestionButtons(n));
             if (n == 0)
                 CHECK(Traffic().empty());  // asked before anything is sent
             PostMessageA(GetDlgItem(box.window, answers[n]), BM_CLICK, 0, 0);
