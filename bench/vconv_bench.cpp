@@ -11,6 +11,7 @@
 // with no main dialog the status line and the control refresh do nothing,
 // and the write takes the image as it stands.
 #include "protocol/device_operations.h"
+#include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
 
 #include <windows.h>
@@ -22,31 +23,19 @@
 
 namespace {
 
-constexpr double frameMs = 1.0;          // one report, one full-speed USB frame
-constexpr double pauseAfterOpenMs = 5;   // after opening the port
+constexpr double frameMs = 1.0;  // one report, one full-speed USB frame
+constexpr double pauseAfterOpenMs = 5;  // after opening the port
 constexpr double pauseAfterWriteMs = 5;  // after each write request
-constexpr int identityWords = 3;         // version, type, the word at 255
+constexpr int identityWords = 3;  // version, type, the word at 255
 
 constexpr double readExchangeMs = 2 * frameMs;
 constexpr double verifiedWriteMs = frameMs + pauseAfterWriteMs + readExchangeMs;
 constexpr double readFloorMs = pauseAfterOpenMs + (2 * identityWords + 256) * readExchangeMs;
 
-bool Control(DWORD code, const void *in, DWORD inSize)
-{
-    HANDLE control = CreateFileA(ZYRV_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    if (control == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD moved = 0;
-    const BOOL ok = DeviceIoControl(control, code, const_cast<void *>(in), inSize, nullptr, 0, &moved, nullptr);
-    CloseHandle(control);
-    return ok != FALSE;
-}
-
 bool Pacing(bool on)
 {
     ZyrvSlot s = {on ? 1u : 0u};
-    return Control(ZYRV_IOCTL_SET_PACING, &s, sizeof s);
+    return VconvRequest(ZYRV_IOCTL_SET_PACING, &s, sizeof s);
 }
 
 double NowMs()
@@ -95,8 +84,8 @@ bool TimeProgram(const std::string &commandLine, double &ms)
     PROCESS_INFORMATION process = {};
     std::string line = commandLine;
     const double start = NowMs();
-    const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                        nullptr, &startup, &process);
+    const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                        &startup, &process);
     if (nul != INVALID_HANDLE_VALUE)
         CloseHandle(nul);
     if (!started)
@@ -134,7 +123,7 @@ void Report(const char *name, double wallMs, double floorMs)
     std::printf("  %-22s wall %8.1f ms   floor %8.1f ms   ratio %5.2f\n", name, wallMs, floorMs, wallMs / floorMs);
 }
 
-} // namespace
+}  // namespace
 
 int main()
 {
@@ -147,8 +136,7 @@ int main()
     double readMs = 0, writeMs = 0, formatMs = 0, backupMs = 0, demoBackupMs = 0;
     const std::string app = BuildFolder() + "\\app\\";
     const bool measured = Measure(ReadDevice, runs, readMs) && Measure(WriteDevice, runs, writeMs) &&
-                          Measure(FormatDevice, runs, formatMs) &&
-                          TimeBackups(app + "zyrctl.exe", runs, backupMs);
+                          Measure(FormatDevice, runs, formatMs) && TimeBackups(app + "zyrctl.exe", runs, backupMs);
     Pacing(false);
     if (!measured) {
         std::printf("an operation failed against the virtual converter\n");

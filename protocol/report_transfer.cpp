@@ -13,45 +13,44 @@ TransferEvent::~TransferEvent()
 
 namespace {
 
-// Waits for a started transfer. On expiry the transfer is cancelled, and
-// the cancel is awaited: until it completes, the driver may still write
-// into the caller's buffer and OVERLAPPED.
-bool Complete(HANDLE device, OVERLAPPED &overlapped, BOOL finishedAtOnce)
+// One overlapped transfer on `device`: `start` issues the ReadFile or
+// WriteFile with the OVERLAPPED it is given, and the completion is awaited
+// for at most waitMs. On expiry the transfer is cancelled, and the cancel is
+// awaited: until it completes, the driver may still write into the caller's
+// buffer and OVERLAPPED. True when it moved a non-zero byte count, also
+// when the report came just as the transfer was cancelled.
+template <class Start> bool Transfer(HANDLE device, const TransferEvent &event, DWORD waitMs, Start start)
 {
-    if (!finishedAtOnce) {
+    if (!event.Handle() || device == INVALID_HANDLE_VALUE)
+        return false;
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event.Handle();
+    ResetEvent(event.Handle());
+    DWORD ignored = 0;  // the count is taken from the completed OVERLAPPED
+    if (!start(&ignored, &overlapped)) {
         if (GetLastError() != ERROR_IO_PENDING)
             return false;
-        if (Sys().WaitForSingleObject(overlapped.hEvent, reportTimeoutMs) != WAIT_OBJECT_0)
+        if (Sys().WaitForSingleObject(overlapped.hEvent, waitMs) != WAIT_OBJECT_0)
             Sys().CancelIoEx(device, &overlapped);
     }
     DWORD count = 0;
     return Sys().GetOverlappedResult(device, &overlapped, &count, TRUE) && count != 0;
 }
 
-} // namespace
+}  // namespace
 
 bool SendReport(HANDLE writeHandle, const uint8_t *buffer, DWORD length, const TransferEvent &event)
 {
-    if (!event.Handle() || writeHandle == INVALID_HANDLE_VALUE)
-        return false;
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = event.Handle();
-    ResetEvent(event.Handle());
-    DWORD ignored = 0;  // the count is taken from the completed OVERLAPPED
-    BOOL done = Sys().WriteFile(writeHandle, buffer, length, &ignored, &overlapped);
-    return Complete(writeHandle, overlapped, done);
+    return Transfer(writeHandle, event, reportTimeoutMs, [&](DWORD *ignored, OVERLAPPED *overlapped) {
+        return Sys().WriteFile(writeHandle, buffer, length, ignored, overlapped);
+    });
 }
 
 bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const TransferEvent &event)
 {
-    if (!event.Handle() || readHandle == INVALID_HANDLE_VALUE)
-        return false;
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = event.Handle();
-    ResetEvent(event.Handle());
-    DWORD ignored = 0;  // the count is taken from the completed OVERLAPPED
-    BOOL done = Sys().ReadFile(readHandle, buffer, length, &ignored, &overlapped);
-    return Complete(readHandle, overlapped, done);
+    return Transfer(readHandle, event, reportTimeoutMs, [&](DWORD *ignored, OVERLAPPED *overlapped) {
+        return Sys().ReadFile(readHandle, buffer, length, ignored, overlapped);
+    });
 }
 
 int DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &event, DWORD waitMs)
@@ -64,22 +63,11 @@ int DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &e
     uint8_t scratch[256];
     if (length > sizeof scratch)
         length = sizeof scratch;
+    const auto readOne = [&](DWORD *ignored, OVERLAPPED *overlapped) {
+        return Sys().ReadFile(readHandle, scratch, length, ignored, overlapped);
+    };
     int discarded = 0;
-    for (; discarded < mostQueued; ++discarded) {
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = event.Handle();
-        ResetEvent(event.Handle());
-        DWORD count = 0;
-        BOOL done = Sys().ReadFile(readHandle, scratch, length, &count, &overlapped);
-        if (!done) {
-            if (GetLastError() != ERROR_IO_PENDING)
-                break;
-            if (Sys().WaitForSingleObject(overlapped.hEvent, waitMs) != WAIT_OBJECT_0)
-                Sys().CancelIoEx(readHandle, &overlapped);
-        }
-        // A report that came just as the read was cancelled still counts.
-        if (!Sys().GetOverlappedResult(readHandle, &overlapped, &count, TRUE) || count == 0)
-            break;
-    }
+    while (discarded < mostQueued && Transfer(readHandle, event, waitMs, readOne))
+        ++discarded;
     return discarded;
 }

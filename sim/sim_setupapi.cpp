@@ -20,6 +20,19 @@ DeviceList *FindList(BusState &bus, HDEVINFO list)
     return found == bus.lists.end() ? nullptr : &found->second;
 }
 
+// The list a call about one interface names, checked as Windows checks a
+// call's list handle and interface data: null, with the error set, when
+// the handle names no list or the data is not this process's structure.
+DeviceList *InterfaceCallList(BusState &bus, HDEVINFO handle, const SP_DEVICE_INTERFACE_DATA *data)
+{
+    DeviceList *list = FindList(bus, handle);
+    if (!list)
+        return Fail<DeviceList *>(ERROR_INVALID_HANDLE, nullptr);
+    if (!data || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
+        return Fail<DeviceList *>(ERROR_INVALID_USER_BUFFER, nullptr);
+    return list;
+}
+
 // The index of the interface in the list, -1 when it is not one of its.
 int IndexIn(const DeviceList &list, const SP_DEVICE_INTERFACE_DATA &data)
 {
@@ -51,16 +64,14 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *classGuid, PCSTR, HWND, DWORD f
     return reinterpret_cast<HDEVINFO>(value);
 }
 
-BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA device, const GUID *classGuid,
-                                        DWORD index, PSP_DEVICE_INTERFACE_DATA data)
+BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA device, const GUID *classGuid, DWORD index,
+                                        PSP_DEVICE_INTERFACE_DATA data)
 {
     BusState &bus = Bus();
     std::lock_guard<std::mutex> hold(bus.lock);
-    DeviceList *list = FindList(bus, handle);
+    DeviceList *list = InterfaceCallList(bus, handle, data);
     if (!list)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!data || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
+        return FALSE;
     if (!classGuid)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     size_t position = index;
@@ -86,11 +97,9 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, PSP_DEVICE_INTERFA
 {
     BusState &bus = Bus();
     std::lock_guard<std::mutex> hold(bus.lock);
-    DeviceList *list = FindList(bus, handle);
+    DeviceList *list = InterfaceCallList(bus, handle, data);
     if (!list)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!data || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
+        return FALSE;
     const int index = IndexIn(*list, *data);
     if (index < 0)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);

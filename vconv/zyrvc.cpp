@@ -16,7 +16,6 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <newdev.h>
-#include <winioctl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,11 +25,10 @@
 
 #include "config/default_images.h"
 #include "config/register_rows.h"
+#include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
 
 namespace {
-
-const GUID hidInterfaceClass = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 int Fail(const char *text)
 {
@@ -44,33 +42,25 @@ int FailCode(const char *what)
     return 1;
 }
 
-HANDLE OpenControl()
-{
-    return CreateFileA(ZYRV_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, 0, nullptr);
-}
-
 bool Ask(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize)
 {
-    HANDLE control = OpenControl();
-    if (control == INVALID_HANDLE_VALUE) {
-        std::fprintf(stderr, "zyrvc: the virtual converter's bus is not running (%s: error %lu); "
-                             "install it with zyrvc install\n", ZYRV_CONTROL_PATH, GetLastError());
-        return false;
-    }
-    DWORD moved = 0;
-    BOOL ok = DeviceIoControl(control, code, const_cast<void *>(in), inSize, out, outSize, &moved, nullptr);
-    DWORD error = GetLastError();
-    CloseHandle(control);
-    if (!ok) std::fprintf(stderr, "zyrvc: the bus refused the request (error %lu)\n", error);
-    return ok != FALSE;
+    const VconvAnswer answer = SendVconvRequest(code, in, inSize, out, outSize);
+    if (answer == VconvAnswer::noBus)
+        std::fprintf(stderr,
+                     "zyrvc: the virtual converter's bus is not running (%s: error %lu); "
+                     "install it with zyrvc install\n",
+                     ZYRV_CONTROL_PATH, GetLastError());
+    else if (answer == VconvAnswer::refused)
+        std::fprintf(stderr, "zyrvc: the bus refused the request (error %lu)\n", GetLastError());
+    return answer == VconvAnswer::answered;
 }
 
 bool Number(const char *text, long low, long high, long &value)
 {
     char *end = nullptr;
     long v = std::strtol(text, &end, 0);
-    if (!*text || *end || v < low || v > high) return false;
+    if (!*text || *end || v < low || v > high)
+        return false;
     value = v;
     return true;
 }
@@ -90,8 +80,10 @@ bool ReadRows(const char *path, uint8_t (&registers)[256])
     while (std::getline(file, line)) {
         unsigned offset = 0;
         uint8_t bytes[registerRowBytes];
-        if (!ParseRegisterRow(TrimBlanks(line), offset, bytes)) continue;
-        if (offset % 16 || offset > 0xF0 || seen[offset / 16]) continue;
+        if (!ParseRegisterRow(TrimBlanks(line), offset, bytes))
+            continue;
+        if (offset % 16 || offset > 0xF0 || seen[offset / 16])
+            continue;
         seen[offset / 16] = true;
         std::memcpy(registers + offset, bytes, registerRowBytes);
         rows++;
@@ -105,11 +97,15 @@ bool ReadRows(const char *path, uint8_t (&registers)[256])
 
 bool DefaultNamed(const std::string &name, uint8_t (&registers)[256])
 {
-    struct Named { const char *name; uint16_t version, type; };
+    struct Named {
+        const char *name;
+        uint16_t version, type;
+    };
     static const Named names[] = {
         {"vss-ect-12300", 12300, 2}, {"vss-12300", 12300, 3}, {"vss-ect-10005", 10005, 2}, {"vss-10005", 10005, 3}};
     for (const Named &n : names) {
-        if (name != n.name) continue;
+        if (name != n.name)
+            continue;
         DefaultImage image = FindDefaultImage(n.version, n.type);
         std::memset(registers, 0xFF, sizeof registers);
         std::memcpy(registers, image.bytes, image.length);
@@ -132,16 +128,16 @@ bool IdentityNamed(const std::string &name, unsigned &identity)
 int Install(const char *inf)
 {
     char full[MAX_PATH];
-    if (!GetFullPathNameA(inf, MAX_PATH, full, nullptr)) return FailCode("GetFullPathNameA");
-    HANDLE control = OpenControl();
-    if (control != INVALID_HANDLE_VALUE) {
-        CloseHandle(control);
+    if (!GetFullPathNameA(inf, MAX_PATH, full, nullptr))
+        return FailCode("GetFullPathNameA");
+    if (VconvBusRunning()) {
         std::printf("the virtual converter's bus is installed and running\n");
         return 0;
     }
     GUID systemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
     HDEVINFO set = SetupDiCreateDeviceInfoList(&systemClass, nullptr);
-    if (set == INVALID_HANDLE_VALUE) return FailCode("SetupDiCreateDeviceInfoList");
+    if (set == INVALID_HANDLE_VALUE)
+        return FailCode("SetupDiCreateDeviceInfoList");
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;
     static const char hardwareId[] = "ROOT\\ZYRVBUS\0";
@@ -159,9 +155,7 @@ int Install(const char *inf)
     if (!UpdateDriverForPlugAndPlayDevicesA(nullptr, "ROOT\\ZYRVBUS", full, INSTALLFLAG_FORCE, &reboot))
         return FailCode("UpdateDriverForPlugAndPlayDevicesA");
     for (int i = 0; i < 100; i++) {
-        control = OpenControl();
-        if (control != INVALID_HANDLE_VALUE) {
-            CloseHandle(control);
+        if (VconvBusRunning()) {
             std::printf("installed the virtual converter's bus and drivers\n");
             return 0;
         }
@@ -172,30 +166,13 @@ int Install(const char *inf)
 
 // How many HID interfaces with the converter's vendor and product id the
 // system lists now.
-int ListedConverters()
-{
-    HDEVINFO set = SetupDiGetClassDevsA(&hidInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return 0;
-    int count = 0;
-    SP_DEVICE_INTERFACE_DATA data = {};
-    data.cbSize = sizeof data;
-    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidInterfaceClass, i, &data); i++) {
-        char buffer[1024];
-        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer);
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, sizeof buffer, nullptr, nullptr)) continue;
-        std::string path = detail->DevicePath;
-        for (char &c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (path.find("vid_16c0&pid_03e8") != std::string::npos) count++;
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return count;
-}
+int ListedConverters() { return static_cast<int>(ListedConverterPaths().size()); }
 
 int Status()
 {
     ZyrvStatus s = {};
-    if (!Ask(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &s, sizeof s)) return 1;
+    if (!Ask(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &s, sizeof s))
+        return 1;
     std::printf("pacing %s\n", s.pacing ? "on (1 ms per report)" : "off");
     for (unsigned i = 0; i < ZYRV_MAX_CONVERTERS; i++)
         std::printf("slot %u: %s, identity %u, %u requests\n", i,
@@ -212,11 +189,14 @@ int Plug(int argc, char **argv)
     for (int i = 0; i < argc; i++) {
         long n = 0;
         std::string arg = argv[i];
-        if (Number(argv[i], 0, ZYRV_MAX_CONVERTERS - 1, n)) plug.slot = static_cast<unsigned>(n);
-        else if (IdentityNamed(arg, plug.identity)) {}
-        else if (DefaultNamed(arg, plug.registers)) {}
-        else if (arg == "keep") plug.keepRegisters = 1;
-        else if (!ReadRows(argv[i], plug.registers)) return 2;
+        if (Number(argv[i], 0, ZYRV_MAX_CONVERTERS - 1, n))
+            plug.slot = static_cast<unsigned>(n);
+        else if (IdentityNamed(arg, plug.identity)) {
+        } else if (DefaultNamed(arg, plug.registers)) {
+        } else if (arg == "keep")
+            plug.keepRegisters = 1;
+        else if (!ReadRows(argv[i], plug.registers))
+            return 2;
     }
     return Ask(ZYRV_IOCTL_PLUG, &plug, sizeof plug, nullptr, 0) ? 0 : 1;
 }
@@ -238,7 +218,8 @@ int Fault(int argc, char **argv)
     ZyrvFaults f = {};
     f.lateAt = f.wrongAt = f.unplugAfter = -1;
     unsigned slot = 0;
-    if (int r = Slot(argc, argv, slot)) return r;
+    if (int r = Slot(argc, argv, slot))
+        return r;
     f.slot = slot;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
@@ -246,18 +227,28 @@ int Fault(int argc, char **argv)
         std::string key = arg.substr(0, eq);
         long v = 0;
         bool ok = true;
-        if (arg == "silent") f.silent = 1;
-        else if (arg == "clear") {}
-        else if (eq == std::string::npos) ok = false;
-        else if (key == "late") ok = Number(arg.c_str() + eq + 1, 0, 60000, v), f.lateMs = static_cast<int>(v);
-        else if (key == "late-at") ok = Number(arg.c_str() + eq + 1, 0, 255, v), f.lateAt = static_cast<int>(v);
-        else if (key == "late-times") ok = Number(arg.c_str() + eq + 1, 0, 100000, v), f.lateTimes = static_cast<int>(v);
-        else if (key == "wrong-at") ok = Number(arg.c_str() + eq + 1, 0, 255, v), f.wrongAt = static_cast<int>(v);
-        else if (key == "unplug-after") ok = Number(arg.c_str() + eq + 1, 0, 1000000, v), f.unplugAfter = static_cast<int>(v);
-        else ok = false;
+        if (arg == "silent")
+            f.silent = 1;
+        else if (arg == "clear") {
+        } else if (eq == std::string::npos)
+            ok = false;
+        else if (key == "late")
+            ok = Number(arg.c_str() + eq + 1, 0, 60000, v), f.lateMs = static_cast<int>(v);
+        else if (key == "late-at")
+            ok = Number(arg.c_str() + eq + 1, 0, 255, v), f.lateAt = static_cast<int>(v);
+        else if (key == "late-times")
+            ok = Number(arg.c_str() + eq + 1, 0, 100000, v), f.lateTimes = static_cast<int>(v);
+        else if (key == "wrong-at")
+            ok = Number(arg.c_str() + eq + 1, 0, 255, v), f.wrongAt = static_cast<int>(v);
+        else if (key == "unplug-after")
+            ok = Number(arg.c_str() + eq + 1, 0, 1000000, v), f.unplugAfter = static_cast<int>(v);
+        else
+            ok = false;
         if (!ok) {
-            std::fprintf(stderr, "zyrvc: \"%s\" is not a fault (silent, late=MS, late-at=A, late-times=N, "
-                                 "wrong-at=A, unplug-after=N, clear)\n", argv[i]);
+            std::fprintf(stderr,
+                         "zyrvc: \"%s\" is not a fault (silent, late=MS, late-at=A, late-times=N, "
+                         "wrong-at=A, unplug-after=N, clear)\n",
+                         argv[i]);
             return 2;
         }
     }
@@ -267,21 +258,25 @@ int Fault(int argc, char **argv)
 int Traffic(int argc, char **argv)
 {
     long first = 0;
-    if (argc > 0 && !Number(argv[0], 0, 0x7fffffff, first)) return Fail("traffic takes the number of the first entry");
+    if (argc > 0 && !Number(argv[0], 0, 0x7fffffff, first))
+        return Fail("traffic takes the number of the first entry");
     static ZyrvTraffic t;
     ZyrvSlot from = {static_cast<unsigned>(first)};
     unsigned long long start = 0;
     bool haveStart = false;
     for (;;) {
-        if (!Ask(ZYRV_IOCTL_GET_TRAFFIC, &from, sizeof from, &t, sizeof t)) return 1;
+        if (!Ask(ZYRV_IOCTL_GET_TRAFFIC, &from, sizeof from, &t, sizeof t))
+            return 1;
         for (unsigned i = 0; i < t.count; i++) {
             const ZyrvTrafficEntry &e = t.entries[i];
             unsigned long long tick = (static_cast<unsigned long long>(e.tickHigh) << 32) | e.tickLow;
-            if (!haveStart) start = tick, haveStart = true;
+            if (!haveStart)
+                start = tick, haveStart = true;
             std::printf("%10.3f ms  %u %-3s %02X %02X %02X\n", (tick - start) / 10000.0, e.slot,
                         e.direction ? "in" : "out", e.command, e.address, e.value);
         }
-        if (!t.count || t.first + t.count >= t.total) break;
+        if (!t.count || t.first + t.count >= t.total)
+            break;
         from.slot = t.first + t.count;
     }
     return 0;
@@ -301,11 +296,15 @@ int main(int argc, char **argv)
     int rest = argc - 2;
     char **args = argv + 2;
     unsigned slot = 0;
-    if (command == "install") return rest == 1 ? Install(args[0]) : Fail("install takes the INF file");
-    if (command == "status") return Status();
-    if (command == "plug") return Plug(rest, args);
+    if (command == "install")
+        return rest == 1 ? Install(args[0]) : Fail("install takes the INF file");
+    if (command == "status")
+        return Status();
+    if (command == "plug")
+        return Plug(rest, args);
     if (command == "unplug") {
-        if (int r = Slot(rest, args, slot)) return r;
+        if (int r = Slot(rest, args, slot))
+            return r;
         ZyrvSlot s = {slot};
         return Ask(ZYRV_IOCTL_UNPLUG, &s, sizeof s, nullptr, 0) ? 0 : 1;
     }
@@ -316,42 +315,53 @@ int main(int argc, char **argv)
         DWORD begin = GetTickCount();
         for (;;) {
             int listed = ListedConverters();
-            if (listed == count) return 0;
+            if (listed == count)
+                return 0;
             if (GetTickCount() - begin > static_cast<DWORD>(ms)) {
-                std::fprintf(stderr, "zyrvc: %d converter interfaces listed, not %ld, after %ld ms\n", listed, count, ms);
+                std::fprintf(stderr, "zyrvc: %d converter interfaces listed, not %ld, after %ld ms\n", listed, count,
+                             ms);
                 return 1;
             }
             Sleep(20);
         }
     }
     if (command == "dump") {
-        if (int r = Slot(rest, args, slot)) return r;
+        if (int r = Slot(rest, args, slot))
+            return r;
         ZyrvSlot s = {slot};
         ZyrvRegisters regs = {};
-        if (!Ask(ZYRV_IOCTL_GET_REGISTERS, &s, sizeof s, &regs, sizeof regs)) return 1;
+        if (!Ask(ZYRV_IOCTL_GET_REGISTERS, &s, sizeof s, &regs, sizeof regs))
+            return 1;
         uint8_t copy[256];
         std::memcpy(copy, regs.registers, 256);
         std::fputs(FormatRegisterRows(copy).c_str(), stdout);
         return 0;
     }
     if (command == "load") {
-        if (rest != 2) return Fail("load takes a slot and a file of register rows");
-        if (int r = Slot(rest, args, slot)) return r;
+        if (rest != 2)
+            return Fail("load takes a slot and a file of register rows");
+        if (int r = Slot(rest, args, slot))
+            return r;
         ZyrvRegisters regs = {};
         regs.slot = slot;
         uint8_t rows[256];
-        if (!ReadRows(args[1], rows)) return 2;
+        if (!ReadRows(args[1], rows))
+            return 2;
         std::memcpy(regs.registers, rows, 256);
         return Ask(ZYRV_IOCTL_SET_REGISTERS, &regs, sizeof regs, nullptr, 0) ? 0 : 1;
     }
-    if (command == "fault") return Fault(rest, args);
+    if (command == "fault")
+        return Fault(rest, args);
     if (command == "pace") {
-        if (rest != 1 || (std::strcmp(args[0], "on") && std::strcmp(args[0], "off"))) return Fail("pace on|off");
+        if (rest != 1 || (std::strcmp(args[0], "on") && std::strcmp(args[0], "off")))
+            return Fail("pace on|off");
         ZyrvSlot s = {std::strcmp(args[0], "on") == 0 ? 1u : 0u};
         return Ask(ZYRV_IOCTL_SET_PACING, &s, sizeof s, nullptr, 0) ? 0 : 1;
     }
-    if (command == "traffic") return Traffic(rest, args);
-    if (command == "traffic-clear") return Ask(ZYRV_IOCTL_CLEAR_TRAFFIC, nullptr, 0, nullptr, 0) ? 0 : 1;
+    if (command == "traffic")
+        return Traffic(rest, args);
+    if (command == "traffic-clear")
+        return Ask(ZYRV_IOCTL_CLEAR_TRAFFIC, nullptr, 0, nullptr, 0) ? 0 : 1;
     std::fprintf(stderr, "zyrvc: unknown command \"%s\"\n", argv[1]);
     return 2;
 }

@@ -6,27 +6,18 @@
 #include "app/resource_ids.h"
 #include "config/config_image.h"
 #include "protocol/device_operations.h"
+#include "tests/support/format_questions.h"
 
 #include <doctest.h>
 
 namespace {
-
-const char *const questions[4] = {
-    "Do you want to Factory Format your Device?",
-    "WARNING! Selecting the wrong options will cause your ZYR device to not work correctly, do you understand?",
-    "Does your ZYR device have ECT capability?",
-    "Does your ZYR device have a black colored harness connector?\nYES = ZYR has Black Connector\nNO = ZYR has "
-    "White connector",
-};
 
 // Checks question n (0 to 3) as the user sees it and answers it.
 void Answer(DialogDriver &driver, int n, int button)
 {
     CAPTURE(n);
     BoxView box = WaitForBox("DEVICE FORMAT");
-    CheckBox(box, "DEVICE FORMAT", questions[n],
-             n < 2 ? std::vector<int>{IDYES, IDNO} : std::vector<int>{IDYES, IDNO, IDCANCEL}, IDI_WARNING, false,
-             driver.Dialog());
+    CheckBox(box, "DEVICE FORMAT", formatQuestions[n], FormatQuestionButtons(n), IDI_WARNING, false, driver.Dialog());
     PressBoxButton(box, button);
 }
 
@@ -58,7 +49,7 @@ Registers Scrambled()
     return registers;
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("eleven F1 presses and Read Device ask instead of reading; No or Cancel at any question changes nothing")
 {
@@ -73,8 +64,16 @@ TEST_CASE("eleven F1 presses and Read Device ask instead of reading; No or Cance
     int stopButton = IDNO;
     SUBCASE("No at the first question") {}
     SUBCASE("No at the warning") { stopAt = 1; }
-    SUBCASE("Cancel at the ECT question") { stopAt = 2; stopButton = IDCANCEL; }
-    SUBCASE("Cancel at the connector question") { stopAt = 3; stopButton = IDCANCEL; }
+    SUBCASE("Cancel at the ECT question")
+    {
+        stopAt = 2;
+        stopButton = IDCANCEL;
+    }
+    SUBCASE("Cancel at the connector question")
+    {
+        stopAt = 3;
+        stopButton = IDCANCEL;
+    }
 
     OpenFormat(driver);
     for (int n = 0; n < stopAt; ++n)

@@ -2,16 +2,15 @@
 // the attached fixture, the reader-thread watch and the Toolhelp thread count.
 #include "tests/hotplug/hotplug_support.h"
 
+#include "tests/support/pump_until.h"
+
 #include <tlhelp32.h>
 
 #include <doctest.h>
 
 #include <algorithm>
 
-void MatchConverter(hid_com &device)
-{
-    device.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
-}
+void MatchConverter(hid_com &device) { device.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB"); }
 
 OwnerWindow::OwnerWindow()
 {
@@ -47,17 +46,7 @@ void OwnerWindow::Pump()
 
 bool OwnerWindow::WaitForCount(size_t count, DWORD timeoutMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        Pump();
-        if (received.size() >= count)
-            return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
-            return false;
-        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
-                                    MWMO_INPUTAVAILABLE);
-    }
+    return PumpUntil([this] { Pump(); }, [&] { return received.size() >= count; }, timeoutMs);
 }
 
 std::vector<WPARAM> OwnerWindow::StatusCodes() const

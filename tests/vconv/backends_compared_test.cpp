@@ -15,6 +15,7 @@
 #include "config/register_rows.h"
 #include "sim/sim_fault_text.h"
 #include "tests/support/child_process.h"
+#include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
 
 #include <windows.h>
@@ -32,17 +33,6 @@
 namespace {
 
 using Registers = std::array<uint8_t, 256>;
-
-bool Control(DWORD code, const void *in, DWORD inSize, void *out = nullptr, DWORD outSize = 0)
-{
-    HANDLE control = CreateFileA(ZYRV_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    if (control == INVALID_HANDLE_VALUE) return false;
-    DWORD moved = 0;
-    const BOOL ok = DeviceIoControl(control, code, const_cast<void *>(in), inSize, out, outSize, &moved, nullptr);
-    CloseHandle(control);
-    return ok != FALSE;
-}
 
 Registers DefaultRegisters()
 {
@@ -73,7 +63,8 @@ std::vector<std::string> Lines(const std::string &text)
     std::istringstream stream(text);
     std::string line;
     while (std::getline(stream, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         lines.push_back(line);
     }
     return lines;
@@ -104,12 +95,16 @@ std::string SimFaultText(const Fault &f)
 {
     std::string rules;
     auto add = [&](const std::string &rule) { rules += (rules.empty() ? "" : ";") + rule; };
-    if (f.silent) add("no-reply");
-    if (f.wrongAt >= 0) add("wrong-readback,at=" + std::to_string(f.wrongAt));
+    if (f.silent)
+        add("no-reply");
+    if (f.wrongAt >= 0)
+        add("wrong-readback,at=" + std::to_string(f.wrongAt));
     if (f.lateMs > 0) {
         std::string rule = "late-reply,delay=" + std::to_string(f.lateMs);
-        if (f.lateAt >= 0) rule += ",at=" + std::to_string(f.lateAt);
-        if (f.lateTimes > 0) rule += ",times=" + std::to_string(f.lateTimes);
+        if (f.lateAt >= 0)
+            rule += ",at=" + std::to_string(f.lateAt);
+        if (f.lateTimes > 0)
+            rule += ",times=" + std::to_string(f.lateTimes);
         add(rule);
     }
     return rules;
@@ -136,13 +131,17 @@ std::vector<std::string> TraceLines(const std::string &text, bool overWine)
     bool reopened = false;
     for (std::string line : Lines(text)) {
         const size_t ms = line.find(" ms  ");
-        if (ms != std::string::npos) line = line.substr(ms + 5);
+        if (ms != std::string::npos)
+            line = line.substr(ms + 5);
         if (StartsWith(line, "open ")) {
             const size_t path = line.find("\\\\?\\");
-            if (path != std::string::npos) line = line.substr(0, path) + "PATH";
+            if (path != std::string::npos)
+                line = line.substr(0, path) + "PATH";
         }
-        if (StartsWith(line, "out ") || StartsWith(line, "close ")) reopened = false;
-        if (overWine && reopened && StartsWith(line, "in ")) continue;
+        if (StartsWith(line, "out ") || StartsWith(line, "close "))
+            reopened = false;
+        if (overWine && reopened && StartsWith(line, "in "))
+            continue;
         if (StartsWith(line, "open   write") && !lines.empty() && StartsWith(lines.back(), "open   read"))
             reopened = true;  // before a first request nothing is read either way
         lines.push_back(line);
@@ -153,9 +152,11 @@ std::vector<std::string> TraceLines(const std::string &text, bool overWine)
 // Empty when equal, else the first line where they part, with its neighbours.
 std::string FirstDifference(const std::vector<std::string> &sim, const std::vector<std::string> &wine)
 {
-    if (sim == wine) return "";
+    if (sim == wine)
+        return "";
     size_t at = 0;
-    while (at < sim.size() && at < wine.size() && sim[at] == wine[at]) at++;
+    while (at < sim.size() && at < wine.size() && sim[at] == wine[at])
+        at++;
     std::string text = "first difference at line " + std::to_string(at + 1) + "\n";
     const size_t from = at >= 3 ? at - 3 : 0;
     for (size_t i = from; i < at + 3; ++i) {
@@ -169,7 +170,8 @@ std::string OutputText(const std::string &text)
 {
     std::string out;
     for (std::string line : Lines(text)) {
-        if (StartsWith(line, "device path: ")) line = "device path: PATH";
+        if (StartsWith(line, "device path: "))
+            line = "device path: PATH";
         out += Masked(line, "zyr-before-") + "\n";
     }
     return out;
@@ -183,7 +185,8 @@ std::string RowsOf(const std::string &text)
     for (const std::string &line : Lines(text)) {
         unsigned offset = 0;
         uint8_t bytes[registerRowBytes];
-        if (ParseRegisterRow(TrimBlanks(line), offset, bytes)) rows += line + "\n";
+        if (ParseRegisterRow(TrimBlanks(line), offset, bytes))
+            rows += line + "\n";
     }
     return rows;
 }
@@ -191,7 +194,7 @@ std::string RowsOf(const std::string &text)
 struct Row {
     const char *args;
     Fault fault;
-    DWORD code;        // the exit code both must give
+    DWORD code;  // the exit code both must give
     const char *file;  // a backup the command writes, compared row by row; or null
 };
 
@@ -200,7 +203,7 @@ public:
     Backends()
     {
         ZyrvStatus status = {};
-        REQUIRE_MESSAGE(Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status),
+        REQUIRE_MESSAGE(VconvRequest(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status),
                         "the virtual converter is not running in this prefix: scripts/env.sh installs it "
                         "(zyr_install_vconv)");
         REQUIRE_MESSAGE((status.converters[0].plugged && status.converters[0].present),
@@ -224,7 +227,7 @@ public:
         Pacing(false);
         ZyrvRegisters r = {};
         std::memcpy(r.registers, start.data(), 256);
-        REQUIRE(Control(ZYRV_IOCTL_SET_REGISTERS, &r, sizeof r));
+        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_REGISTERS, &r, sizeof r));
     }
     ~Backends()
     {
@@ -262,7 +265,7 @@ public:
         SetFaults(Fault());
         ZyrvSlot slot = {0};
         ZyrvRegisters r = {};
-        CHECK(Control(ZYRV_IOCTL_GET_REGISTERS, &slot, sizeof slot, &r, sizeof r));
+        CHECK(VconvRequest(ZYRV_IOCTL_GET_REGISTERS, &slot, sizeof slot, &r, sizeof r));
         std::memcpy(result.registers.data(), r.registers, 256);
         return result;
     }
@@ -280,7 +283,8 @@ private:
         }
         result.output = ReadText(log);
         result.trace = ReadText(folder + "trace.txt");
-        if (row.file) result.file = RowsOf(ReadText(folder + row.file));
+        if (row.file)
+            result.file = RowsOf(ReadText(folder + row.file));
         return result;
     }
 
@@ -294,12 +298,12 @@ private:
         f.lateTimes = fault.lateTimes;
         f.wrongAt = fault.wrongAt;
         f.unplugAfter = -1;
-        REQUIRE(Control(ZYRV_IOCTL_SET_FAULTS, &f, sizeof f));
+        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_FAULTS, &f, sizeof f));
     }
     static void Pacing(bool on)
     {
         ZyrvSlot s = {on ? 1u : 0u};
-        REQUIRE(Control(ZYRV_IOCTL_SET_PACING, &s, sizeof s));
+        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_PACING, &s, sizeof s));
     }
 
     std::string simFolder, wineFolder, previousFolder;

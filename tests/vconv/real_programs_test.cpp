@@ -9,7 +9,9 @@
 #include "config/register_rows.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
+#include "tests/support/format_questions.h"
 #include "tests/vconv/real_dialog.h"
+#include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
 
 #include <windows.h>
@@ -36,17 +38,6 @@ using Registers = std::array<uint8_t, 256>;
 const char *const notInstalled =
     "the virtual converter is not running in this prefix: scripts/env.sh installs it (zyr_install_vconv)";
 
-bool Control(DWORD code, const void *in, DWORD inSize, void *out = nullptr, DWORD outSize = 0)
-{
-    HANDLE control = CreateFileA(ZYRV_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    if (control == INVALID_HANDLE_VALUE) return false;
-    DWORD moved = 0;
-    const BOOL ok = DeviceIoControl(control, code, const_cast<void *>(in), inSize, out, outSize, &moved, nullptr);
-    CloseHandle(control);
-    return ok != FALSE;
-}
-
 Registers DefaultRegisters(uint16_t version, uint16_t type)
 {
     Registers r;
@@ -60,28 +51,6 @@ struct Wire {
     unsigned slot, direction, command, address, value;
 };
 
-// How many converter interfaces the system lists.
-std::vector<std::string> ListedConverterPaths()
-{
-    static const GUID hid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-    std::vector<std::string> paths;
-    HDEVINFO set = SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return paths;
-    SP_DEVICE_INTERFACE_DATA data = {};
-    data.cbSize = sizeof data;
-    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid, i, &data); i++) {
-        char buffer[1024];
-        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer);
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, sizeof buffer, nullptr, nullptr)) continue;
-        std::string lower = detail->DevicePath;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(tolower(c)); });
-        if (lower.find("vid_16c0&pid_03e8") != std::string::npos) paths.push_back(detail->DevicePath);
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return paths;
-}
-
 // The virtual bus, set to a known state for each case: every converter
 // unplugged, faults off, pacing off, the traffic record empty; then the
 // converters the case asks for. A folder of its own is the current folder.
@@ -89,13 +58,13 @@ struct VconvFixture {
     VconvFixture()
     {
         ZyrvStatus status = {};
-        REQUIRE_MESSAGE(Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status), notInstalled);
+        REQUIRE_MESSAGE(VconvRequest(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status), notInstalled);
         REQUIRE(status.version == ZYRV_INTERFACE_VERSION);
         REQUIRE_MESSAGE(OnlyConverterZero(), "converter 0 did not come back alone onto the virtual bus");
         SetFaults(Faults(0));
         Pacing(false);
         SetRegisters(DefaultRegisters(12300, 2));
-        REQUIRE(Control(ZYRV_IOCTL_CLEAR_TRAFFIC, nullptr, 0));
+        REQUIRE(VconvRequest(ZYRV_IOCTL_CLEAR_TRAFFIC, nullptr, 0));
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
         folder = std::string(temp) + "zyr-vconv-" + std::to_string(GetCurrentProcessId()) + "-" +
@@ -119,23 +88,28 @@ struct VconvFixture {
     static bool OnlyConverterZero()
     {
         ZyrvStatus status = {};
-        if (!Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status)) return false;
+        if (!VconvRequest(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status))
+            return false;
         for (unsigned slot = 0; slot < ZYRV_MAX_CONVERTERS; slot++) {
             const ZyrvConverterStatus &c = status.converters[slot];
             if (c.plugged && (slot != 0 || c.identity != ZYRV_IDENTITY_CONVERTER)) {
                 ZyrvSlot s = {slot};
-                if (!Control(ZYRV_IOCTL_UNPLUG, &s, sizeof s)) return false;
+                if (!VconvRequest(ZYRV_IOCTL_UNPLUG, &s, sizeof s))
+                    return false;
             }
         }
-        if (!Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status)) return false;
+        if (!VconvRequest(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status))
+            return false;
         if (!status.converters[0].plugged) {
             // Listed no more before it comes back, so that the wait below
             // sees the new arrival and not the old interface.
-            if (!WaitListed(0)) return false;
+            if (!WaitListed(0))
+                return false;
             ZyrvPlug plug = {};
             plug.identity = ZYRV_IDENTITY_CONVERTER;
             plug.keepRegisters = 1;
-            if (!Control(ZYRV_IOCTL_PLUG, &plug, sizeof plug)) return false;
+            if (!VconvRequest(ZYRV_IOCTL_PLUG, &plug, sizeof plug))
+                return false;
         }
         return WaitListed(1);
     }
@@ -144,7 +118,7 @@ struct VconvFixture {
     {
         ZyrvRegisters r = {};
         std::memcpy(r.registers, registers.data(), 256);
-        REQUIRE(Control(ZYRV_IOCTL_SET_REGISTERS, &r, sizeof r));
+        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_REGISTERS, &r, sizeof r));
     }
     static ZyrvFaults Faults(unsigned slot)
     {
@@ -153,11 +127,11 @@ struct VconvFixture {
         f.lateAt = f.wrongAt = f.unplugAfter = -1;
         return f;
     }
-    static void SetFaults(const ZyrvFaults &f) { REQUIRE(Control(ZYRV_IOCTL_SET_FAULTS, &f, sizeof f)); }
+    static void SetFaults(const ZyrvFaults &f) { REQUIRE(VconvRequest(ZYRV_IOCTL_SET_FAULTS, &f, sizeof f)); }
     static void Pacing(bool on)
     {
         ZyrvSlot s = {on ? 1u : 0u};
-        REQUIRE(Control(ZYRV_IOCTL_SET_PACING, &s, sizeof s));
+        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_PACING, &s, sizeof s));
     }
     static void Plug(unsigned slot, unsigned identity, const Registers &registers, bool keep = false)
     {
@@ -166,17 +140,18 @@ struct VconvFixture {
         plug.identity = identity;
         plug.keepRegisters = keep;
         std::memcpy(plug.registers, registers.data(), 256);
-        REQUIRE(Control(ZYRV_IOCTL_PLUG, &plug, sizeof plug));
+        REQUIRE(VconvRequest(ZYRV_IOCTL_PLUG, &plug, sizeof plug));
     }
     static void Unplug(unsigned slot)
     {
         ZyrvSlot s = {slot};
-        REQUIRE(Control(ZYRV_IOCTL_UNPLUG, &s, sizeof s));
+        REQUIRE(VconvRequest(ZYRV_IOCTL_UNPLUG, &s, sizeof s));
     }
     static bool WaitListed(size_t count)
     {
         for (int i = 0; i < 500; i++) {
-            if (ListedConverterPaths().size() == count) return true;
+            if (ListedConverterPaths().size() == count)
+                return true;
             Sleep(20);
         }
         return false;
@@ -185,7 +160,7 @@ struct VconvFixture {
     {
         ZyrvSlot s = {slot};
         ZyrvRegisters r = {};
-        REQUIRE(Control(ZYRV_IOCTL_GET_REGISTERS, &s, sizeof s, &r, sizeof r));
+        REQUIRE(VconvRequest(ZYRV_IOCTL_GET_REGISTERS, &s, sizeof s, &r, sizeof r));
         Registers out;
         std::memcpy(out.data(), r.registers, 256);
         return out;
@@ -196,12 +171,13 @@ struct VconvFixture {
         std::vector<Wire> wire;
         ZyrvSlot from = {0};
         for (;;) {
-            REQUIRE(Control(ZYRV_IOCTL_GET_TRAFFIC, &from, sizeof from, &t, sizeof t));
+            REQUIRE(VconvRequest(ZYRV_IOCTL_GET_TRAFFIC, &from, sizeof from, &t, sizeof t));
             for (unsigned i = 0; i < t.count; i++) {
                 const ZyrvTrafficEntry &e = t.entries[i];
                 wire.push_back({e.slot, e.direction, e.command, e.address, e.value});
             }
-            if (!t.count || t.first + t.count >= t.total) return wire;
+            if (!t.count || t.first + t.count >= t.total)
+                return wire;
             from.slot = t.first + t.count;
         }
     }
@@ -209,10 +185,11 @@ struct VconvFixture {
     {
         std::set<unsigned> written;
         for (const Wire &w : Traffic())
-            if (w.direction == 0 && w.command == 1) written.insert(w.address);
+            if (w.direction == 0 && w.command == 1)
+                written.insert(w.address);
         return written;
     }
-    static void ClearTraffic() { REQUIRE(Control(ZYRV_IOCTL_CLEAR_TRAFFIC, nullptr, 0)); }
+    static void ClearTraffic() { REQUIRE(VconvRequest(ZYRV_IOCTL_CLEAR_TRAFFIC, nullptr, 0)); }
 
     std::string ReadText(const std::string &path) const
     {
@@ -252,7 +229,8 @@ Registers RowsOf(const std::string &text)
     while (std::getline(lines, line)) {
         unsigned offset = 0;
         uint8_t bytes[registerRowBytes];
-        if (ParseRegisterRow(TrimBlanks(line), offset, bytes)) std::memcpy(&r[offset], bytes, 16);
+        if (ParseRegisterRow(TrimBlanks(line), offset, bytes))
+            std::memcpy(&r[offset], bytes, 16);
     }
     return r;
 }
@@ -261,7 +239,8 @@ std::set<unsigned> Differing(const Registers &a, const Registers &b)
 {
     std::set<unsigned> d;
     for (unsigned i = 0; i < 256; i++)
-        if (a[i] != b[i]) d.insert(i);
+        if (a[i] != b[i])
+            d.insert(i);
     return d;
 }
 
@@ -270,20 +249,17 @@ bool Has(const std::string &text, const std::string &part) { return text.find(pa
 std::string BeforeFile(const std::string &text)
 {
     const size_t at = text.find("zyr-before-");
-    if (at == std::string::npos) return "";
+    if (at == std::string::npos)
+        return "";
     return text.substr(at, text.find_first_of(" \r\n", at) - at);
 }
 
 // Two programs at once: each such case runs this many rounds.
 constexpr int concurrentRounds = 20;
 
-const char *const busyRefusal =
-    "zyrctl: another ZYR program is using the converter (waited 5 s); nothing was sent";
+const char *const busyRefusal = "zyrctl: another ZYR program is using the converter (waited 5 s); nothing was sent";
 
-std::string ZyrctlCommand(const std::string &args)
-{
-    return "\"" + ProgramPath("zyrctl.exe") + "\" " + args;
-}
+std::string ZyrctlCommand(const std::string &args) { return "\"" + ProgramPath("zyrctl.exe") + "\" " + args; }
 
 bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -318,7 +294,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: each command sends what it should 
         const char *output;
         bool writes;  // whether registers change; the written ones are exactly those
     };
-    WriteText("ap1.txt", "01) 4000mV\r\n02) 3400mV\r\n03) 2880mV\r\n04) 2320mV\r\n05) 1760mV\r\n06) 1200mV\r\n07) 0640mV\r\n");
+    WriteText("ap1.txt",
+              "01) 4000mV\r\n02) 3400mV\r\n03) 2880mV\r\n04) 2320mV\r\n05) 1760mV\r\n06) 1200mV\r\n07) 0640mV\r\n");
     const Row rows[] = {
         {"info", 0, "firmware:    1.23.00 (12300)", false},
         {"show", 0, "speed adjustment  0.0 %", false},
@@ -344,8 +321,10 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: each command sends what it should 
         // Every read request got its one reply, and nothing else came in.
         unsigned requests = 0, replies = 0;
         for (const Wire &w : Traffic()) {
-            if (w.direction == 0 && w.command == 2) requests++;
-            if (w.direction == 1) replies++;
+            if (w.direction == 0 && w.command == 2)
+                requests++;
+            if (w.direction == 1)
+                replies++;
         }
         CHECK(requests == replies);
         CHECK(requests >= 5);
@@ -373,7 +352,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: Read and Write Device over Wine's
     HWND window = dialog.WaitForWindow("Brantix ZYR");
     auto waitStatus = [&](const std::string &prefix) {
         for (int i = 0; i < 1500; ++i) {
-            if (WindowText(GetDlgItem(window, IDC_STATUS)).rfind(prefix, 0) == 0) return true;
+            if (WindowText(GetDlgItem(window, IDC_STATUS)).rfind(prefix, 0) == 0)
+                return true;
             Sleep(20);
         }
         return false;
@@ -437,7 +417,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a late reply is never taken for an
         // The late reply did make the program retry that register.
         unsigned requests = 0;
         for (const Wire &w : Traffic())
-            if (w.direction == 0 && w.command == 2 && int(w.address) == row.lateAt) requests++;
+            if (w.direction == 0 && w.command == 2 && int(w.address) == row.lateAt)
+                requests++;
         CHECK(requests >= 2);
         SetFaults(Faults(0));
     }
@@ -454,7 +435,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: two backups at the same moment, 20
         CAPTURE(round);
         const std::string files[2] = {folder + "a.zyr", folder + "b.zyr"};
         const std::string logs[2] = {folder + "a.log", folder + "b.log"};
-        for (const std::string &file : files) DeleteFileA(file.c_str());
+        for (const std::string &file : files)
+            DeleteFileA(file.c_str());
         DWORD codes[2];
         {
             ChildProcess first(ZyrctlCommand("backup a.zyr"), logs[0]);
@@ -481,8 +463,10 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: two backups at the same moment, 20
     // Every read request of either program got its one reply.
     unsigned requests = 0, replies = 0;
     for (const Wire &w : Traffic()) {
-        if (w.direction == 0 && w.command == 2) requests++;
-        if (w.direction == 1) replies++;
+        if (w.direction == 0 && w.command == 2)
+            requests++;
+        if (w.direction == 1)
+            replies++;
     }
     CHECK(requests == replies);
     CHECK(WrittenAddresses().empty());
@@ -516,11 +500,13 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe and zyrctl: a backup during Write 
         }
         CHECK_MESSAGE(dialog.WaitStatus(" Device Write OK", 30000), dialog.Status());
         REQUIRE(dialog.WaitIdle());
-        if (writing && dialog.Status() == " Device Write OK") during++;
+        if (writing && dialog.Status() == " Device Write OK")
+            during++;
         const Registers after = Held();
         CHECK(after[6] == SpeedBytes(tenths).first);
         CHECK(after[7] == SpeedBytes(tenths).second);
-        for (unsigned address : Differing(before, after)) CHECK((address == 6 || address == 7));
+        for (unsigned address : Differing(before, after))
+            CHECK((address == 6 || address == 7));
         const std::string output = ReadText(log);
         if (code == 0) {
             // Taken once the write had let the converter go.
@@ -532,8 +518,9 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe and zyrctl: a backup during Write 
             refused++;
         }
     }
-    MESSAGE("backup during Write Device, ", concurrentRounds, " rounds: the write was seen running when the backup started in ", during,
-            ", refusals ", refused, ", ", (GetTickCount() - start) / 1000.0, " s");
+    MESSAGE("backup during Write Device, ", concurrentRounds,
+            " rounds: the write was seen running when the backup started in ", during, ", refusals ", refused, ", ",
+            (GetTickCount() - start) / 1000.0, " s");
     CHECK(during > 0);
 }
 
@@ -561,7 +548,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: range error, table editor, Factor
         bool shownAgain = false;
         for (int i = 0; i < 500 && !shownAgain; i++) {
             shownAgain = dialog.Text(IDC_SPEED_ADJUST) == "0.0";
-            if (!shownAgain) Sleep(20);
+            if (!shownAgain)
+                Sleep(20);
         }
         CHECK(shownAgain);
         REQUIRE(dialog.WaitIdle());
@@ -602,7 +590,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: range error, table editor, Factor
             expected[14 + 4 * i] = static_cast<uint8_t>(edited[i] >> 8);
         }
         CHECK(Held() == expected);
-        for (unsigned address : WrittenAddresses()) CHECK(address >= 5);
+        for (unsigned address : WrittenAddresses())
+            CHECK(address >= 5);
     }
     SUBCASE("Factory Defaults, then Write Device: the converter holds the default image")
     {
@@ -636,15 +625,9 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: range error, table editor, Factor
     }
 }
 
-TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: the format sequence writes the chosen default image over Wine's HID stack")
+TEST_CASE_FIXTURE(VconvFixture,
+                  "real zyr.exe: the format sequence writes the chosen default image over Wine's HID stack")
 {
-    const char *const questions[4] = {
-        "Do you want to Factory Format your Device?",
-        "WARNING! Selecting the wrong options will cause your ZYR device to not work correctly, do you understand?",
-        "Does your ZYR device have ECT capability?",
-        "Does your ZYR device have a black colored harness connector?\nYES = ZYR has Black Connector\nNO = ZYR has "
-        "White connector",
-    };
     const struct {
         int ect, connector;
         uint16_t version, type;
@@ -653,7 +636,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: the format sequence writes the ch
         CAPTURE(row.version);
         CAPTURE(row.type);
         Registers scrambled;
-        for (unsigned i = 0; i < 256; ++i) scrambled[i] = static_cast<uint8_t>(0xA5 ^ (i * 13));
+        for (unsigned i = 0; i < 256; ++i)
+            scrambled[i] = static_cast<uint8_t>(0xA5 ^ (i * 13));
         SetRegisters(scrambled);
         ClearTraffic();
         RealDialog dialog;
@@ -664,9 +648,10 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: the format sequence writes the ch
             CAPTURE(n);
             BoxView box = dialog.WaitBox("DEVICE FORMAT");
             REQUIRE(box.window != nullptr);
-            CHECK(box.text == questions[n]);
-            CHECK(box.buttons == (n < 2 ? std::vector<int>{IDYES, IDNO} : std::vector<int>{IDYES, IDNO, IDCANCEL}));
-            if (n == 0) CHECK(Traffic().empty());  // asked before anything is sent
+            CHECK(box.text == formatQuestions[n]);
+            CHECK(box.buttons == FormatQuestionButtons(n));
+            if (n == 0)
+                CHECK(Traffic().empty());  // asked before anything is sent
             PostMessageA(GetDlgItem(box.window, answers[n]), BM_CLICK, 0, 0);
             CHECK(WaitGone(box.window));
         }
@@ -733,8 +718,10 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: the close question during a write
         for (int i = 0; i < 250; i++) {
             unsigned asked = 0, answered = 0;
             for (const Wire &w : Traffic())
-                if (w.address == 6 && w.command == 2) (w.direction == 0 ? asked : answered)++;
-            if (asked == answered) break;
+                if (w.address == 6 && w.command == 2)
+                    (w.direction == 0 ? asked : answered)++;
+            if (asked == answered)
+                break;
             Sleep(20);
         }
         // Cut off within register 6: registers before it may be written,
@@ -742,12 +729,14 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: the close question during a write
         std::string output;
         CHECK_MESSAGE(Zyrctl("backup after.zyr", output) == 0, output);
         CHECK(RowsOf(ReadText(folder + "after.zyr")) == Held());
-        for (unsigned address : WrittenAddresses()) CHECK(address <= 6);
+        for (unsigned address : WrittenAddresses())
+            CHECK(address <= 6);
     }
 }
 
 // Last: the converter stays unplugged for the rest of the session.
-TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter unplugged mid-write says so, with the backup that restores it")
+TEST_CASE_FIXTURE(VconvFixture,
+                  "real zyrctl: a converter unplugged mid-write says so, with the backup that restores it")
 {
     std::string output;
     // zyrctl first reads the converter through, then its identity again,
@@ -765,7 +754,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter unplugged mid-write sa
     // Whatever reached the converter before the unplug, it holds.
     const Registers held = Held();
     for (const Wire &w : Traffic())
-        if (w.direction == 0 && w.command == 1) CHECK(held[w.address] == w.value);
+        if (w.direction == 0 && w.command == 1)
+            CHECK(held[w.address] == w.value);
 
     CHECK(held != DefaultRegisters(12300, 2));
 
@@ -788,7 +778,8 @@ int SlotOfPath(const std::string &path)
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(tolower(c)); });
     const std::string key = "pid_03e8#";
     const size_t at = lower.find(key);
-    if (at == std::string::npos || at + key.size() >= lower.size()) return -1;
+    if (at == std::string::npos || at + key.size() >= lower.size())
+        return -1;
     const char digit = lower[at + key.size()];
     return digit >= '0' && digit <= '9' ? digit - '0' : -1;
 }
@@ -838,7 +829,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: of two converters, the first one t
         CHECK_MESSAGE(Has(output, firmware[first]), output);
         const std::vector<Wire> wire = Traffic();
         CHECK(!wire.empty());
-        for (const Wire &w : wire) CHECK(w.slot == unsigned(first));
+        for (const Wire &w : wire)
+            CHECK(w.slot == unsigned(first));
     }
 }
 
@@ -869,7 +861,6 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter of another identity is
     }
 }
 
-
 namespace {
 
 // Converter 0 back on the bus after an earlier case unplugged it: a
@@ -877,15 +868,18 @@ namespace {
 bool Replugged(bool keepRegisters)
 {
     ZyrvStatus status = {};
-    if (!Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status)) return false;
+    if (!VconvRequest(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status))
+        return false;
     if (status.converters[0].plugged && status.converters[0].present && ListedConverterPaths().size() == 1)
         return true;
     Registers registers = DefaultRegisters(12300, 2);
-    if (keepRegisters) registers = VconvFixture::Held();
+    if (keepRegisters)
+        registers = VconvFixture::Held();
     VconvFixture::Plug(0, 0, registers, keepRegisters);
     // An arrival is listed within a second where replugging works.
     for (int i = 0; i < 250; i++) {
-        if (ListedConverterPaths().size() == 1) return true;
+        if (ListedConverterPaths().size() == 1)
+            return true;
         Sleep(20);
     }
     return false;

@@ -6,6 +6,8 @@
 #include "device/broadcast_name.h"
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
+#include "tests/support/pump_until.h"
+#include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
 
 #include <dbt.h>
@@ -23,36 +25,24 @@ namespace {
 
 using Codes = std::vector<WPARAM>;
 
-bool Control(DWORD code, const void *in, DWORD inSize, void *out = nullptr, DWORD outSize = 0)
-{
-    HANDLE control = CreateFileA(ZYRV_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    if (control == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD moved = 0;
-    const BOOL ok = DeviceIoControl(control, code, const_cast<void *>(in), inSize, out, outSize, &moved, nullptr);
-    CloseHandle(control);
-    return ok != FALSE;
-}
-
 bool Plug(unsigned identity)
 {
     ZyrvPlug plug = {};
     plug.identity = identity;
     plug.keepRegisters = 1;
-    return Control(ZYRV_IOCTL_PLUG, &plug, sizeof plug);
+    return VconvRequest(ZYRV_IOCTL_PLUG, &plug, sizeof plug);
 }
 
 bool Unplug()
 {
     ZyrvSlot slot = {0};
-    return Control(ZYRV_IOCTL_UNPLUG, &slot, sizeof slot);
+    return VconvRequest(ZYRV_IOCTL_UNPLUG, &slot, sizeof slot);
 }
 
 bool PluggedAs(unsigned identity)
 {
     ZyrvStatus status = {};
-    return Control(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status) && status.converters[0].plugged &&
+    return VconvRequest(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status) && status.converters[0].plugged &&
            status.converters[0].present && status.converters[0].identity == identity;
 }
 
@@ -60,7 +50,7 @@ uint8_t Register(unsigned address)
 {
     ZyrvSlot slot = {0};
     ZyrvRegisters r = {};
-    REQUIRE(Control(ZYRV_IOCTL_GET_REGISTERS, &slot, sizeof slot, &r, sizeof r));
+    REQUIRE(VconvRequest(ZYRV_IOCTL_GET_REGISTERS, &slot, sizeof slot, &r, sizeof r));
     return r.registers[address];
 }
 
@@ -77,13 +67,13 @@ public:
         c.hInstance = GetModuleHandleA(nullptr);
         c.lpszClassName = "zyr real hot-plug owner";
         RegisterClassExA(&c);
-        window = CreateWindowExA(0, c.lpszClassName, "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                 c.hInstance, nullptr);
+        window = CreateWindowExA(0, c.lpszClassName, "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, c.hInstance,
+                                 nullptr);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
         filter.dbcc_size = sizeof filter;
         filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+        filter.dbcc_classguid = vconvHidInterfaceClass;
         notify = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     }
     ~Owner()
@@ -112,17 +102,7 @@ public:
     // Pumps until `done` holds or 10 s have passed.
     template <class Done> bool PumpUntil(Done done)
     {
-        const ULONGLONG deadline = GetTickCount64() + 10000;
-        for (;;) {
-            Pump();
-            if (done())
-                return true;
-            const ULONGLONG now = GetTickCount64();
-            if (now >= deadline)
-                return false;
-            MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
-                                        MWMO_INPUTAVAILABLE);
-        }
+        return ::PumpUntil([this] { Pump(); }, done, 10000);
     }
     bool Has(WPARAM code) const
     {
@@ -169,10 +149,7 @@ private:
     HDEVNOTIFY notify = nullptr;
 };
 
-void MatchConverter(hid_com &device)
-{
-    device.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
-}
+void MatchConverter(hid_com &device) { device.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB"); }
 
 // A read request for `address`, as the protocol sends it (report id 0).
 bool RequestRegister(hid_com &device, unsigned address)
@@ -197,24 +174,8 @@ bool WaitFound(bool found)
 // Until no interface of the converter's vendor and product is listed.
 bool WaitNoneListed()
 {
-    static const GUID hid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
     for (int i = 0; i < 500; i++) {
-        HDEVINFO set = SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-        bool listed = false;
-        SP_DEVICE_INTERFACE_DATA data = {};
-        data.cbSize = sizeof data;
-        for (DWORD k = 0; set != INVALID_HANDLE_VALUE && SetupDiEnumDeviceInterfaces(set, nullptr, &hid, k, &data);
-             k++) {
-            char buffer[1024];
-            auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer);
-            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-            if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, sizeof buffer, nullptr, nullptr) &&
-                (std::strstr(detail->DevicePath, "vid_16c0&pid_03e8") || std::strstr(detail->DevicePath, "VID_16C0&PID_03E8")))
-                listed = true;
-        }
-        if (set != INVALID_HANDLE_VALUE)
-            SetupDiDestroyDeviceInfoList(set);
-        if (!listed)
+        if (ListedConverterPaths().empty())
             return true;
         Sleep(20);
     }
@@ -258,7 +219,8 @@ TEST_CASE_FIXTURE(ConverterPlugged, "Real system: Attach finds the converter, th
         owner.reports.clear();
         REQUIRE(RequestRegister(device, address));
         REQUIRE(owner.PumpUntil([&] { return !owner.reports.empty(); }));
-        CHECK((owner.reports[0].low & 0xFFFFFFu) == (2u | address << 8 | static_cast<uint32_t>(Register(address)) << 16));
+        CHECK((owner.reports[0].low & 0xFFFFFFu) ==
+              (2u | address << 8 | static_cast<uint32_t>(Register(address)) << 16));
     }
 
     // Unplugged with the reader open: the reader ends, the device is closed.
