@@ -16,15 +16,9 @@ std::atomic<int> highToLowUnlocked{0};
 
 namespace {
 
-void Show(HWND dialog, int id, bool shown)
-{
-    ShowWindow(GetDlgItem(dialog, id), shown ? SW_SHOW : SW_HIDE);
-}
+void Show(HWND dialog, int id, bool shown) { ShowWindow(GetDlgItem(dialog, id), shown ? SW_SHOW : SW_HIDE); }
 
-void Enable(HWND dialog, int id, bool enabled)
-{
-    EnableWindow(GetDlgItem(dialog, id), enabled ? TRUE : FALSE);
-}
+void Enable(HWND dialog, int id, bool enabled) { EnableWindow(GetDlgItem(dialog, id), enabled ? TRUE : FALSE); }
 
 void ShowAndEnable(HWND dialog, int id)
 {
@@ -134,10 +128,7 @@ FocusBefore NoteFocus(HWND dialog)
     return focus;
 }
 
-bool Usable(HWND control)
-{
-    return control && IsWindowVisible(control) && IsWindowEnabled(control);
-}
+bool Usable(HWND control) { return control && IsWindowVisible(control) && IsWindowEnabled(control); }
 
 // Without this a keyboard user would be left with the focus on a disabled
 // or hidden control, unable to reach a button: the focus goes back to the
@@ -163,7 +154,7 @@ void RestoreFocus(HWND dialog, const FocusBefore &before)
         SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
 }
 
-} // namespace
+}  // namespace
 
 void RefreshControls(int mode)
 {

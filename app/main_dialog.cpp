@@ -24,8 +24,7 @@ const char closeWarning[] =
 // (1011 as "NOT USED", a table of the hidden two-wire box) must lose its
 // check too when the user picks another, or the write would store the
 // hidden choice instead of the one the user made.
-template <typename Choice, size_t N>
-bool UncheckOthers(HWND dialog, const Choice (&group)[N], int clicked)
+template <typename Choice, size_t N> bool UncheckOthers(HWND dialog, const Choice (&group)[N], int clicked)
 {
     bool member = false;
     for (const Choice &choice : group)
@@ -77,7 +76,7 @@ void OnCommand(HWND dialog, int id, int notification)
     // Everything else, Enter (IDOK) and Escape (IDCANCEL) included, does nothing.
 }
 
-} // namespace
+}  // namespace
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {

@@ -31,7 +31,7 @@ LRESULT CALLBACK RaiseBox(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-} // namespace
+}  // namespace
 
 void StatusLine(const char *format, ...)
 {

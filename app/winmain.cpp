@@ -8,8 +8,7 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     InitCommonControls();
-    INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
-                                     MainDialogProc, 0);
+    INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
     // A worker the user chose to cut off is stopped at its next register and
     // waited for, so the exit handlers never destroy the device object under it.
     EndWorkerBeforeExit();

@@ -22,10 +22,10 @@
 
 namespace {
 
-constexpr double frameMs = 1.0;          // latency model: 1 ms per report
-constexpr double pauseAfterOpenMs = 5;   // after opening the port
+constexpr double frameMs = 1.0;  // latency model: 1 ms per report
+constexpr double pauseAfterOpenMs = 5;  // after opening the port
 constexpr double pauseAfterWriteMs = 5;  // after each write request
-constexpr int identityWords = 3;         // version, type, the word at 255
+constexpr int identityWords = 3;  // version, type, the word at 255
 
 // A read exchange is a request and a reply; a verified write is a request,
 // the pause, then a read exchange.
@@ -78,7 +78,7 @@ void Report(const char *name, double wallMs, double floorMs)
     std::printf("%-14s wall %8.1f ms   floor %8.1f ms   ratio %5.2f\n", name, wallMs, floorMs, wallMs / floorMs);
 }
 
-} // namespace
+}  // namespace
 
 int main()
 {
@@ -96,8 +96,7 @@ int main()
     }
     std::printf("Device operations, 1 ms per report on the wire (best of %d):\n", runs);
     Report("Read Device", readMs, pauseAfterOpenMs + (2 * identityWords + 256) * readExchangeMs);
-    Report("Write Device", writeMs,
-           pauseAfterOpenMs + 2 * identityWords * readExchangeMs + 251 * verifiedWriteMs);
+    Report("Write Device", writeMs, pauseAfterOpenMs + 2 * identityWords * readExchangeMs + 251 * verifiedWriteMs);
     Report("Format Device", formatMs, pauseAfterOpenMs + 256 * verifiedWriteMs);
 
     // The host's own cost per exchange, the converter answering at once.
@@ -122,7 +121,7 @@ int main()
     const double wall = NowMs() - wallStart;
     const double cpu = ProcessCpuMs() - cpuStart;
     CloseDevicePort(port);
-    std::printf("Register exchange, zero-latency converter (%d exchanges): CPU %.1f us, wall %.1f us each\n",
-                exchanges, cpu * 1000.0 / exchanges, wall * 1000.0 / exchanges);
+    std::printf("Register exchange, zero-latency converter (%d exchanges): CPU %.1f us, wall %.1f us each\n", exchanges,
+                cpu * 1000.0 / exchanges, wall * 1000.0 / exchanges);
     return 0;
 }

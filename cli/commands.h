@@ -45,8 +45,7 @@ struct WriteOptions {
 };
 
 Outcome RunRestore(const CommandContext &context, const std::string &file, const WriteOptions &options);
-Outcome RunSet(const CommandContext &context, const std::vector<std::string> &assignments,
-               const WriteOptions &options);
+Outcome RunSet(const CommandContext &context, const std::vector<std::string> &assignments, const WriteOptions &options);
 
 struct TableOptions {
     std::string name;

@@ -42,10 +42,7 @@ ConsoleStreamBuffer::ConsoleStreamBuffer(HANDLE handle) : handle(handle)
     console = handle && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
 }
 
-ConsoleStreamBuffer::~ConsoleStreamBuffer()
-{
-    Flush();
-}
+ConsoleStreamBuffer::~ConsoleStreamBuffer() { Flush(); }
 
 int ConsoleStreamBuffer::overflow(int c)
 {
@@ -65,10 +62,7 @@ std::streamsize ConsoleStreamBuffer::xsputn(const char *text, std::streamsize co
     return count;
 }
 
-int ConsoleStreamBuffer::sync()
-{
-    return Flush() ? 0 : -1;
-}
+int ConsoleStreamBuffer::sync() { return Flush() ? 0 : -1; }
 
 bool ConsoleStreamBuffer::Flush()
 {

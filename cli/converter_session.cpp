@@ -35,8 +35,8 @@ Outcome HoldConverterLock()
     LockResult result = commandLock.Take(0);
     if (result == LockResult::busy && lockWaitMs > 0) {
         if (lockNote)
-            *lockNote << "zyrctl: another ZYR program is using the converter; waiting up to " << WaitText()
-                      << "...\n" << std::flush;
+            *lockNote << "zyrctl: another ZYR program is using the converter; waiting up to " << WaitText() << "...\n"
+                      << std::flush;
         result = commandLock.Take(lockWaitMs, OperationCutOff);
     }
     switch (result) {
@@ -53,14 +53,11 @@ Outcome HoldConverterLock()
         break;
     }
     return Outcome::Fail(exitDevice, "the lock that keeps other ZYR programs off the converter could not be "
-                                     "taken (system error " + std::to_string(commandLock.Error()) +
-                                         "); nothing was sent");
+                                     "taken (system error " +
+                                         std::to_string(commandLock.Error()) + "); nothing was sent");
 }
 
-void KeepMessage(const char *text)
-{
-    lastProtocolMessage = text;
-}
+void KeepMessage(const char *text) { lastProtocolMessage = text; }
 
 enum class CallKind { readByte, readWord, writeByte };
 
@@ -71,17 +68,25 @@ const char *StageText(CallKind kind, int stage)
         return stage == 1 ? "sending the read request" : "receiving the reply (the converter did not answer)";
     case CallKind::readWord:
         switch (stage) {
-        case 1: return "sending the low read request";
-        case 2: return "receiving the low reply (the converter did not answer)";
-        case 3: return "sending the high read request";
-        default: return "receiving the high reply (the converter did not answer)";
+        case 1:
+            return "sending the low read request";
+        case 2:
+            return "receiving the low reply (the converter did not answer)";
+        case 3:
+            return "sending the high read request";
+        default:
+            return "receiving the high reply (the converter did not answer)";
         }
     case CallKind::writeByte:
         switch (stage) {
-        case 1: return "sending the write request";
-        case 3: return "sending the read-back request";
-        case 4: return "receiving the read-back reply (the converter did not answer)";
-        default: return "the value read back differs from the value written";
+        case 1:
+            return "sending the write request";
+        case 3:
+            return "sending the read-back request";
+        case 4:
+            return "receiving the read-back reply (the converter did not answer)";
+        default:
+            return "the value read back differs from the value written";
         }
     }
     return "";
@@ -95,14 +100,14 @@ std::string RegisterFailureText(const char *doing, int address, CallKind kind, c
         std::snprintf(text, sizeof text, "%s register %d: stopped by Ctrl+C before it was sent", doing, address);
     } else if (failure.reopenFailed) {
         std::snprintf(text, sizeof text,
-                      "%s register %d failed: after stage %d, %s, the converter could not be opened again (%s)",
-                      doing, address, failure.stage, StageText(kind, failure.stage), lastProtocolMessage.c_str());
+                      "%s register %d failed: after stage %d, %s, the converter could not be opened again (%s)", doing,
+                      address, failure.stage, StageText(kind, failure.stage), lastProtocolMessage.c_str());
     } else if (OperationCutOff()) {
         std::snprintf(text, sizeof text, "%s register %d: stopped by Ctrl+C at stage %d, %s", doing, address,
                       failure.stage, StageText(kind, failure.stage));
     } else {
-        std::snprintf(text, sizeof text, "%s register %d failed at stage %d, %s, after 10 attempts", doing,
-                      address, failure.stage, StageText(kind, failure.stage));
+        std::snprintf(text, sizeof text, "%s register %d failed at stage %d, %s, after 10 attempts", doing, address,
+                      failure.stage, StageText(kind, failure.stage));
     }
     return text;
 }
@@ -165,15 +170,9 @@ void SetConverterLockWait(unsigned long waitMs, std::ostream *note)
     lockNote = note;
 }
 
-void ReleaseConverterLock()
-{
-    commandLock.Release();
-}
+void ReleaseConverterLock() { commandLock.Release(); }
 
-void KeepProtocolMessages()
-{
-    SetOperationMessageSink(KeepMessage);
-}
+void KeepProtocolMessages() { SetOperationMessageSink(KeepMessage); }
 
 Outcome ReadConverterIdentity(ConverterReading &reading)
 {
@@ -198,9 +197,10 @@ Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &prog
     reading.image.Erase();
     ProgressBar bar(progress.err, progress.bar, label, 256);
     int failedAddress = -1;
-    if (!ReadAllRegisters(port, reading.image, [&](uint8_t) { bar.Step(); }, failedAddress))
-        return Outcome::Fail(exitDevice, RegisterFailureText("reading", failedAddress, CallKind::readByte,
-                                                             port.failure));
+    if (!ReadAllRegisters(
+            port, reading.image, [&](uint8_t) { bar.Step(); }, failedAddress))
+        return Outcome::Fail(exitDevice,
+                             RegisterFailureText("reading", failedAddress, CallKind::readByte, port.failure));
     return Outcome::Success();
 }
 
@@ -221,12 +221,13 @@ Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<u
     // converter's firmware before anything is sent.
     if (device.version != target.FirmwareVersion() || device.type != target.FirmwareType())
         return Outcome::Fail(exitRefused, "the converter changed since it was read: it now has firmware " +
-                                              std::to_string(device.version) + " type " +
-                                              std::to_string(device.type) + "; nothing was written");
+                                              std::to_string(device.version) + " type " + std::to_string(device.type) +
+                                              "; nothing was written");
     ProgressBar bar(progress.err, progress.bar, "writing", static_cast<int>(addresses.size()));
     int failedAddress = -1;
-    if (!WriteImageRegisters(port, target, addresses, [&](uint8_t) { bar.Step(); }, failedAddress))
-        return Outcome::Fail(exitDevice, RegisterFailureText("writing", failedAddress, CallKind::writeByte,
-                                                             port.failure));
+    if (!WriteImageRegisters(
+            port, target, addresses, [&](uint8_t) { bar.Step(); }, failedAddress))
+        return Outcome::Fail(exitDevice,
+                             RegisterFailureText("writing", failedAddress, CallKind::writeByte, port.failure));
     return Outcome::Success();
 }

@@ -21,8 +21,8 @@ std::string AddressList(const std::vector<uint8_t> &addresses)
 // A person at the console answers; anything but y or yes declines.
 bool Confirmed(const CommandContext &context, size_t count)
 {
-    context.console.err << "Write " << count << " register" << (count == 1 ? "" : "s")
-                        << " to the converter? [y/N] " << std::flush;
+    context.console.err << "Write " << count << " register" << (count == 1 ? "" : "s") << " to the converter? [y/N] "
+                        << std::flush;
     std::string answer;
     if (!std::getline(context.console.in, answer))
         return false;
@@ -30,8 +30,8 @@ bool Confirmed(const CommandContext &context, size_t count)
 }
 
 // The converter's present registers, beside the target file, named with the time.
-Outcome SavePreWriteBackup(const CommandContext &context, const ConverterReading &device,
-                           const WriteRequest &request, std::string &path)
+Outcome SavePreWriteBackup(const CommandContext &context, const ConverterReading &device, const WriteRequest &request,
+                           std::string &path)
 {
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     const std::string base = request.backupFolder + "zyr-before-" + request.command + "-" + UtcFileStamp(now);
@@ -40,8 +40,8 @@ Outcome SavePreWriteBackup(const CommandContext &context, const ConverterReading
         path = base + "-" + std::to_string(n) + ".zyr";
     Outcome saved = WriteFileAtomically(path, FormatBackupFile(device.image, IsoUtcTime(now)), false);
     if (!saved.Ok())
-        return Outcome::Fail(saved.code, "the backup before writing could not be saved, so nothing was written: " +
-                                             saved.message);
+        return Outcome::Fail(saved.code,
+                             "the backup before writing could not be saved, so nothing was written: " + saved.message);
     context.Note() << "saved the converter's present registers to " << path << "\n";
     return Outcome::Success();
 }
@@ -102,9 +102,8 @@ Outcome GuardedWrite(const CommandContext &context, const ConverterReading &devi
             differing.push_back(static_cast<uint8_t>(address));
     if (!differing.empty())
         return Outcome::Fail(exitDevice, "the converter read back differs from what was written at register" +
-                                             std::string(differing.size() == 1 ? " " : "s ") +
-                                             AddressList(differing) + "; zyrctl restore " + backupPath +
-                                             " puts back what it held before");
+                                             std::string(differing.size() == 1 ? " " : "s ") + AddressList(differing) +
+                                             "; zyrctl restore " + backupPath + " puts back what it held before");
     context.Note() << "wrote " << addresses.size() << " register" << (addresses.size() == 1 ? "" : "s")
                    << " and read all 256 back: every register holds what was meant\n";
     return Outcome::Success();

@@ -7,7 +7,7 @@
 #include "cli/commands.h"
 
 struct WriteRequest {
-    const char *command;       // "restore", "set", "import": names the pre-write backup
+    const char *command;  // "restore", "set", "import": names the pre-write backup
     std::string backupFolder;  // where the pre-write backup goes ("" the current folder)
 };
 

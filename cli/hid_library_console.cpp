@@ -19,4 +19,4 @@ int WINAPI ReportOnStandardError(HWND, LPCSTR text, LPCSTR, UINT)
 
 }  // namespace
 
-int (WINAPI *HidLibrary::showMessageBox)(HWND, LPCSTR, LPCSTR, UINT) = ReportOnStandardError;
+int(WINAPI *HidLibrary::showMessageBox)(HWND, LPCSTR, LPCSTR, UINT) = ReportOnStandardError;

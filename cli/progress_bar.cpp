@@ -34,6 +34,6 @@ void ProgressBar::Draw()
         return;  // redraw only when the figure changes
     drawnPercent = percent;
     const int filled = barWidth * done / total;
-    err << '\r' << label << " [" << std::string(filled, '#') << std::string(barWidth - filled, ' ') << "] "
-        << percent << "% " << std::flush;
+    err << '\r' << label << " [" << std::string(filled, '#') << std::string(barWidth - filled, ' ') << "] " << percent
+        << "% " << std::flush;
 }

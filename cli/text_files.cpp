@@ -12,8 +12,8 @@ namespace {
 std::string SystemErrorText(DWORD error)
 {
     wchar_t text[256] = {};
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                  text, sizeof text / sizeof text[0], nullptr);
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                  sizeof text / sizeof text[0], nullptr);
     while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r' || text[length - 1] == L'.'))
         text[--length] = L'\0';
     if (length == 0) {
@@ -32,15 +32,13 @@ HANDLE CreateTemporaryBeside(const std::string &path, std::wstring &name, DWORD 
     const std::string folder = FolderOf(path);
     static LONG counter = 0;
     error = ERROR_FILE_EXISTS;
-    for (int attempt = 0; attempt < 100 && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
-         ++attempt) {
+    for (int attempt = 0; attempt < 100 && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS); ++attempt) {
         const unsigned long seed = (GetTickCount() * 2654435761ul) ^ (GetCurrentProcessId() << 16) ^
                                    static_cast<unsigned long>(InterlockedIncrement(&counter));
         char unique[16];
         std::snprintf(unique, sizeof unique, "zyr%08lX.tmp", seed & 0xFFFFFFFFul);
         name = FileSystemName(folder + unique);
-        HANDLE file =
-            CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE)
             return file;
         error = GetLastError();
@@ -82,13 +80,12 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
         return Outcome::Fail(exitFile, "cannot read " + path + ": " + SystemErrorText(GetLastError()));
     if (static_cast<unsigned long long>(size.QuadPart) > maxSize)
         return Outcome::Fail(exitFile, path + " is " + std::to_string(size.QuadPart) +
-                                           " bytes long, more than such a file can be (" +
-                                           std::to_string(maxSize) + ")");
+                                           " bytes long, more than such a file can be (" + std::to_string(maxSize) +
+                                           ")");
     std::string content(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
-    if (!content.empty() &&
-        (!ReadFile(file.handle, &content[0], static_cast<DWORD>(content.size()), &read, nullptr) ||
-         read != content.size()))
+    if (!content.empty() && (!ReadFile(file.handle, &content[0], static_cast<DWORD>(content.size()), &read, nullptr) ||
+                             read != content.size()))
         return Outcome::Fail(exitFile, "cannot read " + path + ": " + SystemErrorText(GetLastError()));
     text.swap(content);
     return Outcome::Success();
@@ -103,8 +100,8 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
     {
         FileHandle file{CreateTemporaryBeside(path, temporary, created)};
         if (file.handle == INVALID_HANDLE_VALUE)
-            return Outcome::Fail(exitFile, "cannot create a temporary file beside " + path + ": " +
-                                               SystemErrorText(created));
+            return Outcome::Fail(exitFile,
+                                 "cannot create a temporary file beside " + path + ": " + SystemErrorText(created));
         DWORD written = 0;
         const bool ok = WriteFile(file.handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                         written == text.size() && FlushFileBuffers(file.handle);

@@ -32,10 +32,7 @@ std::string Utf8FromUtf16(const wchar_t *text, size_t length)
     return narrow;
 }
 
-std::string Utf8FromUtf16(const std::wstring &text)
-{
-    return Utf8FromUtf16(text.data(), text.size());
-}
+std::string Utf8FromUtf16(const std::wstring &text) { return Utf8FromUtf16(text.data(), text.size()); }
 
 std::wstring FileSystemName(const std::string &path)
 {

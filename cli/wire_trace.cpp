@@ -40,7 +40,7 @@ struct TraceState {
     FILE *file = nullptr;
     std::unique_ptr<TraceOverrides> overrides;
     LARGE_INTEGER start{}, frequency{};
-    std::map<HANDLE, const char *> handles;        // open device handles and their access
+    std::map<HANDLE, const char *> handles;  // open device handles and their access
     std::map<const OVERLAPPED *, Transfer> inFlight;
 };
 
@@ -57,17 +57,14 @@ void Line(const char *what, const std::string &detail)
     TraceState &s = State();
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    const double ms = 1000.0 * static_cast<double>(now.QuadPart - s.start.QuadPart) /
-                      static_cast<double>(s.frequency.QuadPart);
+    const double ms =
+        1000.0 * static_cast<double>(now.QuadPart - s.start.QuadPart) / static_cast<double>(s.frequency.QuadPart);
     std::fprintf(s.file, "%10.3f ms  %-6s %s\n", ms, what, detail.c_str());
     std::fflush(s.file);
     SetLastError(error);
 }
 
-std::string ErrorNumber(DWORD error)
-{
-    return "(system error " + std::to_string(error) + ")";
-}
+std::string ErrorNumber(DWORD error) { return "(system error " + std::to_string(error) + ")"; }
 
 const char *AccessName(DWORD access)
 {

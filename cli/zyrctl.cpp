@@ -63,8 +63,7 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
     app.set_version_flag("--version", std::string("zyrctl ") + zyrctlVersion);
     app.require_subcommand(1);
     app.fallthrough();
-    app.add_option("--trace", o.trace, "write every report exchanged with the converter to FILE")
-        ->type_name("FILE");
+    app.add_option("--trace", o.trace, "write every report exchanged with the converter to FILE")->type_name("FILE");
     app.add_flag("--quiet,-q", o.quiet, "print only results and errors");
     app.add_option("--wait", o.waitSeconds,
                    "how long to wait while another ZYR program is using the converter, then give up (exit 1)")
@@ -74,8 +73,7 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
         // A range lets "nan" through, which no wait can be made of.
         ->check(CLI::Validator(
             [](std::string &text) {
-                return std::isfinite(std::strtod(text.c_str(), nullptr)) ? std::string()
-                                                                          : "not a number of seconds";
+                return std::isfinite(std::strtod(text.c_str(), nullptr)) ? std::string() : "not a number of seconds";
             },
             "", ""));
 
@@ -158,8 +156,7 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
     Outcome outcome;
     try {
         KeepProtocolMessages();
-        SetConverterLockWait(static_cast<unsigned long>(o.waitSeconds * 1000 + 0.5),
-                             o.quiet ? nullptr : &console.err);
+        SetConverterLockWait(static_cast<unsigned long>(o.waitSeconds * 1000 + 0.5), o.quiet ? nullptr : &console.err);
         if (!o.trace.empty())
             outcome = StartWireTrace(o.trace);
         if (!outcome.Ok()) {

@@ -15,10 +15,7 @@ void RegisterImage::SetWord(uint8_t offset, uint16_t value)
     bytes[static_cast<uint8_t>(offset + 1)] = static_cast<uint8_t>(value >> 8);
 }
 
-void RegisterImage::Erase()
-{
-    std::memset(bytes, erasedByte, sizeof bytes);
-}
+void RegisterImage::Erase() { std::memset(bytes, erasedByte, sizeof bytes); }
 
 void RegisterImage::LoadPrefix(const uint8_t *source, size_t count)
 {

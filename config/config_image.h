@@ -8,13 +8,13 @@
 
 namespace layout {
 constexpr uint8_t reserved0 = 0;
-constexpr uint8_t firmwareVersion = 1;   // u16: 10005 or 12300
-constexpr uint8_t firmwareType = 3;      // u16: 2 VSS+ECT, 3 VSS
-constexpr uint8_t sensorWiring = 5;      // u8: 0 single wire, 1 two wire
-constexpr uint8_t speedAdjust = 6;       // u16 sign and magnitude, tenths of a percent
-constexpr uint8_t speedSensorCode = 8;   // u16: 33233, 367 or 0
+constexpr uint8_t firmwareVersion = 1;  // u16: 10005 or 12300
+constexpr uint8_t firmwareType = 3;  // u16: 2 VSS+ECT, 3 VSS
+constexpr uint8_t sensorWiring = 5;  // u8: 0 single wire, 1 two wire
+constexpr uint8_t speedAdjust = 6;  // u16 sign and magnitude, tenths of a percent
+constexpr uint8_t speedSensorCode = 8;  // u16: 33233, 367 or 0
 constexpr uint8_t reserved10 = 10;
-constexpr uint8_t activeTable = 11;      // u8: offset of the active table
+constexpr uint8_t activeTable = 11;  // u8: offset of the active table
 
 // A write touches registers 5 to 255 only: 0 to 4 hold the converter's own
 // version and type.
@@ -31,8 +31,8 @@ constexpr uint16_t typeVssEct = 2;
 constexpr uint16_t typeVss = 3;
 
 constexpr uint16_t sensorHighToLow = 33233;  // radio 1011
-constexpr uint16_t sensorLowFreq = 367;      // radio 1012
-constexpr uint16_t sensorHighFreq = 0;       // radio 1013
+constexpr uint16_t sensorLowFreq = 367;  // radio 1012
+constexpr uint16_t sensorHighFreq = 0;  // radio 1013
 }  // namespace layout
 
 constexpr size_t imageSize = 256;
@@ -48,8 +48,8 @@ public:
     // register protocol's word read does).
     uint16_t Word(uint8_t offset) const;
     void SetWord(uint8_t offset, uint16_t value);
-    void Erase();                                            // all 0xFF
-    void LoadPrefix(const uint8_t *source, size_t count);    // erase, then copy to offset 0
+    void Erase();  // all 0xFF
+    void LoadPrefix(const uint8_t *source, size_t count);  // erase, then copy to offset 0
 
     uint16_t FirmwareVersion() const { return Word(layout::firmwareVersion); }
     uint16_t FirmwareType() const { return Word(layout::firmwareType); }

@@ -2,7 +2,6 @@
 
 #include "config/hex_text.h"
 
-
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -31,7 +30,8 @@ std::string FormatRegisterRows(const uint8_t (&registers)[256])
 {
     std::string text;
     for (unsigned row = 0; row < 256 / registerRowBytes; ++row)
-        text += Hex2(row * registerRowBytes) + ": " + HexBytes(&registers[row * registerRowBytes], registerRowBytes) + "\n";
+        text +=
+            Hex2(row * registerRowBytes) + ": " + HexBytes(&registers[row * registerRowBytes], registerRowBytes) + "\n";
     return text;
 }
 

@@ -75,7 +75,7 @@ TableTextOutcome Problem(TableTextProblem problem, int first = 0, int second = 0
     return outcome;
 }
 
-} // namespace
+}  // namespace
 
 bool TableEditable(const RegisterImage &image, uint8_t offset)
 {
@@ -94,8 +94,7 @@ bool BuildTableText(const RegisterImage &image, uint8_t offset, std::string &tex
     for (unsigned i = 0; i < count; ++i) {
         const unsigned millivolts = table.SensorMillivolts(i);
         char line[32];
-        std::snprintf(line, sizeof line, "%02d) %04dmV\r\n", static_cast<int>(i + 1),
-                      static_cast<int>(millivolts));
+        std::snprintf(line, sizeof line, "%02d) %04dmV\r\n", static_cast<int>(i + 1), static_cast<int>(millivolts));
         text += line;
     }
     return true;
@@ -186,8 +185,7 @@ std::string TableTextMessage(const TableTextOutcome &outcome)
         std::snprintf(message, sizeof message, "Line1 mV must be 4000");
         break;
     case TableTextProblem::WrongCount:
-        std::snprintf(message, sizeof message, "Expected %d values, but %d were found",
-                      outcome.first, outcome.second);
+        std::snprintf(message, sizeof message, "Expected %d values, but %d were found", outcome.first, outcome.second);
         break;
     }
     return message;

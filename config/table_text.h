@@ -23,20 +23,20 @@ bool BuildTableText(const RegisterImage &image, uint8_t offset, std::string &tex
 
 enum class TableTextProblem {
     None,
-    TableNotValid,      // count not 7 or 20, or entries past byte 255; first = count
-    NoData,             // empty text
-    Malformed,          // fewer than two fields; first = expected line
-    WrongLineNumber,    // first = expected line
+    TableNotValid,  // count not 7 or 20, or entries past byte 255; first = count
+    NoData,  // empty text
+    Malformed,  // fewer than two fields; first = expected line
+    WrongLineNumber,  // first = expected line
     InvalidMillivolts,  // out of 0..4000 or not below the previous; first = line
-    FirstNotFull,       // line 1 is not 4000
-    WrongCount,         // first = table count, second = lines accepted
+    FirstNotFull,  // line 1 is not 4000
+    WrongCount,  // first = table count, second = lines accepted
 };
 
 struct TableTextOutcome {
     TableTextProblem problem = TableTextProblem::None;
-    int first = 0;   // the numbers the message shows, see above
+    int first = 0;  // the numbers the message shows, see above
     int second = 0;
-    unsigned count = 0;                        // on success: entries in millivolts
+    unsigned count = 0;  // on success: entries in millivolts
     uint16_t millivolts[maxTableEntries] = {};
 };
 

@@ -23,42 +23,41 @@ constexpr ULONG_PTR statusPending = 0x00000103;
 
 struct DeviceSyscalls {
     // "hid.dll" from the system directory only; null when it cannot be loaded.
-    HMODULE (WINAPI *LoadHidLibrary)();
-    FARPROC (WINAPI *GetProcAddress)(HMODULE, LPCSTR);
-    BOOL    (WINAPI *FreeLibrary)(HMODULE);
+    HMODULE(WINAPI *LoadHidLibrary)();
+    FARPROC(WINAPI *GetProcAddress)(HMODULE, LPCSTR);
+    BOOL(WINAPI *FreeLibrary)(HMODULE);
 
-    HDEVINFO (WINAPI *SetupDiGetClassDevsA)(const GUID *, PCSTR, HWND, DWORD);
-    BOOL (WINAPI *SetupDiEnumDeviceInterfaces)(HDEVINFO, PSP_DEVINFO_DATA, const GUID *,
-                                               DWORD, PSP_DEVICE_INTERFACE_DATA);
-    BOOL (WINAPI *SetupDiGetDeviceInterfaceDetailA)(HDEVINFO, PSP_DEVICE_INTERFACE_DATA,
-                                                    PSP_DEVICE_INTERFACE_DETAIL_DATA_A, DWORD,
-                                                    PDWORD, PSP_DEVINFO_DATA);
-    BOOL (WINAPI *SetupDiDestroyDeviceInfoList)(HDEVINFO);
+    HDEVINFO(WINAPI *SetupDiGetClassDevsA)(const GUID *, PCSTR, HWND, DWORD);
+    BOOL(WINAPI *SetupDiEnumDeviceInterfaces)
+    (HDEVINFO, PSP_DEVINFO_DATA, const GUID *, DWORD, PSP_DEVICE_INTERFACE_DATA);
+    BOOL(WINAPI *SetupDiGetDeviceInterfaceDetailA)
+    (HDEVINFO, PSP_DEVICE_INTERFACE_DATA, PSP_DEVICE_INTERFACE_DETAIL_DATA_A, DWORD, PDWORD, PSP_DEVINFO_DATA);
+    BOOL(WINAPI *SetupDiDestroyDeviceInfoList)(HDEVINFO);
 
-    HANDLE (WINAPI *CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
-    BOOL (WINAPI *ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-    BOOL (WINAPI *WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
-    BOOL (WINAPI *CloseHandle)(HANDLE);
-    BOOL (WINAPI *GetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
-    BOOL (WINAPI *CancelIoEx)(HANDLE, LPOVERLAPPED);
+    HANDLE(WINAPI *CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    BOOL(WINAPI *ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI *WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI *CloseHandle)(HANDLE);
+    BOOL(WINAPI *GetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
+    BOOL(WINAPI *CancelIoEx)(HANDLE, LPOVERLAPPED);
     // Waits on the event of an overlapped transfer on a device handle.
-    DWORD (WINAPI *WaitForSingleObject)(HANDLE, DWORD);
+    DWORD(WINAPI *WaitForSingleObject)(HANDLE, DWORD);
 
     // The protocol's pauses and the timer resolution they need.
-    VOID (WINAPI *Sleep)(DWORD);
-    UINT (WINAPI *TimeBeginPeriod)(UINT);
-    UINT (WINAPI *TimeEndPeriod)(UINT);
+    VOID(WINAPI *Sleep)(DWORD);
+    UINT(WINAPI *TimeBeginPeriod)(UINT);
+    UINT(WINAPI *TimeEndPeriod)(UINT);
 
-    HDEVNOTIFY (WINAPI *RegisterDeviceNotificationA)(HANDLE, LPVOID, DWORD);
-    BOOL (WINAPI *UnregisterDeviceNotification)(HDEVNOTIFY);
+    HDEVNOTIFY(WINAPI *RegisterDeviceNotificationA)(HANDLE, LPVOID, DWORD);
+    BOOL(WINAPI *UnregisterDeviceNotification)(HDEVNOTIFY);
 
     // The converter lock: the kernel's named mutex in every binding, the
     // simulated one included, so that two programs exclude each other
     // however they are bound.
-    HANDLE (WINAPI *CreateMutexExA)(LPSECURITY_ATTRIBUTES, LPCSTR, DWORD, DWORD);
-    DWORD (WINAPI *WaitForMutex)(HANDLE, DWORD);
-    BOOL (WINAPI *ReleaseMutex)(HANDLE);
-    BOOL (WINAPI *CloseMutex)(HANDLE);
+    HANDLE(WINAPI *CreateMutexExA)(LPSECURITY_ATTRIBUTES, LPCSTR, DWORD, DWORD);
+    DWORD(WINAPI *WaitForMutex)(HANDLE, DWORD);
+    BOOL(WINAPI *ReleaseMutex)(HANDLE);
+    BOOL(WINAPI *CloseMutex)(HANDLE);
 };
 
 // The table in force. Bound on first use (so it is ready during static

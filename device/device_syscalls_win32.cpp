@@ -21,7 +21,7 @@ HMODULE WINAPI LoadHidFromSystemDirectory()
 UINT WINAPI TimeBeginPeriodWin32(UINT ms) { return timeBeginPeriod(ms); }
 UINT WINAPI TimeEndPeriodWin32(UINT ms) { return timeEndPeriod(ms); }
 
-} // namespace
+}  // namespace
 
 DeviceSyscalls BindDeviceSyscalls()
 {

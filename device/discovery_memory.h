@@ -7,7 +7,7 @@
 
 struct DiscoveryMemory {
     void *(*allocate)(size_t size);  // null when the block cannot be had
-    void (*release)(void *block);    // null is accepted
+    void (*release)(void *block);  // null is accepted
 };
 
 // The functions in force; malloc and free unless a test swapped them.

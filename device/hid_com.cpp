@@ -46,8 +46,7 @@ struct Candidate {
 bool Matches(const Candidate &c, const DeviceMatch &match)
 {
     return c.haveAttributes && std::strcmp(c.manufacturer, match.manufacturer) == 0 &&
-           std::strcmp(c.product, match.product) == 0 &&
-           (c.reportLengths & 0xFFFF) == match.inputReportLength &&
+           std::strcmp(c.product, match.product) == 0 && (c.reportLengths & 0xFFFF) == match.inputReportLength &&
            (c.reportLengths >> 16) == match.outputReportLength && c.attributes.VendorID == match.vendorId &&
            c.attributes.ProductID == match.productId && c.attributes.VersionNumber == match.releaseNumber;
 }

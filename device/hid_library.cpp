@@ -84,10 +84,7 @@ BOOLEAN HidLibrary::FreePreparsedData(PHIDP_PREPARSED_DATA data)
     return pFreePreparsedData ? pFreePreparsedData(data) : Absent<BOOLEAN>(FALSE);
 }
 
-BOOLEAN HidLibrary::FlushQueue(HANDLE device)
-{
-    return pFlushQueue ? pFlushQueue(device) : Absent<BOOLEAN>(FALSE);
-}
+BOOLEAN HidLibrary::FlushQueue(HANDLE device) { return pFlushQueue ? pFlushQueue(device) : Absent<BOOLEAN>(FALSE); }
 
 BOOLEAN HidLibrary::GetFeature(HANDLE device, PVOID buffer, ULONG length)
 {

@@ -18,7 +18,7 @@ public:
     // program could set it, so a program that must not show a box chooses
     // its own when it is linked: defining this pointer in one of its own
     // objects keeps the default (hid_library_box.cpp) out of the link.
-    static int (WINAPI *showMessageBox)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+    static int(WINAPI *showMessageBox)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
     void Load();
     void Release();
@@ -52,21 +52,21 @@ public:
 
     // The entry-point table, in lookup order (null when not exported).
     HMODULE module = nullptr;
-    BOOLEAN (WINAPI *pGetAttributes)(HANDLE, PHIDD_ATTRIBUTES) = nullptr;
-    void    (WINAPI *pGetHidGuid)(LPGUID) = nullptr;
-    BOOLEAN (WINAPI *pGetPreparsedData)(HANDLE, PHIDP_PREPARSED_DATA *) = nullptr;
-    BOOLEAN (WINAPI *pFreePreparsedData)(PHIDP_PREPARSED_DATA) = nullptr;
-    BOOLEAN (WINAPI *pFlushQueue)(HANDLE) = nullptr;
-    BOOLEAN (WINAPI *pGetFeature)(HANDLE, PVOID, ULONG) = nullptr;
-    BOOLEAN (WINAPI *pSetFeature)(HANDLE, PVOID, ULONG) = nullptr;
-    BOOLEAN (WINAPI *pGetNumInputBuffers)(HANDLE, PULONG) = nullptr;
-    BOOLEAN (WINAPI *pSetNumInputBuffers)(HANDLE, ULONG) = nullptr;
-    BOOLEAN (WINAPI *pGetPhysicalDescriptor)(HANDLE, PVOID, ULONG) = nullptr;
-    BOOLEAN (WINAPI *pGetManufacturerString)(HANDLE, PVOID, ULONG) = nullptr;
-    BOOLEAN (WINAPI *pGetProductString)(HANDLE, PVOID, ULONG) = nullptr;
-    BOOLEAN (WINAPI *pGetIndexedString)(HANDLE, ULONG, PVOID, ULONG) = nullptr;
-    BOOLEAN (WINAPI *pGetSerialNumberString)(HANDLE, PVOID, ULONG) = nullptr;
-    BOOLEAN (WINAPI *pGetInputReport)(HANDLE, PVOID, ULONG) = nullptr;
-    BOOLEAN (WINAPI *pSetOutputReport)(HANDLE, PVOID, ULONG) = nullptr;
-    NTSTATUS (WINAPI *pGetCaps)(PHIDP_PREPARSED_DATA, PHIDP_CAPS) = nullptr;
+    BOOLEAN(WINAPI *pGetAttributes)(HANDLE, PHIDD_ATTRIBUTES) = nullptr;
+    void(WINAPI *pGetHidGuid)(LPGUID) = nullptr;
+    BOOLEAN(WINAPI *pGetPreparsedData)(HANDLE, PHIDP_PREPARSED_DATA *) = nullptr;
+    BOOLEAN(WINAPI *pFreePreparsedData)(PHIDP_PREPARSED_DATA) = nullptr;
+    BOOLEAN(WINAPI *pFlushQueue)(HANDLE) = nullptr;
+    BOOLEAN(WINAPI *pGetFeature)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN(WINAPI *pSetFeature)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN(WINAPI *pGetNumInputBuffers)(HANDLE, PULONG) = nullptr;
+    BOOLEAN(WINAPI *pSetNumInputBuffers)(HANDLE, ULONG) = nullptr;
+    BOOLEAN(WINAPI *pGetPhysicalDescriptor)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN(WINAPI *pGetManufacturerString)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN(WINAPI *pGetProductString)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN(WINAPI *pGetIndexedString)(HANDLE, ULONG, PVOID, ULONG) = nullptr;
+    BOOLEAN(WINAPI *pGetSerialNumberString)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN(WINAPI *pGetInputReport)(HANDLE, PVOID, ULONG) = nullptr;
+    BOOLEAN(WINAPI *pSetOutputReport)(HANDLE, PVOID, ULONG) = nullptr;
+    NTSTATUS(WINAPI *pGetCaps)(PHIDP_PREPARSED_DATA, PHIDP_CAPS) = nullptr;
 };

@@ -3,4 +3,4 @@
 // console program) never links this one.
 #include "device/hid_library.h"
 
-int (WINAPI *HidLibrary::showMessageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
+int(WINAPI *HidLibrary::showMessageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;

@@ -12,12 +12,9 @@
 namespace {
 
 // The size on 32-bit Windows or on 64-bit Windows, by the width of this build.
-constexpr size_t ExpectedSize(size_t onX86, size_t onX64)
-{
-    return sizeof(void *) == 8 ? onX64 : onX86;
-}
+constexpr size_t ExpectedSize(size_t onX86, size_t onX64) { return sizeof(void *) == 8 ? onX64 : onX86; }
 
-} // namespace
+}  // namespace
 
 static_assert(sizeof(void *) == 4 || sizeof(void *) == 8, "a 32-bit or 64-bit Windows build");
 

@@ -8,10 +8,7 @@
 
 unsigned windowCounter = 0;
 
-LRESULT Wnd::HandleMessage(HWND, UINT, WPARAM, LPARAM)
-{
-    return 0;
-}
+LRESULT Wnd::HandleMessage(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 int Wnd::Create()
 {

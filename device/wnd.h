@@ -7,7 +7,7 @@
 class Wnd {
 public:
     Wnd() = default;
-    virtual ~Wnd() {}          // releases nothing: see Destroy
+    virtual ~Wnd() {}  // releases nothing: see Destroy
     virtual void OnDestroy() {}
     virtual LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

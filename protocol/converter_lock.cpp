@@ -19,8 +19,7 @@ constexpr DWORD waitSliceMs = 50;
 HANDLE OpenLockMutex(DWORD &error)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(lockSecurity, SDDL_REVISION_1, &descriptor,
-                                                              nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(lockSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
         error = GetLastError();
         return nullptr;
     }
@@ -31,7 +30,7 @@ HANDLE OpenLockMutex(DWORD &error)
     return mutex;
 }
 
-} // namespace
+}  // namespace
 
 LockResult ConverterLock::Take(DWORD waitMs, bool (*stop)())
 {

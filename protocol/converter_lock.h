@@ -13,17 +13,14 @@
 constexpr const char *converterLockName = "Global\\Brantix-ZYR-converter-16C0-03E8";
 
 enum class LockResult {
-    taken,      // this program holds the lock
+    taken,  // this program holds the lock
     takenOver,  // held now; its last holder ended without letting it go
-    busy,       // another ZYR program holds it: nothing may be sent
-    failed,     // the lock could not be made or waited on: nothing may be sent
+    busy,  // another ZYR program holds it: nothing may be sent
+    failed,  // the lock could not be made or waited on: nothing may be sent
 };
 
 // True when the lock is held after a Take that returned `result`.
-inline bool LockHeld(LockResult result)
-{
-    return result == LockResult::taken || result == LockResult::takenOver;
-}
+inline bool LockHeld(LockResult result) { return result == LockResult::taken || result == LockResult::takenOver; }
 
 // One hold of the lock, by the thread that took it (a mutex belongs to the
 // thread that waited for it); let go on every path out.

@@ -15,7 +15,7 @@
 namespace {
 
 // Location codes: where an operation stopped.
-constexpr int readVersionFailed = 497;   // then 498 type, 499 the word at 255
+constexpr int readVersionFailed = 497;  // then 498 type, 499 the word at 255
 constexpr int readRegisterFailed = 510;
 constexpr int writeVersionFailed = 413;  // then 414 type, 415 the word at 255
 constexpr int writeRegisterFailed = 426;
@@ -60,17 +60,20 @@ bool WriteImageFrom(DevicePort &port, int first, WriteKind kind)
 {
     ProgressCounter progress;
     int failedAddress = -1;
-    return WriteImageRegisters(port, ConfigImage, AddressesFrom(first), [&](uint8_t at) {
-        if (int percent = progress.Advance(at)) {
-            if (kind == WriteKind::write)
-                StatusLine("Writing Device Data... %d%%", percent);
-            else
-                StatusLine("Formatting Device... %d%%", percent);
-        }
-    }, failedAddress);
+    return WriteImageRegisters(
+        port, ConfigImage, AddressesFrom(first),
+        [&](uint8_t at) {
+            if (int percent = progress.Advance(at)) {
+                if (kind == WriteKind::write)
+                    StatusLine("Writing Device Data... %d%%", percent);
+                else
+                    StatusLine("Formatting Device... %d%%", percent);
+            }
+        },
+        failedAddress);
 }
 
-} // namespace
+}  // namespace
 
 bool TakeConverterForDialog(ConverterLock &lock)
 {
@@ -117,10 +120,13 @@ bool ReadDevice()
 
     ProgressCounter progress;
     int failedAddress = -1;
-    const bool read = ReadAllRegisters(port, ConfigImage, [&](uint8_t at) {
-        if (int percent = progress.Advance(at))
-            StatusLine("Reading Device Data... %d%%", percent);
-    }, failedAddress);
+    const bool read = ReadAllRegisters(
+        port, ConfigImage,
+        [&](uint8_t at) {
+            if (int percent = progress.Advance(at))
+                StatusLine("Reading Device Data... %d%%", percent);
+        },
+        failedAddress);
     if (!read)
         return FailRead(port, readRegisterFailed);
     CloseDevicePort(port);

@@ -22,15 +22,9 @@ enum CallKind { readCall, writeCall };
 
 // Every transfer moves as many bytes as the match criteria's input report
 // length says, read afresh each time.
-DWORD ReportLength()
-{
-    return hidDevice.match.inputReportLength;
-}
+DWORD ReportLength() { return hidDevice.match.inputReportLength; }
 
-uint8_t Next(uint8_t address)
-{
-    return static_cast<uint8_t>(address + 1);
-}
+uint8_t Next(uint8_t address) { return static_cast<uint8_t>(address + 1); }
 
 // One register call: its report buffer, its transfer event and the retry
 // frame around its attempts. The buffer is cleared once, when the call
@@ -39,8 +33,7 @@ uint8_t Next(uint8_t address)
 // can ask for, so no match criteria can make a transfer run past it.
 class RegisterCall {
 public:
-    RegisterCall(DevicePort &port, CallKind kind, uint8_t address)
-        : port(port), kind(kind), address(address) {}
+    RegisterCall(DevicePort &port, CallKind kind, uint8_t address) : port(port), kind(kind), address(address) {}
 
     bool Send(uint8_t command, uint8_t target, uint8_t value)
     {
@@ -131,12 +124,12 @@ HANDLE OpenPath(const char *path, DWORD access)
 {
     if (!path)
         return INVALID_HANDLE_VALUE;
-    HANDLE handle = Sys().CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE handle = Sys().CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
     return handle ? handle : INVALID_HANDLE_VALUE;
 }
 
-} // namespace
+}  // namespace
 
 bool OpenDevicePort(DevicePort &port)
 {
@@ -156,10 +149,7 @@ bool OpenDevicePort(DevicePort &port)
     return true;
 }
 
-DevicePort::~DevicePort()
-{
-    CloseDevicePort(*this);
-}
+DevicePort::~DevicePort() { CloseDevicePort(*this); }
 
 void CloseDevicePort(DevicePort &port)
 {

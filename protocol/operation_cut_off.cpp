@@ -7,17 +7,8 @@ namespace {
 std::atomic<bool> cutOff{false};
 }
 
-void RequestOperationCutOff()
-{
-    cutOff = true;
-}
+void RequestOperationCutOff() { cutOff = true; }
 
-void ClearOperationCutOff()
-{
-    cutOff = false;
-}
+void ClearOperationCutOff() { cutOff = false; }
 
-bool OperationCutOff()
-{
-    return cutOff;
-}
+bool OperationCutOff() { return cutOff; }

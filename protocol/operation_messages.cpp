@@ -10,10 +10,7 @@ namespace {
 OperationMessageSink installedSink = nullptr;
 }  // namespace
 
-void SetOperationMessageSink(OperationMessageSink sink)
-{
-    installedSink = sink;
-}
+void SetOperationMessageSink(OperationMessageSink sink) { installedSink = sink; }
 
 void OperationMessage(const char *format, ...)
 {

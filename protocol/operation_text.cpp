@@ -23,18 +23,15 @@ void FormatFirmwareVersion(uint16_t version, char *out, size_t size)
 const char *DeviceKindName(uint16_t firmwareType)
 {
     switch (firmwareType) {
-    case 2: return "VSS+ECT";
-    case 3: return "VSS";
-    default: return "";
+    case 2:
+        return "VSS+ECT";
+    case 3:
+        return "VSS";
+    default:
+        return "";
     }
 }
 
-bool AcceptedFirmwareVersion(uint16_t version)
-{
-    return version == 10005 || version == 12300;
-}
+bool AcceptedFirmwareVersion(uint16_t version) { return version == 10005 || version == 12300; }
 
-bool AcceptedFirmwareType(uint16_t type)
-{
-    return type == 2 || type == 3;
-}
+bool AcceptedFirmwareType(uint16_t type) { return type == 2 || type == 3; }

@@ -66,22 +66,13 @@ bool WaitServingSentMessages(HANDLE thread, DWORD timeoutMs)
     }
 }
 
-} // namespace
+}  // namespace
 
-void OnReadDeviceButton()
-{
-    StartWorker(ReadThreadProc, nullptr);
-}
+void OnReadDeviceButton() { StartWorker(ReadThreadProc, nullptr); }
 
-void OnWriteDeviceButton()
-{
-    StartWorker(WriteThreadProc, nullptr);
-}
+void OnWriteDeviceButton() { StartWorker(WriteThreadProc, nullptr); }
 
-void StartFormatWorker()
-{
-    StartWorker(WriteThreadProc, reinterpret_cast<void *>(1));
-}
+void StartFormatWorker() { StartWorker(WriteThreadProc, reinterpret_cast<void *>(1)); }
 
 // Each operation holds the converter lock from before its device search
 // until after its last close. When another ZYR program holds it, only the

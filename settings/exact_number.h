@@ -19,7 +19,7 @@ struct WideUnsigned {
 
 WideUnsigned Multiply(const WideUnsigned &a, const WideUnsigned &b);
 WideUnsigned Subtract(const WideUnsigned &a, const WideUnsigned &b);  // a >= b
-int Compare(const WideUnsigned &a, const WideUnsigned &b);            // -1, 0, 1
+int Compare(const WideUnsigned &a, const WideUnsigned &b);  // -1, 0, 1
 
 // numerator = quotient * denominator + remainder, 0 <= remainder < denominator.
 // False when the denominator is zero or the quotient needs more than 62 bits.

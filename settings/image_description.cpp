@@ -28,21 +28,23 @@ TableState StateOf(const RegisterImage &image, const TableInfo &table)
     return state;
 }
 
-} // namespace
+}  // namespace
 
 std::string DescribeImage(const RegisterImage &image)
 {
     const uint16_t version = image.FirmwareVersion();
     const uint16_t type = image.FirmwareType();
     std::string text;
-    text += "firmware          " + FirmwareValueText(version) + (AcceptedFirmwareVersion(version) ? "" : ", not a known firmware") + "\n";
+    text += "firmware          " + FirmwareValueText(version) +
+            (AcceptedFirmwareVersion(version) ? "" : ", not a known firmware") + "\n";
     text += "type              " + TypeValueText(type) + "\n";
     text += "speed adjustment  " + SpeedAdjustText(image.SpeedAdjust());
     if ((image.SpeedAdjust() & speedMagnitudeMask) > speedAdjustLimit)
         text += ", out of the range -25.0 to 25.0";
     text += "\n";
     text += "speed sensor      " + SensorText(type, image.SpeedSensorCode()) + "\n";
-    text += "sensor wiring     " + std::to_string(image.SensorWiring()) + " (" + WiringText(image.SensorWiring()) + ")\n";
+    text +=
+        "sensor wiring     " + std::to_string(image.SensorWiring()) + " (" + WiringText(image.SensorWiring()) + ")\n";
     text += "active table      " + ActiveTableText(image.ActiveTable()) + "\n";
 
     for (const TableInfo &table : tableInfos) {
@@ -78,7 +80,8 @@ nlohmann::json DescribeImageJson(const RegisterImage &image)
     const uint16_t version = image.FirmwareVersion();
     const uint16_t type = image.FirmwareType();
     json out;
-    out["firmware"] = {{"value", version}, {"text", FirmwareText(version)}, {"known", AcceptedFirmwareVersion(version)}};
+    out["firmware"] = {
+        {"value", version}, {"text", FirmwareText(version)}, {"known", AcceptedFirmwareVersion(version)}};
     out["type"] = {{"value", type}, {"text", TypeText(type)}};
 
     char speed[16];
@@ -108,9 +111,9 @@ nlohmann::json DescribeImageJson(const RegisterImage &image)
     for (const TableInfo &table : tableInfos) {
         const TableState state = StateOf(image, table);
         const uint8_t count = image.Byte(table.offset);
-        json tableJson = {{"name", table.name},         {"title", table.title},
-                          {"offset", table.offset},     {"on_firmware", state.onFirmware},
-                          {"count", count},             {"valid", state.onFirmware && state.validCount},
+        json tableJson = {{"name", table.name},      {"title", table.title},
+                          {"offset", table.offset},  {"on_firmware", state.onFirmware},
+                          {"count", count},          {"valid", state.onFirmware && state.validCount},
                           {"entries", json::array()}};
         if (state.onFirmware && state.validCount) {
             ConstTempTable view(image, table.offset);
@@ -129,4 +132,3 @@ nlohmann::json DescribeImageJson(const RegisterImage &image)
     out["registers"] = registers;
     return out;
 }
-

@@ -69,7 +69,7 @@ std::string FieldValue(const RegisterImage &image, const FieldSpan &field)
     return std::string();
 }
 
-} // namespace
+}  // namespace
 
 std::vector<FieldDifference> DiffImages(const RegisterImage &a, const RegisterImage &b)
 {

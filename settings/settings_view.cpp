@@ -50,10 +50,7 @@ std::string ActiveTableText(uint8_t activeTable)
     return "offset " + std::to_string(activeTable) + " (no table)";
 }
 
-std::string FirmwareValueText(uint16_t version)
-{
-    return std::to_string(version) + " (" + FirmwareText(version) + ")";
-}
+std::string FirmwareValueText(uint16_t version) { return std::to_string(version) + " (" + FirmwareText(version) + ")"; }
 
 std::string TypeValueText(uint16_t type) { return std::to_string(type) + " (" + TypeText(type) + ")"; }
 

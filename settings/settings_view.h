@@ -49,9 +49,9 @@ std::string DescribeImage(const RegisterImage &image);
 nlohmann::json DescribeImageJson(const RegisterImage &image);
 
 struct FieldDifference {
-    std::string field;               // "speed adjustment", "ap1-res entry 3 sensor mV", "register 10"
-    std::string before;              // the value in the first image, as text
-    std::string after;               // the value in the second image
+    std::string field;  // "speed adjustment", "ap1-res entry 3 sensor mV", "register 10"
+    std::string before;  // the value in the first image, as text
+    std::string after;  // the value in the second image
     std::vector<uint8_t> registers;  // the differing registers of this field, ascending
 };
 

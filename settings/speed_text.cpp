@@ -64,7 +64,7 @@ size_t DecimalPrefix(const char *text)
     return i;
 }
 
-} // namespace
+}  // namespace
 
 void FormatSpeedAdjust(uint16_t word, char *out, size_t size)
 {

@@ -3,7 +3,4 @@
 #include "device/device_syscalls.h"
 #include "sim/sim_bus.h"
 
-DeviceSyscalls BindDeviceSyscalls()
-{
-    return sim::BusSyscalls();
-}
+DeviceSyscalls BindDeviceSyscalls() { return sim::BusSyscalls(); }

@@ -80,15 +80,9 @@ constexpr const char *wineBusPath = "\\\\?\\hid#vid_%04x&pid_%04x#0&0000&0&%d";
 
 }  // namespace
 
-SimDevice &SimBus::AddConverter()
-{
-    return Add(*state, DeviceIdentity{}, true, usbPath);
-}
+SimDevice &SimBus::AddConverter() { return Add(*state, DeviceIdentity{}, true, usbPath); }
 
-SimDevice &SimBus::AddDevice(const DeviceIdentity &id)
-{
-    return Add(*state, id, false, usbPath);
-}
+SimDevice &SimBus::AddDevice(const DeviceIdentity &id) { return Add(*state, id, false, usbPath); }
 
 SimDevice &SimBus::AddWineMouse()
 {

@@ -51,14 +51,14 @@ using Report = std::array<uint8_t, 9>;
 // matches only command 0 and address -1).
 struct FaultRule {
     enum Kind {
-        SendFails,      // WriteFile of the request fails
-        SendZero,       // WriteFile reports success with 0 bytes
-        ReceiveFails,   // the reply's ReadFile fails
-        ReceiveZero,    // the reply's ReadFile reports success with 0 bytes
+        SendFails,  // WriteFile of the request fails
+        SendZero,  // WriteFile reports success with 0 bytes
+        ReceiveFails,  // the reply's ReadFile fails
+        ReceiveZero,  // the reply's ReadFile reports success with 0 bytes
         WrongReadBack,  // the reply to a read request carries another value
-        NoReply,        // the converter ignores the read request (silent)
-        LateReply,      // the reply comes `replyAfterMs` after the request
-        Unplug,         // the device is removed when the request is sent
+        NoReply,  // the converter ignores the read request (silent)
+        LateReply,  // the reply comes `replyAfterMs` after the request
+        Unplug,  // the device is removed when the request is sent
     };
     Kind kind = SendFails;
     int command = 0;
@@ -66,7 +66,7 @@ struct FaultRule {
     int skip = 0;
     int times = -1;
     int replugAfterMs = -1;  // Unplug only: back after this (virtual) time
-    int replyAfterMs = 0;    // LateReply only: the reply's delay
+    int replyAfterMs = 0;  // LateReply only: the reply's delay
 };
 
 struct DeviceIdentity {
@@ -75,7 +75,7 @@ struct DeviceIdentity {
     uint16_t releaseNumber = converterReleaseNumber;
     std::string manufacturer = converterManufacturer;
     std::string product = converterProduct;
-    uint16_t inputReportLength = converterReportPayload + 1;   // as HidP_GetCaps reports them,
+    uint16_t inputReportLength = converterReportPayload + 1;  // as HidP_GetCaps reports them,
     uint16_t outputReportLength = converterReportPayload + 1;  // report-ID byte included
 };
 
@@ -86,25 +86,25 @@ public:
     SimDevice(const SimDevice &) = delete;
     SimDevice &operator=(const SimDevice &) = delete;
 
-    std::string path;          // interface path handed out by SetupAPI
+    std::string path;  // interface path handed out by SetupAPI
     DeviceIdentity identity;
-    bool converter = false;    // runs the register firmware model
+    bool converter = false;  // runs the register firmware model
     bool present = true;
 
     // Device-level faults.
-    bool failOpenRead = false;     // CreateFileA with GENERIC_READ fails
-    bool failOpenWrite = false;    // CreateFileA with GENERIC_WRITE fails
-    bool failOpenQuery = false;    // CreateFileA with no access rights fails
-    int opensBeforeFailure = -1;   // with the two above: let this many opens pass first
-                                   // (counted from when the switch is on)
-    bool failAttributes = false;   // HidD_GetAttributes fails
-    bool failPreparsedData = false;// HidD_GetPreparsedData fails
-    bool failCaps = false;         // HidP_GetCaps fails
-    bool failStrings = false;      // HidD_Get*String fail
-    bool failFlushQueue = false;   // HidD_FlushQueue fails (error 50) and flushes nothing, as on Wine 8.0
-    bool completeReadsAtOnce = false; // an overlapped read with data ready returns TRUE
-    bool completeWritesAtOnce = false;// an overlapped write returns TRUE (else ERROR_IO_PENDING, already signalled)
-    bool failInterfaceDetail = false; // SetupDiGetDeviceInterfaceDetailA fails for this interface
+    bool failOpenRead = false;  // CreateFileA with GENERIC_READ fails
+    bool failOpenWrite = false;  // CreateFileA with GENERIC_WRITE fails
+    bool failOpenQuery = false;  // CreateFileA with no access rights fails
+    int opensBeforeFailure = -1;  // with the two above: let this many opens pass first
+        // (counted from when the switch is on)
+    bool failAttributes = false;  // HidD_GetAttributes fails
+    bool failPreparsedData = false;  // HidD_GetPreparsedData fails
+    bool failCaps = false;  // HidP_GetCaps fails
+    bool failStrings = false;  // HidD_Get*String fail
+    bool failFlushQueue = false;  // HidD_FlushQueue fails (error 50) and flushes nothing, as on Wine 8.0
+    bool completeReadsAtOnce = false;  // an overlapped read with data ready returns TRUE
+    bool completeWritesAtOnce = false;  // an overlapped write returns TRUE (else ERROR_IO_PENDING, already signalled)
+    bool failInterfaceDetail = false;  // SetupDiGetDeviceInterfaceDetailA fails for this interface
 
     uint8_t Register(int address) const;
     void SetRegister(int address, uint8_t value);
@@ -119,8 +119,8 @@ public:
     void PushInputReport(const Report &report);
 
     // Counters of what reached the firmware.
-    int WritesTo(int address) const;     // write requests for the address
-    int ReadsOf(int address) const;      // read requests for the address
+    int WritesTo(int address) const;  // write requests for the address
+    int ReadsOf(int address) const;  // read requests for the address
 
     // The name WM_DEVICECHANGE carries for this interface: the same path in
     // the letter case the device manager uses (upper case before the class
@@ -136,7 +136,7 @@ private:
 
 struct Transfer {
     uint64_t timeMs;
-    bool toDevice;     // true: output report (request), false: input report
+    bool toDevice;  // true: output report (request), false: input report
     Report bytes;
     std::string path;
 };
@@ -150,8 +150,8 @@ public:
     void Reset();
 
     // Devices, listed by SetupDiEnumDeviceInterfaces in the order added.
-    SimDevice &AddConverter();                        // identity above, firmware 12300 type 2 defaults
-    SimDevice &AddDevice(const DeviceIdentity &id);   // a device with no firmware
+    SimDevice &AddConverter();  // identity above, firmware 12300 type 2 defaults
+    SimDevice &AddDevice(const DeviceIdentity &id);  // a device with no firmware
     SimDevice &AddWineMouse();
     SimDevice &AddWineKeyboard();
 
@@ -170,9 +170,9 @@ public:
     // "hid.dll" faults.
     bool hidLibraryMissing = false;
     std::set<std::string> missingEntryPoints;
-    bool failClassDevs = false;          // SetupDiGetClassDevsA fails
-    bool failInterfaceDetail = false;    // second SetupDiGetDeviceInterfaceDetailA fails
-    bool failRegisterNotification = false; // RegisterDeviceNotificationA fails
+    bool failClassDevs = false;  // SetupDiGetClassDevsA fails
+    bool failInterfaceDetail = false;  // second SetupDiGetDeviceInterfaceDetailA fails
+    bool failRegisterNotification = false;  // RegisterDeviceNotificationA fails
 
     // Time. Virtual by default: pauses advance the clock and return at
     // once, and a receive wait that nothing can satisfy expires at once.
@@ -182,20 +182,20 @@ public:
     uint64_t NowMs() const;
 
     // What tests check afterwards.
-    int OpenHandles() const;             // device handles not yet closed
-    int OpenHandlesTotal() const;        // every successful CreateFileA
-    int OpenDeviceInfoLists() const;     // SetupDi lists not yet destroyed
+    int OpenHandles() const;  // device handles not yet closed
+    int OpenHandlesTotal() const;  // every successful CreateFileA
+    int OpenDeviceInfoLists() const;  // SetupDi lists not yet destroyed
     int LibraryLoads() const;
     int LibraryFrees() const;
-    int TimerPeriodDepth() const;        // timeBeginPeriod minus timeEndPeriod
+    int TimerPeriodDepth() const;  // timeBeginPeriod minus timeEndPeriod
     std::vector<Transfer> Traffic() const;
     void ClearTraffic();
-    std::vector<DWORD> Sleeps() const;   // every pause requested, in ms
+    std::vector<DWORD> Sleeps() const;  // every pause requested, in ms
     int NotificationRegistrations() const;
-    int NotificationsSent() const;       // WM_DEVICECHANGE messages sent
-    int OutstandingPreparsedData() const;// HidD_GetPreparsedData not yet freed
-    int PendingReads() const;            // overlapped reads not yet completed
-    int BlockedReads() const;            // synchronous ReadFile calls waiting now
+    int NotificationsSent() const;  // WM_DEVICECHANGE messages sent
+    int OutstandingPreparsedData() const;  // HidD_GetPreparsedData not yet freed
+    int PendingReads() const;  // overlapped reads not yet completed
+    int BlockedReads() const;  // synchronous ReadFile calls waiting now
     bool RealTime() const;
 
     std::vector<SimDevice *> Devices();

@@ -25,26 +25,14 @@ DWORD ErrorOfStatus(ULONG_PTR status)
 }
 
 namespace {
-bool InRange(uintptr_t value, uintptr_t base)
-{
-    return value >= base && value < base + fakeRangeSize;
-}
+bool InRange(uintptr_t value, uintptr_t base) { return value >= base && value < base + fakeRangeSize; }
 }  // namespace
 
-bool IsFakeFile(HANDLE handle)
-{
-    return InRange(reinterpret_cast<uintptr_t>(handle), fileHandleBase);
-}
+bool IsFakeFile(HANDLE handle) { return InRange(reinterpret_cast<uintptr_t>(handle), fileHandleBase); }
 
-bool IsFakeList(HDEVINFO list)
-{
-    return InRange(reinterpret_cast<uintptr_t>(list), listHandleBase);
-}
+bool IsFakeList(HDEVINFO list) { return InRange(reinterpret_cast<uintptr_t>(list), listHandleBase); }
 
-bool IsFakeNotify(HDEVNOTIFY handle)
-{
-    return InRange(reinterpret_cast<uintptr_t>(handle), notifyHandleBase);
-}
+bool IsFakeNotify(HDEVNOTIFY handle) { return InRange(reinterpret_cast<uintptr_t>(handle), notifyHandleBase); }
 
 bool LiveOn(const OpenFile &file)
 {
@@ -57,10 +45,7 @@ std::shared_ptr<OpenFile> BusState::File(HANDLE handle)
     return found == files.end() ? nullptr : found->second;
 }
 
-uint64_t BusState::NowMsLocked() const
-{
-    return realTime ? GetTickCount64() - realStart : virtualMs;
-}
+uint64_t BusState::NowMsLocked() const { return realTime ? GetTickCount64() - realStart : virtualMs; }
 
 void BusState::Record(bool toDevice, const Report &bytes, const SimDevice &device)
 {

@@ -9,10 +9,7 @@ namespace sim {
 using detail::BusState;
 
 namespace {
-std::mutex &BusLock()
-{
-    return SimBus::Instance().State().lock;
-}
+std::mutex &BusLock() { return SimBus::Instance().State().lock; }
 }  // namespace
 
 SimDevice::SimDevice() : state(new detail::DeviceState) {}
@@ -98,8 +95,7 @@ namespace {
 
 bool Matches(const FaultRule &rule, int command, int address)
 {
-    return (rule.command == 0 || rule.command == command) &&
-           (rule.address < 0 || rule.address == address);
+    return (rule.command == 0 || rule.command == command) && (rule.address < 0 || rule.address == address);
 }
 
 // Counts the match and says whether the rule fires for it.
@@ -111,10 +107,7 @@ bool Fires(RuleState &state)
     return state.rule.times < 0 || index < state.rule.skip + state.rule.times;
 }
 
-bool IsReceiveKind(FaultRule::Kind kind)
-{
-    return kind == FaultRule::ReceiveFails || kind == FaultRule::ReceiveZero;
-}
+bool IsReceiveKind(FaultRule::Kind kind) { return kind == FaultRule::ReceiveFails || kind == FaultRule::ReceiveZero; }
 
 // These change the answer to a read request; only read requests count.
 bool IsReplyKind(FaultRule::Kind kind)
@@ -153,8 +146,7 @@ std::optional<FaultRule> TakeSendFault(DeviceState &device, uint8_t command, uin
     return fired;
 }
 
-std::optional<InputReport> RunFirmware(DeviceState &device, const Report &request,
-                                       std::optional<FaultRule::Kind> fault)
+std::optional<InputReport> RunFirmware(DeviceState &device, const Report &request, std::optional<FaultRule::Kind> fault)
 {
     const uint8_t command = request[1];
     const uint8_t address = request[2];

@@ -19,16 +19,16 @@ BOOL WINAPI FreeLibrary(HMODULE module);
 
 // SetupAPI.
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *classGuid, PCSTR enumerator, HWND parent, DWORD flags);
-BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO list, PSP_DEVINFO_DATA device, const GUID *classGuid,
-                                        DWORD index, PSP_DEVICE_INTERFACE_DATA data);
+BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO list, PSP_DEVINFO_DATA device, const GUID *classGuid, DWORD index,
+                                        PSP_DEVICE_INTERFACE_DATA data);
 BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO list, PSP_DEVICE_INTERFACE_DATA data,
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
                                              PDWORD requiredSize, PSP_DEVINFO_DATA device);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO list);
 
 // File I/O on interface paths; other handles go on to Win32.
-HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                          DWORD disposition, DWORD flags, HANDLE templateFile);
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                          DWORD flags, HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE handle);

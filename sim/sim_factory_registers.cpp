@@ -33,14 +33,14 @@ std::array<uint8_t, 256> FactoryRegisters()
     r.fill(0xFF);
     r[0] = 0x00;
     PutWord(r, 1, 12300);  // firmware version 1.23.00
-    PutWord(r, 3, 2);      // VSS+ECT
-    r[5] = 0;              // single-wire sensor
-    PutWord(r, 6, 0);      // speed adjustment 0.0 %
-    PutWord(r, 8, 367);    // low frequency (gear driven)
+    PutWord(r, 3, 2);  // VSS+ECT
+    r[5] = 0;  // single-wire sensor
+    PutWord(r, 6, 0);  // speed adjustment 0.0 %
+    PutWord(r, 8, 367);  // low frequency (gear driven)
     r[10] = 0x00;
-    r[11] = 93;            // AP1 RES active
-    PutTable(r, 12, 20, 190, 45);   // AP2 RES
-    PutTable(r, 93, 7, 560, 150);   // AP1 RES
+    r[11] = 93;  // AP1 RES active
+    PutTable(r, 12, 20, 190, 45);  // AP2 RES
+    PutTable(r, 93, 7, 560, 150);  // AP1 RES
     PutTable(r, 122, 20, 185, 45);  // AP2 5V
     PutTable(r, 203, 7, 540, 150);  // AP1 5V
     return r;

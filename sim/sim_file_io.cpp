@@ -14,15 +14,9 @@ namespace sim::detail {
 
 namespace {
 
-bool HasReadAccess(DWORD access)
-{
-    return (access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0;
-}
+bool HasReadAccess(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0; }
 
-bool HasWriteAccess(DWORD access)
-{
-    return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA)) != 0;
-}
+bool HasWriteAccess(DWORD access) { return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA)) != 0; }
 
 // Counts an open of a faulted kind and says whether it fails.
 bool OpenFault(bool enabled, int &opensSoFar, int opensBeforeFailure)
@@ -64,8 +58,8 @@ HANDLE HoldEvent(OVERLAPPED *overlapped)
 
 }  // namespace
 
-HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                          DWORD flags, HANDLE)
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
+                          HANDLE)
 {
     RunDueReplugs();
     if (!path)
@@ -242,8 +236,8 @@ bool TakeQueued(OpenFile &file, uint8_t *buffer, DWORD length, DWORD &count)
     return true;
 }
 
-BOOL BlockingRead(BusState &bus, std::unique_lock<std::mutex> &hold, std::shared_ptr<OpenFile> file,
-                  uint8_t *buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped)
+BOOL BlockingRead(BusState &bus, std::unique_lock<std::mutex> &hold, std::shared_ptr<OpenFile> file, uint8_t *buffer,
+                  DWORD length, LPDWORD read, LPOVERLAPPED overlapped)
 {
     const unsigned epoch = file->cancelEpoch;
     ++file->blockedReaders;

@@ -44,8 +44,8 @@ struct DeviceState {
     std::vector<RuleState> faults;
     std::array<int, 256> writes{};
     std::array<int, 256> reads{};
-    int generation = 0;       // Unplug starts a new one: older handles are dead
-    int readOpens = 0;        // opens with read access attempted so far
+    int generation = 0;  // Unplug starts a new one: older handles are dead
+    int readOpens = 0;  // opens with read access attempted so far
     int writeOpens = 0;
     int64_t replugAtMs = -1;  // a fault's unplug schedules the return
 };
@@ -83,11 +83,11 @@ struct OpenFile {
     DWORD shareMode = 0;
     bool overlapped = false;
     bool closed = false;
-    unsigned inputBuffers = 32;            // HidD_SetNumInputBuffers
-    std::deque<InputReport> queue;         // reports received, not yet read
-    std::deque<PendingRead> pending;       // overlapped reads in flight
-    int blockedReaders = 0;                // synchronous reads waiting
-    unsigned cancelEpoch = 0;              // CancelIoEx wakes blocked readers
+    unsigned inputBuffers = 32;  // HidD_SetNumInputBuffers
+    std::deque<InputReport> queue;  // reports received, not yet read
+    std::deque<PendingRead> pending;  // overlapped reads in flight
+    int blockedReaders = 0;  // synchronous reads waiting
+    unsigned cancelEpoch = 0;  // CancelIoEx wakes blocked readers
 };
 
 struct Registration {
@@ -177,10 +177,7 @@ void RunDueReplugs();
 void RealPause(unsigned microseconds);
 
 // The bus's state, for the entry points.
-inline BusState &Bus()
-{
-    return SimBus::Instance().State();
-}
+inline BusState &Bus() { return SimBus::Instance().State(); }
 
 // An entry point's failure: the system's last error set, its failing result returned.
 template <class Result> Result Fail(DWORD error, Result result)

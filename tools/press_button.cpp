@@ -42,8 +42,8 @@ int main(int argc, char **argv)
     char text[300] = {};
     while (GetTickCount() - start < timeout) {
         GetDlgItemTextA(window, status, text, sizeof text);
-        if (std::strncmp(text, prefix, std::strlen(prefix)) == 0
-            && (!ready || IsWindowEnabled(GetDlgItem(window, ready)))) {
+        if (std::strncmp(text, prefix, std::strlen(prefix)) == 0 &&
+            (!ready || IsWindowEnabled(GetDlgItem(window, ready)))) {
             // Let the window paint what the operation's end has shown.
             DWORD_PTR ignored;
             SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);

@@ -13,13 +13,13 @@
 #include "hid_minidriver.h"
 #include "vconv_control.h"
 
-#define TAG_KIND_BUS 0x5a425553    /* the bus's own device */
-#define TAG_KIND_CHILD 0x5a434844  /* a converter */
+#define TAG_KIND_BUS 0x5a425553 /* the bus's own device */
+#define TAG_KIND_CHILD 0x5a434844 /* a converter */
 #define TAG_KIND_CONTROL 0x5a43544c
 
 #define REPLY_QUEUE 64
-#define POOL_TAG 0x7679725a         /* "Zryv" */
-#define FRAME_TICKS 10000          /* one full-speed USB frame: 1 ms in 100 ns */
+#define POOL_TAG 0x7679725a /* "Zryv" */
+#define FRAME_TICKS 10000 /* one full-speed USB frame: 1 ms in 100 ns */
 
 typedef struct {
     ULONG kind;
@@ -28,17 +28,17 @@ typedef struct {
 typedef struct {
     UCHAR address;
     UCHAR value;
-    UCHAR following[5];           /* the registers after it, as they were */
+    UCHAR following[5]; /* the registers after it, as they were */
     ULONGLONG due;
 } Reply;
 
 typedef struct {
     int plugged;
-    unsigned generation;          /* new device object at every plug */
-    DEVICE_OBJECT *child;         /* the device object the system knows */
+    unsigned generation; /* new device object at every plug */
+    DEVICE_OBJECT *child; /* the device object the system knows */
     ULONG identity;
     UCHAR registers[256];
-    LIST_ENTRY reads;             /* pending read requests of hidclass */
+    LIST_ENTRY reads; /* pending read requests of hidclass */
     Reply replies[REPLY_QUEUE];
     unsigned replyHead, replyCount;
     ULONG requests;
@@ -48,7 +48,7 @@ typedef struct {
 typedef struct {
     Extension base;
     Converter *converter;
-    int gone;                     /* unplugged: every request fails */
+    int gone; /* unplugged: every request fails */
     unsigned slot, generation;
 } ChildExtension;
 
@@ -66,18 +66,13 @@ static ULONG trafficTotal;
 static const WCHAR controlName[] = L"\\Device\\ZyrVconv";
 static const WCHAR controlLink[] = L"\\DosDevices\\ZyrVconv";
 
-static ULONG PayloadLength(const Converter *c)
-{
-    return c->identity == ZYRV_IDENTITY_REPORTS_16 ? 16 : 8;
-}
+static ULONG PayloadLength(const Converter *c) { return c->identity == ZYRV_IDENTITY_REPORTS_16 ? 16 : 8; }
 
 /* A vendor-defined collection: one input and one output report without a
  * report id, payload bytes of 0 to 255. Byte 17 is the report count. */
 static const UCHAR reportDescriptorTemplate[] = {
-    0x06, 0x00, 0xff, 0x09, 0x01, 0xa1, 0x01,
-    0x09, 0x02, 0x15, 0x00, 0x26, 0xff, 0x00, 0x75, 0x08, 0x95, 0x08, 0x81, 0x02,
-    0x09, 0x03, 0x15, 0x00, 0x26, 0xff, 0x00, 0x75, 0x08, 0x95, 0x08, 0x91, 0x02,
-    0xc0,
+    0x06, 0x00, 0xff, 0x09, 0x01, 0xa1, 0x01, 0x09, 0x02, 0x15, 0x00, 0x26, 0xff, 0x00, 0x75, 0x08, 0x95,
+    0x08, 0x81, 0x02, 0x09, 0x03, 0x15, 0x00, 0x26, 0xff, 0x00, 0x75, 0x08, 0x95, 0x08, 0x91, 0x02, 0xc0,
 };
 
 /* Now, in 100 ns units. The system time, not the interrupt time: some
@@ -123,7 +118,8 @@ static IRP *PopRead(Converter *c)
     while (!IsListEmpty(&c->reads)) {
         LIST_ENTRY *entry = RemoveHeadList(&c->reads);
         IRP *irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
-        if (IoSetCancelRoutine(irp, NULL)) return irp;
+        if (IoSetCancelRoutine(irp, NULL))
+            return irp;
         /* Its cancel routine runs: leave it an entry it can unlink. */
         InitializeListHead(&irp->Tail.Overlay.ListEntry);
     }
@@ -153,7 +149,8 @@ static void CompleteAll(LIST_ENTRY *done)
  * answering at once; the system is told after the lock is released. */
 static void UnplugLocked(Converter *c, LIST_ENTRY *done)
 {
-    if (!c->plugged) return;
+    if (!c->plugged)
+        return;
     c->plugged = 0;
     if (c->child) {
         ChildExtension *ext = c->child->DeviceExtension;
@@ -166,7 +163,8 @@ static void UnplugLocked(Converter *c, LIST_ENTRY *done)
 
 static void TellBusChanged(void)
 {
-    if (busPhysical) IoInvalidateDeviceRelations(busPhysical, BusRelations);
+    if (busPhysical)
+        IoInvalidateDeviceRelations(busPhysical, BusRelations);
 }
 
 /* Replies that are due go to pending reads; returns how long to wait for the
@@ -187,16 +185,19 @@ static LONGLONG DeliverReplies(void)
             IRP *irp;
             if (r->due > now) {
                 LONGLONG wait = (LONGLONG)(r->due - now);
-                if (!next || wait < next) next = wait;
+                if (!next || wait < next)
+                    next = wait;
                 break;
             }
-            if ((irp = PopRead(c)) == NULL) break; /* answered when hidclass asks */
+            if ((irp = PopRead(c)) == NULL)
+                break; /* answered when hidclass asks */
             {
                 IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
                 ULONG length = stack->Parameters.DeviceIoControl.OutputBufferLength;
                 ULONG payload = PayloadLength(c);
                 UCHAR *out = irp->UserBuffer;
-                if (length > payload) length = payload;
+                if (length > payload)
+                    length = payload;
                 RtlZeroMemory(out, length);
                 if (length > 2) {
                     ULONG k;
@@ -206,7 +207,8 @@ static LONGLONG DeliverReplies(void)
                     /* The host reads the value only; the rest of the report
                      * carries the registers that follow, so whatever a host
                      * keeps of a reply shows in its next request. */
-                    for (k = 0; k < 5 && 3 + k < length; k++) out[3 + k] = r->following[k];
+                    for (k = 0; k < 5 && 3 + k < length; k++)
+                        out[3 + k] = r->following[k];
                 }
                 irp->IoStatus.Status = STATUS_SUCCESS;
                 irp->IoStatus.Information = length;
@@ -238,7 +240,8 @@ static void NTAPI Worker(void *context)
 static void PaceOneFrame(void)
 {
     LARGE_INTEGER delay;
-    if (!pacing) return;
+    if (!pacing)
+        return;
     delay.QuadPart = -FRAME_TICKS;
     KeDelayExecutionThread(KernelMode, FALSE, &delay);
 }
@@ -271,11 +274,14 @@ static NTSTATUS Request(ChildExtension *ext, const UCHAR *bytes, ULONG length)
             unsigned k;
             r->address = address;
             r->value = c->registers[address];
-            for (k = 0; k < 5; k++) r->following[k] = c->registers[(UCHAR)(address + 1 + k)];
-            if (c->faults.wrongAt == address) r->value = (UCHAR)~r->value;
+            for (k = 0; k < 5; k++)
+                r->following[k] = c->registers[(UCHAR)(address + 1 + k)];
+            if (c->faults.wrongAt == address)
+                r->value = (UCHAR)~r->value;
             if (c->faults.lateMs > 0 && (c->faults.lateAt < 0 || c->faults.lateAt == address)) {
                 delay += (ULONGLONG)c->faults.lateMs * FRAME_TICKS;
-                if (c->faults.lateTimes > 0 && --c->faults.lateTimes == 0) c->faults.lateMs = 0;
+                if (c->faults.lateTimes > 0 && --c->faults.lateTimes == 0)
+                    c->faults.lateMs = 0;
             }
             r->due = Now() + delay;
             c->replyCount++;
@@ -283,7 +289,8 @@ static NTSTATUS Request(ChildExtension *ext, const UCHAR *bytes, ULONG length)
     }
     KeReleaseSpinLock(&lock, irql);
     CompleteAll(&done);
-    if (unplugged) TellBusChanged();
+    if (unplugged)
+        TellBusChanged();
     PaceOneFrame();
     KeSetEvent(&wake, IO_NO_INCREMENT, FALSE);
     return status;
@@ -294,7 +301,8 @@ static NTSTATUS CopyString(IRP *irp, const WCHAR *text)
     IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
     ULONG size = stack->Parameters.DeviceIoControl.OutputBufferLength;
     ULONG needed = (ULONG)(wcslen(text) + 1) * sizeof(WCHAR);
-    if (size < needed) return STATUS_BUFFER_TOO_SMALL;
+    if (size < needed)
+        return STATUS_BUFFER_TOO_SMALL;
     RtlCopyMemory(irp->UserBuffer, text, needed);
     irp->IoStatus.Information = needed;
     return STATUS_SUCCESS;
@@ -307,11 +315,13 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
     Converter *c = ext->converter;
     KIRQL irql;
     irp->IoStatus.Information = 0;
-    if (ext->gone) return STATUS_DEVICE_NOT_CONNECTED;
+    if (ext->gone)
+        return STATUS_DEVICE_NOT_CONNECTED;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case ZYRV_IOCTL_HID_GET_DEVICE_DESCRIPTOR: {
         ZYRV_HID_DESCRIPTOR *d = irp->UserBuffer;
-        if (outSize < sizeof(*d)) return STATUS_BUFFER_TOO_SMALL;
+        if (outSize < sizeof(*d))
+            return STATUS_BUFFER_TOO_SMALL;
         RtlZeroMemory(d, sizeof(*d));
         d->bLength = sizeof(*d);
         d->bDescriptorType = ZYRV_HID_HID_DESCRIPTOR_TYPE;
@@ -324,7 +334,8 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
     }
     case ZYRV_IOCTL_HID_GET_REPORT_DESCRIPTOR: {
         UCHAR *d = irp->UserBuffer;
-        if (outSize < sizeof(reportDescriptorTemplate)) return STATUS_BUFFER_TOO_SMALL;
+        if (outSize < sizeof(reportDescriptorTemplate))
+            return STATUS_BUFFER_TOO_SMALL;
         RtlCopyMemory(d, reportDescriptorTemplate, sizeof(reportDescriptorTemplate));
         d[17] = d[30] = (UCHAR)PayloadLength(c);
         irp->IoStatus.Information = sizeof(reportDescriptorTemplate);
@@ -332,7 +343,8 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
     }
     case ZYRV_IOCTL_HID_GET_DEVICE_ATTRIBUTES: {
         ZYRV_HID_DEVICE_ATTRIBUTES *a = irp->UserBuffer;
-        if (outSize < sizeof(*a)) return STATUS_BUFFER_TOO_SMALL;
+        if (outSize < sizeof(*a))
+            return STATUS_BUFFER_TOO_SMALL;
         RtlZeroMemory(a, sizeof(*a));
         a->Size = sizeof(*a);
         a->VendorID = 0x16c0;
@@ -386,8 +398,10 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
         const UCHAR *bytes;
         ULONG length;
         NTSTATUS status;
-        if (!packet) packet = stack->Parameters.DeviceIoControl.Type3InputBuffer;
-        if (!packet || !packet->reportBuffer) return STATUS_INVALID_PARAMETER;
+        if (!packet)
+            packet = stack->Parameters.DeviceIoControl.Type3InputBuffer;
+        if (!packet || !packet->reportBuffer)
+            return STATUS_INVALID_PARAMETER;
         bytes = packet->reportBuffer;
         length = packet->reportBufferLen;
         /* Some stacks pass the report with its id byte in front. */
@@ -399,7 +413,8 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
         /* Windows tells the program the whole report moved, the report id
          * byte in front included (9 bytes for 8 on the wire); hidclass
          * passes on what the minidriver says, so it says so here. */
-        if (NT_SUCCESS(status)) irp->IoStatus.Information = PayloadLength(c) + 1;
+        if (NT_SUCCESS(status))
+            irp->IoStatus.Information = PayloadLength(c) + 1;
         return status;
     }
     case ZYRV_IOCTL_HID_ACTIVATE_DEVICE:
@@ -421,13 +436,15 @@ static NTSTATUS QueryId(ChildExtension *ext, IRP *irp, BUS_QUERY_ID_TYPE type)
     case BusQueryCompatibleIDs:
         /* One id, ended by two zeros so it also reads as a list. */
         size = sizeof(deviceId) + sizeof(WCHAR);
-        if (!(id = ExAllocatePoolWithTag(PagedPool, size, POOL_TAG))) return STATUS_NO_MEMORY;
+        if (!(id = ExAllocatePoolWithTag(PagedPool, size, POOL_TAG)))
+            return STATUS_NO_MEMORY;
         RtlZeroMemory(id, size);
         RtlCopyMemory(id, deviceId, sizeof(deviceId));
         break;
     case BusQueryInstanceID:
         size = 16 * sizeof(WCHAR);
-        if (!(id = ExAllocatePoolWithTag(PagedPool, size, POOL_TAG))) return STATUS_NO_MEMORY;
+        if (!(id = ExAllocatePoolWithTag(PagedPool, size, POOL_TAG)))
+            return STATUS_NO_MEMORY;
         RtlZeroMemory(id, size);
         /* slot and generation: each plug is a new device to the system */
         id[0] = (WCHAR)(L'0' + ext->slot);
@@ -435,8 +452,12 @@ static NTSTATUS QueryId(ChildExtension *ext, IRP *irp, BUS_QUERY_ID_TYPE type)
         {
             unsigned g = ext->generation, n = 0, k;
             WCHAR digits[10];
-            do { digits[n++] = (WCHAR)(L'0' + g % 10); g /= 10; } while (g && n < 10);
-            for (k = 0; k < n; k++) id[2 + k] = digits[n - 1 - k];
+            do {
+                digits[n++] = (WCHAR)(L'0' + g % 10);
+                g /= 10;
+            } while (g && n < 10);
+            for (k = 0; k < n; k++)
+                id[2 + k] = digits[n - 1 - k];
         }
         break;
     default:
@@ -478,7 +499,8 @@ static NTSTATUS ChildPnp(DEVICE_OBJECT *device, IRP *irp)
         /* Reads still pending are failed, or the removal would wait on them. */
         int deleteNow;
         KeAcquireSpinLock(&lock, &irql);
-        if (ext->converter->child == device) TakeAllReads(ext->converter, &done);
+        if (ext->converter->child == device)
+            TakeAllReads(ext->converter, &done);
         deleteNow = ext->gone && stack->MinorFunction == IRP_MN_REMOVE_DEVICE;
         KeReleaseSpinLock(&lock, irql);
         CompleteAll(&done);
@@ -489,7 +511,8 @@ static NTSTATUS ChildPnp(DEVICE_OBJECT *device, IRP *irp)
          * with the removal. The system still holds the reference that
          * answer gave it, so the stack above may detach from it safely.
          * One still on the bus stays, to be started again. */
-        if (deleteNow) IoDeleteDevice(device);
+        if (deleteNow)
+            IoDeleteDevice(device);
         return STATUS_SUCCESS;
     }
     default:
@@ -511,7 +534,8 @@ static NTSTATUS BusRelationsAnswer(IRP *irp)
     for (i = 0; i < ZYRV_MAX_CONVERTERS; i++) {
         DEVICE_OBJECT *child;
         ChildExtension *ext;
-        if (!converters[i].plugged || converters[i].child) continue;
+        if (!converters[i].plugged || converters[i].child)
+            continue;
         if (!NT_SUCCESS(IoCreateDevice(driverObject, sizeof(ChildExtension), NULL, FILE_DEVICE_UNKNOWN,
                                        FILE_AUTOGENERATED_DEVICE_NAME, FALSE, &child)))
             continue;
@@ -523,8 +547,8 @@ static NTSTATUS BusRelationsAnswer(IRP *irp)
         child->Flags &= ~DO_DEVICE_INITIALIZING;
         fresh[i] = child;
     }
-    relations = ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS) + ZYRV_MAX_CONVERTERS * sizeof(DEVICE_OBJECT *),
-                                      POOL_TAG);
+    relations = ExAllocatePoolWithTag(
+        PagedPool, sizeof(DEVICE_RELATIONS) + ZYRV_MAX_CONVERTERS * sizeof(DEVICE_OBJECT *), POOL_TAG);
     KeAcquireSpinLock(&lock, &irql);
     for (i = 0; i < ZYRV_MAX_CONVERTERS; i++) {
         Converter *c = &converters[i];
@@ -542,8 +566,10 @@ static NTSTATUS BusRelationsAnswer(IRP *irp)
     }
     KeReleaseSpinLock(&lock, irql);
     for (i = 0; i < ZYRV_MAX_CONVERTERS; i++)
-        if (fresh[i]) IoDeleteDevice(fresh[i]);
-    if (!relations) return STATUS_NO_MEMORY;
+        if (fresh[i])
+            IoDeleteDevice(fresh[i]);
+    if (!relations)
+        return STATUS_NO_MEMORY;
     relations->Count = count;
     irp->IoStatus.Information = (ULONG_PTR)relations;
     return STATUS_SUCCESS;
@@ -607,7 +633,8 @@ static NTSTATUS Control(IRP *irp)
         } else {
             Converter *c = &converters[p->slot];
             c->identity = p->identity;
-            if (!p->keepRegisters) RtlCopyMemory(c->registers, p->registers, 256);
+            if (!p->keepRegisters)
+                RtlCopyMemory(c->registers, p->registers, 256);
             c->requests = 0;
             c->replyCount = 0;
             c->plugged = 1;
@@ -617,7 +644,8 @@ static NTSTATUS Control(IRP *irp)
         break;
     }
     case ZYRV_IOCTL_UNPLUG:
-        if (inSize < sizeof(ZyrvSlot) || slotIn->slot >= ZYRV_MAX_CONVERTERS) return STATUS_INVALID_PARAMETER;
+        if (inSize < sizeof(ZyrvSlot) || slotIn->slot >= ZYRV_MAX_CONVERTERS)
+            return STATUS_INVALID_PARAMETER;
         KeAcquireSpinLock(&lock, &irql);
         changed = converters[slotIn->slot].plugged;
         UnplugLocked(&converters[slotIn->slot], &done);
@@ -625,7 +653,8 @@ static NTSTATUS Control(IRP *irp)
         break;
     case ZYRV_IOCTL_SET_REGISTERS: {
         const ZyrvRegisters *r = buffer;
-        if (inSize < sizeof(*r) || r->slot >= ZYRV_MAX_CONVERTERS) return STATUS_INVALID_PARAMETER;
+        if (inSize < sizeof(*r) || r->slot >= ZYRV_MAX_CONVERTERS)
+            return STATUS_INVALID_PARAMETER;
         KeAcquireSpinLock(&lock, &irql);
         RtlCopyMemory(converters[r->slot].registers, r->registers, 256);
         KeReleaseSpinLock(&lock, irql);
@@ -646,7 +675,8 @@ static NTSTATUS Control(IRP *irp)
     }
     case ZYRV_IOCTL_SET_FAULTS: {
         const ZyrvFaults *f = buffer;
-        if (inSize < sizeof(*f) || f->slot >= ZYRV_MAX_CONVERTERS) return STATUS_INVALID_PARAMETER;
+        if (inSize < sizeof(*f) || f->slot >= ZYRV_MAX_CONVERTERS)
+            return STATUS_INVALID_PARAMETER;
         KeAcquireSpinLock(&lock, &irql);
         converters[f->slot].faults = *f;
         converters[f->slot].requests = 0;
@@ -654,17 +684,20 @@ static NTSTATUS Control(IRP *irp)
         break;
     }
     case ZYRV_IOCTL_SET_PACING:
-        if (inSize < sizeof(ZyrvSlot)) return STATUS_INVALID_PARAMETER;
+        if (inSize < sizeof(ZyrvSlot))
+            return STATUS_INVALID_PARAMETER;
         pacing = slotIn->slot != 0;
         break;
     case ZYRV_IOCTL_GET_TRAFFIC: {
         ZyrvTraffic *t = buffer;
         ULONG first, oldest;
-        if (inSize < sizeof(ZyrvSlot) || outSize < sizeof(*t)) return STATUS_INVALID_PARAMETER;
+        if (inSize < sizeof(ZyrvSlot) || outSize < sizeof(*t))
+            return STATUS_INVALID_PARAMETER;
         first = slotIn->slot;
         KeAcquireSpinLock(&lock, &irql);
         oldest = trafficTotal > ZYRV_TRAFFIC_CAPACITY ? trafficTotal - ZYRV_TRAFFIC_CAPACITY : 0;
-        if (first < oldest) first = oldest;
+        if (first < oldest)
+            first = oldest;
         t->total = trafficTotal;
         t->first = first;
         t->count = 0;
@@ -684,7 +717,8 @@ static NTSTATUS Control(IRP *irp)
         break;
     case ZYRV_IOCTL_GET_STATUS: {
         ZyrvStatus *s = buffer;
-        if (outSize < sizeof(*s)) return STATUS_INVALID_PARAMETER;
+        if (outSize < sizeof(*s))
+            return STATUS_INVALID_PARAMETER;
         KeAcquireSpinLock(&lock, &irql);
         s->version = ZYRV_INTERFACE_VERSION;
         s->pacing = (unsigned)pacing;
@@ -702,7 +736,8 @@ static NTSTATUS Control(IRP *irp)
         return STATUS_NOT_SUPPORTED;
     }
     CompleteAll(&done);
-    if (changed) TellBusChanged();
+    if (changed)
+        TellBusChanged();
     return status;
 }
 
@@ -716,8 +751,10 @@ static NTSTATUS Complete(IRP *irp, NTSTATUS status)
 static NTSTATUS NTAPI DispatchPnp(DEVICE_OBJECT *device, IRP *irp)
 {
     ULONG kind = ((Extension *)device->DeviceExtension)->kind;
-    if (kind == TAG_KIND_BUS) return BusPnp(irp);
-    if (kind == TAG_KIND_CHILD) return ChildPnp(device, irp);
+    if (kind == TAG_KIND_BUS)
+        return BusPnp(irp);
+    if (kind == TAG_KIND_CHILD)
+        return ChildPnp(device, irp);
     return Complete(irp, STATUS_NOT_SUPPORTED);
 }
 
@@ -735,16 +772,19 @@ static NTSTATUS NTAPI DispatchPower(DEVICE_OBJECT *device, IRP *irp)
 static NTSTATUS NTAPI DispatchInternal(DEVICE_OBJECT *device, IRP *irp)
 {
     NTSTATUS status;
-    if (((Extension *)device->DeviceExtension)->kind != TAG_KIND_CHILD) return Complete(irp, STATUS_NOT_SUPPORTED);
+    if (((Extension *)device->DeviceExtension)->kind != TAG_KIND_CHILD)
+        return Complete(irp, STATUS_NOT_SUPPORTED);
     status = ChildHidRequest(device->DeviceExtension, irp);
-    if (status == STATUS_PENDING) return status;
+    if (status == STATUS_PENDING)
+        return status;
     return Complete(irp, status);
 }
 
 static NTSTATUS NTAPI DispatchControl(DEVICE_OBJECT *device, IRP *irp)
 {
     ULONG kind = ((Extension *)device->DeviceExtension)->kind;
-    if (kind == TAG_KIND_CONTROL) return Complete(irp, Control(irp));
+    if (kind == TAG_KIND_CONTROL)
+        return Complete(irp, Control(irp));
     if (kind == TAG_KIND_BUS) {
         IoSkipCurrentIrpStackLocation(irp);
         return IoCallDriver(busLower, irp);
@@ -763,9 +803,11 @@ static NTSTATUS NTAPI AddDevice(DRIVER_OBJECT *driver, DEVICE_OBJECT *physical)
 {
     NTSTATUS status;
     DEVICE_OBJECT *device;
-    if (busDevice) return STATUS_DEVICE_ALREADY_ATTACHED; /* one bus */
+    if (busDevice)
+        return STATUS_DEVICE_ALREADY_ATTACHED; /* one bus */
     status = IoCreateDevice(driver, sizeof(Extension), NULL, FILE_DEVICE_BUS_EXTENDER, 0, FALSE, &device);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status))
+        return status;
     ((Extension *)device->DeviceExtension)->kind = TAG_KIND_BUS;
     busLower = IoAttachDeviceToDeviceStack(device, physical);
     busPhysical = physical;
@@ -780,10 +822,12 @@ static void NTAPI Unload(DRIVER_OBJECT *driver)
     (void)driver;
     InterlockedExchange(&stopping, 1);
     KeSetEvent(&wake, IO_NO_INCREMENT, FALSE);
-    if (workerThread) ZwClose(workerThread); /* it ends at its next wake */
+    if (workerThread)
+        ZwClose(workerThread); /* it ends at its next wake */
     RtlInitUnicodeString(&link, controlLink);
     IoDeleteSymbolicLink(&link);
-    if (controlDevice) IoDeleteDevice(controlDevice);
+    if (controlDevice)
+        IoDeleteDevice(controlDevice);
 }
 
 NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registry)
@@ -804,7 +848,8 @@ NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registry)
     }
     RtlInitUnicodeString(&name, controlName);
     status = IoCreateDevice(driver, sizeof(Extension), &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &controlDevice);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status))
+        return status;
     ((Extension *)controlDevice->DeviceExtension)->kind = TAG_KIND_CONTROL;
     RtlInitUnicodeString(&link, controlLink);
     IoCreateSymbolicLink(&link, &name);

@@ -48,7 +48,7 @@ Choices StoredChoices()
     return Choices{ConfigImage.SpeedSensorCode(), ConfigImage.SensorWiring(), ConfigImage.ActiveTable()};
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE_FIXTURE(AppFixture, "controls to image: the documented speed texts")
 {
@@ -57,9 +57,9 @@ TEST_CASE_FIXTURE(AppFixture, "controls to image: the documented speed texts")
     // Zero is never stored with its sign; only the first 9 characters
     // count: "1.2345678e3" is read as "1.2345678".
     const std::pair<const char *, uint16_t> texts[] = {
-        {"25.0", 0x00FA}, {"25.09", 0x00FA}, {"-25", 0x80FA}, {"12.7", 127},  {"-24.9", 0x8000 + 249},
-        {"1.25", 12},     {"-1.25", 0x800C}, {"0.05", 0},     {"-0.05", 0},   {"5%", 50},
-        {"1e1", 100},     {"", 0},           {"abc", 0},      {" 7.5", 75},   {"1.2345678e3", 12},
+        {"25.0", 0x00FA}, {"25.09", 0x00FA}, {"-25", 0x80FA}, {"12.7", 127}, {"-24.9", 0x8000 + 249},
+        {"1.25", 12},     {"-1.25", 0x800C}, {"0.05", 0},     {"-0.05", 0},  {"5%", 50},
+        {"1e1", 100},     {"", 0},           {"abc", 0},      {" 7.5", 75},  {"1.2345678e3", 12},
     };
     for (const auto &text : texts)
         CHECK(StoredWord(driver, text.first) == text.second);
@@ -71,8 +71,8 @@ TEST_CASE_FIXTURE(AppFixture, "controls to image: out of range, not a number and
     ShowImage(driver, {12300, 2, 0x0019, 367, 93});
     driver.Click(IDC_SENSOR_HIGH_FREQ);  // a choice the refused write must not store either
     driver.Click(IDC_TABLE_AP2_5V);
-    for (const char *text : {"25.1", "-25.1", "30", "9e9", "1e999", "-1e999", "nan", "inf", "-inf", "Infinity",
-                             "3276.7"})
+    for (const char *text :
+         {"25.1", "-25.1", "30", "9e9", "1e999", "-1e999", "nan", "inf", "-inf", "Infinity", "3276.7"})
         CheckRefused(driver, text);
     // The main dialog is usable again after the box.
     CHECK(IsWindowEnabled(driver.Dialog()));
@@ -104,9 +104,8 @@ TEST_CASE_FIXTURE(AppFixture, "controls to image: the sensor and table choices, 
         int radio;
         Choices stored;
     } clicks[] = {
-        {IDC_SENSOR_HIGH_TO_LOW, {33233, 0, 93}}, {IDC_SENSOR_HIGH_FREQ, {0, 0, 93}},
-        {IDC_TABLE_AP2_5V, {0, 1, 122}},          {IDC_SENSOR_LOW_FREQ, {367, 1, 122}},
-        {IDC_TABLE_AP2_RES, {367, 0, 12}},        {IDC_TABLE_AP1_5V, {367, 1, 203}},
+        {IDC_SENSOR_HIGH_TO_LOW, {33233, 0, 93}}, {IDC_SENSOR_HIGH_FREQ, {0, 0, 93}}, {IDC_TABLE_AP2_5V, {0, 1, 122}},
+        {IDC_SENSOR_LOW_FREQ, {367, 1, 122}},     {IDC_TABLE_AP2_RES, {367, 0, 12}},  {IDC_TABLE_AP1_5V, {367, 1, 203}},
         {IDC_TABLE_AP1_RES, {367, 0, 93}},
     };
     for (const auto &click : clicks) {
@@ -138,8 +137,8 @@ TEST_CASE_FIXTURE(AppFixture, "controls to image: the sensor and table choices, 
     SUBCASE("type 3: RSX, S2K and General")
     {
         ShowImage(driver, {12300, 3, 0, 367, 93, 0});
-        for (const auto &click : {std::make_pair(IDC_SENSOR_HIGH_TO_LOW, 33233), std::make_pair(IDC_SENSOR_HIGH_FREQ, 0),
-                                  std::make_pair(IDC_SENSOR_LOW_FREQ, 367)}) {
+        for (const auto &click : {std::make_pair(IDC_SENSOR_HIGH_TO_LOW, 33233),
+                                  std::make_pair(IDC_SENSOR_HIGH_FREQ, 0), std::make_pair(IDC_SENSOR_LOW_FREQ, 367)}) {
             driver.Click(click.first);
             CHECK(StoredChoices() == Choices{static_cast<uint16_t>(click.second), 0, 93});
         }

@@ -32,7 +32,7 @@ BoxView HoldWorkerInErrorBox(DialogDriver &driver)
     return box;
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE_FIXTURE(AppFixture, "dialog: F1 presses are counted; four unlock High to Low for the next read")
 {
@@ -92,7 +92,8 @@ TEST_CASE_FIXTURE(AppFixture, "dialog: Enter and Escape do nothing")
     CHECK(driver.Text(IDC_STATUS) == status);
 }
 
-TEST_CASE_FIXTURE(AppFixture, "dialog: while an operation runs, closing asks first and nothing else starts; idle it closes at once")
+TEST_CASE_FIXTURE(AppFixture,
+                  "dialog: while an operation runs, closing asks first and nothing else starts; idle it closes at once")
 {
     bus.AddConverter();
     DialogDriver driver;

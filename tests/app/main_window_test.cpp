@@ -50,15 +50,9 @@ const ExpectedControl mainControls[] = {
     {IDC_TWO_WIRE_GROUP, "Button", "Two Wire K-Series Sensor", 126, 62, 104, 43, false, true, false, false},
 };
 
-LONG StyleOf(HWND window)
-{
-    return GetWindowLongA(window, GWL_STYLE);
-}
+LONG StyleOf(HWND window) { return GetWindowLongA(window, GWL_STYLE); }
 
-LONG ExStyleOf(HWND window)
-{
-    return GetWindowLongA(window, GWL_EXSTYLE);
-}
+LONG ExStyleOf(HWND window) { return GetWindowLongA(window, GWL_EXSTYLE); }
 
 std::vector<HWND> Children(HWND dialog)
 {
@@ -70,8 +64,7 @@ std::vector<HWND> Children(HWND dialog)
 
 // The dialog's controls, in creation (= tab) order, as the template says:
 // class, text, states, styles and place.
-template <size_t N>
-void CheckControls(HWND dialog, const ExpectedControl (&controls)[N])
+template <size_t N> void CheckControls(HWND dialog, const ExpectedControl (&controls)[N])
 {
     std::vector<HWND> children = Children(dialog);
     REQUIRE(children.size() == N);
@@ -189,12 +182,9 @@ std::string VersionString(const std::vector<char> &block, const char *name)
     return value;
 }
 
-INT_PTR CALLBACK InertDialog(HWND, UINT, WPARAM, LPARAM)
-{
-    return FALSE;
-}
+INT_PTR CALLBACK InertDialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
-} // namespace
+}  // namespace
 
 TEST_CASE_FIXTURE(AppFixture, "main window: what the user sees right after start, layout and tab order")
 {
@@ -263,9 +253,9 @@ TEST_CASE_FIXTURE(AppFixture, "main window: the table choices are one radio grou
     // controls (1011, the range hint): group B runs from 1014 to the end of
     // the template, as nothing after 1014 starts a group.
     CHECK(Group(dialog, driver.Item(IDC_TABLE_AP1_RES)) ==
-          std::vector<int>{IDC_TABLE_AP1_RES, IDC_EDIT_AP1_RES, IDC_TABLE_AP2_RES, IDC_EDIT_AP2_RES,
-                           IDC_TABLE_AP1_5V, IDC_EDIT_AP1_5V, IDC_TABLE_AP2_5V, IDC_EDIT_AP2_5V, IDC_STATUS,
-                           IDC_SPEED_GROUP, IDC_SINGLE_WIRE_GROUP, IDC_TWO_WIRE_GROUP});
+          std::vector<int>{IDC_TABLE_AP1_RES, IDC_EDIT_AP1_RES, IDC_TABLE_AP2_RES, IDC_EDIT_AP2_RES, IDC_TABLE_AP1_5V,
+                           IDC_EDIT_AP1_5V, IDC_TABLE_AP2_5V, IDC_EDIT_AP2_5V, IDC_STATUS, IDC_SPEED_GROUP,
+                           IDC_SINGLE_WIRE_GROUP, IDC_TWO_WIRE_GROUP});
     CHECK(Group(dialog, driver.Item(IDC_SENSOR_LOW_FREQ)) ==
           std::vector<int>{IDC_SENSOR_LOW_FREQ, IDC_SENSOR_HIGH_FREQ});
 
@@ -362,8 +352,8 @@ TEST_CASE("resources: icon group, manifest, version block and the editor templat
     CHECK(VersionString(block, "ProductVersion") == "1.2.3.1");
 
     // Template 102, shown with a procedure of no behaviour: its controls.
-    HWND editor = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TABLE_EDIT), nullptr,
-                                     InertDialog, 0);
+    HWND editor =
+        CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TABLE_EDIT), nullptr, InertDialog, 0);
     REQUIRE(editor != nullptr);
     CHECK(WindowText(editor) == "Temperature Table Edit");
     CheckClientSize(editor, 190, 208);
@@ -424,7 +414,7 @@ BoxView ErrorBoxSeen(HWND owner, const std::string &message)
     return RunAndAnswer([&] { ErrorBox(owner, "Data at line %d is %s", 7, message.c_str()); }, owner);
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE_FIXTURE(AppFixture, "error box: caption, icon, OK only, topmost, owned, bounded")
 {

@@ -11,16 +11,10 @@
 
 namespace {
 
-bool Exists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The program without arguments, as a double click starts it.
-std::string Quoted(const std::string &path)
-{
-    return "\"" + path + "\"";
-}
+std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
 
 // Waits until another process's status line starts with the prefix.
 bool WaitForStatus(HWND window, const std::string &prefix, DWORD timeoutMs)
@@ -34,7 +28,7 @@ bool WaitForStatus(HWND window, const std::string &prefix, DWORD timeoutMs)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("process: the shipped program opens its window and closes with exit code 0")
 {

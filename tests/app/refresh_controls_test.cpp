@@ -26,14 +26,27 @@ const struct {
     int id;
     const char *states;
 } stateTable[] = {
-    {IDC_READ_DEVICE, "gsssss"},        {IDC_WRITE_DEVICE, "ggssss"},      {IDC_FACTORY_DEFAULTS, "ggssss"},
-    {IDC_SPEED_ADJUST, "ggsssg"},       {IDC_SENSOR_HIGH_TO_LOW, "hhhhsh"}, {IDC_SENSOR_LOW_FREQ, "hhsssh"},
-    {IDC_SENSOR_HIGH_FREQ, "hhsssh"},   {IDC_SINGLE_WIRE_GROUP, "oossoo"}, {IDC_TABLE_AP1_RES, "hhsshh"},
-    {IDC_TABLE_AP2_RES, "hhsshh"},      {IDC_EDIT_AP1_RES, "hhsshh"},      {IDC_EDIT_AP2_RES, "hhsshh"},
-    {IDC_TWO_WIRE_GROUP, "oosooo"},     {IDC_TABLE_AP1_5V, "hhshhh"},      {IDC_TABLE_AP2_5V, "hhshhh"},
-    {IDC_EDIT_AP1_5V, "hhshhh"},        {IDC_EDIT_AP2_5V, "hhshhh"},
+    {IDC_READ_DEVICE, "gsssss"},
+    {IDC_WRITE_DEVICE, "ggssss"},
+    {IDC_FACTORY_DEFAULTS, "ggssss"},
+    {IDC_SPEED_ADJUST, "ggsssg"},
+    {IDC_SENSOR_HIGH_TO_LOW, "hhhhsh"},
+    {IDC_SENSOR_LOW_FREQ, "hhsssh"},
+    {IDC_SENSOR_HIGH_FREQ, "hhsssh"},
+    {IDC_SINGLE_WIRE_GROUP, "oossoo"},
+    {IDC_TABLE_AP1_RES, "hhsshh"},
+    {IDC_TABLE_AP2_RES, "hhsshh"},
+    {IDC_EDIT_AP1_RES, "hhsshh"},
+    {IDC_EDIT_AP2_RES, "hhsshh"},
+    {IDC_TWO_WIRE_GROUP, "oosooo"},
+    {IDC_TABLE_AP1_5V, "hhshhh"},
+    {IDC_TABLE_AP2_5V, "hhshhh"},
+    {IDC_EDIT_AP1_5V, "hhshhh"},
+    {IDC_EDIT_AP2_5V, "hhshhh"},
     // Never touched by a refresh.
-    {IDC_CAPTION, "ssssss"},            {IDC_SPEED_GROUP, "ssssss"},       {IDC_RANGE_HINT, "gggggg"},
+    {IDC_CAPTION, "ssssss"},
+    {IDC_SPEED_GROUP, "ssssss"},
+    {IDC_RANGE_HINT, "gggggg"},
     {IDC_STATUS, "ssssss"},
 };
 
@@ -74,8 +87,7 @@ std::vector<Case> Cases()
 }
 
 // Exactly `checked` (0 for none) of the radios is checked.
-template <size_t N>
-void CheckOnly(DialogDriver &driver, const int (&radios)[N], int checked)
+template <size_t N> void CheckOnly(DialogDriver &driver, const int (&radios)[N], int checked)
 {
     for (int id : radios) {
         CAPTURE(id);
@@ -83,7 +95,7 @@ void CheckOnly(DialogDriver &driver, const int (&radios)[N], int checked)
     }
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE_FIXTURE(AppFixture, "refresh: the state table, from the fullest state and from busy")
 {
@@ -151,8 +163,12 @@ TEST_CASE_FIXTURE(AppFixture, "refresh: the speed text and the checks from the i
     }
     // High to Low is checked without the unlock, though hidden.
     const std::pair<uint16_t, int> codes[] = {
-        {367, IDC_SENSOR_LOW_FREQ}, {33233, IDC_SENSOR_HIGH_TO_LOW}, {0, IDC_SENSOR_HIGH_FREQ},
-        {1, 0}, {0xFFFF, 0}, {0x81D0, 0},
+        {367, IDC_SENSOR_LOW_FREQ},
+        {33233, IDC_SENSOR_HIGH_TO_LOW},
+        {0, IDC_SENSOR_HIGH_FREQ},
+        {1, 0},
+        {0xFFFF, 0},
+        {0x81D0, 0},
     };
     for (const auto &code : codes) {
         CAPTURE(code.first);
@@ -165,8 +181,14 @@ TEST_CASE_FIXTURE(AppFixture, "refresh: the speed text and the checks from the i
         uint8_t table;
         int checked;
     } tables[] = {
-        {12300, 93, IDC_TABLE_AP1_RES}, {12300, 12, IDC_TABLE_AP2_RES}, {12300, 203, IDC_TABLE_AP1_5V},
-        {12300, 122, IDC_TABLE_AP2_5V}, {12300, 0, 0}, {12300, 0xFF, 0}, {12300, 94, 0}, {10005, 203, IDC_TABLE_AP1_5V},
+        {12300, 93, IDC_TABLE_AP1_RES},
+        {12300, 12, IDC_TABLE_AP2_RES},
+        {12300, 203, IDC_TABLE_AP1_5V},
+        {12300, 122, IDC_TABLE_AP2_5V},
+        {12300, 0, 0},
+        {12300, 0xFF, 0},
+        {12300, 94, 0},
+        {10005, 203, IDC_TABLE_AP1_5V},
     };
     for (const auto &table : tables) {
         CAPTURE(table.table);

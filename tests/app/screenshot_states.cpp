@@ -104,7 +104,7 @@ HWND FindBox(const char *caption)
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -46,7 +46,7 @@ struct CliFixture : SimFixture {
     std::vector<int> WrittenAddresses() const;
 
     sim::SimDevice &converter;
-    std::string folder;        // ends with a backslash
+    std::string folder;  // ends with a backslash
     bool errorIsConsole = false;  // what zyrctl is told about standard error
 
 private:

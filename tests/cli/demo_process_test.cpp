@@ -173,8 +173,8 @@ TEST_CASE_FIXTURE(CliFixture, "process: names in any script and of any length, a
         {"show \"" + deep + "absent.zyr\" --json", 3, "zyrctl: cannot open " + deep + "absent.zyr: "},
         {"set speed=+2.5 --yes", 0, ""},
         {"diff \"" + blank + "\" device", 5, "speed adjustment"},
-        {"restore \"" + blank + "\" --yes", 0, "saved the converter's present registers to " + MakeFolder("日本 é") +
-                                                      "zyr-before-restore-"},
+        {"restore \"" + blank + "\" --yes", 0,
+         "saved the converter's present registers to " + MakeFolder("日本 é") + "zyr-before-restore-"},
         {"diff device \"" + deep + "backup.zyr\"", 0, "no differences\n"},
     };
     for (const Row &row : rows) {
@@ -281,9 +281,8 @@ TEST_CASE_FIXTURE(CliFixture, "process: while another ZYR program has the conver
                            Row{"--wait 1 set speed=+3.5 --yes", "(waited 1 s); nothing was sent"}}) {
         CAPTURE(row.args);
         CHECK(Zyrctl(*this, row.args, output) == 1);
-        CHECK_MESSAGE(output.find("zyrctl: another ZYR program is using the converter " + row.says) !=
-                          std::string::npos,
-                      output);
+        CHECK_MESSAGE(
+            output.find("zyrctl: another ZYR program is using the converter " + row.says) != std::string::npos, output);
     }
     CHECK(FilesStartingWith("refused").empty());
     CHECK(ReadText(Path("converter.txt")) == stateBefore);

@@ -43,13 +43,13 @@ TEST_CASE_FIXTURE(CliFixture, "diff: 0 for the same settings, 5 for differences,
     WriteBackup("changed.zyr", changed);
     WriteText("broken.zyr", "format = zyr-backup 1\n");
     CheckRows(*this, {
-        {{"diff", Path("factory.zyr"), "device"}, 0, {"no differences"}},
-        {{"diff", "device", Path("factory.zyr"), "--json"}, 0, {"[]"}},
-        {{"diff", Path("factory.zyr"), Path("changed.zyr")}, 5, {"speed adjustment", "6"}},
-        {{"diff", Path("changed.zyr"), "device", "--json"}, 5, {"\"registers\""}},
-        {{"diff", Path("broken.zyr"), "device"}, 3, {"broken.zyr"}},
-        {{"diff", Path("absent.zyr"), "device"}, 3, {"absent.zyr"}},
-    });
+                         {{"diff", Path("factory.zyr"), "device"}, 0, {"no differences"}},
+                         {{"diff", "device", Path("factory.zyr"), "--json"}, 0, {"[]"}},
+                         {{"diff", Path("factory.zyr"), Path("changed.zyr")}, 5, {"speed adjustment", "6"}},
+                         {{"diff", Path("changed.zyr"), "device", "--json"}, 5, {"\"registers\""}},
+                         {{"diff", Path("broken.zyr"), "device"}, 3, {"broken.zyr"}},
+                         {{"diff", Path("absent.zyr"), "device"}, 3, {"absent.zyr"}},
+                     });
     // The converter gone: a device failure, said in words.
     converter.present = false;
     bus.Unplug(converter);
@@ -59,38 +59,39 @@ TEST_CASE_FIXTURE(CliFixture, "diff: 0 for the same settings, 5 for differences,
 TEST_CASE_FIXTURE(CliFixture, "calc: the worked examples, and a setting out of range refused")
 {
     CheckRows(*this, {
-        {{"calc", "tyre", "205/55R16", "225/45R17"}, 0, {"631.9", "634.3", "+0.38", "+0.4 %"}},
-        {{"calc", "tyre", "205/55R16", "225/45R17", "--drive", "3.73:4.10"}, 0, {"-8.68", "-8.6 %"}},
-        {{"calc", "gps", "100", "96", "--current", "+2.0"}, 0, {"-2.08", "-2.0 %"}},
-        {{"calc", "gps", "100", "96", "--current=-2.0", "--json"}, 0, {"{"}},
-        {{"calc", "gps", "100", "50"}, 4, {"25"}},
-        {{"calc", "tyre", "205/55", "225/45R17"}, 2, {"205/55"}},
-    });
+                         {{"calc", "tyre", "205/55R16", "225/45R17"}, 0, {"631.9", "634.3", "+0.38", "+0.4 %"}},
+                         {{"calc", "tyre", "205/55R16", "225/45R17", "--drive", "3.73:4.10"}, 0, {"-8.68", "-8.6 %"}},
+                         {{"calc", "gps", "100", "96", "--current", "+2.0"}, 0, {"-2.08", "-2.0 %"}},
+                         {{"calc", "gps", "100", "96", "--current=-2.0", "--json"}, 0, {"{"}},
+                         {{"calc", "gps", "100", "50"}, 4, {"25"}},
+                         {{"calc", "tyre", "205/55", "225/45R17"}, 2, {"205/55"}},
+                     });
 }
 
 TEST_CASE_FIXTURE(CliFixture, "the command line: usage errors exit 2, help and version 0, info and show")
 {
-    CheckRows(*this, {
-        {{}, 2, {}},
-        {{"frobnicate"}, 2, {"frobnicate"}},
-        {{"backup"}, 2, {"FILE"}},
-        {{"diff", "a"}, 2, {}},
-        {{"table", "ap1-res", "--export", "a", "--svg", "b"}, 2, {"excludes"}},
-        {{"table", "ap3-res"}, 2, {"ap3-res"}},
-        {{"--help"}, 0, {"Exit codes", "5  diff found differences", "--wait SECONDS", "another ZYR program"}},
-        {{"--wait", "soon", "info"}, 2, {"--wait"}},
-        {{"--wait", "-1", "info"}, 2, {"--wait"}},
-        {{"--wait", "nan", "info"}, 2, {"--wait: not a number of seconds"}},
-        {{"--wait", "3601", "info"}, 2, {"--wait"}},
-        {{"--wait", "1", "frobnicate"}, 2, {"\"frobnicate\" is not a command"}},
-        {{"restore", "--help"}, 0, {"--dry-run", "--all", "--yes", "Exit codes"}},
-        {{"--version"}, 0, {"zyrctl 1.2.3.1\n"}},
-        {{"info"}, 0, {"converter found", "1.23.00", "VSS+ECT"}},
-        {{"show"}, 0, {"1.23.00"}},
-        {{"show", "--json"}, 0, {"{"}},
-        {{"table", "ap1-res"}, 0, {"01) 4000mV\n"}},
-        {{"table", "ap1-res", "--svg", Path("ap1.svg")}, 0, {"ap1.svg"}},
-    });
+    CheckRows(*this,
+              {
+                  {{}, 2, {}},
+                  {{"frobnicate"}, 2, {"frobnicate"}},
+                  {{"backup"}, 2, {"FILE"}},
+                  {{"diff", "a"}, 2, {}},
+                  {{"table", "ap1-res", "--export", "a", "--svg", "b"}, 2, {"excludes"}},
+                  {{"table", "ap3-res"}, 2, {"ap3-res"}},
+                  {{"--help"}, 0, {"Exit codes", "5  diff found differences", "--wait SECONDS", "another ZYR program"}},
+                  {{"--wait", "soon", "info"}, 2, {"--wait"}},
+                  {{"--wait", "-1", "info"}, 2, {"--wait"}},
+                  {{"--wait", "nan", "info"}, 2, {"--wait: not a number of seconds"}},
+                  {{"--wait", "3601", "info"}, 2, {"--wait"}},
+                  {{"--wait", "1", "frobnicate"}, 2, {"\"frobnicate\" is not a command"}},
+                  {{"restore", "--help"}, 0, {"--dry-run", "--all", "--yes", "Exit codes"}},
+                  {{"--version"}, 0, {"zyrctl 1.2.3.1\n"}},
+                  {{"info"}, 0, {"converter found", "1.23.00", "VSS+ECT"}},
+                  {{"show"}, 0, {"1.23.00"}},
+                  {{"show", "--json"}, 0, {"{"}},
+                  {{"table", "ap1-res"}, 0, {"01) 4000mV\n"}},
+                  {{"table", "ap1-res", "--svg", Path("ap1.svg")}, 0, {"ap1.svg"}},
+              });
     CHECK(Contains(ReadText(Path("ap1.svg")), "<svg"));
 }
 

@@ -26,7 +26,8 @@ TEST_CASE("every change reaches the converter and nothing else changes")
     driver.Click(IDC_TABLE_AP2_5V);
 
     Editor editor = OpenEditor(driver, IDC_EDIT_AP1_RES, "AP1 RES Table Edit");
-    editor.SetText("01) 4000mV\r\n02) 0400mV\r\n03) 0130mV\r\n04) 0093mV\r\n05) 0080mV\r\n06) 0070mV\r\n07) 0060mV\r\n");
+    editor.SetText(
+        "01) 4000mV\r\n02) 0400mV\r\n03) 0130mV\r\n04) 0093mV\r\n05) 0080mV\r\n06) 0070mV\r\n07) 0060mV\r\n");
     editor.Click(IDC_TABLE_OK);
     REQUIRE(editor.Closed());
 
@@ -36,12 +37,12 @@ TEST_CASE("every change reaches the converter and nothing else changes")
     REQUIRE(driver.Text(IDC_STATUS) == " Device Write OK");
 
     Registers expected = original;
-    expected[5] = 1;       // two-wire sensor
-    expected[6] = 0x7D;    // -12.5 %: 0x8000 + 125
+    expected[5] = 1;  // two-wire sensor
+    expected[6] = 0x7D;  // -12.5 %: 0x8000 + 125
     expected[7] = 0x80;
-    expected[8] = 0;       // High Freq (Magnetic)
+    expected[8] = 0;  // High Freq (Magnetic)
     expected[9] = 0;
-    expected[11] = 122;    // AP2 5V
+    expected[11] = 122;  // AP2 5V
     const int millivolts[7] = {4000, 400, 130, 93, 80, 70, 60};
     for (int i = 0; i < 7; ++i) {
         expected[94 + 4 * i] = static_cast<uint8_t>(millivolts[i] & 0xFF);
@@ -58,7 +59,8 @@ TEST_CASE("every change reaches the converter and nothing else changes")
     CHECK(driver.Checked(IDC_TABLE_AP2_5V));
     CHECK_FALSE(driver.Checked(IDC_TABLE_AP1_RES));
     Editor again = OpenEditor(driver, IDC_EDIT_AP1_RES, "AP1 RES Table Edit");
-    CHECK(again.Text() == "01) 4000mV\r\n02) 0400mV\r\n03) 0130mV\r\n04) 0093mV\r\n05) 0080mV\r\n06) 0070mV\r\n07) 0060mV\r\n");
+    CHECK(again.Text() ==
+          "01) 4000mV\r\n02) 0400mV\r\n03) 0130mV\r\n04) 0093mV\r\n05) 0080mV\r\n06) 0070mV\r\n07) 0060mV\r\n");
     again.Click(IDC_TABLE_CANCEL);
     REQUIRE(again.Closed());
 }

@@ -17,20 +17,20 @@ const char defaultsText[] =
 Registers UsedConverter(uint16_t version, uint16_t type)
 {
     Registers registers = DefaultRegisters(version, type);
-    registers[5] = 1;                        // sensorWiring
-    registers[6] = 0x19;                     // speedAdjust -2.5
+    registers[5] = 1;  // sensorWiring
+    registers[6] = 0x19;  // speedAdjust -2.5
     registers[7] = 0x80;
-    registers[8] = 0x00;                     // speedSensorCode 0
+    registers[8] = 0x00;  // speedSensorCode 0
     registers[9] = 0x00;
-    registers[11] = 12;                      // activeTable AP2 RES
-    registers[98] = 0x00;                    // AP1 RES entry 2: 0x0100 mV
+    registers[11] = 12;  // activeTable AP2 RES
+    registers[98] = 0x00;  // AP1 RES entry 2: 0x0100 mV
     registers[99] = 0x01;
     for (size_t i = version == 12300 ? 232 : 122; i < registers.size(); ++i)
         registers[i] = static_cast<uint8_t>(i * 7);
     return registers;
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("Factory Defaults loads the image of the converter's own firmware and type; Write Device sends it")
 {

@@ -38,10 +38,7 @@ std::string Lines(const std::vector<int> &millivolts)
     return text;
 }
 
-uint16_t Millivolts(uint8_t offset, unsigned entry)
-{
-    return TempTable(ConfigImage, offset).SensorMillivolts(entry);
-}
+uint16_t Millivolts(uint8_t offset, unsigned entry) { return TempTable(ConfigImage, offset).SensorMillivolts(entry); }
 
 void RefusedWith(const Editor &editor, const std::string &caption, const std::string &message, LPCSTR icon)
 {
@@ -50,7 +47,7 @@ void RefusedWith(const Editor &editor, const std::string &caption, const std::st
     PressBoxButton(box, IDOK);
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("each Edit button opens its own table with its caption, whichever table is chosen")
 {
@@ -67,8 +64,7 @@ TEST_CASE("each Edit button opens its own table with its caption, whichever tabl
         CHECK(GetWindow(editor.window, GW_OWNER) == driver.Dialog());
         CHECK_FALSE(IsWindowEnabled(driver.Dialog()));  // modal
         // Icon 200, as on the main dialog.
-        const LRESULT icon =
-            reinterpret_cast<LRESULT>(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP)));
+        const LRESULT icon = reinterpret_cast<LRESULT>(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP)));
         REQUIRE(icon != 0);
         CHECK(SendMessageA(editor.window, WM_GETICON, ICON_BIG, 0) == icon);
         CHECK(SendMessageA(editor.window, WM_GETICON, ICON_SMALL, 0) == icon);
@@ -198,7 +194,8 @@ TEST_CASE("a refused text keeps the editor open with the user's text and the ima
     }
 
     // Corrected, the same editor stores it.
-    editor.SetText("01) 4000mV\r\n02) 0300mV\r\n03) 0124mV\r\n04) 0093mV\r\n05) 0086mV\r\n06) 0072mV\r\n07) 0062mV\r\n");
+    editor.SetText(
+        "01) 4000mV\r\n02) 0300mV\r\n03) 0124mV\r\n04) 0093mV\r\n05) 0086mV\r\n06) 0072mV\r\n07) 0062mV\r\n");
     editor.Click(IDC_TABLE_OK);
     REQUIRE(editor.Closed());
     CHECK(Millivolts(93, 1) == 300);

@@ -82,19 +82,13 @@ bool CountingHeap::Released(const void *block) const
 
 HANDLE OpenDevice(const sim::SimDevice &device, DWORD access, DWORD flags)
 {
-    return Sys().CreateFileA(device.path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, flags, nullptr);
+    return Sys().CreateFileA(device.path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             flags, nullptr);
 }
 
-sim::Report ReadRequest(uint8_t address)
-{
-    return sim::Report{0, 2, address, 0, 0, 0, 0, 0, 0};
-}
+sim::Report ReadRequest(uint8_t address) { return sim::Report{0, 2, address, 0, 0, 0, 0, 0, 0}; }
 
-sim::Report WriteRequest(uint8_t address, uint8_t value)
-{
-    return sim::Report{0, 1, address, value, 0, 0, 0, 0, 0};
-}
+sim::Report WriteRequest(uint8_t address, uint8_t value) { return sim::Report{0, 1, address, value, 0, 0, 0, 0, 0}; }
 
 bool Send(HANDLE handle, const sim::Report &report)
 {

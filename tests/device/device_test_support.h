@@ -13,10 +13,7 @@ inline void MatchConverter(hid_com &device = hidDevice)
     device.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
 }
 
-inline std::string PathOf(const hid_com &device = hidDevice)
-{
-    return device.devicePath ? device.devicePath : "";
-}
+inline std::string PathOf(const hid_com &device = hidDevice) { return device.devicePath ? device.devicePath : ""; }
 
 // Opens an interface through the boundary, with both kinds of sharing.
 HANDLE OpenDevice(const sim::SimDevice &device, DWORD access, DWORD flags = 0);

@@ -44,45 +44,59 @@ const struct {
 const struct {
     const char *what;
     SimDevice *(*setUp)(SimBus &bus);  // the device to be found, or null
-    int opens;                         // interfaces opened
+    int opens;  // interfaces opened
 } searches[] = {
-    {"the converter among Wine's own devices", [](SimBus &b) {
+    {"the converter among Wine's own devices",
+     [](SimBus &b) {
          b.AddWineMouse();
          b.AddWineKeyboard();
          return &b.AddConverter();
-     }, 3},
-    {"the converter after its twins: release 0x0101 and 16-byte reports", [](SimBus &b) {
+     },
+     3},
+    {"the converter after its twins: release 0x0101 and 16-byte reports",
+     [](SimBus &b) {
          AddLike(b, [](DeviceIdentity &id) { id.releaseNumber = 0x0101; });
          AddLike(b, [](DeviceIdentity &id) { id.inputReportLength = id.outputReportLength = 17; });
          return &b.AddConverter();
-     }, 3},
-    {"a null product criterion: only an empty product string", [](SimBus &b) {
+     },
+     3},
+    {"a null product criterion: only an empty product string",
+     [](SimBus &b) {
          hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", nullptr);
          b.AddConverter();
          return &AddLike(b, [](DeviceIdentity &id) { id.product = ""; });
-     }, 2},
-    {"a payload of 255: only a device reporting length 0", [](SimBus &b) {
+     },
+     2},
+    {"a payload of 255: only a device reporting length 0",
+     [](SimBus &b) {
          hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 255, 255, "Brantix", "ZYR-USB");
          b.AddConverter();
          return &AddLike(b, [](DeviceIdentity &id) { id.inputReportLength = id.outputReportLength = 0; });
-     }, 2},
+     },
+     2},
     {"an empty bus", [](SimBus &) -> SimDevice * { return nullptr; }, 0},
-    {"SetupAPI refusing the list", [](SimBus &b) -> SimDevice * {
+    {"SetupAPI refusing the list",
+     [](SimBus &b) -> SimDevice * {
          b.AddConverter();
          b.failClassDevs = true;
          return nullptr;
-     }, 0},
-    {"an interface detail unreadable: later interfaces are not examined", [](SimBus &b) -> SimDevice * {
+     },
+     0},
+    {"an interface detail unreadable: later interfaces are not examined",
+     [](SimBus &b) -> SimDevice * {
          b.AddWineMouse();
          b.AddWineKeyboard().failInterfaceDetail = true;
          b.AddConverter();
          return nullptr;
-     }, 1},
-    {"no interface detail readable", [](SimBus &b) -> SimDevice * {
+     },
+     1},
+    {"no interface detail readable",
+     [](SimBus &b) -> SimDevice * {
          b.AddConverter();
          b.failInterfaceDetail = true;
          return nullptr;
-     }, 0},
+     },
+     0},
 };
 
 }  // namespace
@@ -123,8 +137,8 @@ TEST_CASE_FIXTURE(SimFixture, "FindDevice finds exactly the interface that match
 TEST_CASE_FIXTURE(SimFixture, "A converter another program holds exclusively is still found")
 {
     SimDevice &converter = bus.AddConverter();
-    HANDLE held = Sys().CreateFileA(converter.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    0, nullptr);
+    HANDLE held =
+        Sys().CreateFileA(converter.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     REQUIRE(held != INVALID_HANDLE_VALUE);
     MatchConverter();
     CHECK(hidDevice.FindDevice() == 1);
@@ -178,7 +192,8 @@ TEST_CASE_FIXTURE(SimFixture, "Memory that cannot be had")
 {
     SimDevice &converter = bus.AddConverter();
     MatchConverter();
-    SUBCASE("for the interface detail: the search ends without a match") {
+    SUBCASE("for the interface detail: the search ends without a match")
+    {
         bus.AddConverter();
         CountingHeap heap(1);
         CHECK(hidDevice.FindDevice() == 0);
@@ -186,7 +201,8 @@ TEST_CASE_FIXTURE(SimFixture, "Memory that cannot be had")
         CHECK(hidDevice.devicePath == nullptr);
         CHECK(bus.OpenHandlesTotal() == 0);
     }
-    SUBCASE("for the path copy: found, but no path stored") {
+    SUBCASE("for the path copy: found, but no path stored")
+    {
         hidDevice.deviceFound = 0;
         CountingHeap heap(2);  // the detail block, then the path
         CHECK(hidDevice.FindDevice() == 1);

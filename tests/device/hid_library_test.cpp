@@ -17,24 +17,46 @@
 namespace {
 
 const char *const tableOrder[] = {
-    "HidD_GetAttributes",         "HidD_GetHidGuid",         "HidD_GetPreparsedData",
-    "HidD_FreePreparsedData",     "HidD_FlushQueue",         "HidD_GetFeature",
-    "HidD_SetFeature",            "HidD_GetNumInputBuffers", "HidD_SetNumInputBuffers",
-    "HidD_GetPhysicalDescriptor", "HidD_GetManufacturerString", "HidD_GetProductString",
-    "HidD_GetIndexedString",      "HidD_GetSerialNumberString", "HidD_GetInputReport",
-    "HidD_SetOutputReport",       "HidP_GetCaps",
+    "HidD_GetAttributes",
+    "HidD_GetHidGuid",
+    "HidD_GetPreparsedData",
+    "HidD_FreePreparsedData",
+    "HidD_FlushQueue",
+    "HidD_GetFeature",
+    "HidD_SetFeature",
+    "HidD_GetNumInputBuffers",
+    "HidD_SetNumInputBuffers",
+    "HidD_GetPhysicalDescriptor",
+    "HidD_GetManufacturerString",
+    "HidD_GetProductString",
+    "HidD_GetIndexedString",
+    "HidD_GetSerialNumberString",
+    "HidD_GetInputReport",
+    "HidD_SetOutputReport",
+    "HidP_GetCaps",
 };
 
 // The entry-point fields, in the same order.
 std::vector<const void *> Table(const HidLibrary &l)
 {
     auto p = [](auto f) { return reinterpret_cast<const void *>(reinterpret_cast<void (*)()>(f)); };
-    return {p(l.pGetAttributes),         p(l.pGetHidGuid),          p(l.pGetPreparsedData),
-            p(l.pFreePreparsedData),     p(l.pFlushQueue),          p(l.pGetFeature),
-            p(l.pSetFeature),            p(l.pGetNumInputBuffers),  p(l.pSetNumInputBuffers),
-            p(l.pGetPhysicalDescriptor), p(l.pGetManufacturerString), p(l.pGetProductString),
-            p(l.pGetIndexedString),      p(l.pGetSerialNumberString), p(l.pGetInputReport),
-            p(l.pSetOutputReport),       p(l.pGetCaps)};
+    return {p(l.pGetAttributes),
+            p(l.pGetHidGuid),
+            p(l.pGetPreparsedData),
+            p(l.pFreePreparsedData),
+            p(l.pFlushQueue),
+            p(l.pGetFeature),
+            p(l.pSetFeature),
+            p(l.pGetNumInputBuffers),
+            p(l.pSetNumInputBuffers),
+            p(l.pGetPhysicalDescriptor),
+            p(l.pGetManufacturerString),
+            p(l.pGetProductString),
+            p(l.pGetIndexedString),
+            p(l.pGetSerialNumberString),
+            p(l.pGetInputReport),
+            p(l.pSetOutputReport),
+            p(l.pGetCaps)};
 }
 
 std::vector<std::string> lookedUp;
@@ -54,7 +76,7 @@ struct LookupRecorder {
         busGetProcAddress = recording.Replaced();
     }
     SyscallOverride<decltype(DeviceSyscalls::GetProcAddress)> recording{&DeviceSyscalls::GetProcAddress,
-                                                                         RecordingGetProcAddress};
+                                                                        RecordingGetProcAddress};
 };
 
 int freeCalls = 0;
@@ -121,12 +143,12 @@ TEST_CASE_FIXTURE(SimFixture, "Load looks up all seventeen entry points in table
     CHECK(NoBox("DLL ERROR", 50));
 }
 
-TEST_CASE_FIXTURE(SimFixture, "With an entry point missing FindDevice works on, unless discovery needs it: then it opens nothing")
+TEST_CASE_FIXTURE(SimFixture,
+                  "With an entry point missing FindDevice works on, unless discovery needs it: then it opens nothing")
 {
-    const std::set<std::string> needed = {"HidD_GetAttributes",         "HidD_GetHidGuid",
-                                          "HidD_GetPreparsedData",      "HidD_FreePreparsedData",
-                                          "HidD_GetManufacturerString", "HidD_GetProductString",
-                                          "HidP_GetCaps"};
+    const std::set<std::string> needed = {
+        "HidD_GetAttributes",         "HidD_GetHidGuid",       "HidD_GetPreparsedData", "HidD_FreePreparsedData",
+        "HidD_GetManufacturerString", "HidD_GetProductString", "HidP_GetCaps"};
     for (const char *name : tableOrder) {
         CAPTURE(name);
         bus.Reset();

@@ -107,9 +107,9 @@ TEST_CASE_FIXTURE(SimFixture, "Strings honour the buffer length in bytes and nee
         std::wstring expected;
     } cases[] = {
         {16, std::wstring(L"Brantix") + L'\0' + std::wstring(8, L'#')},  // room for the terminator
-        {14, L"Brantix" + std::wstring(9, L'#')},                        // exactly full: none written
-        {15, L"Brantix" + std::wstring(9, L'#')},                        // whole characters only
-        {6, L"Bra" + std::wstring(13, L'#')},                            // too small: cut
+        {14, L"Brantix" + std::wstring(9, L'#')},  // exactly full: none written
+        {15, L"Brantix" + std::wstring(9, L'#')},  // whole characters only
+        {6, L"Bra" + std::wstring(13, L'#')},  // too small: cut
     };
     for (const auto &c : cases) {
         CAPTURE(c.bytes);
@@ -158,14 +158,16 @@ TEST_CASE_FIXTURE(SimFixture, "An overlapped read: pending until a report, a can
     CHECK_FALSE(Sys().GetOverlappedResult(in, &o, &count, FALSE));
     CHECK(GetLastError() == ERROR_IO_INCOMPLETE);
 
-    SUBCASE("a report completes it") {
+    SUBCASE("a report completes it")
+    {
         converter.PushInputReport(sim::Report{0, 1, 2, 3});
         CHECK(event.Signalled());
         CHECK(Sys().GetOverlappedResult(in, &o, &count, TRUE));
         CHECK(count == 9);
         CHECK(buffer[3] == 3);
     }
-    SUBCASE("CancelIoEx aborts it, the buffer untouched; a second cancel finds nothing") {
+    SUBCASE("CancelIoEx aborts it, the buffer untouched; a second cancel finds nothing")
+    {
         CHECK(Sys().CancelIoEx(in, &o));
         CHECK(event.Signalled());
         CHECK_FALSE(Sys().GetOverlappedResult(in, &o, &count, TRUE));
@@ -175,14 +177,16 @@ TEST_CASE_FIXTURE(SimFixture, "An overlapped read: pending until a report, a can
         CHECK_FALSE(Sys().CancelIoEx(in, &o));
         CHECK(GetLastError() == ERROR_NOT_FOUND);
     }
-    SUBCASE("closing the handle cancels it") {
+    SUBCASE("closing the handle cancels it")
+    {
         Sys().CloseHandle(in);
         in = INVALID_HANDLE_VALUE;
         CHECK(event.Signalled());
         CHECK(o.Internal == 0xC0000120);  // STATUS_CANCELLED
         CHECK(buffer[0] == 0xEE);
     }
-    SUBCASE("a removal fails it, and the old handle stays dead after the device is back") {
+    SUBCASE("a removal fails it, and the old handle stays dead after the device is back")
+    {
         bus.Unplug(converter);
         CHECK(event.Signalled());
         CHECK_FALSE(Sys().GetOverlappedResult(in, &o, &count, TRUE));
@@ -243,8 +247,7 @@ TEST_CASE_FIXTURE(SimFixture, "A registered window hears removal and arrival wit
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "ZyrSimListener";
     RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                                  nullptr);
+    HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     REQUIRE(window != nullptr);
     DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
     filter.dbcc_size = sizeof(DEV_BROADCAST_HDR);  // a header alone is refused

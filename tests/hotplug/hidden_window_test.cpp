@@ -40,8 +40,7 @@ std::string ExpectedClassName(unsigned counter)
 {
     char name[260];
     std::snprintf(name, sizeof name, "WndClass 0x%X 0x%X 0x%" PRIXPTR, counter,
-                  static_cast<unsigned>(GetCurrentThreadId()),
-                  reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)));
+                  static_cast<unsigned>(GetCurrentThreadId()), reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)));
     return name;
 }
 
@@ -177,7 +176,7 @@ TEST_CASE("WM_CLOSE destroys the hidden window; the object hears OnDestroy and l
 
     CHECK_FALSE(IsWindow(window));
     CHECK(probe.destroyed == 1);
-    CHECK_FALSE(probe.Saw(WM_CLOSE));    // the object is not asked
+    CHECK_FALSE(probe.Saw(WM_CLOSE));  // the object is not asked
     CHECK_FALSE(probe.Saw(WM_DESTROY));  // OnDestroy instead
     // No handle of a dead window stays behind for Destroy to act on.
     CHECK(probe.window == nullptr);

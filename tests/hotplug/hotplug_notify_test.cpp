@@ -35,10 +35,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "Attach registers for HID interfaces and posts
 {
     bus.AddWineMouse();
     sim::SimDevice *converter = nullptr;
-    SUBCASE("found")
-    {
-        converter = &bus.AddConverter();
-    }
+    SUBCASE("found") { converter = &bus.AddConverter(); }
     SUBCASE("absent") {}
     const WPARAM code = AttachAndTakeStatus();
     CHECK(code == (converter ? HIDCOM_DEVICE_FOUND : HIDCOM_DEVICE_ABSENT));
@@ -101,10 +98,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "Removal of the converter, named in another le
         CHECK(reader.Ended());
         CheckClosed(device);
     }
-    SUBCASE("while found")
-    {
-        bus.Unplug(converter);
-    }
+    SUBCASE("while found") { bus.Unplug(converter); }
     // Whatever a reader said about its failed read is out of date: the
     // owner hears only the removal.
     owner.Pump();
@@ -134,15 +128,9 @@ TEST_CASE_FIXTURE(HotplugFixture, "Another HID device going or coming posts 5 on
 {
     sim::SimDevice &keyboard = bus.AddWineKeyboard();
     bool present = true, reading = false;
-    SUBCASE("while the reader runs")
-    {
-        reading = true;
-    }
+    SUBCASE("while the reader runs") { reading = true; }
     SUBCASE("while found") {}
-    SUBCASE("while absent")
-    {
-        present = false;
-    }
+    SUBCASE("while absent") { present = false; }
     if (present)
         bus.AddConverter();
     REQUIRE(AttachAndTakeStatus() == (present ? HIDCOM_DEVICE_FOUND : HIDCOM_DEVICE_ABSENT));
@@ -209,8 +197,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "Device changes of other kinds are ignored")
     CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0) == 0);
     CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume)) == 0);
     CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(&ours)) == 0);
-    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEREMOVEPENDING, reinterpret_cast<LPARAM>(&ours)) ==
-          0);
+    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEREMOVEPENDING, reinterpret_cast<LPARAM>(&ours)) == 0);
     owner.Pump();
     CHECK(owner.Received().empty());
     CHECK(device.IsOpen());

@@ -198,10 +198,7 @@ TEST_CASE_FIXTURE(SimFixture, "Open before any match returns 0 and opens nothing
     sim::SimDevice &converter = bus.AddConverter();
     hid_com device;
     MatchConverter(device);
-    SUBCASE("never attached, never found")
-    {
-        CHECK(device.Open() == 0);
-    }
+    SUBCASE("never attached, never found") { CHECK(device.Open() == 0); }
     SUBCASE("found once, but the path is gone")
     {
         REQUIRE(device.FindDevice() == 1);

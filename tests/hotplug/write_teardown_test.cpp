@@ -9,10 +9,7 @@
 namespace {
 
 // The converter's read-register request.
-sim::Report ReadRequest(uint8_t address)
-{
-    return MakeReport({0, 2, address});
-}
+sim::Report ReadRequest(uint8_t address) { return MakeReport({0, 2, address}); }
 
 }  // namespace
 
@@ -39,10 +36,7 @@ TEST_CASE_FIXTURE(AttachedFixture, "WriteReport sends one report; the converter'
 TEST_CASE_FIXTURE(AttachedFixture, "WriteReport fails when it cannot write a whole report")
 {
     const sim::Report request = ReadRequest(1);
-    SUBCASE("the device is not open")
-    {
-        CHECK(device.WriteReport(request.data()) == 0);
-    }
+    SUBCASE("the device is not open") { CHECK(device.WriteReport(request.data()) == 0); }
     SUBCASE("no buffer")
     {
         REQUIRE(device.Open() == 1);
@@ -118,10 +112,7 @@ TEST_CASE_FIXTURE(SimFixture, "A destroyed object leaves no handle, thread, wind
         CHECK_FALSE(HandleOpen(thread));
         CHECK_FALSE(HandleOpen(wake));
     }
-    SUBCASE("found, never opened")
-    {
-        delete device;
-    }
+    SUBCASE("found, never opened") { delete device; }
     CHECK(bus.OpenHandles() == 0);
     CHECK(bus.PendingReads() == 0);
     CHECK(bus.NotificationRegistrations() == 0);

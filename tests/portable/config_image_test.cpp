@@ -44,12 +44,12 @@ TEST_CASE("a table never reaches past the last byte")
         byte = 0x5A;
 
     TempTable ap1Five(image, layout::tableAp1_5V);
-    CHECK(ap1Five.EntryFits(12));   // 204 + 48 = 252 .. 255
+    CHECK(ap1Five.EntryFits(12));  // 204 + 48 = 252 .. 255
     CHECK_FALSE(ap1Five.EntryFits(13));
     // An index so large that its offset would wrap round to the table's own.
     CHECK_FALSE(ap1Five.EntryFits(0x40000000u));
     CHECK_FALSE(TempTable(image, 252).EntryFits(0));  // 253 .. 256
-    CHECK(TempTable(image, 251).EntryFits(0));        // 252 .. 255
+    CHECK(TempTable(image, 251).EntryFits(0));  // 252 .. 255
 
     // The last entry that fits is read and written like any other; an entry
     // past the end reads as erased and is never written.

@@ -10,22 +10,21 @@
 namespace {
 
 // The whole VSS+ECT 12300 image as the converter's firmware has it.
-const char *const vssEct12300Hex =
-    "00 0C 30 02 00 00 00 00 6F 01 00 5D 14 A0 0F 10 "
-    "05 57 04 AB 04 F2 02 85 04 68 02 5D 04 D7 01 33 "
-    "04 72 01 0A 04 13 01 DC 03 CC 00 41 03 A0 00 AB "
-    "02 7C 00 87 02 66 00 59 02 5D 00 1A 02 56 00 DD "
-    "01 4F 00 9F 01 4B 00 61 01 47 00 32 01 42 00 14 "
-    "01 41 00 F5 00 3F 00 96 00 39 00 63 00 07 A0 0F "
-    "11 05 72 01 AD 04 7C 00 0A 04 5D 00 29 02 56 00 "
-    "70 01 48 00 12 01 3E 00 B6 00 14 A0 0F 10 05 1D "
-    "0C AB 04 E3 06 85 04 E2 05 5D 04 16 05 33 04 72 "
-    "04 0A 04 EA 03 DC 03 7A 03 41 03 1B 03 AB 02 CB "
-    "02 87 02 87 02 59 02 68 02 1A 02 4C 02 DD 01 31 "
-    "02 9F 01 18 02 61 01 0A 02 32 01 FD 01 14 01 F0 "
-    "01 F5 00 E3 01 96 00 D7 01 63 00 07 A0 0F 11 05 "
-    "72 04 AD 04 CB 02 0A 04 68 02 29 02 4C 02 70 01 "
-    "18 02 12 01 EC 01 B6 00";
+const char *const vssEct12300Hex = "00 0C 30 02 00 00 00 00 6F 01 00 5D 14 A0 0F 10 "
+                                   "05 57 04 AB 04 F2 02 85 04 68 02 5D 04 D7 01 33 "
+                                   "04 72 01 0A 04 13 01 DC 03 CC 00 41 03 A0 00 AB "
+                                   "02 7C 00 87 02 66 00 59 02 5D 00 1A 02 56 00 DD "
+                                   "01 4F 00 9F 01 4B 00 61 01 47 00 32 01 42 00 14 "
+                                   "01 41 00 F5 00 3F 00 96 00 39 00 63 00 07 A0 0F "
+                                   "11 05 72 01 AD 04 7C 00 0A 04 5D 00 29 02 56 00 "
+                                   "70 01 48 00 12 01 3E 00 B6 00 14 A0 0F 10 05 1D "
+                                   "0C AB 04 E3 06 85 04 E2 05 5D 04 16 05 33 04 72 "
+                                   "04 0A 04 EA 03 DC 03 7A 03 41 03 1B 03 AB 02 CB "
+                                   "02 87 02 87 02 59 02 68 02 1A 02 4C 02 DD 01 31 "
+                                   "02 9F 01 18 02 61 01 0A 02 32 01 FD 01 14 01 F0 "
+                                   "01 F5 00 E3 01 96 00 D7 01 63 00 07 A0 0F 11 05 "
+                                   "72 04 AD 04 CB 02 0A 04 68 02 29 02 4C 02 70 01 "
+                                   "18 02 12 01 EC 01 B6 00";
 
 std::vector<uint8_t> HexBytes(const char *hex)
 {
@@ -47,8 +46,8 @@ const uint16_t ap1ResMillivolts[7] = {4000, 370, 124, 93, 86, 72, 62};
 const uint16_t ap1EctFiveMillivolts[7] = {4000, 1138, 715, 616, 588, 536, 492};
 const uint16_t ap1Paired[7] = {1297, 1197, 1034, 553, 368, 274, 182};
 
-void CheckTable(RegisterImage &image, uint8_t offset, const uint16_t *millivolts,
-                const uint16_t *paired, unsigned count)
+void CheckTable(RegisterImage &image, uint8_t offset, const uint16_t *millivolts, const uint16_t *paired,
+                unsigned count)
 {
     TempTable table(image, offset);
     REQUIRE(table.Count() == count);
@@ -68,7 +67,7 @@ RegisterImage Loaded(const DefaultImage &image)
     return loaded;
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("defaultVssEct12300 is byte for byte the firmware's image")
 {
@@ -149,10 +148,8 @@ TEST_CASE("every default image holds its fields and tables")
         CheckTable(image, layout::tableAp1Res, ap1ResMillivolts, ap1Paired, 7);
         if (c.version == 12300) {
             const bool ect = c.type == 2;
-            CheckTable(image, layout::tableAp2_5V, ect ? ap2EctFiveMillivolts : ap2ResMillivolts,
-                       ap2Paired, 20);
-            CheckTable(image, layout::tableAp1_5V, ect ? ap1EctFiveMillivolts : ap1ResMillivolts,
-                       ap1Paired, 7);
+            CheckTable(image, layout::tableAp2_5V, ect ? ap2EctFiveMillivolts : ap2ResMillivolts, ap2Paired, 20);
+            CheckTable(image, layout::tableAp1_5V, ect ? ap1EctFiveMillivolts : ap1ResMillivolts, ap1Paired, 7);
         }
         for (size_t i = c.length; i < imageSize; ++i) {
             CAPTURE(i);
@@ -170,8 +167,8 @@ TEST_CASE("default images are found by version and type only")
     CHECK(FindDefaultImage(12300, 2).length == 232);
     CHECK(FindDefaultImage(10005, 3).length == 122);
 
-    const uint16_t unknown[][2] = {{10005, 1}, {12300, 1}, {12300, 4}, {10005, 0}, {0xFFFF, 0xFFFF},
-                                   {10006, 2}, {12301, 3}, {0, 0},    {0x300C, 0x0203}};
+    const uint16_t unknown[][2] = {{10005, 1}, {12300, 1}, {12300, 4}, {10005, 0},      {0xFFFF, 0xFFFF},
+                                   {10006, 2}, {12301, 3}, {0, 0},     {0x300C, 0x0203}};
     for (const auto &pair : unknown) {
         CAPTURE(pair[0]);
         CAPTURE(pair[1]);

@@ -25,13 +25,12 @@ std::string Version(uint16_t version)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("progress: ten tenths, at the documented addresses, never 0 %")
 {
-    const std::vector<std::pair<int, int>> expected = {{25, 10},  {51, 20},  {76, 30},  {102, 40},
-                                                       {127, 50}, {153, 60}, {179, 70}, {204, 80},
-                                                       {230, 90}, {255, 100}};
+    const std::vector<std::pair<int, int>> expected = {{25, 10},  {51, 20},  {76, 30},  {102, 40}, {127, 50},
+                                                       {153, 60}, {179, 70}, {204, 80}, {230, 90}, {255, 100}};
     CHECK(Reports(0) == expected);
     // A loop from register 5 counts 0 to 4 as done: the same ten reports.
     CHECK(Reports(5) == expected);

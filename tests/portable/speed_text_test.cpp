@@ -35,7 +35,7 @@ bool Refused(const char *text)
     return !accepted;
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("speed text: the image word as the edit shows it")
 {
@@ -94,11 +94,11 @@ TEST_CASE("speed text: the documented conversions")
     CHECK(Tenths("+2.5") == 25);
     CHECK(Tenths(".5") == 5);
     CHECK(Tenths("5.") == 50);
-    CHECK(Tenths("1e") == 10);      // an exponent needs digits
+    CHECK(Tenths("1e") == 10);  // an exponent needs digits
     CHECK(Tenths("1e+") == 10);
     CHECK(Tenths("2.5e-1") == 2);
     CHECK(Tenths("1e-999") == 0);
-    CHECK(Tenths("0x10") == 0);     // decimal only, with every runtime
+    CHECK(Tenths("0x10") == 0);  // decimal only, with every runtime
     CHECK(Tenths("-") == 0);
     CHECK(Tenths(".") == 0);
     CHECK(Tenths(nullptr) == 0);
@@ -154,25 +154,16 @@ std::vector<std::string> RoundTripFailures()
 #if defined(_WIN32) && defined(__i386__)
 constexpr bool hasPrecisionControl = true;
 constexpr unsigned precision53 = _PC_53, precision64 = _PC_64;
-unsigned PrecisionControl()
-{
-    return _controlfp(0, 0) & _MCW_PC;
-}
-void SetPrecisionControl(unsigned precision)
-{
-    _controlfp(precision, _MCW_PC);
-}
+unsigned PrecisionControl() { return _controlfp(0, 0) & _MCW_PC; }
+void SetPrecisionControl(unsigned precision) { _controlfp(precision, _MCW_PC); }
 #else
 constexpr bool hasPrecisionControl = false;
 constexpr unsigned precision53 = 0, precision64 = 0;
-unsigned PrecisionControl()
-{
-    return 0;
-}
+unsigned PrecisionControl() { return 0; }
 void SetPrecisionControl(unsigned) {}
 #endif
 
-} // namespace
+}  // namespace
 
 TEST_CASE("speed text: every one-decimal value round-trips exactly")
 {
@@ -208,8 +199,8 @@ TEST_CASE("speed text: every one-decimal value round-trips exactly")
             SetPrecisionControl(callerPrecision);
         }
         CHECK(precisionInForce == run.precision);
-        CHECK_MESSAGE(failures.empty(), failures.size(), " of 501 texts, first: ",
-                      failures.empty() ? std::string() : failures.front());
+        CHECK_MESSAGE(failures.empty(), failures.size(),
+                      " of 501 texts, first: ", failures.empty() ? std::string() : failures.front());
     }
 }
 
@@ -221,8 +212,13 @@ TEST_CASE("speed text: the image word's sign and magnitude")
     CHECK(EncodeSpeedAdjust(-1) == 0x8001);
     CHECK(EncodeSpeedAdjust(25) == 0x0019);
     // Decoding takes every word, beyond the dialog's range too.
-    for (auto row : std::initializer_list<std::pair<uint16_t, int>>{
-             {0x0000, 0}, {0x8000, 0}, {0x00FA, 250}, {0x80FA, -250}, {0x8001, -1}, {0x7FFF, 32767}, {0xFFFF, -32767}}) {
+    for (auto row : std::initializer_list<std::pair<uint16_t, int>>{{0x0000, 0},
+                                                                    {0x8000, 0},
+                                                                    {0x00FA, 250},
+                                                                    {0x80FA, -250},
+                                                                    {0x8001, -1},
+                                                                    {0x7FFF, 32767},
+                                                                    {0xFFFF, -32767}}) {
         CAPTURE(row.first);
         CHECK(DecodeSpeedAdjust(row.first) == row.second);
     }

@@ -29,7 +29,7 @@ TableTextOutcome ParseAp1Res(const std::string &text)
 
 std::string MessageFor(const std::string &text) { return TableTextMessage(ParseAp1Res(text)); }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("a table shows as numbered lines of four-digit millivolts")
 {
@@ -120,8 +120,8 @@ TEST_CASE("a table that is not 7 or 20 entries, or would run past byte 255, is r
 
 TEST_CASE("every default table survives show-then-read unchanged")
 {
-    const DefaultImage images[] = {FindDefaultImage(10005, 3), FindDefaultImage(10005, 2),
-                                   FindDefaultImage(12300, 3), FindDefaultImage(12300, 2)};
+    const DefaultImage images[] = {FindDefaultImage(10005, 3), FindDefaultImage(10005, 2), FindDefaultImage(12300, 3),
+                                   FindDefaultImage(12300, 2)};
     for (const DefaultImage &defaults : images) {
         RegisterImage image = LoadedImage(defaults);
         const RegisterImage before = image;
@@ -171,8 +171,8 @@ TEST_CASE("the first line: accepted forms and its 4000 mV rule")
 {
     SUBCASE("no leading zero, no unit; no bracket; a plus sign")
     {
-        for (const char *first : {"1) 4000", "1 4000", "+1) 4000mV", "01) 4000mV trailing words",
-                                  "01)  \t 4000mV", "1)\t4000"}) {
+        for (const char *first :
+             {"1) 4000", "1 4000", "+1) 4000mV", "01) 4000mV trailing words", "01)  \t 4000mV", "1)\t4000"}) {
             CAPTURE(first);
             // "1)\t4000" is one field of six characters with nothing after it.
             const bool malformed = std::strcmp(first, "1)\t4000") == 0;
@@ -262,16 +262,13 @@ TEST_CASE("empty lines are neither counted nor numbered; the count must match")
 {
     SUBCASE("empty lines anywhere, CR or LF alone")
     {
-        const TableTextOutcome outcome = ParseAp1Res(
-            "\r\n\r\n01) 4000mV\n\n02) 0370mV\r\r03) 0124mV\r\n\r\n\r\n04) 0093mV\n05) 0086mV\r06) 0072mV\r\n07) 0062mV");
+        const TableTextOutcome outcome = ParseAp1Res("\r\n\r\n01) 4000mV\n\n02) 0370mV\r\r03) 0124mV\r\n\r\n\r\n04) "
+                                                     "0093mV\n05) 0086mV\r06) 0072mV\r\n07) 0062mV");
         CHECK(outcome.problem == TableTextProblem::None);
         CHECK(outcome.count == 7);
         CHECK(outcome.millivolts[6] == 62);
     }
-    SUBCASE("line breaks only")
-    {
-        CHECK(MessageFor("\r\n\r\n\n\r") == "Expected 7 values, but 0 were found");
-    }
+    SUBCASE("line breaks only") { CHECK(MessageFor("\r\n\r\n\n\r") == "Expected 7 values, but 0 were found"); }
     SUBCASE("an empty text")
     {
         const TableTextOutcome outcome = ParseAp1Res("");

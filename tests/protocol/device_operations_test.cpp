@@ -133,7 +133,7 @@ struct CountedLock {
     BoundaryOverride<BOOL(WINAPI *)(HANDLE)> closeEntry;
 };
 
-} // namespace
+}  // namespace
 
 TEST_CASE("Read, Write and Format while another ZYR program has the converter: the status line says so, "
           "nothing else changes and nothing is sent; a lock its holder abandoned is taken over")
@@ -193,8 +193,9 @@ TEST_CASE("Read, Write and Format while another ZYR program has the converter: t
                 CHECK(dialog.StatusHistory().back() == outcomeText[static_cast<int>(c.operation)]);
                 if (c.operation != Operation::read)
                     CHECK(bench.converter.Register(200) == ConfigImage.Byte(200));
-                CHECK(WriteRequestsOnWire(bench.bus.Traffic()) ==
-                      (c.operation == Operation::read ? 0 : c.operation == Operation::write ? 251 : 256));
+                CHECK(WriteRequestsOnWire(bench.bus.Traffic()) == (c.operation == Operation::read    ? 0
+                                                                   : c.operation == Operation::write ? 251
+                                                                                                     : 256));
                 CheckControls(dialog, true, true);
                 // Let go again: a new holder gets it at once.
                 CHECK(ConverterLockFree());
@@ -382,9 +383,9 @@ TEST_CASE("Write Device failures and refusals: location code, what the converter
     struct Case {
         FaultRule rule;
         Texts expected;
-        int failing;          // registers 5 to this one - 1 were written; -1: nothing
+        int failing;  // registers 5 to this one - 1 were written; -1: nothing
         bool failingWritten;  // the failing register's write request reached the converter
-        int word = -1;        // refusals: a firmware word the converter changed since the read
+        int word = -1;  // refusals: a firmware word the converter changed since the read
         uint16_t wordValue = 0;
     };
     const Texts start = {" Writing Device Data..."};

@@ -30,10 +30,9 @@ sim::SimBus &FreshBus()
     bus.Reset();
     return bus;
 }
-} // namespace
+}  // namespace
 
-ConverterOnBus::ConverterOnBus(uint16_t version, uint16_t type)
-    : bus(FreshBus()), converter(bus.AddConverter())
+ConverterOnBus::ConverterOnBus(uint16_t version, uint16_t type) : bus(FreshBus()), converter(bus.AddConverter())
 {
     converter.SetRegisters(ConverterPattern(version, type));
 }
@@ -57,7 +56,7 @@ int RequestsOnWire(const std::vector<sim::Transfer> &traffic, uint8_t command, i
             ++count;
     return count;
 }
-} // namespace
+}  // namespace
 
 int WriteRequestsOnWire(const std::vector<sim::Transfer> &traffic, int address)
 {
@@ -130,7 +129,7 @@ struct GateState {
     HANDLE release = nullptr;
     VOID(WINAPI *pass)(DWORD) = nullptr;
 } gate;
-} // namespace
+}  // namespace
 
 WorkerGate::WorkerGate(DWORD ms, int occurrence) : sleep(&DeviceSyscalls::Sleep, GatedSleep)
 {
@@ -150,15 +149,9 @@ WorkerGate::~WorkerGate()
     gate = GateState{};
 }
 
-bool WorkerGate::WaitHeld(DWORD timeoutMs)
-{
-    return WaitForSingleObject(gate.held, timeoutMs) == WAIT_OBJECT_0;
-}
+bool WorkerGate::WaitHeld(DWORD timeoutMs) { return WaitForSingleObject(gate.held, timeoutMs) == WAIT_OBJECT_0; }
 
-void WorkerGate::Release()
-{
-    SetEvent(gate.release);
-}
+void WorkerGate::Release() { SetEvent(gate.release); }
 
 VOID WINAPI WorkerGate::GatedSleep(DWORD ms)
 {

@@ -21,17 +21,11 @@ enum class Call { readByte, readWord, writeByte, writeWord };
 const Call allCalls[] = {Call::readByte, Call::readWord, Call::writeByte, Call::writeWord};
 
 constexpr uint16_t sentinel = 0xA5A5;  // the out-value before a read; a failed read leaves it
-constexpr uint16_t written = 0x3C5A;   // what a word write sends; a byte write sends its low byte
+constexpr uint16_t written = 0x3C5A;  // what a word write sends; a byte write sends its low byte
 
-bool IsRead(Call call)
-{
-    return call == Call::readByte || call == Call::readWord;
-}
+bool IsRead(Call call) { return call == Call::readByte || call == Call::readWord; }
 
-uint16_t Untouched(Call call)
-{
-    return call == Call::readByte ? sentinel & 0xFF : sentinel;
-}
+uint16_t Untouched(Call call) { return call == Call::readByte ? sentinel & 0xFF : sentinel; }
 
 struct CallResult {
     bool ok;
@@ -120,11 +114,11 @@ struct OpenConverter {
 
 std::string FailureText(Call call, int address, int stage)
 {
-    return std::string(IsRead(call) ? " Read Failed; ERR[" : " Write Failed; ERR[") + std::to_string(address) +
-           "-" + std::to_string(stage) + "]";
+    return std::string(IsRead(call) ? " Read Failed; ERR[" : " Write Failed; ERR[") + std::to_string(address) + "-" +
+           std::to_string(stage) + "]";
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("each call on the wire: a request and a reply per byte read; a write adds its request and a 5 ms pause")
 {
@@ -186,9 +180,9 @@ TEST_CASE("every stage of every register call fails ten times, then names addres
         Call call;
         FaultRule::Kind kind;
         int command;
-        int address;     // of the faulty exchange
+        int address;  // of the faulty exchange
         uint8_t callAt;  // the call's (low) address
-        int stage;       // of the tenth attempt, the one the message names
+        int stage;  // of the tenth attempt, the one the message names
         std::vector<FaultRule> firstNine = {};  // failing the first nine attempts at another stage
     };
     const uint8_t a = 100;
@@ -332,7 +326,7 @@ BOOL WINAPI RecordReadLength(HANDLE h, LPVOID b, DWORD n, LPDWORD c, LPOVERLAPPE
     transferLengths.push_back(n);
     return beforeLengths.ReadFile(h, b, n, c, o);
 }
-} // namespace
+}  // namespace
 
 TEST_CASE("every transfer asks for the report length of the match criteria, read afresh each time")
 {
@@ -412,7 +406,7 @@ BOOL WINAPI LoggedResult(HANDLE h, LPOVERLAPPED o, LPDWORD c, BOOL wait)
     ioLog.push_back(wait ? "result-wait" : "result-nowait");
     return recorded.GetOverlappedResult(h, o, c, wait);
 }
-} // namespace
+}  // namespace
 
 TEST_CASE("a silent converter: each receive waits a bounded time, is cancelled, and its cancel completes")
 {
@@ -467,7 +461,7 @@ BOOL WINAPI CountedClose(HANDLE handle)
     ++closeCalls;
     return passClose(handle);
 }
-} // namespace
+}  // namespace
 
 TEST_CASE("a port closes itself when it goes out of scope, and a second close does nothing")
 {

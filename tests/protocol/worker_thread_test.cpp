@@ -43,7 +43,7 @@ void ExitDuringOperation(DialogDriver &dialog)
     CHECK(workerHandle == nullptr);
 }
 
-} // namespace
+}  // namespace
 
 TEST_CASE("while an operation runs: controls disabled, the dialog answers, a second start does nothing, "
           "closing asks first and No lets the operation finish")
@@ -179,7 +179,7 @@ LRESULT CALLBACK EndWorkerOnRequest(HWND window, UINT message, WPARAM wParam, LP
     }
     return CallWindowProcA(dialogProcBefore, window, message, wParam, lParam);
 }
-} // namespace
+}  // namespace
 
 TEST_CASE("waiting for the worker on the dialog thread still serves its calls to the dialog")
 {

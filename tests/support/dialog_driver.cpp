@@ -26,7 +26,7 @@ LRESULT CALLBACK RecordStatus(HWND window, UINT message, WPARAM wParam, LPARAM l
     return CallWindowProcA(statusProc, window, message, wParam, lParam);
 }
 
-} // namespace
+}  // namespace
 
 std::string WindowText(HWND window)
 {
@@ -42,10 +42,7 @@ std::string ClassOf(HWND window)
     return name;
 }
 
-HICON StockIcon(LPCSTR id)
-{
-    return LoadIconA(nullptr, id);
-}
+HICON StockIcon(LPCSTR id) { return LoadIconA(nullptr, id); }
 
 void ClickButton(HWND button)
 {
@@ -84,8 +81,8 @@ INT_PTR CALLBACK DialogDriver::Proc(HWND dialog, UINT message, WPARAM wParam, LP
     INT_PTR handled = MainDialogProc(dialog, message, wParam, lParam);
     if (message == WM_INITDIALOG && current) {
         current->dialog = dialog;
-        statusProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
-            GetDlgItem(dialog, IDC_STATUS), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordStatus)));
+        statusProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(GetDlgItem(dialog, IDC_STATUS), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordStatus)));
         SetEvent(current->ready);
     }
     return handled;
@@ -94,8 +91,7 @@ INT_PTR CALLBACK DialogDriver::Proc(HWND dialog, UINT message, WPARAM wParam, LP
 DWORD WINAPI DialogDriver::UiThread(void *self)
 {
     auto *driver = static_cast<DialogDriver *>(self);
-    driver->result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
-                                     Proc, 0);
+    driver->result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr, Proc, 0);
     SetEvent(driver->ready);  // also when the dialog could not be created
     return 0;
 }
@@ -233,7 +229,7 @@ BOOL CALLBACK ReadBoxChild(HWND child, LPARAM param)
     return TRUE;
 }
 
-} // namespace
+}  // namespace
 
 HWND FindTopWindow(DWORD process, const std::string &caption, const char *className, HWND except)
 {
@@ -274,13 +270,10 @@ void PressBoxButton(const BoxView &box, int buttonId)
     CHECK_MESSAGE(WaitGone(box.window), "the box \"", box.caption, "\" did not close");
 }
 
-bool NoBox(const std::string &caption, DWORD timeoutMs)
-{
-    return WaitForBox(caption, timeoutMs).window == nullptr;
-}
+bool NoBox(const std::string &caption, DWORD timeoutMs) { return WaitForBox(caption, timeoutMs).window == nullptr; }
 
-void CheckBox(const BoxView &box, const std::string &caption, const std::string &text,
-              const std::vector<int> &buttons, LPCSTR icon, bool topmost, HWND owner)
+void CheckBox(const BoxView &box, const std::string &caption, const std::string &text, const std::vector<int> &buttons,
+              LPCSTR icon, bool topmost, HWND owner)
 {
     REQUIRE_MESSAGE(box.window != nullptr, "no box \"", caption, "\" saying \"", text, "\"");
     CHECK(box.caption == caption);
@@ -299,7 +292,7 @@ DWORD WINAPI RunCall(void *call)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 BoxView RunAndAnswer(const std::function<void()> &call, HWND except)
 {

@@ -37,7 +37,7 @@ public:
     void ClickAndWait(int id);
     void Command(int id);
     void SetText(int id, const std::string &text) { SetDlgItemTextA(dialog, id, text.c_str()); }
-    void PressF1(int times = 1);              // WM_HELP, as F1 on a control gives
+    void PressF1(int times = 1);  // WM_HELP, as F1 on a control gives
     void Close() { PostMessageA(dialog, WM_CLOSE, 0, 0); }  // as the close box gives
     // Waits until the dialog thread has dispatched everything posted so far.
     void Sync();
@@ -74,16 +74,15 @@ struct BoxView {
     HWND window = nullptr;
     std::string caption;
     std::string text;
-    std::vector<int> buttons;      // ids of the push buttons: IDOK, IDYES, ...
+    std::vector<int> buttons;  // ids of the push buttons: IDOK, IDYES, ...
     bool topmost = false;
-    HICON icon = nullptr;          // the icon shown, compare with LoadIcon(NULL, IDI_ERROR)
+    HICON icon = nullptr;  // the icon shown, compare with LoadIcon(NULL, IDI_ERROR)
     HWND owner = nullptr;
 };
 
 // A visible top-level window of the process with this caption (any when
 // empty) and window class (any when null), other than `except`.
-HWND FindTopWindow(DWORD process, const std::string &caption, const char *className = nullptr,
-                   HWND except = nullptr);
+HWND FindTopWindow(DWORD process, const std::string &caption, const char *className = nullptr, HWND except = nullptr);
 // Waits up to timeoutMs for a visible top-level dialog of the process with
 // this caption (any caption when empty) other than `except`.
 BoxView WaitForBox(const std::string &caption, DWORD timeoutMs = 10000, HWND except = nullptr);
@@ -93,8 +92,8 @@ void PressBoxButton(const BoxView &box, int buttonId);
 bool NoBox(const std::string &caption, DWORD timeoutMs = 300);
 // Checks everything the user sees of a box; `icon` is a stock icon id
 // (IDI_ERROR, ...).
-void CheckBox(const BoxView &box, const std::string &caption, const std::string &text,
-              const std::vector<int> &buttons, LPCSTR icon, bool topmost, HWND owner);
+void CheckBox(const BoxView &box, const std::string &caption, const std::string &text, const std::vector<int> &buttons,
+              LPCSTR icon, bool topmost, HWND owner);
 
 // Runs `call` on a thread of its own, as the worker runs a step that may
 // show a modal box, and answers that box with its first button. Returns the
@@ -108,4 +107,3 @@ void ClickButton(HWND button);
 void PressKey(HWND control, WPARAM key);
 // Waits until the window is closed or hidden.
 bool WaitGone(HWND window, DWORD timeoutMs = 5000);
-

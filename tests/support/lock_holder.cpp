@@ -62,10 +62,7 @@ void LockHolder::Release()
     mutex = nullptr;
 }
 
-void LockHolder::Abandon()
-{
-    Tell(Order::abandon);
-}
+void LockHolder::Abandon() { Tell(Order::abandon); }
 
 DWORD WINAPI LockHolder::Hold(void *self)
 {

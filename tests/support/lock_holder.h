@@ -29,8 +29,8 @@ private:
 
     HANDLE mutex = nullptr;
     HANDLE thread = nullptr;
-    HANDLE held = nullptr;     // set once the thread holds the lock
-    HANDLE told = nullptr;     // set when `order` is given
+    HANDLE held = nullptr;  // set once the thread holds the lock
+    HANDLE told = nullptr;  // set when `order` is given
     Order order = Order::none;
 };
 

@@ -27,8 +27,8 @@ std::string ControlText(HWND control)
     static char text[8192];
     DWORD_PTR length = 0;
     text[0] = 0;
-    if (!SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                             5000, &length))
+    if (!SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                             &length))
         return "";
     return std::string(text, length < sizeof text ? length : 0);
 }
@@ -45,15 +45,9 @@ RealDialog::~RealDialog()
         CHECK(CloseAndWait() == 0);
 }
 
-std::string RealDialog::Status() const
-{
-    return Text(IDC_STATUS);
-}
+std::string RealDialog::Status() const { return Text(IDC_STATUS); }
 
-bool RealDialog::Checked(int id) const
-{
-    return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
+bool RealDialog::Checked(int id) const { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void RealDialog::SetText(int id, const std::string &text) const
 {
@@ -94,8 +88,7 @@ bool RealDialog::WaitIdle(DWORD timeoutMs) const
     while (steady < 25) {
         // Write Device comes back with Read Device, unless there is no
         // image to write.
-        const bool back = Enabled(IDC_READ_DEVICE) &&
-                          (Enabled(IDC_WRITE_DEVICE) || Status().rfind(" Read OK", 0) != 0);
+        const bool back = Enabled(IDC_READ_DEVICE) && (Enabled(IDC_WRITE_DEVICE) || Status().rfind(" Read OK", 0) != 0);
         steady = back ? steady + 1 : 0;
         if (GetTickCount() - start > timeoutMs)
             return false;

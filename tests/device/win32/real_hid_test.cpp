@@ -51,8 +51,8 @@ std::vector<Interface> PresentInterfaces()
         REQUIRE(Sys().SetupDiGetDeviceInterfaceDetailA(list, &data, detail, size, nullptr, nullptr));
         Interface it;
         it.path = detail->DevicePath;
-        HANDLE h = Sys().CreateFileA(detail->DevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr);
+        HANDLE h = Sys().CreateFileA(detail->DevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     0, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             it.attributes.Size = sizeof it.attributes;
             hidDevice.library.GetAttributes(h, &it.attributes);
@@ -95,8 +95,8 @@ TEST_CASE("The real hid.dll is loaded from the system directory with all sevente
     const bool all = l.pGetAttributes && l.pGetHidGuid && l.pGetPreparsedData && l.pFreePreparsedData &&
                      l.pFlushQueue && l.pGetFeature && l.pSetFeature && l.pGetNumInputBuffers &&
                      l.pSetNumInputBuffers && l.pGetPhysicalDescriptor && l.pGetManufacturerString &&
-                     l.pGetProductString && l.pGetIndexedString && l.pGetSerialNumberString &&
-                     l.pGetInputReport && l.pSetOutputReport && l.pGetCaps;
+                     l.pGetProductString && l.pGetIndexedString && l.pGetSerialNumberString && l.pGetInputReport &&
+                     l.pSetOutputReport && l.pGetCaps;
     CHECK(all);
     CHECK(l.CanDiscover());
 }
@@ -106,8 +106,8 @@ TEST_CASE("FindDevice walks the system's HID devices, matches only a converter a
     const std::vector<Interface> present = PresentInterfaces();
     for (const Interface &it : present)
         MESSAGE(it.path << "  vid " << std::hex << it.attributes.VendorID << " pid " << it.attributes.ProductID
-                        << " rel " << it.attributes.VersionNumber << " \"" << it.manufacturer << "\" \""
-                        << it.product << "\" lengths " << it.lengths);
+                        << " rel " << it.attributes.VersionNumber << " \"" << it.manufacturer << "\" \"" << it.product
+                        << "\" lengths " << it.lengths);
 
     // The test command plugs the virtual converter into the prefix; then
     // the walk finds it, and only then.
@@ -132,8 +132,7 @@ TEST_CASE("FindDevice walks the system's HID devices, matches only a converter a
             continue;
         hidDevice.SetMatch(it.attributes.VendorID, it.attributes.ProductID, it.attributes.VersionNumber,
                            static_cast<uint8_t>((it.lengths & 0xFFFF) - 1),
-                           static_cast<uint8_t>((it.lengths >> 16) - 1), it.manufacturer.c_str(),
-                           it.product.c_str());
+                           static_cast<uint8_t>((it.lengths >> 16) - 1), it.manufacturer.c_str(), it.product.c_str());
         CHECK(hidDevice.FindDevice() == 1);
         REQUIRE(hidDevice.devicePath != nullptr);
         // Not necessarily this interface: an earlier twin with the same identity wins.
