@@ -96,23 +96,26 @@ uint32_t Crc32(const uint8_t *data, size_t size)
     return c ^ 0xFFFFFFFFu;
 }
 
-std::string IsoUtcTime(int64_t unixSeconds)
+namespace {
+
+// The time as "2026-12-08T10:15:00Z", or with the date's and the time's
+// separators left out, "20261208T101500Z".
+std::string UtcText(int64_t unixSeconds, bool separators)
 {
     const UtcParts p = SplitUtc(unixSeconds);
+    const char *dash = separators ? "-" : "";
+    const char *colon = separators ? ":" : "";
     char text[40];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(p.year), p.month, p.day,
-                  p.hour, p.minute, p.second);
+    std::snprintf(text, sizeof text, "%04lld%s%02u%s%02uT%02u%s%02u%s%02uZ", static_cast<long long>(p.year), dash,
+                  p.month, dash, p.day, p.hour, colon, p.minute, colon, p.second);
     return text;
 }
 
-std::string UtcFileStamp(int64_t unixSeconds)
-{
-    const UtcParts p = SplitUtc(unixSeconds);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04lld%02u%02uT%02u%02u%02uZ", static_cast<long long>(p.year), p.month, p.day,
-                  p.hour, p.minute, p.second);
-    return text;
-}
+}  // namespace
+
+std::string IsoUtcTime(int64_t unixSeconds) { return UtcText(unixSeconds, true); }
+
+std::string UtcFileStamp(int64_t unixSeconds) { return UtcText(unixSeconds, false); }
 
 std::string FormatBackupFile(const RegisterImage &image, const std::string &savedAtUtc)
 {
