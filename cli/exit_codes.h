@@ -11,9 +11,10 @@ enum ExitCode {
     exitDevice = 1,  // not found, open failed, firmware or type not served, a register error,
     // a read-back that differs
     exitUsage = 2,
-    exitFile = 3,  // missing, unreadable or damaged
+    exitFile = 3,  // missing, unreadable or damaged; output that could not be written
     exitRefused = 4,  // refused by a guard (nothing written); a correction out of range
     exitDifferences = 5,  // diff found differences
+    exitOtherConverter = 6,  // the converter attached is not the one read (nothing written)
 };
 
 struct Outcome {

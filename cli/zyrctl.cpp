@@ -20,9 +20,13 @@ const char *const exitCodesText =
     "  1  device failure (not found, open failed, another ZYR program using the converter,\n"
     "     a firmware or type not served, a register error, a read-back that differs)\n"
     "  2  usage error\n"
-    "  3  a file that is missing, unreadable or damaged\n"
+    "  3  a file that is missing, unreadable or damaged, or output that could not be written\n"
     "  4  refused by a guard: nothing was written, or a correction outside -25.0 to +25.0 %\n"
-    "  5  diff found differences";
+    "  5  diff found differences\n"
+    "  6  the converter attached is not the one that was read: nothing was written";
+
+// Standard output refused what was written to it: a full disk, a closed pipe.
+const char *const unwrittenOutputText = "standard output could not be written (a full disk or a closed pipe?)";
 
 struct Options {
     std::string trace;
@@ -149,6 +153,10 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
         // CLI11 numbers its own parse errors above 100; to a script every
         // one of them is a usage error. Help and version are successes.
         const int code = app.exit(error, console.out, console.err);
+        if (!console.out.flush()) {
+            console.err << "zyrctl: " << unwrittenOutputText << "\n";
+            return exitFile;
+        }
         return code == 0 ? exitOk : exitUsage;
     }
 
@@ -156,7 +164,8 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
     Outcome outcome;
     try {
         KeepProtocolMessages();
-        SetConverterLockWait(static_cast<unsigned long>(o.waitSeconds * 1000 + 0.5), o.quiet ? nullptr : &console.err);
+        SetConverterLockWait(static_cast<unsigned long>(o.waitSeconds * 1000 + 0.5), o.quiet ? nullptr : &console.err,
+                             console.err);
         if (!o.trace.empty())
             outcome = StartWireTrace(o.trace);
         if (!outcome.Ok()) {
@@ -183,8 +192,15 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
         outcome = Outcome::Fail(exitDevice, std::string("unexpected failure: ") + error.what());
     }
     ReleaseConverterLock();
-    StopWireTrace();
-    console.out.flush();
+    const Outcome traced = StopWireTrace();
+    if (outcome.Ok())
+        outcome = traced;
+    if (!console.out.flush()) {
+        if (outcome.Ok())
+            outcome = Outcome::Fail(exitFile, unwrittenOutputText);
+        else
+            outcome.message += "; " + std::string(unwrittenOutputText);
+    }
     if (!outcome.message.empty())
         console.err << "zyrctl: " << outcome.message << "\n";
     return outcome.code;

@@ -85,12 +85,41 @@ CliFixture::~CliFixture()
     RemoveTree(FileSystemName(folder.substr(0, folder.size() - 1)));
 }
 
-CliRun CliFixture::Run(const std::vector<std::string> &args, bool console, const std::string &answer)
+namespace {
+
+// Standard input that runs `first` when it is first read, then gives `text`.
+class AnswerAfter : public std::streambuf {
+public:
+    AnswerAfter(const std::string &text, const std::function<void()> &first) : text(text), first(first) {}
+
+protected:
+    int_type underflow() override
+    {
+        if (!started) {
+            started = true;
+            if (first)
+                first();
+            setg(&text[0], &text[0], &text[0] + text.size());
+        }
+        return gptr() < egptr() ? traits_type::to_int_type(*gptr()) : traits_type::eof();
+    }
+
+private:
+    std::string text;
+    std::function<void()> first;
+    bool started = false;
+};
+
+}  // namespace
+
+CliRun CliFixture::Run(const std::vector<std::string> &args, bool console, const std::string &answer,
+                       const std::function<void()> &whileAsked)
 {
     std::vector<const char *> argv{"zyrctl"};
     for (const std::string &arg : args)
         argv.push_back(arg.c_str());
-    std::istringstream in(answer);
+    AnswerAfter input(answer, whileAsked);
+    std::istream in(&input);
     std::ostringstream out, err;
     const ZyrctlConsole streams{in, out, err, console, errorIsConsole};
     CliRun run;
