@@ -65,30 +65,47 @@ public:
 
     // Runs `attempt` (which returns 0 on success or the failing stage) up to
     // ten times, closing and reopening the port between attempts. The stage
-    // reported is the last attempt's. A cut-off
-    // ends the retries early, reported like a last failed attempt.
-    // `lastReceiveStage` is the stage of the attempt's last reply: a retried
-    // attempt that leaves a reply over fails there (see below).
+    // reported is the last attempt's. A cut-off ends the retries early,
+    // reported like a last failed attempt.
+    //
+    // A reply can come after its receive stopped waiting, up to
+    // longestReplyMs after its request, and a later receive would take it
+    // for its own: then that attempt's own replies come one request late,
+    // and so on. Replies carry nothing the host may match to a request, so
+    // the call never returns with a request of its own unanswered: once an
+    // attempt has failed, a success is only taken from an attempt made when
+    // no earlier request could still be answered. The call waits that out
+    // and makes the attempt once more; a failed call waits it out before it
+    // returns. A call whose first attempt succeeds waits for nothing.
+    // `lastReceiveStage` is the stage reported when the wait is cut off.
     template <class Attempt> bool Run(int lastReceiveStage, Attempt attempt)
     {
+        bool repliesOutstanding = false;  // a request of this call may still be answered
         int stage = attempt();
         for (int made = 1;; ++made) {
-            // A reply that came after its attempt stopped waiting is queued
-            // ahead of the retried request's own: the retried attempt then
-            // took a reply meant for another request, and the one left over
-            // shows it. In step, one reply follows each request and none is
-            // left. The attempt is made again from an empty queue.
-            if (stage == 0 && made > 1 &&
-                DiscardQueuedReports(port.readHandle, ReportLength(), event, leftOverReplyWaitMs) > 0)
-                stage = lastReceiveStage;
+            if (stage == 0 && repliesOutstanding) {
+                // The replies taken may answer earlier requests: only an
+                // attempt made on a quiet line counts.
+                if (WaitOutReplies(port.readHandle, ReportLength(), event, OperationCutOff)) {
+                    repliesOutstanding = false;
+                    stage = attempt();
+                } else {
+                    stage = lastReceiveStage;
+                }
+            }
             if (stage == 0)
                 return true;
+            repliesOutstanding = true;
             if (made == attemptsPerCall || OperationCutOff()) {
                 if (kind == writeCall)
                     OperationMessage("Write Failed; ERR[%d-%d]", address, stage);
                 else
                     OperationMessage("Read Failed; ERR[%d-%d]", address, stage);
                 port.failure = {address, stage, false};
+                // Nothing this call asked may reach the next call, nor the
+                // next operation's port; a program that closes does not wait.
+                if (!OperationCutOff())
+                    WaitOutReplies(port.readHandle, ReportLength(), event, OperationCutOff);
                 return false;
             }
             CloseDevicePort(port);
@@ -98,12 +115,9 @@ public:
                 return false;  // the port's own message stays on the status line
             }
             Sys().Sleep(pauseAroundReopenMs);
-            // A reply that came after its attempt stopped waiting would be
-            // taken as the answer to the next request, and every reply after
-            // it as the answer to the request after its own: each retried
-            // attempt starts with nothing queued on the read handle. The
-            // flush can fail and leave the queue as it was (it does on
-            // Wine), so what is still there is read away as well.
+            // Each retried attempt starts with nothing queued on the read
+            // handle. The flush can fail and leave the queue as it was (it
+            // does on Wine), so what is still there is read away as well.
             if (!hidDevice.library.FlushQueue(port.readHandle))
                 DiscardQueuedReports(port.readHandle, ReportLength(), event, 0);
             if (OperationCutOff())

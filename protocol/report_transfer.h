@@ -13,10 +13,11 @@
 // attempts against a silent one end in seconds, not minutes.
 constexpr DWORD reportTimeoutMs = 500;
 
-// How long a retried register call waits for a reply left over from the
-// attempt before it: such a reply is queued right behind the one the
-// attempt took.
-constexpr DWORD leftOverReplyWaitMs = 50;
+// The longest a converter takes to answer a read request, on the busiest
+// USB bus: a reply that has not come by then never comes. A reply that
+// comes after its receive stopped waiting (reportTimeoutMs) is a stray
+// reply, which a later receive would take for its own.
+constexpr DWORD longestReplyMs = 3000;
 
 // A manual-reset event owned by one register call, used by each of its
 // transfers in turn.
@@ -32,7 +33,8 @@ private:
     HANDLE event;
 };
 
-// True when the report went out (or came in) with a non-zero byte count.
+// True when the report went out with a non-zero byte count, or came in
+// whole: a shorter reply leaves bytes of an earlier one in the buffer.
 bool SendReport(HANDLE writeHandle, const uint8_t *buffer, DWORD length, const TransferEvent &event);
 bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const TransferEvent &event);
 
@@ -41,3 +43,9 @@ bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const Trans
 // how many there were. HidD_FlushQueue does this on Windows, but it can
 // fail and flush nothing (it does on Wine); this works on every stack.
 int DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &event, DWORD waitMs);
+
+// Reads away every input report until none has come for longestReplyMs,
+// so that no request sent before it can still be answered. True when the
+// line fell quiet; false when `stop` returned true first (it is asked
+// between waits of a tenth of a second) or reports kept coming.
+bool WaitOutReplies(HANDLE readHandle, DWORD length, const TransferEvent &event, bool (*stop)());

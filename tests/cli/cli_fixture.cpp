@@ -5,6 +5,7 @@
 #include "cli/zyrctl.h"
 #include "tests/support/child_process.h"
 #include "tests/support/portable_checks.h"
+#include "tests/support/temp_folder.h"
 
 #include <windows.h>
 
@@ -13,26 +14,6 @@
 #include <sstream>
 
 namespace {
-
-// Everything below `path` (a folder name for the wide functions), then the folder.
-void RemoveTree(const std::wstring &path)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path + L"\\" + name);
-            else
-                DeleteFileW((path + L"\\" + name).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
 
 // Wine's own translation of a Windows name to the Linux one and back; the
 // strings are the process heap's.
