@@ -419,7 +419,6 @@ TEST_CASE("Write Device: the user's settings reach registers 5 to 255, each veri
             rule.replyAfterMs = delays[i];
             bench.converter.AddFault(rule);
         }
-        FillImage();
         int writesBefore[256];
         for (int r = 0; r < 256; ++r)
             writesBefore[r] = bench.converter.WritesTo(r);

@@ -341,12 +341,15 @@ TEST_CASE("every transfer asks for the report length of the match criteria, read
     CHECK(transferLengths == std::vector<DWORD>{9, 9});
 
     // The longest length the criteria can hold: the call's buffer takes it.
+    // The converter's 9-byte reply is short of it, so the read-back fails.
     const uint8_t stored = hidDevice.match.inputReportLength;
     hidDevice.match.inputReportLength = 255;
     transferLengths.clear();
-    CHECK(WriteRegister(open.port, 9, 0x77));
+    CHECK_FALSE(WriteRegister(open.port, 9, 0x77));
     hidDevice.match.inputReportLength = stored;
-    CHECK(transferLengths == std::vector<DWORD>{255, 255, 255});
+    REQUIRE(transferLengths.size() >= 3);
+    CHECK(std::vector<DWORD>(transferLengths.begin(), transferLengths.begin() + 3) ==
+          std::vector<DWORD>{255, 255, 255});
     CHECK(open.converter.Register(9) == 0x77);
 }
 
