@@ -45,6 +45,7 @@ PORTABLE_FILES = {
     'protocol/operation_text.h', 'protocol/operation_text.cpp', 'protocol/converter_identity.h',
     'device/broadcast_name.h', 'device/broadcast_name.cpp',
     'sim/sim_fault_text.h', 'sim/sim_fault_text.cpp',
+    'cli/exit_codes.h',
 }
 PORTABLE_FOLDERS = {'base', 'config', 'settings', 'fuzz'}
 # Windows headers: none of them in portable code.
