@@ -47,9 +47,9 @@ bool SendReport(HANDLE writeHandle, const uint8_t *buffer, DWORD length, const T
     });
 }
 
-bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const TransferEvent &event)
+bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const TransferEvent &event, DWORD waitMs)
 {
-    return Transfer(readHandle, event, reportTimeoutMs, length, [&](DWORD *ignored, OVERLAPPED *overlapped) {
+    return Transfer(readHandle, event, waitMs, length, [&](DWORD *ignored, OVERLAPPED *overlapped) {
         return Sys().ReadFile(readHandle, buffer, length, ignored, overlapped);
     });
 }
@@ -71,28 +71,4 @@ int DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &e
     while (discarded < mostQueued && Transfer(readHandle, event, waitMs, 1, readOne))
         ++discarded;
     return discarded;
-}
-
-bool WaitOutReplies(HANDLE readHandle, DWORD length, const TransferEvent &event, bool (*stop)())
-{
-    // Waits of a tenth of a second, so a stop is seen soon; each one that
-    // ends empty has lasted at least its length.
-    constexpr DWORD sliceMs = 100;
-    constexpr int quietSlices = (longestReplyMs + sliceMs - 1) / sliceMs;
-    // A converter answers each request once: more than a HID queue holds
-    // is no converter's answer, and must not keep the caller here.
-    constexpr int mostReplies = 64;
-    int quiet = 0, replies = 0;
-    while (quiet < quietSlices) {
-        if (stop && stop())
-            return false;
-        if (DiscardQueuedReports(readHandle, length, event, sliceMs) == 0) {
-            ++quiet;
-        } else {
-            quiet = 0;
-            if (++replies > mostReplies)
-                return false;
-        }
-    }
-    return true;
 }
