@@ -63,7 +63,9 @@ CliFixture::CliFixture() : converter(bus.AddConverter())
 CliFixture::~CliFixture()
 {
     SetCurrentDirectoryA(previousFolder.c_str());
-    RemoveTree(FileSystemName(folder.substr(0, folder.size() - 1)));
+    const std::wstring name = FileSystemName(folder.substr(0, folder.size() - 1));
+    RemoveTree(name);
+    CHECK_MESSAGE(GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES, "left behind: ", folder);
 }
 
 namespace {

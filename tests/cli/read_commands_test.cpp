@@ -165,7 +165,15 @@ TEST_CASE_FIXTURE(CliFixture, "console text: wide on a console, the UTF-8 bytes 
     const HANDLE previous[] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
                                GetStdHandle(STD_ERROR_HANDLE)};
     FreeConsole();
-    REQUIRE(AllocConsole());
+    // The console's own process starts in the current folder and keeps it
+    // to the end: it starts in the system folder, so that this test's
+    // folder can go when the test ends.
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, sizeof system);
+    SetCurrentDirectoryA(system);
+    const bool allocated = AllocConsole();
+    SetCurrentDirectoryA(folder.c_str());
+    REQUIRE(allocated);
     HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     REQUIRE(screen != INVALID_HANDLE_VALUE);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <doctest.h>
+
 void RemoveTree(const std::wstring &path)
 {
     WIN32_FIND_DATAW found;
@@ -18,7 +20,12 @@ void RemoveTree(const std::wstring &path)
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryW(path.c_str());
+    // A program the test started may still have it as its current folder
+    // for a moment after it ended.
+    for (int i = 0; i < 100 && !RemoveDirectoryW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
+                    GetLastError() != ERROR_PATH_NOT_FOUND;
+         ++i)
+        Sleep(20);
 }
 
 TempFolder::TempFolder(const char *prefix)
@@ -36,4 +43,5 @@ TempFolder::~TempFolder()
 {
     const std::string folder = path.substr(0, path.size() - 1);
     RemoveTree(std::wstring(folder.begin(), folder.end()));
+    CHECK_MESSAGE(GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES, "left behind: ", folder);
 }
