@@ -117,6 +117,13 @@ mount -t overlay -o lowerdir=/host,upperdir=/rw/upper,workdir=/rw/work overlay /
 mount -t proc proc /root/proc
 mount -t sysfs sysfs /root/sys
 mount -t devtmpfs devtmpfs /root/dev
+ln -s /proc/self/fd /root/dev/fd
+ln -s /proc/self/fd/0 /root/dev/stdin
+ln -s /proc/self/fd/1 /root/dev/stdout
+ln -s /proc/self/fd/2 /root/dev/stderr
+mkdir -p /root/dev/pts /root/dev/shm
+mount -t devpts devpts /root/dev/pts
+mount -t tmpfs tmpfs /root/dev/shm
 [ -d /sys/kernel/config ] && mount -t configfs configfs /root/sys/kernel/config 2>/dev/null
 if [ -n "$rw" ]; then
     mkdir -p "/root$rw"
