@@ -14,6 +14,7 @@ enum ExitCode {
     exitFile = 3,  // missing, unreadable or damaged
     exitRefused = 4,  // refused by a guard (nothing written); a correction out of range
     exitDifferences = 5,  // diff found differences
+    exitNoAccess = 6,  // Linux: no permission to open the converter's device node (the udev rule)
 };
 
 struct Outcome {

@@ -22,7 +22,11 @@ const char *const exitCodesText =
     "  2  usage error\n"
     "  3  a file that is missing, unreadable or damaged\n"
     "  4  refused by a guard: nothing was written, or a correction outside -25.0 to +25.0 %\n"
-    "  5  diff found differences";
+    "  5  diff found differences"
+#ifdef __linux__
+    "\n  6  no permission to open the converter's device node (install the udev rule)"
+#endif
+    ;
 
 struct Options {
     std::string trace;
