@@ -7,6 +7,13 @@
 //
 //     zyr-uhid-converter --state FILE [--control FIFO] [--silent]
 //                        [--late MS[:TIMES]] [--unplug-after N] [--name TEXT]
+//                        [--gadget /dev/hidgN]
+//     zyr-uhid-converter --report-descriptor     (its bytes, on standard output)
+//
+// With --gadget it is the firmware of a USB HID gadget function instead
+// (configfs, on dummy_hcd): the kernel's USB stack then carries the whole
+// USB identity, which a uhid device cannot; the gadget is set up, and
+// removed, by whoever made it.
 //
 // FILE is a backup file: the registers it starts with (the VSS+ECT 12300
 // factory image when FILE does not exist) and, rewritten after every write
@@ -163,7 +170,7 @@ int Usage()
 
 int main(int argc, char **argv)
 {
-    std::string statePath, controlPath, name = ZYR_MANUFACTURER " " ZYR_PRODUCT;
+    std::string statePath, controlPath, gadgetPath, name = ZYR_MANUFACTURER " " ZYR_PRODUCT;
     Faults faults;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
@@ -183,6 +190,10 @@ int main(int argc, char **argv)
             faults.lateTimes = colon == std::string::npos ? 0 : std::atoi(value.c_str() + colon + 1);
         } else if (option == "--unplug-after" && hasValue)
             faults.unplugAfter = std::atol(argv[++i]);
+        else if (option == "--gadget" && hasValue)
+            gadgetPath = argv[++i];
+        else if (option == "--report-descriptor")
+            return std::fwrite(reportDescriptor, 1, sizeof reportDescriptor, stdout) == sizeof reportDescriptor ? 0 : 1;
         else
             return Usage();
     }
@@ -198,9 +209,11 @@ int main(int argc, char **argv)
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 
-    const int uhid = open("/dev/uhid", O_RDWR | O_CLOEXEC);
+    const bool gadget = !gadgetPath.empty();
+    const char *const devicePath = gadget ? gadgetPath.c_str() : "/dev/uhid";
+    const int uhid = open(devicePath, O_RDWR | O_CLOEXEC);
     if (uhid < 0) {
-        std::fprintf(stderr, "zyr-uhid-converter: /dev/uhid: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "zyr-uhid-converter: %s: %s\n", devicePath, std::strerror(errno));
         return 1;
     }
     // Read and write, so the FIFO never reports end of file between writers.
@@ -209,7 +222,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "zyr-uhid-converter: %s: %s\n", controlPath.c_str(), std::strerror(errno));
         return 1;
     }
-    if (!Create(uhid, name)) {
+    if (!gadget && !Create(uhid, name)) {
         std::fprintf(stderr, "zyr-uhid-converter: creating the device failed: %s\n", std::strerror(errno));
         return 1;
     }
@@ -217,6 +230,11 @@ int main(int argc, char **argv)
     std::deque<Reply> replies;
     std::string controlText;
     bool started = false, unplug = false;
+    if (gadget) {
+        started = true;
+        std::printf("ready\n");
+        std::fflush(stdout);
+    }
     while (!stopRequested && !unplug) {
         int waitMs = -1;
         if (!replies.empty()) {
@@ -229,6 +247,13 @@ int main(int argc, char **argv)
             break;
         // Replies that are due go out in order.
         while (!replies.empty() && replies.front().due <= Clock::now()) {
+            if (gadget) {
+                // An input report, payload only: the gadget has no report IDs.
+                if (write(uhid, replies.front().payload, ZYR_REPORT_PAYLOAD) != ZYR_REPORT_PAYLOAD)
+                    std::fprintf(stderr, "zyr-uhid-converter: reply lost: %s\n", std::strerror(errno));
+                replies.pop_front();
+                continue;
+            }
             uhid_event event{};
             event.type = UHID_INPUT2;
             event.u.input2.size = ZYR_REPORT_PAYLOAD;
@@ -253,18 +278,27 @@ int main(int argc, char **argv)
         if (!(fds[0].revents & POLLIN))
             continue;
         uhid_event event{};
-        if (read(uhid, &event, sizeof event) <= 0)
-            continue;
-        if (event.type == UHID_START && !started) {
-            started = true;
-            std::printf("ready\n");
-            std::fflush(stdout);
-        }
-        if (event.type != UHID_OUTPUT)
-            continue;
-        // hidraw hands the report-ID byte (0) on in front of the payload.
         const uint8_t *payload = event.u.output.data;
-        size_t size = event.u.output.size;
+        size_t size = 0;
+        if (gadget) {
+            // An output report as the USB host sent it: the payload alone.
+            const ssize_t got = read(uhid, event.u.output.data, sizeof event.u.output.data);
+            if (got <= 0)
+                continue;
+            size = static_cast<size_t>(got);
+        } else {
+            if (read(uhid, &event, sizeof event) <= 0)
+                continue;
+            if (event.type == UHID_START && !started) {
+                started = true;
+                std::printf("ready\n");
+                std::fflush(stdout);
+            }
+            if (event.type != UHID_OUTPUT)
+                continue;
+            // hidraw hands the report-ID byte (0) on in front of the payload.
+            size = event.u.output.size;
+        }
         if (size == ZYR_REPORT_LENGTH && payload[0] == 0)
             ++payload, --size;
         if (size < 3)
@@ -298,7 +332,8 @@ int main(int argc, char **argv)
             replies.push_back(reply);
         }
     }
-    Destroy(uhid);
+    if (!gadget)
+        Destroy(uhid);
     close(uhid);
     if (control >= 0)
         close(control);

@@ -233,7 +233,7 @@ zyr_guest_run() {
         -nodefaults -no-reboot -display none -monitor none -serial stdio \
         -kernel "$ZYR_GUEST_VMLINUZ" -initrd "$ZYR_GUEST_INITRD" -append "$append" \
         -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
-        "${share_args[@]}" </dev/null 2>&1 | tr -d '\r' | tee "$log" | grep -v '^ZYR-GUEST-EXIT '
+        "${share_args[@]}" </dev/null 2>&1 | tr -d '\r' | tee "$log" | grep -v -e '^ZYR-GUEST-EXIT ' -e '] reboot: Power down$'
     status=${PIPESTATUS[0]}
     if [ "$status" = 124 ] || [ "$status" = 137 ]; then
         echo "zyr-guest: the guest did not end within $seconds s; qemu was stopped"

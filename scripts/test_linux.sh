@@ -76,9 +76,10 @@ deb=
 if (cd "$LINUX_BUILD" && cpack -G DEB >/dev/null 2>&1); then
     deb=$(ls "$LINUX_BUILD"/package/zyrctl_*.deb 2>/dev/null | head -n 1)
 fi
-if [ -n "$deb" ] && dpkg-deb -c "$deb" | grep -q '\./usr/bin/zyrctl$' &&
-    dpkg-deb -c "$deb" | grep -q '\./usr/lib/udev/rules.d/70-zyr-converter.rules$' &&
-    dpkg-deb -c "$deb" | grep -q '\./usr/share/man/man1/zyrctl.1'; then
+[ -n "$deb" ] && dpkg-deb -c "$deb" >"$LINUX_BUILD/package/contents.txt"
+if [ -n "$deb" ] && grep -q '\./usr/bin/zyrctl$' "$LINUX_BUILD/package/contents.txt" &&
+    grep -q '\./usr/lib/udev/rules.d/70-zyr-converter.rules$' "$LINUX_BUILD/package/contents.txt" &&
+    grep -q '\./usr/share/man/man1/zyrctl.1' "$LINUX_BUILD/package/contents.txt"; then
     pass "the Debian package holds zyrctl, the rule and the manual page"
 else
     fail "the Debian package holds zyrctl, the rule and the manual page" "${deb:-no package made}"
@@ -88,9 +89,11 @@ fi
 mkdir -p "$SHARE"
 rm -f "$SHARE"/*.zyr "$SHARE"/*.txt
 WINDOWS_ZYRCTL=$ZYR_BUILD/x86_64/app/zyrctl_demo.exe
+# windows STATE ARGS: the Windows zyrctl in $SHARE, over a simulated
+# converter whose registers live in $SHARE/STATE; file names relative.
 windows() {
-    WINEPREFIX=$LINUX_BUILD/wineprefix WINEARCH=win64 WINEDEBUG=-all ZYR_SIM_STATE=$1 \
-        timeout -k 5 300 "$WINE64" "$WINDOWS_ZYRCTL" "${@:2}"
+    (cd "$SHARE" && WINEPREFIX=$LINUX_BUILD/wineprefix WINEARCH=win64 WINEDEBUG=-all ZYR_SIM_STATE=$1 \
+        timeout -k 5 300 "$WINE64" "$WINDOWS_ZYRCTL" "${@:2}")
 }
 cross=1
 if [ ! -x "$WINE64" ]; then
@@ -99,8 +102,8 @@ if [ ! -x "$WINE64" ]; then
 elif [ ! -f "$WINDOWS_ZYRCTL" ] && ! { zyr_build_windows x86_64 --target zyrctl_demo >/dev/null; }; then
     cross=0
     fail "a Windows backup for Linux" "the x86_64 zyrctl_demo.exe could not be built"
-elif windows "$SHARE/sim-windows.txt" set speed=-2.0 sensor=high --yes >"$SHARE/windows.out" 2>&1 &&
-    windows "$SHARE/sim-windows.txt" backup "$SHARE/windows.zyr" >>"$SHARE/windows.out" 2>&1; then
+elif windows sim-windows.txt set speed=-2.0 sensor=high --yes >"$SHARE/windows.out" 2>&1 &&
+    windows sim-windows.txt backup windows.zyr >>"$SHARE/windows.out" 2>&1; then
     pass "a Windows backup for Linux (zyrctl_demo.exe, x86_64, wine64)"
 else
     cross=0
@@ -128,8 +131,8 @@ fi
 if [ "$cross" = 1 ]; then
     if [ ! -f "$SHARE/linux.zyr" ]; then
         fail "a Linux backup restores on Windows" "the guest made no backup"
-    elif windows "$SHARE/sim-linux.txt" restore "$SHARE/linux.zyr" --yes >"$SHARE/restore.out" 2>&1 &&
-        windows "$SHARE/sim-linux.txt" diff device "$SHARE/linux.zyr" >"$SHARE/diff.out" 2>&1; then
+    elif windows sim-linux.txt restore linux.zyr --yes >"$SHARE/restore.out" 2>&1 &&
+        windows sim-linux.txt diff device linux.zyr >"$SHARE/diff.out" 2>&1; then
         pass "a Linux backup restores on Windows (zyrctl diff exits 0)"
     else
         fail "a Linux backup restores on Windows" "$(tail -n 3 "$SHARE/restore.out" "$SHARE/diff.out")"
