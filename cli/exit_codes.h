@@ -8,14 +8,37 @@
 
 enum ExitCode {
     exitOk = 0,
-    exitDevice = 1,  // not found, open failed, firmware or type not served, a register error,
-    // a read-back that differs
+    exitDevice = 1,
     exitUsage = 2,
-    exitFile = 3,  // missing, unreadable or damaged
-    exitRefused = 4,  // refused by a guard (nothing written); a correction out of range
-    exitDifferences = 5,  // diff found differences
-    exitNoAccess = 6,  // Linux: no permission to open the converter's device node (the udev rule)
+    exitFile = 3,
+    exitRefused = 4,
+    exitDifferences = 5,
+    exitNoAccess = 6,  // Linux only: the converter's device node may not be opened
 };
+
+// The one table of the codes' names and meanings: zyrctl's help is made
+// from it, and the manual's table (docs/zyrctl.md) is checked against it.
+struct ExitCodeRow {
+    ExitCode code;
+    const char *name;
+    const char *meaning;
+};
+inline constexpr ExitCodeRow exitCodeTable[] = {
+    {exitOk, "ok", "success"},
+    {exitDevice, "device",
+     "device failure: not found, open failed, another ZYR program using the converter (nothing sent), a firmware "
+     "or type not served, a register error, a read-back that differs"},
+    {exitUsage, "usage", "usage error"},
+    {exitFile, "file", "a file that is missing, unreadable or damaged"},
+    {exitRefused, "refused", "refused by a guard: nothing was written, or a correction outside -25.0 to +25.0 %"},
+    {exitDifferences, "differences", "diff found differences"},
+};
+// The code only zyrctl for Linux gives, where a device node's permissions
+// can stand between the user and the converter; its help lists it after the
+// table (docs/linux.md).
+inline constexpr ExitCodeRow linuxExitCodeRow = {
+    exitNoAccess, "no-access",
+    "no permission to open the converter's device node: install the udev rule that comes with zyrctl"};
 
 struct Outcome {
     int code = exitOk;
