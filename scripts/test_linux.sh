@@ -36,9 +36,8 @@ not_tested() {
 started=$(date +%s)
 packages="cmake ninja-build clang libhidapi-dev qemu-system-x86 busybox-static cpio kmod"
 # shellcheck disable=SC2086  # one word per package
-if [ -n "$(zyr_missing_packages $packages)" ]; then
-    why=$(zyr_apt_install $(zyr_missing_packages $packages) 2>&1 | tail -n 1) ||
-        not_tested "the Linux stack's packages could not be installed: $why"
+if ! zyr_apt_install $packages 2>/dev/null; then
+    not_tested "the Linux stack's packages could not be installed: ${ZYR_APT_REASON:-apt-get failed}"
 fi
 
 # --- the build -----------------------------------------------------------------
