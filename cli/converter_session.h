@@ -34,14 +34,14 @@ Outcome ReadConverterIdentity(ConverterReading &reading);
 Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &progress, const char *label);
 
 // Reads the converter again and checks that it is the unit `read` came
-// from, at the same path and holding the same 256 registers; exit 6 when it
+// from, at the same path and holding the same 256 registers; exit 7 when it
 // is not. Between a command's read and its write another converter can take
 // the first one's place, the more so while a person answers a question.
 Outcome CheckSameConverter(const ConverterReading &read, const ProgressOutput &progress);
 
 // Writes `target`'s bytes at `addresses` (each verified by the protocol's
 // read-back) after checking that the converter is still at the path `read`
-// came from (exit 6) and, as Write Device does, that it has `target`'s
+// came from (exit 7) and, as Write Device does, that it has `target`'s
 // firmware version and type. Registers 0 to 4 are refused here whatever the
 // caller asks.
 Outcome WriteConverterRegisters(const ConverterReading &read, const RegisterImage &target,

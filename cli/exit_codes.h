@@ -13,7 +13,8 @@ enum ExitCode {
     exitFile = 3,
     exitRefused = 4,
     exitDifferences = 5,
-    exitOtherConverter = 6,
+    exitNoAccess = 6,  // Linux only: the converter's device node may not be opened
+    exitOtherConverter = 7,
 };
 
 // The one table of the codes' names and meanings: zyrctl's help is made
@@ -35,6 +36,12 @@ inline constexpr ExitCodeRow exitCodeTable[] = {
     {exitOtherConverter, "other-converter",
      "the converter attached is not the one that was read (another took its place): nothing was written"},
 };
+// The code only zyrctl for Linux gives, where a device node's permissions
+// can stand between the user and the converter; its help lists it after the
+// table (docs/linux.md).
+inline constexpr ExitCodeRow linuxExitCodeRow = {
+    exitNoAccess, "no-access",
+    "no permission to open the converter's device node: install the udev rule that comes with zyrctl"};
 
 struct Outcome {
     int code = exitOk;
