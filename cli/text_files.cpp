@@ -91,7 +91,7 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
     return Outcome::Success();
 }
 
-Outcome WriteFileAtomically(const std::string &path, const std::string &text, bool force)
+Outcome WriteFileAtomically(const std::string &path, const std::string &text, bool force, bool flush)
 {
     if (!force && FileExists(path))
         return Outcome::Fail(exitRefused, path + " already exists; it is overwritten only with --force");
@@ -104,7 +104,7 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
                                  "cannot create a temporary file beside " + path + ": " + SystemErrorText(created));
         DWORD written = 0;
         const bool ok = WriteFile(file.handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                        written == text.size() && FlushFileBuffers(file.handle);
+                        written == text.size() && (!flush || FlushFileBuffers(file.handle));
         if (!ok) {
             const DWORD error = GetLastError();
             CloseHandle(file.handle);

@@ -1,5 +1,6 @@
 #include "sim/sim_demo_environment.h"
 
+#include "cli/text_files.h"
 #include "cli/wide_names.h"
 #include "sim/sim_fault_text.h"
 
@@ -100,26 +101,12 @@ struct FileHandle {
 // Written whole to a temporary file, then renamed over the old one, so a
 // program reading it at the same moment sees one state or the other. On
 // failure the temporary is gone and the old file, if any, is as it was.
-bool SaveState(const std::wstring &name, const Registers &values)
+bool SaveState(const std::string &path, const Registers &values)
 {
     unsigned char registers[256];
     for (int i = 0; i < 256; ++i)
         registers[i] = values[i];
-    const std::string text = FormatSimState(registers);
-    const std::wstring temporary = name + L".saving";
-    bool written = false;
-    {
-        FileHandle out{
-            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
-        DWORD count = 0;
-        written = out.handle != INVALID_HANDLE_VALUE &&
-                  WriteFile(out.handle, text.data(), static_cast<DWORD>(text.size()), &count, nullptr) &&
-                  count == text.size();
-    }
-    if (written && MoveFileExW(temporary.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    DeleteFileW(temporary.c_str());
-    return false;
+    return WriteFileAtomically(path, FormatSimState(registers), true, false).Ok();
 }
 
 // The whole file, or false when it cannot be read.
@@ -153,7 +140,7 @@ BOOL WINAPI WriteFileSavingState(HANDLE file, LPCVOID buffer, DWORD length, LPDW
         std::lock_guard<std::mutex> hold(state.saving);
         const Registers now = state.converter->Registers();
         if (now != state.saved) {
-            if (SaveState(state.name, now)) {
+            if (SaveState(state.path, now)) {
                 state.saved = now;
             } else if (!state.failureSaid) {
                 // The write reached the simulated converter but not the file.
@@ -177,7 +164,7 @@ void LoadState(StateFile &state)
     const DWORD lookup = GetLastError();
     if (attributes == INVALID_FILE_ATTRIBUTES && (lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND)) {
         state.saved = state.converter->Registers();
-        if (!SaveState(state.name, state.saved))
+        if (!SaveState(state.path, state.saved))
             Refuse(prefix + "there is no such file and it cannot be created");
         return;
     }

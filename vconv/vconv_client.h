@@ -90,3 +90,21 @@ inline std::vector<std::string> ListedConverterPaths()
     SetupDiDestroyDeviceInfoList(set);
     return paths;
 }
+
+// Waits, asking every 20 ms, until the system lists `count` converter
+// interfaces; true when it did within `timeoutMs`. `listed`: how many it
+// listed last.
+inline bool WaitListedConverters(size_t count, DWORD timeoutMs, size_t *listed = nullptr)
+{
+    const DWORD begin = GetTickCount();
+    for (;;) {
+        const size_t now = ListedConverterPaths().size();
+        if (listed)
+            *listed = now;
+        if (now == count)
+            return true;
+        if (GetTickCount() - begin > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+}

@@ -35,6 +35,44 @@ std::string WindowText(HWND window)
     return text;
 }
 
+bool WaitForStatus(HWND dialog, const std::string &prefix, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    do {
+        if (WindowText(GetDlgItem(dialog, IDC_STATUS)).rfind(prefix, 0) == 0)
+            return true;
+        Sleep(2);
+    } while (GetTickCount() - start < timeoutMs);
+    return false;
+}
+
+bool WaitForIdle(HWND dialog, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    int steady = 0;
+    // The worker enables the controls as its last step but one; then it
+    // only clears its busy flag.
+    while (steady < 25) {
+        // Write Device comes back with Read Device, unless there is no
+        // image to write.
+        const bool back = IsWindowEnabled(GetDlgItem(dialog, IDC_READ_DEVICE)) &&
+                          (IsWindowEnabled(GetDlgItem(dialog, IDC_WRITE_DEVICE)) ||
+                           WindowText(GetDlgItem(dialog, IDC_STATUS)).rfind(" Read OK", 0) != 0);
+        steady = back ? steady + 1 : 0;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(4);
+    }
+    return true;
+}
+
+bool PressAndWait(HWND dialog, int button, const std::string &prefix)
+{
+    PostMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
+    const bool shown = WaitForStatus(dialog, prefix);
+    return WaitForIdle(dialog) && shown;
+}
+
 std::string ClassOf(HWND window)
 {
     char name[64] = {};
@@ -243,12 +281,12 @@ HWND FindTopWindow(DWORD process, const std::string &caption, const char *classN
     return nullptr;
 }
 
-BoxView WaitForBox(const std::string &caption, DWORD timeoutMs, HWND except)
+BoxView WaitForBox(const std::string &caption, DWORD timeoutMs, HWND except, DWORD process)
 {
     BoxView box;
     DWORD start = GetTickCount();
     for (;;) {
-        box.window = FindTopWindow(GetCurrentProcessId(), caption, "#32770", except);
+        box.window = FindTopWindow(process, caption, "#32770", except);
         if (box.window) {
             box.caption = WindowText(box.window);
             box.topmost = (GetWindowLongA(box.window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;

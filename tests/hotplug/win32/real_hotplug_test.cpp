@@ -174,12 +174,7 @@ bool WaitFound(bool found)
 // Until no interface of the converter's vendor and product is listed.
 bool WaitNoneListed()
 {
-    for (int i = 0; i < 500; i++) {
-        if (ListedConverterPaths().empty())
-            return true;
-        Sleep(20);
-    }
-    return false;
+    return WaitListedConverters(0, 10000);
 }
 
 // Converter 0, as it ships, on the bus and listed, whatever a case left.
