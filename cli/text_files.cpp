@@ -71,8 +71,11 @@ std::string FolderOf(const std::string &path)
 
 Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
 {
-    FileHandle file{CreateFileW(FileSystemName(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr)};
+    // Shared for deleting too: a program that replaces the file while this
+    // one reads it (the demo's state file, saved by another demo) renames
+    // over it, and this one reads the old file whole.
+    FileHandle file{CreateFileW(FileSystemName(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.handle == INVALID_HANDLE_VALUE)
         return Outcome::Fail(exitFile, "cannot open " + path + ": " + SystemErrorText(GetLastError()));
     LARGE_INTEGER size = {};

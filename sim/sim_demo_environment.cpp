@@ -88,16 +88,6 @@ std::wstring WideEnvironmentVariable(const wchar_t *name)
     return value;
 }
 
-// Closes the handle on every path out.
-struct FileHandle {
-    HANDLE handle;
-    ~FileHandle()
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-    }
-};
-
 // Written whole to a temporary file, then renamed over the old one, so a
 // program reading it at the same moment sees one state or the other. On
 // failure the temporary is gone and the old file, if any, is as it was.
@@ -107,26 +97,6 @@ bool SaveState(const std::string &path, const Registers &values)
     for (int i = 0; i < 256; ++i)
         registers[i] = values[i];
     return WriteFileAtomically(path, FormatSimState(registers), true, false).Ok();
-}
-
-// The whole file, or false when it cannot be read.
-bool ReadState(const std::wstring &name, std::string &text)
-{
-    FileHandle in{CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (in.handle == INVALID_HANDLE_VALUE)
-        return false;
-    text.clear();
-    char chunk[4096];
-    DWORD count = 0;
-    while (ReadFile(in.handle, chunk, sizeof chunk, &count, nullptr)) {
-        if (count == 0)
-            return true;
-        text.append(chunk, count);
-        if (text.size() > 1024 * 1024)
-            return true;  // far beyond a state file: the parser says what is wrong
-    }
-    return false;
 }
 
 // Saves after any request, accepted or pending, that changed the registers:
@@ -170,8 +140,9 @@ void LoadState(StateFile &state)
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         Refuse(prefix + "that is a folder, not a state file");
+    // Far beyond a state file past a megabyte: refused before it is read.
     std::string text;
-    if (!ReadState(state.name, text))
+    if (!ReadTextFile(state.path, 1024 * 1024, text).Ok())
         Refuse(prefix + "the file exists but cannot be read");
     unsigned char registers[256];
     const Result parsed = ParseSimState(text, registers);
