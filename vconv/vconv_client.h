@@ -12,6 +12,7 @@
 #include <winioctl.h>
 
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,36 @@ inline VconvAnswer SendVconvRequest(DWORD code, const void *in, DWORD inSize, vo
 inline bool VconvRequest(DWORD code, const void *in, DWORD inSize, void *out = nullptr, DWORD outSize = 0)
 {
     return SendVconvRequest(code, in, inSize, out, outSize) == VconvAnswer::answered;
+}
+
+// The requests a program or test makes most, each true when the bus
+// answered it.
+inline bool VconvSetPacing(bool on)
+{
+    ZyrvSlot s = {on ? 1u : 0u};
+    return VconvRequest(ZYRV_IOCTL_SET_PACING, &s, sizeof s);
+}
+// `registers`: 256 bytes.
+inline bool VconvSetRegisters(unsigned slot, const unsigned char *registers)
+{
+    ZyrvRegisters r = {};
+    r.slot = slot;
+    std::memcpy(r.registers, registers, 256);
+    return VconvRequest(ZYRV_IOCTL_SET_REGISTERS, &r, sizeof r);
+}
+inline bool VconvGetRegisters(unsigned slot, unsigned char *registers)
+{
+    ZyrvSlot s = {slot};
+    ZyrvRegisters r = {};
+    if (!VconvRequest(ZYRV_IOCTL_GET_REGISTERS, &s, sizeof s, &r, sizeof r))
+        return false;
+    std::memcpy(registers, r.registers, 256);
+    return true;
+}
+inline bool VconvUnplug(unsigned slot)
+{
+    ZyrvSlot s = {slot};
+    return VconvRequest(ZYRV_IOCTL_UNPLUG, &s, sizeof s);
 }
 
 // Whether the bus driver's control device can be opened now.

@@ -207,9 +207,7 @@ public:
         WriteWholeFile(simFolder + "state.txt", sim::FormatSimState(registers));
         SetFaults(Fault());
         Pacing(false);
-        ZyrvRegisters r = {};
-        std::memcpy(r.registers, start.data(), 256);
-        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_REGISTERS, &r, sizeof r));
+        REQUIRE(VconvSetRegisters(0, start.data()));
     }
     ~Backends()
     {
@@ -245,10 +243,7 @@ public:
         SetFaults(row.fault);
         RunResult result = Run("zyrctl.exe", wineFolder, row);
         SetFaults(Fault());
-        ZyrvSlot slot = {0};
-        ZyrvRegisters r = {};
-        CHECK(VconvRequest(ZYRV_IOCTL_GET_REGISTERS, &slot, sizeof slot, &r, sizeof r));
-        std::memcpy(result.registers.data(), r.registers, 256);
+        CHECK(VconvGetRegisters(0, result.registers.data()));
         return result;
     }
 
@@ -282,11 +277,7 @@ private:
         f.unplugAfter = -1;
         REQUIRE(VconvRequest(ZYRV_IOCTL_SET_FAULTS, &f, sizeof f));
     }
-    static void Pacing(bool on)
-    {
-        ZyrvSlot s = {on ? 1u : 0u};
-        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_PACING, &s, sizeof s));
-    }
+    static void Pacing(bool on) { REQUIRE(VconvSetPacing(on)); }
 
     std::string simFolder, wineFolder, previousFolder;
 };

@@ -93,11 +93,8 @@ struct VconvFixture {
             return false;
         for (unsigned slot = 0; slot < ZYRV_MAX_CONVERTERS; slot++) {
             const ZyrvConverterStatus &c = status.converters[slot];
-            if (c.plugged && (slot != 0 || c.identity != ZYRV_IDENTITY_CONVERTER)) {
-                ZyrvSlot s = {slot};
-                if (!VconvRequest(ZYRV_IOCTL_UNPLUG, &s, sizeof s))
-                    return false;
-            }
+            if (c.plugged && (slot != 0 || c.identity != ZYRV_IDENTITY_CONVERTER) && !VconvUnplug(slot))
+                return false;
         }
         if (!VconvRequest(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status))
             return false;
@@ -115,12 +112,7 @@ struct VconvFixture {
         return WaitListed(1);
     }
 
-    static void SetRegisters(const Registers &registers)
-    {
-        ZyrvRegisters r = {};
-        std::memcpy(r.registers, registers.data(), 256);
-        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_REGISTERS, &r, sizeof r));
-    }
+    static void SetRegisters(const Registers &registers) { REQUIRE(VconvSetRegisters(0, registers.data())); }
     static ZyrvFaults Faults(unsigned slot)
     {
         ZyrvFaults f = {};
@@ -129,11 +121,7 @@ struct VconvFixture {
         return f;
     }
     static void SetFaults(const ZyrvFaults &f) { REQUIRE(VconvRequest(ZYRV_IOCTL_SET_FAULTS, &f, sizeof f)); }
-    static void Pacing(bool on)
-    {
-        ZyrvSlot s = {on ? 1u : 0u};
-        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_PACING, &s, sizeof s));
-    }
+    static void Pacing(bool on) { REQUIRE(VconvSetPacing(on)); }
     static void Plug(unsigned slot, unsigned identity, const Registers &registers, bool keep = false)
     {
         ZyrvPlug plug = {};
@@ -143,19 +131,12 @@ struct VconvFixture {
         std::memcpy(plug.registers, registers.data(), 256);
         REQUIRE(VconvRequest(ZYRV_IOCTL_PLUG, &plug, sizeof plug));
     }
-    static void Unplug(unsigned slot)
-    {
-        ZyrvSlot s = {slot};
-        REQUIRE(VconvRequest(ZYRV_IOCTL_UNPLUG, &s, sizeof s));
-    }
+    static void Unplug(unsigned slot) { REQUIRE(VconvUnplug(slot)); }
     static bool WaitListed(size_t count) { return WaitListedConverters(count, 10000); }
     static Registers Held(unsigned slot = 0)
     {
-        ZyrvSlot s = {slot};
-        ZyrvRegisters r = {};
-        REQUIRE(VconvRequest(ZYRV_IOCTL_GET_REGISTERS, &s, sizeof s, &r, sizeof r));
         Registers out;
-        std::memcpy(out.data(), r.registers, 256);
+        REQUIRE(VconvGetRegisters(slot, out.data()));
         return out;
     }
     static std::vector<Wire> Traffic()
@@ -235,7 +216,6 @@ std::set<unsigned> Differing(const Registers &a, const Registers &b)
             d.insert(i);
     return d;
 }
-
 
 std::string BeforeFile(const std::string &text)
 {
@@ -325,8 +305,9 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a silent converter ends every wait
     SetFaults(f);
     std::string output;
     CHECK(Zyrctl("info", output, 60000) == 1);
-    CHECK_MESSAGE(Contains(output, "reading the firmware version word at register 1 failed at stage 2, receiving the low "
-                              "reply (the converter did not answer), after 10 attempts"),
+    CHECK_MESSAGE(Contains(output,
+                           "reading the firmware version word at register 1 failed at stage 2, receiving the low "
+                           "reply (the converter did not answer), after 10 attempts"),
                   output);
 }
 
@@ -338,7 +319,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: Read and Write Device over Wine's
 
     SendMessageA(GetDlgItem(window, IDC_SPEED_ADJUST), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("-1.5"));
     ClearTraffic();
-    CHECK_MESSAGE(PressAndWait(window, IDC_WRITE_DEVICE, " Device Write OK"), WindowText(GetDlgItem(window, IDC_STATUS)));
+    CHECK_MESSAGE(PressAndWait(window, IDC_WRITE_DEVICE, " Device Write OK"),
+                  WindowText(GetDlgItem(window, IDC_STATUS)));
     const Registers held = Held();
     CHECK(held[6] == 15);
     CHECK(held[7] == 0x80);
@@ -814,7 +796,7 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter of another identity is
         std::string output;
         CHECK(Zyrctl("info", output) == 1);
         CHECK_MESSAGE(Contains(output, "converter not found: no USB HID device with the converter's identity "
-                                  "(16C0:03E8, \"Brantix\" \"ZYR-USB\") is attached"),
+                                       "(16C0:03E8, \"Brantix\" \"ZYR-USB\") is attached"),
                       output);
         CHECK(Traffic().empty());
     }
