@@ -68,6 +68,19 @@ CliFixture::~CliFixture()
     CHECK_MESSAGE(GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES, "left behind: ", folder);
 }
 
+CliRun CliFixture::RunAndCheck(const std::vector<std::string> &args, int code, const std::vector<std::string> &says)
+{
+    std::string name;
+    for (const std::string &arg : args)
+        name += arg + " ";
+    CAPTURE(name);
+    const CliRun run = Run(args);
+    CHECK_MESSAGE(run.code == code, run.out, run.err);
+    for (const std::string &part : says)
+        CHECK_MESSAGE(Contains(run.out + run.err, part), run.out, run.err);
+    return run;
+}
+
 namespace {
 
 // Standard input that runs `first` when it is first read, then gives `text`.

@@ -29,6 +29,9 @@ struct CliFixture : SimFixture {
     // given, runs as zyrctl first reads standard input, before the answer.
     CliRun Run(const std::vector<std::string> &args, bool console = false, const std::string &answer = "",
                const std::function<void()> &whileAsked = nullptr);
+    // Runs "zyrctl <args>" and checks that it ends with `code` and says
+    // each of `says` (on standard output, or on standard error).
+    CliRun RunAndCheck(const std::vector<std::string> &args, int code, const std::vector<std::string> &says);
 
     // Names are UTF-8 here, as zyrctl keeps them, and may be of any length.
     std::string Path(const std::string &name) const { return folder + name; }
