@@ -15,13 +15,15 @@
 namespace {
 
 FILE *traceFile = nullptr;
+std::string tracePath;
+bool traceWriteFailed = false;
 std::chrono::steady_clock::time_point traceStart;
 
 void Line(const char *what, const std::string &detail)
 {
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - traceStart).count();
-    std::fprintf(traceFile, "%10.3f ms  %-6s %s\n", ms, what, detail.c_str());
-    std::fflush(traceFile);
+    if (std::fprintf(traceFile, "%10.3f ms  %-6s %s\n", ms, what, detail.c_str()) < 0 || std::fflush(traceFile) != 0)
+        traceWriteFailed = true;
 }
 
 }  // namespace
@@ -33,16 +35,22 @@ Outcome StartWireTrace(const std::string &path)
     traceFile = std::fopen(path.c_str(), "w");
     if (!traceFile)
         return Outcome::Fail(exitFile, "cannot create the trace file " + path + ": " + std::strerror(errno));
+    tracePath = path;
+    traceWriteFailed = false;
     traceStart = std::chrono::steady_clock::now();
     SetTransportTraceHook(Line);
     return Outcome::Success();
 }
 
-void StopWireTrace()
+Outcome StopWireTrace()
 {
     if (!traceFile)
-        return;
+        return Outcome::Success();
     SetTransportTraceHook(nullptr);
-    std::fclose(traceFile);
+    const bool closed = std::fclose(traceFile) == 0;
     traceFile = nullptr;
+    if (traceWriteFailed || !closed)
+        return Outcome::Fail(exitFile,
+                             "the trace file " + tracePath + " could not be written in full (is the disk full?)");
+    return Outcome::Success();
 }
