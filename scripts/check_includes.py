@@ -37,6 +37,7 @@ ALLOWED = {
     'bench':    {'base', 'config', 'settings', 'protocol', 'device', 'sim', 'vconv'},  # vconv: its control channel
     'tools':    {'base'},
     'fuzz':     {'base', 'config', 'settings', 'protocol', 'sim'},
+    'web':      {'base', 'config', 'settings', 'protocol'},  # the page's core, built with emscripten
     'tests':    {'base', 'config', 'settings', 'protocol', 'device', 'app', 'cli', 'sim', 'vconv'},
 }
 # Portable files in the folders that are portable only in part: their

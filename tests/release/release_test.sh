@@ -48,12 +48,13 @@ release b "$work/second/folder/source" || { fail "release b"; exit 1; }
 version=$(sed -n 's/^#define ZYR_VERSION_STRING "\(.*\)"$/\1/p' "$work/a/build/generated/zyr_version.h")
 setup=zyr-$version-win32-setup.exe
 zip=zyr-$version-win32.zip
+web_zip=zyr-web-$version.zip
 dist=$work/a/dist
 programs=$work/a/build/unsigned
 
 echo "== two builds, side by side"
 paste "$work/a/dist/SHA256SUMS" "$work/b/dist/SHA256SUMS"
-check "dist/ holds the three files" test "$(ls "$dist" | tr '\n' ' ')" = "SHA256SUMS $setup $zip "
+check "dist/ holds the four files" test "$(ls "$dist" | tr '\n' ' ')" = "SHA256SUMS $setup $zip $web_zip "
 for f in "$dist"/* "$programs"/*; do
     other=$work/b/${f#"$work/a/"}
     check "$f equals its other build" cmp "$f" "$other"
@@ -69,6 +70,8 @@ for t in README.txt LICENSE.txt; do
     check "$t has Windows line ends only" test "$(grep -c $'\r$' "$work/unzip/$t")" = "$(wc -l <"$work/unzip/$t")"
 done
 check "README.txt names the version" grep -q "ZYR $version" "$work/unzip/README.txt"
+check "the web zip holds the page's static folder" test "$(unzip -Z1 "$dist/$web_zip" | tr '\n' ' ')" = \
+    "zyr-web-$version/ zyr-web-$version/LICENSE.txt zyr-web-$version/hid_port.js zyr-web-$version/index.html zyr-web-$version/page.js zyr-web-$version/style.css zyr-web-$version/zyr_core.js "
 check "sha256sum -c SHA256SUMS" bash -c "cd '$dist' && sha256sum -c SHA256SUMS"
 
 echo "== signing with a throwaway certificate"

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The browser suite: builds the page (the portable core in WebAssembly with
+# Debian's emscripten) into $ZYR_BUILD/web/page, then, in a throw-away Linux
+# guest (scripts/linux_guest.sh), drives Debian's chromium against a
+# converter that the guest's kernel presents through uhid. Screenshots go
+# to screenshots/web-*.png.
+#
+#     bash scripts/test_web.sh
+#
+# Last line: "<N> passed, <M> failed" (exit 0 or 1), or "not tested: <why>"
+# (exit 77) when this machine cannot run it.
+set -u
+source "$(dirname "$0")/env.sh"
+
+type zyr_apt_install >/dev/null 2>&1 || zyr_apt_install() {
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends --no-remove "$@" >/dev/null
+}
+
+WEB_BUILD=$ZYR_BUILD/web
+WEB_PAGE=$WEB_BUILD/cmake/page
+WEB_NODE=$WEB_BUILD/node
+WEB_OUT=$WEB_BUILD/out
+
+not_tested() {
+    echo "not tested: $*"
+    exit 77
+}
+
+# The guest's kernel, qemu and busybox; emscripten, Debian's chromium and
+# udev (for plug events in the guest); node comes with emscripten.
+packages="emscripten chromium udev qemu-system-x86 busybox-static cpio kmod iproute2 python3 zip"
+missing=$(for p in $packages; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"; done)
+if [ -n "$missing" ]; then
+    # shellcheck disable=SC2086  # one word per package
+    reason=$(zyr_apt_install $missing 2>&1) || not_tested "could not install $(echo $missing): ${reason//$'\n'/ }"
+fi
+
+# Debian's emscripten finds its JavaScript optimiser (node-acorn) through
+# NODE_PATH when node is not Debian's own.
+export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
+
+echo "== browser: building the page"
+if ! (emcmake cmake -S "$ZYR_ROOT" -B "$WEB_BUILD/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+    cmake --build "$WEB_BUILD/cmake" -j "$ZYR_JOBS"); then
+    echo "the page did not build"
+    echo "0 passed, 1 failed"
+    exit 1
+fi
+
+# The browser driver, as the lock file pins it.
+if [ ! -f "$WEB_NODE/node_modules/playwright-core/package.json" ] ||
+    ! cmp -s "$ZYR_ROOT/tests/web/package-lock.json" "$WEB_NODE/package-lock.json"; then
+    mkdir -p "$WEB_NODE"
+    cp "$ZYR_ROOT/tests/web/package.json" "$ZYR_ROOT/tests/web/package-lock.json" "$WEB_NODE/"
+    zyr_retry_npm() { (cd "$WEB_NODE" && npm ci --no-audit --no-fund --silent >/dev/null 2>&1); }
+    zyr_retry_npm || { sleep 5; zyr_retry_npm; } || { sleep 5; zyr_retry_npm; } ||
+        not_tested "the browser driver (npm playwright-core) could not be installed"
+fi
+
+source "$ZYR_ROOT/scripts/linux_guest.sh"
+zyr_guest_prepare || not_tested "$ZYR_GUEST_ERROR"
+
+rm -rf "$WEB_OUT"
+mkdir -p "$WEB_OUT"
+export ZYR_WEB_PAGE=$WEB_PAGE ZYR_WEB_OUT=$WEB_OUT ZYR_WEB_NODE=$WEB_NODE ZYR_WEB_TESTS=$ZYR_ROOT/tests/web
+export ZYR_CONVERTER_START=${ZYR_CONVERTER_START:?} ZYR_CONVERTER=${ZYR_CONVERTER:?}
+export ZYR_GUEST_PASS_ENV="ZYR_WEB_PAGE ZYR_WEB_OUT ZYR_WEB_NODE ZYR_WEB_TESTS ZYR_CONVERTER_START ZYR_CONVERTER"
+export ZYR_GUEST_SHARE_RW=$WEB_OUT
+# The browser needs more memory than the guest's default.
+export ZYR_GUEST_MEMORY=${ZYR_GUEST_MEMORY_WEB:-2048}
+
+echo "== browser: chromium in the guest against the uhid converter"
+log=$WEB_BUILD/guest.log
+started=$(date +%s)
+zyr_guest_run 900 "$ZYR_ROOT/tests/web/guest_browser.sh" | tee "$log"
+status=${PIPESTATUS[0]}
+echo "# the guest ran $(($(date +%s) - started)) s"
+
+mkdir -p "$ZYR_ROOT/screenshots"
+cp "$WEB_OUT"/web-*.png "$ZYR_ROOT/screenshots/" 2>/dev/null
+
+passed=$(grep -c '^ok - ' "$log")
+failed=$(grep -c '^FAIL - ' "$log")
+if [ "$status" != 0 ] && [ "$failed" = 0 ]; then
+    echo "FAIL - the guest ended with status $status before the browser test reported"
+    failed=1
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
