@@ -1,14 +1,13 @@
 #include "cli/converter_session.h"
 
+#include "cli/converter_system.h"
 #include "cli/progress_bar.h"
 #include "config/hex_text.h"
-#include "device/hid_com.h"
-#include "protocol/converter_access.h"
 #include "protocol/converter_identity.h"
-#include "protocol/converter_lock.h"
 #include "protocol/operation_cut_off.h"
-#include "protocol/operation_messages.h"
 #include "protocol/operation_text.h"
+#include "protocol/register_operations.h"
+#include "protocol/register_stages.h"
 
 #include <cstdio>
 
@@ -16,84 +15,49 @@ namespace {
 
 std::string lastProtocolMessage;
 
-ConverterLock commandLock;
 unsigned long lockWaitMs = static_cast<unsigned long>(defaultLockWaitSeconds * 1000);
 std::ostream *lockNote = nullptr;
 
 std::string WaitText()
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%g s", lockWaitMs / 1000.0);
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(lockWaitMs) / 1000.0);
     return text;
 }
 
 // Held from the command's first open of the converter to its end.
 Outcome HoldConverterLock()
 {
-    if (commandLock.Held())
+    if (CommandLockHeld())
         return Outcome::Success();
-    LockResult result = commandLock.Take(0);
-    if (result == LockResult::busy && lockWaitMs > 0) {
+    CommandLockTake result = TakeCommandLock(0, nullptr);
+    if (result == CommandLockTake::busy && lockWaitMs > 0) {
         if (lockNote)
             *lockNote << "zyrctl: another ZYR program is using the converter; waiting up to " << WaitText() << "...\n"
                       << std::flush;
-        result = commandLock.Take(lockWaitMs, OperationCutOff);
+        result = TakeCommandLock(lockWaitMs, OperationCutOff);
     }
     switch (result) {
-    case LockResult::taken:
-    case LockResult::takenOver:
+    case CommandLockTake::taken:
         return Outcome::Success();
-    case LockResult::busy:
+    case CommandLockTake::busy:
         if (OperationCutOff())
             return Outcome::Fail(exitDevice, "stopped by Ctrl+C while waiting for another ZYR program to "
                                              "finish with the converter; nothing was sent");
         return Outcome::Fail(exitDevice, "another ZYR program is using the converter (waited " + WaitText() +
                                              "); nothing was sent");
-    case LockResult::failed:
+    case CommandLockTake::failed:
         break;
     }
     return Outcome::Fail(exitDevice, "the lock that keeps other ZYR programs off the converter could not be "
                                      "taken (system error " +
-                                         std::to_string(commandLock.Error()) + "); nothing was sent");
+                                         std::to_string(CommandLockError()) + "); nothing was sent");
 }
 
 void KeepMessage(const char *text) { lastProtocolMessage = text; }
 
-enum class CallKind { readByte, readWord, writeByte };
-
-const char *StageText(CallKind kind, int stage)
-{
-    switch (kind) {
-    case CallKind::readByte:
-        return stage == 1 ? "sending the read request" : "receiving the reply (the converter did not answer)";
-    case CallKind::readWord:
-        switch (stage) {
-        case 1:
-            return "sending the low read request";
-        case 2:
-            return "receiving the low reply (the converter did not answer)";
-        case 3:
-            return "sending the high read request";
-        default:
-            return "receiving the high reply (the converter did not answer)";
-        }
-    case CallKind::writeByte:
-        switch (stage) {
-        case 1:
-            return "sending the write request";
-        case 3:
-            return "sending the read-back request";
-        case 4:
-            return "receiving the read-back reply (the converter did not answer)";
-        default:
-            return "the value read back differs from the value written";
-        }
-    }
-    return "";
-}
-
 // One failed register call, in words.
-std::string RegisterFailureText(const char *doing, int address, CallKind kind, const RegisterFailure &failure)
+std::string RegisterFailureText(const char *doing, int address, RegisterCallKind kind, const RegisterFailure &failure)
 {
     char text[300];
     if (OperationCutOff() && failure.address != address) {
@@ -101,16 +65,45 @@ std::string RegisterFailureText(const char *doing, int address, CallKind kind, c
     } else if (failure.reopenFailed) {
         std::snprintf(text, sizeof text,
                       "%s register %d failed: after stage %d, %s, the converter could not be opened again (%s)", doing,
-                      address, failure.stage, StageText(kind, failure.stage), lastProtocolMessage.c_str());
+                      address, failure.stage, RegisterStageText(kind, failure.stage), lastProtocolMessage.c_str());
     } else if (OperationCutOff()) {
         std::snprintf(text, sizeof text, "%s register %d: stopped by Ctrl+C at stage %d, %s", doing, address,
-                      failure.stage, StageText(kind, failure.stage));
+                      failure.stage, RegisterStageText(kind, failure.stage));
     } else {
         std::snprintf(text, sizeof text, "%s register %d failed at stage %d, %s, after 10 attempts", doing, address,
-                      failure.stage, StageText(kind, failure.stage));
+                      failure.stage, RegisterStageText(kind, failure.stage));
     }
     return text;
 }
+
+Outcome Open(ConverterPort &port, ConverterReading &reading)
+{
+    Outcome locked = HoldConverterLock();
+    if (!locked.Ok())
+        return locked;
+    return OpenConverterPort(port, reading.devicePath);
+}
+
+Outcome ReadIdentity(ReportTransport &port, ConverterReading &reading)
+{
+    if (int failed = ReadIdentityWords(port, reading.version, reading.type)) {
+        static const int addresses[3] = {1, 3, 255};
+        static const char *const words[3] = {"reading the firmware version word at",
+                                             "reading the firmware type word at", "reading the word at"};
+        return Outcome::Fail(exitDevice, RegisterFailureText(words[failed - 1], addresses[failed - 1],
+                                                             RegisterCallKind::readWord, port.failure));
+    }
+    return Outcome::Success();
+}
+
+// Finds and opens the converter, then reads its identity words.
+Outcome OpenAndIdentify(ConverterPort &port, ConverterReading &reading)
+{
+    Outcome outcome = Open(port, reading);
+    return outcome.Ok() ? ReadIdentity(port.Transport(), reading) : outcome;
+}
+
+}  // namespace
 
 std::string NoConverterText()
 {
@@ -121,48 +114,7 @@ std::string NoConverterText()
            " is attached";
 }
 
-Outcome Open(DevicePort &port, ConverterReading &reading)
-{
-    Outcome locked = HoldConverterLock();
-    if (!locked.Ok())
-        return locked;
-    switch (OpenConverter(port)) {
-    case ConverterOpen::opened:
-        reading.devicePath = hidDevice.devicePath ? hidDevice.devicePath : "";
-        return Outcome::Success();
-    case ConverterOpen::notFound:
-        // Said apart: the cause is then this computer, not the converter's cable.
-        if (!hidDevice.library.CanDiscover())
-            return Outcome::Fail(exitDevice, "converter not found: the system's HID library (hid.dll) could not "
-                                             "be loaded, so no USB HID device can be looked for");
-        return Outcome::Fail(exitDevice, NoConverterText());
-    case ConverterOpen::openFailed:
-        break;
-    }
-    return Outcome::Fail(exitDevice, "the converter was found but could not be opened (" + lastProtocolMessage +
-                                         "); is another program using it?");
-}
-
-Outcome ReadIdentity(DevicePort &port, ConverterReading &reading)
-{
-    if (int failed = ReadIdentityWords(port, reading.version, reading.type)) {
-        static const int addresses[3] = {1, 3, 255};
-        static const char *const words[3] = {"reading the firmware version word at",
-                                             "reading the firmware type word at", "reading the word at"};
-        return Outcome::Fail(exitDevice, RegisterFailureText(words[failed - 1], addresses[failed - 1],
-                                                             CallKind::readWord, port.failure));
-    }
-    return Outcome::Success();
-}
-
-// Finds and opens the converter, then reads its identity words.
-Outcome OpenAndIdentify(DevicePort &port, ConverterReading &reading)
-{
-    Outcome outcome = Open(port, reading);
-    return outcome.Ok() ? ReadIdentity(port, reading) : outcome;
-}
-
-}  // namespace
+const std::string &LastProtocolMessage() { return lastProtocolMessage; }
 
 void SetConverterLockWait(unsigned long waitMs, std::ostream *note)
 {
@@ -170,22 +122,21 @@ void SetConverterLockWait(unsigned long waitMs, std::ostream *note)
     lockNote = note;
 }
 
-void ReleaseConverterLock() { commandLock.Release(); }
+void ReleaseConverterLock() { ReleaseCommandLock(); }
 
-void KeepProtocolMessages() { SetOperationMessageSink(KeepMessage); }
+void KeepProtocolMessages() { SendProtocolMessagesTo(KeepMessage); }
 
 Outcome ReadConverterIdentity(ConverterReading &reading)
 {
-    FineTimerResolution timer;
-    DevicePort port;
-    return OpenAndIdentify(port, reading);
+    const std::unique_ptr<ConverterPort> port = MakeConverterPort();
+    return OpenAndIdentify(*port, reading);
 }
 
 Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &progress, const char *label)
 {
-    FineTimerResolution timer;
-    DevicePort port;
-    Outcome outcome = OpenAndIdentify(port, reading);
+    const std::unique_ptr<ConverterPort> converter = MakeConverterPort();
+    Outcome outcome = OpenAndIdentify(*converter, reading);
+    ReportTransport &port = converter->Transport();
     if (!outcome.Ok())
         return outcome;
     if (!AcceptedFirmwareVersion(reading.version))
@@ -200,7 +151,7 @@ Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &prog
     if (!ReadAllRegisters(
             port, reading.image, [&](uint8_t) { bar.Step(); }, failedAddress))
         return Outcome::Fail(exitDevice,
-                             RegisterFailureText("reading", failedAddress, CallKind::readByte, port.failure));
+                             RegisterFailureText("reading", failedAddress, RegisterCallKind::readByte, port.failure));
     return Outcome::Success();
 }
 
@@ -211,10 +162,10 @@ Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<u
         if (address < 5)
             return Outcome::Fail(exitRefused, "register " + std::to_string(address) +
                                                   " holds the converter's identity and is never written");
-    FineTimerResolution timer;
-    DevicePort port;
+    const std::unique_ptr<ConverterPort> converter = MakeConverterPort();
     ConverterReading device;
-    Outcome outcome = OpenAndIdentify(port, device);
+    Outcome outcome = OpenAndIdentify(*converter, device);
+    ReportTransport &port = converter->Transport();
     if (!outcome.Ok())
         return outcome;
     // Registers 0 to 4 are never written, so the image must belong to this
@@ -228,6 +179,6 @@ Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<u
     if (!WriteImageRegisters(
             port, target, addresses, [&](uint8_t) { bar.Step(); }, failedAddress))
         return Outcome::Fail(exitDevice,
-                             RegisterFailureText("writing", failedAddress, CallKind::writeByte, port.failure));
+                             RegisterFailureText("writing", failedAddress, RegisterCallKind::writeByte, port.failure));
     return Outcome::Success();
 }

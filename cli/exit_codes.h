@@ -8,12 +8,29 @@
 
 enum ExitCode {
     exitOk = 0,
-    exitDevice = 1,  // not found, open failed, firmware or type not served, a register error,
-    // a read-back that differs
+    exitDevice = 1,
     exitUsage = 2,
-    exitFile = 3,  // missing, unreadable or damaged
-    exitRefused = 4,  // refused by a guard (nothing written); a correction out of range
-    exitDifferences = 5,  // diff found differences
+    exitFile = 3,
+    exitRefused = 4,
+    exitDifferences = 5,
+};
+
+// The one table of the codes' names and meanings: zyrctl's help is made
+// from it, and the manual's table (docs/zyrctl.md) is checked against it.
+struct ExitCodeRow {
+    ExitCode code;
+    const char *name;
+    const char *meaning;
+};
+inline constexpr ExitCodeRow exitCodeTable[] = {
+    {exitOk, "ok", "success"},
+    {exitDevice, "device",
+     "device failure: not found, open failed, another ZYR program using the converter (nothing sent), a firmware "
+     "or type not served, a register error, a read-back that differs"},
+    {exitUsage, "usage", "usage error"},
+    {exitFile, "file", "a file that is missing, unreadable or damaged"},
+    {exitRefused, "refused", "refused by a guard: nothing was written, or a correction outside -25.0 to +25.0 %"},
+    {exitDifferences, "differences", "diff found differences"},
 };
 
 struct Outcome {

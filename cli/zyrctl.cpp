@@ -11,18 +11,56 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <string>
+#include <vector>
 
 namespace {
 
-const char *const exitCodesText =
-    "Exit codes, the same for every command:\n"
-    "  0  success\n"
-    "  1  device failure (not found, open failed, another ZYR program using the converter,\n"
-    "     a firmware or type not served, a register error, a read-back that differs)\n"
-    "  2  usage error\n"
-    "  3  a file that is missing, unreadable or damaged\n"
-    "  4  refused by a guard: nothing was written, or a correction outside -25.0 to +25.0 %\n"
-    "  5  diff found differences";
+// The help's closing lines, made from the table of exit codes: "  CODE  NAME  MEANING",
+// the meaning wrapped under itself.
+std::string ExitCodesText()
+{
+    const std::size_t width = 100, indent = 18;
+    std::string text = "Exit codes, the same for every command:";
+    for (const ExitCodeRow &row : exitCodeTable) {
+        std::string line = "  " + std::to_string(static_cast<int>(row.code)) + "  " + row.name;
+        line.resize(indent, ' ');
+        std::string word;
+        const std::string meaning = std::string(row.meaning) + " ";
+        for (char c : meaning) {
+            if (c != ' ') {
+                word += c;
+                continue;
+            }
+            if (line.size() > indent && line.size() + 1 + word.size() > width) {
+                text += "\n" + line;
+                line.assign(indent, ' ');
+            }
+            line += (line.size() > indent ? " " : "") + word;
+            word.clear();
+        }
+        text += "\n" + line;
+    }
+    return text;
+}
+
+// Whether `word` is one of the program's own options that takes a value,
+// so that the next word is that value and not a command.
+bool TakesValue(CLI::App &app, const std::string &word)
+{
+    const CLI::Option *option = word.size() > 2 && word[0] == '-' ? app.get_option_no_throw(word) : nullptr;
+    return option && option->get_type_size() > 0;
+}
+
+// Every command's name, for the message on a word that is none.
+std::string CommandNames(CLI::App &app)
+{
+    const std::vector<CLI::App *> commands = app.get_subcommands([](CLI::App *) { return true; });
+    std::string names;
+    for (std::size_t i = 0; i < commands.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == commands.size() ? " or " : ", ") + commands[i]->get_name();
+    return names;
+}
 
 struct Options {
     std::string trace;
@@ -40,7 +78,7 @@ struct Options {
 CLI::App *Command(CLI::App &app, const char *name, const char *description)
 {
     CLI::App *command = app.add_subcommand(name, description);
-    command->footer(exitCodesText);
+    command->footer(ExitCodesText());
     return command;
 }
 
@@ -59,7 +97,7 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
     Options o;
     CLI::App app{"zyrctl: back up, restore, inspect and change a Brantix ZYR converter from the command line",
                  "zyrctl"};
-    app.footer(exitCodesText);
+    app.footer(ExitCodesText());
     app.set_version_flag("--version", std::string("zyrctl ") + zyrctlVersion);
     app.require_subcommand(1);
     app.fallthrough();
@@ -139,10 +177,8 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
         // subcommand is required".
         if (app.get_subcommands().empty())
             for (int i = 1; i < argc; ++i)
-                if (argv[i][0] != '-' &&
-                    (i == 1 || (std::string(argv[i - 1]) != "--trace" && std::string(argv[i - 1]) != "--wait"))) {
-                    console.err << "zyrctl: \"" << argv[i]
-                                << "\" is not a command: info, show, backup, restore, diff, set, table or calc\n"
+                if (argv[i][0] != '-' && !TakesValue(app, argv[i - 1])) {
+                    console.err << "zyrctl: \"" << argv[i] << "\" is not a command: " << CommandNames(app) << "\n"
                                 << "Run with --help for more information.\n";
                     return exitUsage;
                 }

@@ -1,37 +1,40 @@
-// Synchronous-looking register protocol over 9-byte HID reports.
+// The register protocol's transport on Windows: the converter's read and
+// write handles, each report one overlapped transfer bounded in time.
 #pragma once
+
+#include "protocol/register_calls.h"
+#include "protocol/report_transfer.h"
 
 #include <windows.h>
 #include <cstdint>
 
-// What the last register call that failed on a port met, for the caller's
-// own report: its (low) address, the stage of its last attempt, and whether
-// it ended because the port could not be reopened between attempts.
-struct RegisterFailure {
-    int address = -1;
-    int stage = 0;
-    bool reopenFailed = false;
-};
-
-// The converter's read and write handles. A port closes itself when it goes
-// out of scope, so no path out of an operation leaves a handle open; the
-// operations still close it where the protocol says, and a second close
-// does nothing.
-struct DevicePort {
+// A port closes itself when it goes out of scope, so no path out of an
+// operation leaves a handle open; the operations still close it where the
+// protocol says, and a second close does nothing. Its messages go to the
+// operation message sink (operation_messages.h).
+struct DevicePort : ReportTransport {
     HANDLE readHandle = INVALID_HANDLE_VALUE;
     HANDLE writeHandle = INVALID_HANDLE_VALUE;
-    RegisterFailure failure;
 
-    DevicePort() = default;
-    ~DevicePort();
+    DevicePort();
+    ~DevicePort() override;
     DevicePort(const DevicePort &) = delete;
     DevicePort &operator=(const DevicePort &) = delete;
+
+    bool Open() override;
+    void Close() override;
+    size_t ReportLength() const override;
+    bool Send(const uint8_t *report, size_t length) override;
+    bool Receive(uint8_t *report, size_t length, unsigned waitMs) override;
+    int DiscardQueued(unsigned waitMs) override;
+    void EmptyQueue() override;
+    void Pause(unsigned ms) override;
+
+private:
+    // A manual-reset event used by each transfer in turn.
+    TransferEvent event;
 };
 
 bool OpenDevicePort(DevicePort &port);
 // Closes what is open; nothing when the port is closed already.
 void CloseDevicePort(DevicePort &port);
-bool ReadRegister(DevicePort &port, uint8_t address, uint8_t &value);
-bool ReadRegisterWord(DevicePort &port, uint8_t address, uint16_t &value);
-bool WriteRegister(DevicePort &port, uint8_t address, uint8_t value);
-bool WriteRegisterWord(DevicePort &port, uint8_t address, uint16_t value);

@@ -46,9 +46,9 @@ bool SendReport(HANDLE writeHandle, const uint8_t *buffer, DWORD length, const T
     });
 }
 
-bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const TransferEvent &event)
+bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const TransferEvent &event, DWORD waitMs)
 {
-    return Transfer(readHandle, event, reportTimeoutMs, [&](DWORD *ignored, OVERLAPPED *overlapped) {
+    return Transfer(readHandle, event, waitMs, [&](DWORD *ignored, OVERLAPPED *overlapped) {
         return Sys().ReadFile(readHandle, buffer, length, ignored, overlapped);
     });
 }

@@ -36,6 +36,7 @@ ALLOWED = {
     'vconv':    {'base', 'config'},
     'bench':    {'base', 'config', 'settings', 'protocol', 'device', 'sim', 'vconv'},  # vconv: its control channel
     'tools':    {'base'},
+    'linux':    {'base', 'config', 'settings', 'protocol', 'cli'},  # cli: the system side of zyrctl's steps
     'fuzz':     {'base', 'config', 'settings', 'protocol', 'sim'},
     'web':      {'base', 'config', 'settings', 'protocol'},  # the page's core, built with emscripten
     'tests':    {'base', 'config', 'settings', 'protocol', 'device', 'app', 'cli', 'sim', 'vconv'},
@@ -44,10 +45,14 @@ ALLOWED = {
 # libraries hold just these in the native build.
 PORTABLE_FILES = {
     'protocol/operation_text.h', 'protocol/operation_text.cpp', 'protocol/converter_identity.h',
+    'protocol/operation_cut_off.h', 'protocol/operation_cut_off.cpp', 'protocol/report_transport.h',
+    'protocol/register_stages.h', 'protocol/register_stages.cpp', 'protocol/register_calls.h',
+    'protocol/register_calls.cpp', 'protocol/register_operations.h', 'protocol/register_operations.cpp',
     'device/broadcast_name.h', 'device/broadcast_name.cpp',
     'sim/sim_fault_text.h', 'sim/sim_fault_text.cpp',
+    'cli/converter_system.h', 'cli/wire_trace.h', 'cli/exit_codes.h',
 }
-PORTABLE_FOLDERS = {'base', 'config', 'settings', 'fuzz'}
+PORTABLE_FOLDERS = {'base', 'config', 'settings', 'fuzz', 'linux'}
 # Windows headers: none of them in portable code.
 WINDOWS_HEADER = re.compile(r'^(windows|winbase|winioctl|winuser|commctrl|commdlg|setupapi|hidsdi|hidpi|hidclass|'
                             r'dbt|process|shellapi|shlobj|shlwapi|objbase|io|direct|tchar|mmsystem|newdev|cfgmgr32|'

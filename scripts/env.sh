@@ -34,6 +34,94 @@ zyr_as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# Where the set-up leaves what it could not do, one file per part, read by
+# the run and test commands (a build that cannot run says why from here).
+ZYR_SETUP_NOTES=${ZYR_SETUP_NOTES:-$ZYR_BUILD/setup-notes}
+
+# zyr_setup_note PART [TEXT]: records (or, without TEXT, clears) why PART
+# of the set-up could not be done.
+zyr_setup_note() {
+    mkdir -p "$ZYR_SETUP_NOTES"
+    if [ $# -gt 1 ]; then printf '%s\n' "$2" >"$ZYR_SETUP_NOTES/$1"; else rm -f "$ZYR_SETUP_NOTES/$1"; fi
+}
+
+# zyr_setup_why PART: the recorded reason, empty when PART was set up.
+zyr_setup_why() { cat "$ZYR_SETUP_NOTES/$1" 2>/dev/null || true; }
+
+# zyr_retry TRIES COMMAND...: runs COMMAND until it succeeds, at most TRIES
+# times, with a growing pause between tries (ZYR_RETRY_PAUSE seconds, then
+# twice that...); the last try's status comes back. A mirror that is being
+# synchronised, or a download cut short, usually comes right within a minute.
+zyr_retry() {
+    local tries=$1 try pause=${ZYR_RETRY_PAUSE:-5} status=0; shift
+    for ((try = 1; ; try++)); do
+        "$@" && return 0
+        status=$?
+        [ "$try" -lt "$tries" ] || return $status
+        sleep "$pause"
+        pause=$((pause * 2))
+    done
+}
+
+# apt's own reason for a failure, in one line: an unmet dependency where it
+# names one, else its last error line.
+zyr_apt_reason() {
+    local reason
+    reason=$(grep -m1 -E '^ *[^ ]+ : (Pre)?Depends: ' "$1" | sed -E 's/^ +//; s/ +/ /g')
+    [ -n "$reason" ] || reason=$(grep -E '^(E|Err):' "$1" | tail -n 1 | sed -E 's/^(E|Err): *//; s/ +/ /g')
+    [ -n "$reason" ] || reason=$(grep -v '^ *$' "$1" | tail -n 1)
+    printf '%s\n' "${reason:-apt-get gave no reason}"
+}
+
+# apt-get update, retried while an index fails. An index that still fails
+# is not fatal: apt keeps what it fetched (and its older lists), the index
+# is named in one line, and the set-up goes on. Once per shell.
+zyr_apt_update() {
+    [ -z "${ZYR_APT_UPDATED:-}" ] || return 0
+    ZYR_APT_UPDATED=1
+    local log failed tries=${ZYR_APT_TRIES:-3}
+    log=$(mktemp "${TMPDIR:-/tmp}/zyr-apt.XXXXXX")
+    if ! zyr_retry "$tries" zyr_apt_logged "$log" update; then
+        failed=$(sed -nE 's/ *\[IP: [^]]*\]//; s/^E: Failed to fetch ([^ ]+) +(.*[^ ]) *$/\1 (\2)/p' "$log" | head -n 3 | tr '\n' ' ')
+        [ -n "$failed" ] || failed=$(zyr_apt_reason "$log")
+        echo "set-up: apt-get update still fails after $tries tries; going on without: ${failed% }"
+    fi
+    rm -f "$log"
+    return 0
+}
+
+# zyr_apt_logged LOG ARGS...: apt-get ARGS as root, its output in LOG.
+zyr_apt_logged() {
+    local log=$1; shift
+    zyr_as_root env DEBIAN_FRONTEND=noninteractive apt-get -q "$@" >"$log" 2>&1
+}
+
+# zyr_apt_install PACKAGE...: installs those not installed yet, never
+# removing anything. A download that fails is tried again (a mirror in
+# mid-sync); a refusal (unmet dependencies) is final. On failure one line
+# on standard error gives apt's reason, also kept in ZYR_APT_REASON, and
+# the status is non-zero.
+zyr_apt_install() {
+    local missing log try
+    missing=$(zyr_missing_packages "$@")
+    [ -n "$missing" ] || return 0
+    zyr_apt_update
+    log=$(mktemp "${TMPDIR:-/tmp}/zyr-apt.XXXXXX")
+    for ((try = 1; ; try++)); do
+        # shellcheck disable=SC2086  # one word per package
+        if zyr_apt_logged "$log" install -y --no-install-recommends --no-remove $missing; then
+            rm -f "$log"
+            return 0
+        fi
+        [ "$try" -lt "${ZYR_APT_TRIES:-3}" ] && grep -qE '^(E: Failed to fetch|Err:)' "$log" || break
+        sleep $((${ZYR_RETRY_PAUSE:-5} * try))
+    done
+    ZYR_APT_REASON=$(zyr_apt_reason "$log")
+    rm -f "$log"
+    echo "could not install" $missing": $ZYR_APT_REASON" >&2
+    return 1
+}
+
 # The packages of a list that are not installed yet.
 zyr_missing_packages() {
     local p
@@ -42,24 +130,48 @@ zyr_missing_packages() {
     done
 }
 
+# The set-up, in two steps. First everything the x86_64 and native builds,
+# the tests and the release need: where the whole list cannot be installed,
+# each package is tried alone, those that fail are named, and the builds
+# that needed them fail saying so. Then the 32-bit loader on its own: it
+# depends on i386 twins of installed libraries that a mirror in mid-sync
+# may not offer; without it the i686 program is still built, and the run
+# and test commands say why it was not run. Nothing is ever removed.
 zyr_install_packages() {
-    local missing
+    local p failed=()
+    echo "== set-up: packages"
+    # shellcheck disable=SC2086  # one word per package
+    if ! zyr_apt_install $ZYR_PACKAGES 2>/dev/null; then
+        for p in $(zyr_missing_packages $ZYR_PACKAGES); do
+            zyr_apt_install "$p" 2>/dev/null || failed+=("$p ($ZYR_APT_REASON)")
+        done
+        if [ ${#failed[@]} -gt 0 ]; then
+            echo "set-up: could not install ${failed[*]}; going on without them"
+        fi
+    fi
+    zyr_install_loader
+}
+
+# The 32-bit loader, after the i386 architecture is added. Its reason for
+# failing is kept for the run and test commands.
+zyr_install_loader() {
+    if [ -z "$(zyr_missing_packages $ZYR_PACKAGES_I386)" ]; then
+        zyr_setup_note i686
+        return 0
+    fi
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         echo "Adding the i386 architecture (for the 32-bit Wine loader)"
         zyr_as_root dpkg --add-architecture i386
         ZYR_APT_UPDATED=
     fi
-    missing=$(zyr_missing_packages $ZYR_PACKAGES $ZYR_PACKAGES_I386)
-    if [ -n "$missing" ]; then
-        echo "Installing:" $missing
-        if [ -z "${ZYR_APT_UPDATED:-}" ]; then
-            zyr_as_root apt-get update -qq
-            ZYR_APT_UPDATED=1
-        fi
-        # shellcheck disable=SC2086  # one word per package
-        zyr_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-            --no-install-recommends --no-remove $missing >/dev/null
+    # shellcheck disable=SC2086  # one word per package
+    if zyr_apt_install $ZYR_PACKAGES_I386 2>/dev/null; then
+        zyr_setup_note i686
+        return 0
     fi
+    zyr_setup_note i686 "the 32-bit loader could not be installed: $ZYR_APT_REASON"
+    echo "set-up: the 32-bit loader ($ZYR_PACKAGES_I386) could not be installed: $ZYR_APT_REASON"
+    return 0
 }
 
 # Whether this machine starts 32-bit programs (natively or through an
@@ -83,9 +195,18 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
     fi
-    zyr_as_root apt-get update -qq || return 1
-    zyr_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-        --no-install-recommends --no-remove -t bookworm-backports qemu-user >/dev/null || return 1
+    ZYR_APT_UPDATED=
+    zyr_apt_update
+    local log
+    log=$(mktemp "${TMPDIR:-/tmp}/zyr-apt.XXXXXX")
+    if ! zyr_retry "${ZYR_APT_TRIES:-3}" zyr_apt_logged "$log" install -y --no-install-recommends --no-remove \
+        -t bookworm-backports qemu-user; then
+        ZYR_APT_REASON=$(zyr_apt_reason "$log")
+        rm -f "$log"
+        echo "qemu-user could not be installed: $ZYR_APT_REASON" >&2
+        return 1
+    fi
+    rm -f "$log"
     if [ ! -f "$ZYR_QEMU_BINFMT" ]; then
         echo "qemu-user installed no $ZYR_QEMU_BINFMT" >&2
         return 1
@@ -110,10 +231,16 @@ EOF
 }
 
 # Makes sure 32-bit programs start, by emulation where the machine refuses
-# them natively; fails when neither works.
+# them natively. Fails when neither works, or the loader is not installed,
+# with the reason kept for the run and test commands (zyr_setup_why i686).
 zyr_ensure_32bit() {
+    if [ ! -x "$WINE32" ]; then
+        [ -n "$(zyr_setup_why i686)" ] || zyr_setup_note i686 "the 32-bit loader ($WINE32) is not installed"
+        return 1
+    fi
     zyr_runs_32bit && return 0
     if ! zyr_enable_32bit_emulation || ! zyr_runs_32bit; then
+        zyr_setup_note i686 "32-bit programs cannot start on this machine, even under qemu-user"
         echo "32-bit programs cannot start on this machine, even under qemu-user:" >&2
         "$WINE32" --version >&2 || true
         return 1
@@ -173,6 +300,19 @@ zyr_start_display() {
     return 1
 }
 
+# The current prefix's session: ended (its server and every process in it),
+# or begun as a persistent server with a warm-up process, so that each
+# program started in it starts fast. Beginning one already running does
+# nothing.
+zyr_wine_session_end() {
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    "$WINESERVER" -w >/dev/null 2>&1 || true
+}
+zyr_wine_session_begin() {
+    "$WINESERVER" -p 2>/dev/null || true
+    "$WINE" cmd /c exit >/dev/null 2>&1 || true
+}
+
 # Prefixes whose wineserver this shell started, for zyr_stop_all.
 ZYR_WINE_PREFIXES=()
 
@@ -190,8 +330,7 @@ zyr_start_wine() {
     # made before the 32-bit loader existed cannot load 32-bit programs).
     if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q "^#arch=$WINEARCH" "$WINEPREFIX/system.reg"; then
         echo "Replacing $WINEPREFIX: not a $WINEARCH prefix"
-        "$WINESERVER" -k >/dev/null 2>&1 || true
-        "$WINESERVER" -w >/dev/null 2>&1 || true
+        zyr_wine_session_end
         rm -rf "$WINEPREFIX"
     fi
     # Recorded before the first Wine command, so that an interrupted set-up
@@ -208,8 +347,7 @@ zyr_start_wine() {
         "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
         "$WINESERVER" -w
     fi
-    "$WINESERVER" -p 2>/dev/null || true  # already running for this prefix
-    "$WINE" cmd /c exit >/dev/null 2>&1 || true
+    zyr_wine_session_begin
 }
 
 # zyr_ctest ARCH [ctest args]: every suite of one build (native, i686 or
@@ -222,15 +360,10 @@ zyr_ctest() {
         # Without it the suite that needs it fails, saying why.
         zyr_install_vconv "$arch" || echo "the virtual converter could not be installed in $WINEPREFIX" >&2
     fi
-    # Under Wine a suite that passed every case has, rarely, crashed in
-    # Wine's own code as its process ended; a Windows suite that fails is
-    # run once more, and the first failure stays in the log. A fault of
-    # ours fails both runs.
-    local retry=()
-    [ "$arch" = native ] || retry=(--repeat until-pass:2)
     # Two at a time: the fuzzers natively; under Wine the release test
-    # beside the suites, which take the session one by one.
-    (cd "$ZYR_BUILD/$arch" && ctest --output-on-failure -j 2 "${retry[@]}" "$@")
+    # beside the suites, which take the session one by one. A suite that
+    # fails fails the run: none is run again to hide it.
+    (cd "$ZYR_BUILD/$arch" && ctest --output-on-failure -j 2 "$@")
 }
 
 # Ends the wineservers this shell started (and so their processes).
@@ -261,8 +394,7 @@ zyr_install_vconv() {
     sum=$(cat "$out/zyrvbus.sys" "$out/zyrvhid.sys" "$out/zyrvconv.inf" | sha256sum | cut -d' ' -f1)
     if [ -f "$WINEPREFIX/zyrvconv.installed" ]; then
         if [ "$(cat "$WINEPREFIX/zyrvconv.installed")" != "$sum" ]; then
-            "$WINESERVER" -k >/dev/null 2>&1 || true
-            "$WINESERVER" -w >/dev/null 2>&1 || true
+            zyr_wine_session_end
             cp "$out/zyrvbus.sys" "$out/zyrvhid.sys" "$drivers/"
             # Each arriving converter is installed from the system's copy of the INF.
             local inf
@@ -271,8 +403,7 @@ zyr_install_vconv() {
             done
             echo "$sum" >"$WINEPREFIX/zyrvconv.installed"
             # The session persists again, as zyr_start_wine left it.
-            "$WINESERVER" -p 2>/dev/null || true
-            "$WINE" cmd /c exit >/dev/null 2>&1 || true
+            zyr_wine_session_begin
         fi
     else
         (cd "$out" && "$WINE" zyrvc.exe install zyrvconv.inf) || return 1
@@ -284,10 +415,8 @@ zyr_install_vconv() {
         # Not listed in time (a session that started slowly): start a new
         # session and plug again.
         echo "the virtual converter did not appear in $WINEPREFIX (try $try)" >&2
-        "$WINESERVER" -k >/dev/null 2>&1 || true
-        "$WINESERVER" -w >/dev/null 2>&1 || true
-        "$WINESERVER" -p 2>/dev/null || true
-        "$WINE" cmd /c exit >/dev/null 2>&1 || true
+        zyr_wine_session_end
+        zyr_wine_session_begin
     done
     return 1
 }

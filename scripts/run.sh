@@ -2,7 +2,8 @@
 # Runs the tool, from a fresh Debian 12 machine: installs the packages,
 # builds, installs the virtual converter (vconv/) into the build's Wine
 # prefix, plugs converter 0 with the VSS+ECT 12300 default image, and
-# starts the shipped zyr.exe over Wine's own HID stack. Where the virtual
+# starts the shipped zyr.exe over Wine's own HID stack (the x86_64 build of
+# it, saying why, where the 32-bit loader cannot be installed or run). Where the virtual
 # converter cannot be installed, it says so and starts the demo program on
 # the built-in simulated converter instead.
 # With a display (DISPLAY set) the window opens there for you to use.
@@ -13,11 +14,11 @@ source "$(dirname "$0")/env.sh"
 trap zyr_stop_all EXIT
 
 zyr_install_packages
-# The i686 program is the one that ships; the x86_64 build stands in only
-# where this machine cannot start 32-bit programs.
+# The i686 program is the one that ships; the x86_64 build of the same
+# sources stands in where this machine cannot start 32-bit programs.
 arch=i686
-if ! zyr_runs_32bit; then
-    echo "This machine does not start 32-bit programs: running the x86_64 build instead"
+if ! zyr_ensure_32bit; then
+    echo "Running the x86_64 build of zyr.exe instead of the shipped i686 one: $(zyr_setup_why i686)"
     arch=x86_64
 fi
 zyr_build_windows "$arch"

@@ -78,7 +78,7 @@ TEST_CASE_FIXTURE(CliFixture, "the command line: usage errors exit 2, help and v
                   {{"diff", "a"}, 2, {}},
                   {{"table", "ap1-res", "--export", "a", "--svg", "b"}, 2, {"excludes"}},
                   {{"table", "ap3-res"}, 2, {"ap3-res"}},
-                  {{"--help"}, 0, {"Exit codes", "5  diff found differences", "--wait SECONDS", "another ZYR program"}},
+                  {{"--help"}, 0, {"Exit codes", "5  differences  diff found differences", "--wait SECONDS", "another ZYR program"}},
                   {{"--wait", "soon", "info"}, 2, {"--wait"}},
                   {{"--wait", "-1", "info"}, 2, {"--wait"}},
                   {{"--wait", "nan", "info"}, 2, {"--wait: not a number of seconds"}},

@@ -1,0 +1,53 @@
+#include "protocol/register_operations.h"
+
+#include "protocol/operation_cut_off.h"
+#include "protocol/register_calls.h"
+
+int ReadIdentityWords(ReportTransport &port, uint16_t &version, uint16_t &type)
+{
+    uint16_t unused = 0;
+    const uint8_t addresses[3] = {layout::firmwareVersion, layout::firmwareType, 255};
+    uint16_t *words[3] = {&version, &type, &unused};
+    for (int i = 0; i < 3; ++i)
+        if (OperationCutOff() || !ReadRegisterWord(port, addresses[i], *words[i]))
+            return i + 1;
+    return 0;
+}
+
+bool ReadAllRegisters(ReportTransport &port, RegisterImage &image, const RegisterDone &done, int &failedAddress)
+{
+    for (int address = 0; address < 256; ++address) {
+        const uint8_t at = static_cast<uint8_t>(address);
+        uint8_t value = 0;
+        if (OperationCutOff() || !ReadRegister(port, at, value)) {
+            failedAddress = address;
+            return false;
+        }
+        image.SetByte(at, value);
+        if (done)
+            done(at);
+    }
+    return true;
+}
+
+bool WriteImageRegisters(ReportTransport &port, const RegisterImage &image, const std::vector<uint8_t> &addresses,
+                         const RegisterDone &done, int &failedAddress)
+{
+    for (uint8_t at : addresses) {
+        if (OperationCutOff() || !WriteRegister(port, at, image.Byte(at))) {
+            failedAddress = at;
+            return false;
+        }
+        if (done)
+            done(at);
+    }
+    return true;
+}
+
+std::vector<uint8_t> AddressesFrom(int first)
+{
+    std::vector<uint8_t> addresses;
+    for (int address = first; address < 256; ++address)
+        addresses.push_back(static_cast<uint8_t>(address));
+    return addresses;
+}

@@ -1,0 +1,55 @@
+// The manual's tables of facts against the program's own: a code added,
+// renumbered or reworded in the program and not in the manual fails here.
+#include "cli/exit_codes.h"
+
+#include <doctest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> Cells(const std::string &line)
+{
+    std::vector<std::string> cells;
+    std::istringstream parts(line.substr(1));
+    std::string cell;
+    while (std::getline(parts, cell, '|')) {
+        const std::size_t first = cell.find_first_not_of(' ');
+        const std::size_t last = cell.find_last_not_of(' ');
+        cells.push_back(first == std::string::npos ? std::string() : cell.substr(first, last - first + 1));
+    }
+    return cells;
+}
+
+// The rows of the Markdown table whose heading row is `heading`.
+std::vector<std::vector<std::string>> TableRows(const std::string &file, const std::string &heading)
+{
+    std::ifstream in(std::string(ZYR_SOURCE_DIR) + "/" + file);
+    REQUIRE_MESSAGE(in, file);
+    std::vector<std::vector<std::string>> rows;
+    std::string line;
+    while (std::getline(in, line) && line != heading) {
+    }
+    REQUIRE_MESSAGE(line == heading, file, " has no table headed ", heading);
+    std::getline(in, line);  // |---|---|
+    while (std::getline(in, line) && !line.empty() && line[0] == '|')
+        rows.push_back(Cells(line));
+    return rows;
+}
+
+}  // namespace
+
+TEST_CASE("the manual's exit codes are zyrctl's")
+{
+    const auto rows = TableRows("docs/zyrctl.md", "| code | name | meaning |");
+    REQUIRE(rows.size() == std::size(exitCodeTable));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ExitCodeRow &code = exitCodeTable[i];
+        CAPTURE(code.name);
+        CHECK(rows[i] ==
+              std::vector<std::string>{std::to_string(static_cast<int>(code.code)), code.name, code.meaning});
+    }
+}
