@@ -2,7 +2,7 @@
 
 #include "config/default_images.h"
 #include "protocol/operation_text.h"
-#include "protocol/register_calls.h"
+#include "protocol/register_operations.h"
 #include "settings/image_guards.h"
 #include "web/page_session.h"
 #include "web/webhid_transport.h"
@@ -11,18 +11,12 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 EM_JS(void, zyr_page_status, (const char *text), { Module.zyrStatus(UTF8ToString(text)); });
 
 namespace {
-
-// Where an operation stopped, as the dialog numbers it.
-constexpr int readVersionFailed = 497;  // then 498 type, 499 the word at 255
-constexpr int readRegisterFailed = 510;
-constexpr int writeVersionFailed = 413;  // then 414 type, 415 the word at 255
-constexpr int writeRegisterFailed = 426;
-constexpr int formatRegisterFailed = 461;
 
 constexpr unsigned pauseAfterOpenMs = 5;
 
@@ -59,82 +53,22 @@ bool OpenPort(OperationPort &port)
     return true;
 }
 
-// 0, or 1 to 3 for the word that failed: version (1), type (3), 255.
-int ReadIdentityWords(ReportTransport &port, uint16_t &version, uint16_t &type)
+// Progress of a loop over `addresses`, in the dialog's tenths: by address
+// when the loop runs in order to register 255 (a write from 5 counts 0 to 4
+// as done, as the dialog's does), else by the share of the list done.
+RegisterDone Progress(const std::vector<uint8_t> &addresses, const char *format)
 {
-    uint16_t unused = 0;
-    const uint8_t addresses[3] = {layout::firmwareVersion, layout::firmwareType, 255};
-    uint16_t *words[3] = {&version, &type, &unused};
-    for (int i = 0; i < 3; ++i)
-        if (!ReadRegisterWord(port, addresses[i], *words[i]))
-            return i + 1;
-    return 0;
-}
-
-// Progress of a loop over `addresses`: the dialog's tenths by address when
-// the loop runs to register 255 in order, else by the share done.
-class LoopProgress {
-public:
-    LoopProgress(const std::vector<uint8_t> &addresses, const char *format)
-        : format(format),
-          byAddress(!addresses.empty() && addresses.back() == 255 && addresses.size() == 256u - addresses.front()),
-          total(addresses.size())
-    {}
-
-    void Done(size_t index, uint8_t address)
-    {
-        const uint8_t at = byAddress ? address : static_cast<uint8_t>((256 * (index + 1)) / total - 1);
-        if (int percent = counter.Advance(at))
+    const bool byAddress =
+        !addresses.empty() && addresses.back() == 255 && addresses.size() == 256u - addresses.front();
+    auto counter = std::make_shared<ProgressCounter>();
+    auto done = std::make_shared<size_t>(0);
+    const size_t total = addresses.size();
+    return [=](uint8_t address) {
+        ++*done;
+        const uint8_t at = byAddress ? address : static_cast<uint8_t>((256 * *done) / total - 1);
+        if (int percent = counter->Advance(at))
             StatusText(Printed(format, percent).c_str());
-    }
-
-private:
-    const char *format;
-    bool byAddress;
-    size_t total;
-    ProgressCounter counter;
-};
-
-std::vector<uint8_t> AddressesFrom(int first)
-{
-    std::vector<uint8_t> addresses;
-    for (int address = first; address < 256; ++address)
-        addresses.push_back(static_cast<uint8_t>(address));
-    return addresses;
-}
-
-// Reads every register into `image`; -1, or the address that failed.
-int ReadAll(ReportTransport &port, RegisterImage &image, const char *progressFormat)
-{
-    const std::vector<uint8_t> addresses = AddressesFrom(0);
-    LoopProgress progress(addresses, progressFormat);
-    for (size_t i = 0; i < addresses.size(); ++i) {
-        uint8_t value = 0;
-        if (!ReadRegister(port, addresses[i], value))
-            return addresses[i];
-        image.SetByte(addresses[i], value);
-        progress.Done(i, addresses[i]);
-    }
-    return -1;
-}
-
-// Writes the image's bytes at `addresses`, each verified by the protocol's
-// read-back; each one verified is noted in `converter`. -1, or the address
-// that failed.
-int WriteAll(ReportTransport &port, const RegisterImage &image, const std::vector<uint8_t> &addresses,
-             const char *progressFormat, RegisterImage &converter, size_t &written)
-{
-    LoopProgress progress(addresses, progressFormat);
-    written = 0;
-    for (size_t i = 0; i < addresses.size(); ++i) {
-        const uint8_t at = addresses[i];
-        if (!WriteRegister(port, at, image.Byte(at)))
-            return at;
-        converter.SetByte(at, image.Byte(at));
-        ++written;
-        progress.Done(i, at);
-    }
-    return -1;
+    };
 }
 
 std::string AddressList(const std::vector<uint8_t> &addresses)
@@ -167,7 +101,8 @@ OperationOutcome ReadOperation()
 
     RegisterImage image;
     image.Erase();
-    if (ReadAll(port, image, "Reading Device Data... %d%%") >= 0)
+    int failedAddress = -1;
+    if (!ReadAllRegisters(port, image, Progress(AddressesFrom(0), "Reading Device Data... %d%%"), failedAddress))
         return Done(false, Printed("READ ERROR L%d", readRegisterFailed));
     port.Close();
 
@@ -201,9 +136,20 @@ OperationOutcome WriteOperation(bool all)
         return Done(false, Printed("Wrong firmware version;  MEM:0x%X-0x%X  DEV:0x%X-0x%X; nothing was written",
                                    target.FirmwareVersion(), target.FirmwareType(), version, type));
 
+    // Each register the protocol has read back is the converter's own
+    // answer, and noted as such.
     size_t written = 0;
-    const int failedAt = WriteAll(port, target, addresses, "Writing Device Data... %d%%", session.converter, written);
-    if (failedAt >= 0)
+    const RegisterDone progress = Progress(addresses, "Writing Device Data... %d%%");
+    int failedAt = -1;
+    const bool wrote = WriteImageRegisters(
+        port, target, addresses,
+        [&](uint8_t at) {
+            session.converter.SetByte(at, target.Byte(at));
+            ++written;
+            progress(at);
+        },
+        failedAt);
+    if (!wrote)
         return Done(false, Printed("WRITE ERROR L%d        register %d failed after %zu of %zu were written and "
                                    "verified: the converter may be partly written; read it again",
                                    writeRegisterFailed, failedAt, written, addresses.size()));
@@ -212,7 +158,8 @@ OperationOutcome WriteOperation(bool all)
     // holds now is what the page shows as its state.
     RegisterImage after;
     after.Erase();
-    if (int failed = ReadAll(port, after, "Reading back... %d%%"); failed >= 0)
+    int failed = -1;
+    if (!ReadAllRegisters(port, after, Progress(AddressesFrom(0), "Reading back... %d%%"), failed))
         return Done(false, Printed("Written and verified register by register, but reading all back failed at "
                                    "register %d; read the converter again",
                                    failed));
@@ -240,9 +187,9 @@ OperationOutcome FormatOperation(bool hasEct, bool blackConnector)
     OperationPort port;
     if (!OpenPort(port))
         return Done(false, "USB device open failed");
-    RegisterImage converter = session.converter;
-    size_t written = 0;
-    if (WriteAll(port, image, AddressesFrom(0), "Formatting Device... %d%%", converter, written) >= 0) {
+    const std::vector<uint8_t> addresses = AddressesFrom(0);
+    int failedAt = -1;
+    if (!WriteImageRegisters(port, image, addresses, Progress(addresses, "Formatting Device... %d%%"), failedAt)) {
         session.haveConverter = false;  // partly formatted: only a new read tells what it holds
         return Done(false, Printed("WRITE ERROR L%d", formatRegisterFailed));
     }

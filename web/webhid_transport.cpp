@@ -51,13 +51,13 @@ size_t WebHidTransport::ReportLength() const { return converterReportPayload + 1
 
 bool WebHidTransport::Send(const uint8_t *report, size_t length)
 {
-    return zyr_hid_send(report, static_cast<int>(length), webReportTimeoutMs) != 0;
+    return zyr_hid_send(report, static_cast<int>(length), static_cast<int>(reportTimeoutMs)) != 0;
 }
 
-bool WebHidTransport::Receive(uint8_t *report, size_t length)
+bool WebHidTransport::Receive(uint8_t *report, size_t length, unsigned waitMs)
 {
     // A report with nothing in it is no reply, as on every other stack.
-    return zyr_hid_receive(report, static_cast<int>(length), webReportTimeoutMs) > 0;
+    return zyr_hid_receive(report, static_cast<int>(length), static_cast<int>(waitMs)) > 0;
 }
 
 int WebHidTransport::DiscardQueued(unsigned waitMs) { return zyr_hid_discard(static_cast<int>(waitMs)); }

@@ -7,11 +7,6 @@
 
 #include "protocol/report_transport.h"
 
-// A converter answers a read request within milliseconds; the time limits of
-// the desktop programs, so ten attempts against a silent converter end in
-// seconds.
-constexpr int webReportTimeoutMs = 500;
-
 class WebHidTransport : public ReportTransport {
 public:
     // Opens the converter the page holds; false, with "USB open failed" and
@@ -21,7 +16,7 @@ public:
     void Close() override;
     size_t ReportLength() const override;
     bool Send(const uint8_t *report, size_t length) override;
-    bool Receive(uint8_t *report, size_t length) override;
+    bool Receive(uint8_t *report, size_t length, unsigned waitMs) override;
     int DiscardQueued(unsigned waitMs) override;
     void Pause(unsigned ms) override;
 };
