@@ -13,6 +13,7 @@ enum ExitCode {
     exitFile = 3,
     exitRefused = 4,
     exitDifferences = 5,
+    exitNoAccess = 6,  // Linux only: the converter's device node may not be opened
 };
 
 // The one table of the codes' names and meanings: zyrctl's help is made
@@ -32,6 +33,12 @@ inline constexpr ExitCodeRow exitCodeTable[] = {
     {exitRefused, "refused", "refused by a guard: nothing was written, or a correction outside -25.0 to +25.0 %"},
     {exitDifferences, "differences", "diff found differences"},
 };
+// The code only zyrctl for Linux gives, where a device node's permissions
+// can stand between the user and the converter; its help lists it after the
+// table (docs/linux.md).
+inline constexpr ExitCodeRow linuxExitCodeRow = {
+    exitNoAccess, "no-access",
+    "no permission to open the converter's device node: install the udev rule that comes with zyrctl"};
 
 struct Outcome {
     int code = exitOk;

@@ -33,7 +33,7 @@ void ProgressBar::Draw()
     if (percent == drawnPercent)
         return;  // redraw only when the figure changes
     drawnPercent = percent;
-    const int filled = barWidth * done / total;
-    err << '\r' << label << " [" << std::string(filled, '#') << std::string(barWidth - filled, ' ') << "] " << percent
-        << "% " << std::flush;
+    const size_t filled = static_cast<size_t>(barWidth * done / total);
+    err << '\r' << label << " [" << std::string(filled, '#') << std::string(static_cast<size_t>(barWidth) - filled, ' ')
+        << "] " << percent << "% " << std::flush;
 }

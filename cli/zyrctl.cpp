@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,11 @@ std::string ExitCodesText()
 {
     const std::size_t width = 100, indent = 18;
     std::string text = "Exit codes, the same for every command:";
-    for (const ExitCodeRow &row : exitCodeTable) {
+    std::vector<ExitCodeRow> rows(std::begin(exitCodeTable), std::end(exitCodeTable));
+#ifdef ZYR_HIDRAW_NODES
+    rows.push_back(linuxExitCodeRow);
+#endif
+    for (const ExitCodeRow &row : rows) {
         std::string line = "  " + std::to_string(static_cast<int>(row.code)) + "  " + row.name;
         line.resize(indent, ' ');
         std::string word;

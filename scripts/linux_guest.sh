@@ -117,6 +117,13 @@ mount -t overlay -o lowerdir=/host,upperdir=/rw/upper,workdir=/rw/work overlay /
 mount -t proc proc /root/proc
 mount -t sysfs sysfs /root/sys
 mount -t devtmpfs devtmpfs /root/dev
+ln -s /proc/self/fd /root/dev/fd
+ln -s /proc/self/fd/0 /root/dev/stdin
+ln -s /proc/self/fd/1 /root/dev/stdout
+ln -s /proc/self/fd/2 /root/dev/stderr
+mkdir -p /root/dev/pts /root/dev/shm
+mount -t devpts devpts /root/dev/pts
+mount -t tmpfs tmpfs /root/dev/shm
 [ -d /sys/kernel/config ] && mount -t configfs configfs /root/sys/kernel/config 2>/dev/null
 if [ -n "$rw" ]; then
     mkdir -p "/root$rw"
@@ -226,7 +233,7 @@ zyr_guest_run() {
         -nodefaults -no-reboot -display none -monitor none -serial stdio \
         -kernel "$ZYR_GUEST_VMLINUZ" -initrd "$ZYR_GUEST_INITRD" -append "$append" \
         -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
-        "${share_args[@]}" </dev/null 2>&1 | tr -d '\r' | tee "$log" | grep -v '^ZYR-GUEST-EXIT '
+        "${share_args[@]}" </dev/null 2>&1 | tr -d '\r' | tee "$log" | grep -v -e '^ZYR-GUEST-EXIT ' -e '] reboot: Power down$'
     status=${PIPESTATUS[0]}
     if [ "$status" = 124 ] || [ "$status" = 137 ]; then
         echo "zyr-guest: the guest did not end within $seconds s; qemu was stopped"

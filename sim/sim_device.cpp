@@ -138,7 +138,7 @@ std::optional<FaultRule> TakeSendFault(DeviceState &device, uint8_t command, uin
     for (RuleState &state : device.faults) {
         if (IsReceiveKind(state.rule.kind) || !Matches(state.rule, command, address))
             continue;
-        if (IsReplyKind(state.rule.kind) && command != 2)
+        if (IsReplyKind(state.rule.kind) && command != commandReadRegister)
             continue;
         if (Fires(state) && !fired)
             fired = state.rule;
@@ -150,12 +150,12 @@ std::optional<InputReport> RunFirmware(DeviceState &device, const Report &reques
 {
     const uint8_t command = request[1];
     const uint8_t address = request[2];
-    if (command == 1) {
+    if (command == commandWriteRegister) {
         device.registers[address] = request[3];
         ++device.writes[address];
         return std::nullopt;  // write requests are never answered
     }
-    if (command != 2)
+    if (command != commandReadRegister)
         return std::nullopt;  // unknown commands are ignored
     ++device.reads[address];
     if (fault == FaultRule::NoReply)

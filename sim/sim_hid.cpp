@@ -122,8 +122,8 @@ NTSTATUS WINAPI HidP_GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps)
     // A vendor-defined collection for the converter and its kin; the Wine
     // mouse and keyboard are generic desktop devices.
     const bool wine = id.vendorId == 0x845E;
-    caps->UsagePage = wine ? 0x01 : 0xFF00;
-    caps->Usage = wine ? (id.productId == 0x0001 ? 0x02 : 0x06) : 0x01;
+    caps->UsagePage = wine ? 0x01 : converterUsagePage;
+    caps->Usage = wine ? (id.productId == 0x0001 ? 0x02 : 0x06) : converterUsage;
     caps->InputReportByteLength = id.inputReportLength;
     caps->OutputReportByteLength = id.outputReportLength;
     caps->NumberInputValueCaps = id.inputReportLength ? 1 : 0;

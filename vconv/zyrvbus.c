@@ -10,6 +10,7 @@
  * value in byte 3) stores the value and gets no reply. */
 #include <ntddk.h>
 
+#include "base/converter_wire.h"
 #include "hid_minidriver.h"
 #include "vconv_control.h"
 
@@ -66,14 +67,14 @@ static ULONG trafficTotal;
 static const WCHAR controlName[] = L"\\Device\\ZyrVconv";
 static const WCHAR controlLink[] = L"\\DosDevices\\ZyrVconv";
 
-static ULONG PayloadLength(const Converter *c) { return c->identity == ZYRV_IDENTITY_REPORTS_16 ? 16 : 8; }
+static ULONG PayloadLength(const Converter *c)
+{
+    return c->identity == ZYRV_IDENTITY_REPORTS_16 ? 16 : ZYR_REPORT_PAYLOAD;
+}
 
-/* A vendor-defined collection: one input and one output report without a
- * report id, payload bytes of 0 to 255. Byte 17 is the report count. */
-static const UCHAR reportDescriptorTemplate[] = {
-    0x06, 0x00, 0xff, 0x09, 0x01, 0xa1, 0x01, 0x09, 0x02, 0x15, 0x00, 0x26, 0xff, 0x00, 0x75, 0x08, 0x95,
-    0x08, 0x81, 0x02, 0x09, 0x03, 0x15, 0x00, 0x26, 0xff, 0x00, 0x75, 0x08, 0x95, 0x08, 0x91, 0x02, 0xc0,
-};
+/* The converter's report descriptor; the report counts are set per
+ * converter (a 16-byte identity). */
+static const UCHAR reportDescriptorTemplate[] = {ZYR_REPORT_DESCRIPTOR_BYTES};
 
 /* Now, in 100 ns units. The system time, not the interrupt time: some
  * kernels update the latter only now and then. */
@@ -266,9 +267,9 @@ static NTSTATUS Request(ChildExtension *ext, const UCHAR *bytes, ULONG length)
         UCHAR command = bytes[0], address = bytes[1], value = bytes[2];
         c->requests++;
         Record(ext->slot, 0, command, address, value);
-        if (command == 1) {
+        if (command == ZYR_COMMAND_WRITE_REGISTER) {
             c->registers[address] = value;
-        } else if (command == 2 && !c->faults.silent && c->replyCount < REPLY_QUEUE) {
+        } else if (command == ZYR_COMMAND_READ_REGISTER && !c->faults.silent && c->replyCount < REPLY_QUEUE) {
             Reply *r = &c->replies[(c->replyHead + c->replyCount) % REPLY_QUEUE];
             ULONGLONG delay = pacing ? 2 * FRAME_TICKS : 0;
             unsigned k;
@@ -337,7 +338,7 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
         if (outSize < sizeof(reportDescriptorTemplate))
             return STATUS_BUFFER_TOO_SMALL;
         RtlCopyMemory(d, reportDescriptorTemplate, sizeof(reportDescriptorTemplate));
-        d[17] = d[30] = (UCHAR)PayloadLength(c);
+        d[ZYR_REPORT_DESCRIPTOR_INPUT_COUNT_AT] = d[ZYR_REPORT_DESCRIPTOR_OUTPUT_COUNT_AT] = (UCHAR)PayloadLength(c);
         irp->IoStatus.Information = sizeof(reportDescriptorTemplate);
         return STATUS_SUCCESS;
     }
@@ -347,9 +348,9 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
             return STATUS_BUFFER_TOO_SMALL;
         RtlZeroMemory(a, sizeof(*a));
         a->Size = sizeof(*a);
-        a->VendorID = 0x16c0;
-        a->ProductID = 0x03e8;
-        a->VersionNumber = c->identity == ZYRV_IDENTITY_RELEASE_0101 ? 0x0101 : 0x0100;
+        a->VendorID = ZYR_VENDOR_ID;
+        a->ProductID = ZYR_PRODUCT_ID;
+        a->VersionNumber = c->identity == ZYRV_IDENTITY_RELEASE_0101 ? ZYR_RELEASE_NUMBER + 1 : ZYR_RELEASE_NUMBER;
         irp->IoStatus.Information = sizeof(*a);
         return STATUS_SUCCESS;
     }
@@ -359,10 +360,10 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
         switch (id) {
         case 1:
         case ZYRV_HID_STRING_MANUFACTURER:
-            return CopyString(irp, c->identity == ZYRV_IDENTITY_MAKER_CASE ? L"BRANTIX" : L"Brantix");
+            return CopyString(irp, c->identity == ZYRV_IDENTITY_MAKER_CASE ? L"BRANTIX" : ZYR_WIDE(ZYR_MANUFACTURER));
         case 2:
         case ZYRV_HID_STRING_PRODUCT:
-            return CopyString(irp, L"ZYR-USB");
+            return CopyString(irp, ZYR_WIDE(ZYR_PRODUCT));
         case 3:
         case ZYRV_HID_STRING_SERIAL:
             serial[4] = (WCHAR)(L'0' + ext->slot);

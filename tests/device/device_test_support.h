@@ -4,13 +4,15 @@
 #include "device/discovery_memory.h"
 #include "device/hid_com.h"
 #include "sim/sim_bus.h"
+#include "protocol/converter_identity.h"
 
 #include <string>
 
 // The converter's identity, as the device operations set it.
 inline void MatchConverter(hid_com &device = hidDevice)
 {
-    device.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
+    device.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
+                    converterReportPayload, converterManufacturer, converterProduct);
 }
 
 inline std::string PathOf(const hid_com &device = hidDevice) { return device.devicePath ? device.devicePath : ""; }

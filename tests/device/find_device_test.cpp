@@ -2,6 +2,7 @@
 // stored, and that every search leaves nothing open.
 #include "tests/device/device_test_support.h"
 #include "tests/support/sim_fixture.h"
+#include "protocol/converter_identity.h"
 
 #include <cstring>
 
@@ -62,14 +63,16 @@ const struct {
      3},
     {"a null product criterion: only an empty product string",
      [](SimBus &b) {
-         hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", nullptr);
+         hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
+                            converterReportPayload, converterManufacturer, nullptr);
          b.AddConverter();
          return &AddLike(b, [](DeviceIdentity &id) { id.product = ""; });
      },
      2},
     {"a payload of 255: only a device reporting length 0",
      [](SimBus &b) {
-         hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 255, 255, "Brantix", "ZYR-USB");
+         hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, 255, 255,
+                            converterManufacturer, converterProduct);
          b.AddConverter();
          return &AddLike(b, [](DeviceIdentity &id) { id.inputReportLength = id.outputReportLength = 0; });
      },
@@ -217,7 +220,7 @@ TEST_CASE_FIXTURE(SimFixture, "Memory that cannot be had")
 
 TEST_CASE_FIXTURE(SimFixture, "SetMatch: a null string clears what was there; a long one is cut to the field")
 {
-    hidDevice.SetMatch(1, 2, 3, 8, 8, "Brantix", "ZYR-USB");
+    hidDevice.SetMatch(1, 2, 3, 8, 8, converterManufacturer, converterProduct);
     hidDevice.SetMatch(1, 2, 3, 8, 8, nullptr, nullptr);
     CHECK(hidDevice.match.manufacturer[0] == '\0');
     CHECK(hidDevice.match.product[0] == '\0');

@@ -5,6 +5,7 @@
 #include "tests/support/sim_fixture.h"
 
 #include "device/device_syscalls.h"
+#include "protocol/converter_identity.h"
 
 #include <process.h>
 
@@ -301,7 +302,8 @@ TEST_CASE_FIXTURE(SimFixture, "Strings of 127 characters and more compare as the
         id.manufacturer = c.onDevice;
         id.product = product;
         bus.AddDevice(id);
-        hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, c.manufacturer.c_str(), c.product.c_str());
+        hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
+                           converterReportPayload, c.manufacturer.c_str(), c.product.c_str());
         CHECK(hidDevice.FindDevice() == c.found);
     }
 }

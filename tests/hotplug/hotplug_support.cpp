@@ -3,6 +3,7 @@
 #include "tests/hotplug/hotplug_support.h"
 
 #include "tests/support/pump_until.h"
+#include "protocol/converter_identity.h"
 
 #include <tlhelp32.h>
 
@@ -10,7 +11,11 @@
 
 #include <algorithm>
 
-void MatchConverter(hid_com &device) { device.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB"); }
+void MatchConverter(hid_com &device)
+{
+    device.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
+                    converterReportPayload, converterManufacturer, converterProduct);
+}
 
 OwnerWindow::OwnerWindow()
 {

@@ -5,6 +5,7 @@
 #include "device/hid_com.h"
 #include "protocol/device_operations.h"
 #include "protocol/operation_cut_off.h"
+#include "protocol/converter_identity.h"
 
 #include <doctest.h>
 
@@ -116,7 +117,8 @@ void CheckNothingLeftBehind(sim::SimBus &bus)
 
 bool FindConverter()
 {
-    hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
+    hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
+                       converterReportPayload, converterManufacturer, converterProduct);
     return hidDevice.FindDevice() != 0;
 }
 

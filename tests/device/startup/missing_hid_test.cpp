@@ -7,6 +7,7 @@
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
 #include "sim/sim_bus.h"
+#include "protocol/converter_identity.h"
 
 #include <doctest.h>
 
@@ -110,7 +111,8 @@ TEST_CASE("Without hid.dll one box appears before main, from the main thread, an
 
     CHECK(hidDevice.library.Module() == nullptr);
     CHECK_FALSE(hidDevice.library.CanDiscover());
-    hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
+    hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
+                       converterReportPayload, converterManufacturer, converterProduct);
     CHECK(hidDevice.FindDevice() == 0);  // a converter is there, but nothing can be asked
     CHECK(sim::SimBus::Instance().OpenHandlesTotal() == 0);
     CHECK(sim::SimBus::Instance().LibraryLoads() == 0);

@@ -5,6 +5,7 @@
 // the real functions here, so the bus cannot drift from them unnoticed.
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
+#include "protocol/converter_identity.h"
 
 #include <doctest.h>
 
@@ -118,7 +119,8 @@ TEST_CASE("FindDevice walks the system's HID devices, matches only a converter a
             it.lengths == ((9u << 16) | 9u))
             converterPath = it.path;
     const DWORD before = HandleCount();
-    hidDevice.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB");
+    hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
+                       converterReportPayload, converterManufacturer, converterProduct);
     CHECK(hidDevice.FindDevice() == (converterPath.empty() ? 0 : 1));
     if (converterPath.empty())
         CHECK(hidDevice.devicePath == nullptr);

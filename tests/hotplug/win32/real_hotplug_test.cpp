@@ -9,6 +9,7 @@
 #include "tests/support/pump_until.h"
 #include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
+#include "protocol/converter_identity.h"
 
 #include <dbt.h>
 #include <setupapi.h>
@@ -149,7 +150,11 @@ private:
     HDEVNOTIFY notify = nullptr;
 };
 
-void MatchConverter(hid_com &device) { device.SetMatch(0x16C0, 0x03E8, 0x0100, 8, 8, "Brantix", "ZYR-USB"); }
+void MatchConverter(hid_com &device)
+{
+    device.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
+                    converterReportPayload, converterManufacturer, converterProduct);
+}
 
 // A read request for `address`, as the protocol sends it (report id 0).
 bool RequestRegister(hid_com &device, unsigned address)
