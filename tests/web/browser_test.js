@@ -7,7 +7,8 @@
 //   node browser_test.js
 // with, in the environment:
 //   ZYR_PAGE_URL          the page, e.g. http://localhost:8000/index.html
-//   ZYR_CONVERTER         the converter's control command (see converter())
+//   ZYR_CONVERTER         the converter's control command (converter_control.sh)
+//   ZYR_ZYRCTL            zyrctl for Linux, for the backups that cross both ways
 //   ZYR_WEB_OUT           a folder for downloads and screenshots
 //   ZYR_PLAYWRIGHT        the playwright-core module folder
 //   ZYR_CHROMIUM          the browser (default /usr/bin/chromium)
@@ -33,8 +34,25 @@ fs.mkdirSync(out, { recursive: true });
 // as 16 rows "00: xx .. xx", and takes "silent", "answer", "unplug-after N"
 // and "plug".
 function converter(...args) {
-  const [command, ...fixed] = process.env.ZYR_CONVERTER.split(' ');
-  return execFileSync(command, [...fixed, ...args], { encoding: 'utf8', timeout: 30000 });
+  return execFileSync(process.env.ZYR_CONVERTER, args, { encoding: 'utf8', timeout: 30000 });
+}
+
+// zyrctl on the same converter, in the output folder (its backups before a
+// write go there); its exit code and output.
+function zyrctl(...args) {
+  try {
+    const output = execFileSync(process.env.ZYR_ZYRCTL, args, { cwd: out, encoding: 'utf8', timeout: 120000, stdio: 'pipe' });
+    return { code: 0, output };
+  } catch (error) {
+    if (typeof error.status !== 'number') throw error;
+    return { code: error.status, output: `${error.stdout}${error.stderr}` };
+  }
+}
+
+function expectZyrctl(what, ...args) {
+  const result = zyrctl(...args);
+  expect(result.code === 0, `${what}: zyrctl ${args.join(' ')} exited ${result.code}: ${result.output.trim()}`);
+  return result.output;
 }
 
 function converterRegisters() {
@@ -104,6 +122,7 @@ async function main() {
   };
   const shot = (name) => page.screenshot({ path: path.join(out, `${name}.png`), fullPage: true });
   let backupPath = null;
+  const zyrctlBackup = path.join(out, 'zyrctl-backup.zyr');
 
   const cases = [
     ['the page opens and takes the converter from the browser policy, without a chooser', async () => {
@@ -129,6 +148,11 @@ async function main() {
       const text = fs.readFileSync(backupPath, 'utf8');
       expect(text.includes('format = zyr-backup 1'), 'no format line');
       sameRegisters(backupRegisters(text), converterRegisters(), 'backup against converter');
+    }],
+    ['zyrctl takes the browser\'s backup: zyrctl diff of it and the converter exits 0', async () => {
+      expectZyrctl('the browser\'s backup against the converter', 'diff', 'device', backupPath);
+      expectZyrctl('zyrctl\'s own backup', 'backup', zyrctlBackup);
+      expectZyrctl('the two backups', 'diff', backupPath, zyrctlBackup);
     }],
     ['a changed speed adjustment is listed, written, verified and held by the converter', async () => {
       await page.fill('#speed', '');
@@ -159,18 +183,32 @@ async function main() {
       await page.waitForTimeout(300);
       expect((await status()).includes('nothing was loaded'), 'a file of another format was not refused');
     }],
-    ['the downloaded backup restores the converter exactly', async () => {
-      await page.setInputFiles('#restore', backupPath);
+    ['a backup made by zyrctl restores the converter exactly through the page', async () => {
+      await page.setInputFiles('#restore', zyrctlBackup);
       await page.waitForTimeout(300);
       expect((await page.textContent('#changes')).includes('3.5 % (0x0023) -> 0.0 % (0x0000)'), 'restore lists no change');
       await press('#write');
       const text = await status();
       expect(text.startsWith('Device Write OK'), `status reads "${text}"`);
-      sameRegisters(converterRegisters(), backupRegisters(fs.readFileSync(backupPath, 'utf8')), 'converter after restore');
+      sameRegisters(converterRegisters(), backupRegisters(fs.readFileSync(zyrctlBackup, 'utf8')), 'converter after restore');
+      expectZyrctl('the converter against zyrctl\'s backup', 'diff', 'device', zyrctlBackup);
+    }],
+    ['zyrctl restore puts the browser\'s backup back after a change', async () => {
+      expectZyrctl('a change by zyrctl', 'set', 'speed=+1.2', '--yes');
+      expect(converterRegisters()[6] === 12, 'zyrctl set did not change the converter');
+      expectZyrctl('restoring the browser\'s backup', 'restore', backupPath, '--yes');
+      sameRegisters(converterRegisters(), backupRegisters(fs.readFileSync(backupPath, 'utf8')), 'converter after zyrctl restore');
+      expectZyrctl('the converter against the browser\'s backup', 'diff', 'device', backupPath);
     }],
     ['a second page of the same browser is kept out while the first holds the converter', async () => {
-      const second = await context.newPage();
-      await second.goto(pageUrl);
+      // A tab the page opens shares its renderer process, so it starts in a
+      // fraction of a new one's time under emulation.
+      const [second] = await Promise.all([
+        context.waitForEvent('page'),
+        page.evaluate((url) => {
+          window.open(url, '_blank');
+        }, pageUrl),
+      ]);
       await second.waitForSelector('body[data-ready]');
       // The first page holds the converter's lock as a device operation would.
       await page.evaluate(() => {

@@ -9,14 +9,16 @@
 #   ZYR_WEB_OUT         a folder shared read-write with the host: downloads, screenshots
 #   ZYR_WEB_NODE        the folder holding node_modules/playwright-core
 #   ZYR_WEB_TESTS       this folder (tests/web)
-#   ZYR_CONVERTER_START the command that plugs the converter in and serves it (runs in the background)
-#   ZYR_CONVERTER       the converter's control command (see browser_test.js)
+#   ZYR_UHID_CONVERTER  zyr-uhid-converter
+#   ZYR_ZYRCTL          zyrctl for Linux
 set -u
 
+export ZYR_CONVERTER=$ZYR_WEB_TESTS/converter_control.sh ZYR_CONVERTER_DIR=/tmp/converter
 pids=()
 stop_all() {
     local pid
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    "$ZYR_CONVERTER" stop 2>/dev/null
     udevadm control --exit 2>/dev/null
 }
 trap stop_all EXIT
@@ -40,12 +42,7 @@ cat >/etc/chromium/policies/managed/zyr-test.json <<'EOF'
 {"WebHidAllowDevicesForUrls":[{"devices":[{"vendor_id":5824,"product_id":1000}],"urls":["http://localhost:8000"]}]}
 EOF
 
-$ZYR_CONVERTER_START &
-pids+=($!)
-for _ in $(seq 1 100); do
-    ls /sys/class/hidraw/*/device/uevent >/dev/null 2>&1 && grep -qs 'HID_ID=0003:000016C0:000003E8' /sys/class/hidraw/*/device/uevent && break
-    sleep 0.1
-done
+"$ZYR_CONVERTER" plug
 udevadm settle --timeout=10 >/dev/null 2>&1
 if ! grep -qs 'HID_ID=0003:000016C0:000003E8' /sys/class/hidraw/*/device/uevent; then
     echo "FAIL - the uhid converter did not appear as a hidraw device"

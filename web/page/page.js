@@ -12,6 +12,7 @@ const port = new HidPort(navigator.hid);
 let core = null;
 let busy = false;
 let editingTable = null;
+let focusBeforeBusy = null;
 
 function status(text, failed) {
   const line = $('status');
@@ -38,16 +39,27 @@ function callJson(name, ...args) {
 
 function setBusy(on) {
   busy = on;
+  if (on) focusBeforeBusy = document.activeElement;
   document.body.toggleAttribute('data-busy', on);
   $('progress').hidden = !on;
   if (on) $('progress').value = 0;
+  // Every control is disabled while the operation runs, and given back as
+  // it was; refresh() then sets those that follow the settings.
   for (const element of document.querySelectorAll('button, input, textarea')) {
     if (on) {
       element.dataset.wasDisabled = element.disabled ? '1' : '';
       element.disabled = true;
+    } else if ('wasDisabled' in element.dataset) {
+      element.disabled = element.dataset.wasDisabled === '1';
+      delete element.dataset.wasDisabled;
     }
   }
-  if (!on) refresh();
+  if (on) return;
+  refresh();
+  // The keyboard's place comes back to the control pressed.
+  const before = focusBeforeBusy;
+  focusBeforeBusy = null;
+  if (before && before.isConnected && !before.disabled && document.activeElement === document.body) before.focus();
 }
 
 function refresh() {
