@@ -3,6 +3,7 @@
 // pointer stays valid until the next call. The three device operations are
 // asynchronous for the page: ccall with {async: true} gives a promise.
 #include "config/converter_choices.h"
+#include "protocol/converter_identity.h"
 #include "web/page_operations.h"
 #include "web/page_session.h"
 #include "zyr_version.h"
@@ -39,6 +40,15 @@ const char *Outcome(const OperationOutcome &outcome)
 extern "C" {
 
 EMSCRIPTEN_KEEPALIVE const char *zyr_version() { return Give(ZYR_VERSION_STRING); }
+
+// What the page asks the browser for and checks a device against.
+EMSCRIPTEN_KEEPALIVE const char *zyr_identity()
+{
+    return GiveJson(nlohmann::json{{"vendorId", converterVendorId},
+                                   {"productId", converterProductId},
+                                   {"usagePage", converterUsagePage},
+                                   {"payloadBytes", converterReportPayload}});
+}
 
 EMSCRIPTEN_KEEPALIVE const char *zyr_view() { return GiveJson(SessionView()); }
 

@@ -32,7 +32,7 @@ async function main() {
   // A fresh page over the scripted device of `which`.
   async function open(which) {
     const context = await browser.newContext({ acceptDownloads: true });
-    context.setDefaultTimeout(30000);
+    context.setDefaultTimeout(120000);
     const page = await context.newPage();
     page.on('pageerror', (error) => errors.push(error.message));
     await page.addInitScript(`window.fakeHidCase = ${JSON.stringify(which)};\n${fake}`);

@@ -4,42 +4,38 @@
 // these through its report transport and awaits each promise.
 'use strict';
 
-const ZYR_IDENTITY = Object.freeze({
-  vendorId: 0x16c0,
-  productId: 0x03e8,
-  usagePage: 0xff00,
-  productName: 'ZYR-USB',
-  payloadBytes: 8,
-});
-
 // How many input reports the queue keeps; a converter answers one report
 // per request, so more than this means something floods the device.
 const MOST_QUEUED_REPORTS = 64;
 
-// Whether a WebHID device shows the converter's identity: its vendor and
-// product, a vendor-defined collection and 8-byte reports without a report
-// id both ways. WebHID does not show the manufacturer string or the release
-// number, so those two cannot be checked here.
-function describeMismatch(device) {
+// Whether a WebHID device shows the converter's identity (the core's, from
+// zyr_identity: vendorId, productId, usagePage, payloadBytes): its vendor
+// and product, a vendor-defined collection and reports of the payload's
+// length without a report id both ways. WebHID does not show the
+// manufacturer string or the release number, so those two cannot be
+// checked here. '' when it does, else why not.
+function describeMismatch(device, identity) {
   const hex = (n) => '0x' + n.toString(16).toUpperCase().padStart(4, '0');
-  if (device.vendorId !== ZYR_IDENTITY.vendorId || device.productId !== ZYR_IDENTITY.productId)
-    return `it is ${hex(device.vendorId)}:${hex(device.productId)}, not a ZYR converter (16C0:03E8)`;
-  const collection = (device.collections || []).find((c) => c.usagePage === ZYR_IDENTITY.usagePage);
-  if (!collection) return 'it has no vendor-defined collection (usage page 0xFF00) like a ZYR converter';
+  const ids = `${hex(identity.vendorId).slice(2)}:${hex(identity.productId).slice(2)}`;
+  if (device.vendorId !== identity.vendorId || device.productId !== identity.productId)
+    return `it is ${hex(device.vendorId)}:${hex(device.productId)}, not a ZYR converter (${ids})`;
+  const collection = (device.collections || []).find((c) => c.usagePage === identity.usagePage);
+  if (!collection) return `it has no collection of usage page ${hex(identity.usagePage)} like a ZYR converter`;
   const bytesOf = (reports) =>
     (reports || []).map((r) => ({
       id: r.reportId,
       bytes: (r.items || []).reduce((sum, item) => sum + (item.reportSize * item.reportCount) / 8, 0),
     }));
-  const fits = (reports) => reports.some((r) => r.id === 0 && r.bytes === ZYR_IDENTITY.payloadBytes);
+  const fits = (reports) => reports.some((r) => r.id === 0 && r.bytes === identity.payloadBytes);
   if (!fits(bytesOf(collection.inputReports)) || !fits(bytesOf(collection.outputReports)))
-    return 'its reports are not the 8-byte reports of a ZYR converter';
+    return `its reports are not the ${identity.payloadBytes}-byte reports of a ZYR converter`;
   return '';
 }
 
 class HidPort {
   constructor(hid) {
     this.hid = hid; // navigator.hid, or undefined where the browser lacks WebHID
+    this.identity = null; // the converter's identity, set once the core has started
     this.device = null;
     this.queue = [];
     this.waiter = null;
@@ -53,7 +49,8 @@ class HidPort {
   }
 
   filters() {
-    return [{ vendorId: ZYR_IDENTITY.vendorId, productId: ZYR_IDENTITY.productId, usagePage: ZYR_IDENTITY.usagePage }];
+    const { vendorId, productId, usagePage } = this.identity;
+    return [{ vendorId, productId, usagePage }];
   }
 
   // A converter the browser already lets this page use (granted before, or
@@ -62,7 +59,7 @@ class HidPort {
   async findGranted() {
     if (!this.hid) return null;
     const devices = await this.hid.getDevices();
-    return devices.find((d) => describeMismatch(d) === '') || null;
+    return devices.find((d) => describeMismatch(d, this.identity) === '') || null;
   }
 
   // Asks the browser's chooser; needs a user's click. Returns '' or why no
@@ -76,7 +73,7 @@ class HidPort {
       return `the browser refused access to USB devices (${error.message})`;
     }
     if (!devices || devices.length === 0) return 'no converter was chosen';
-    const problem = describeMismatch(devices[0]);
+    const problem = describeMismatch(devices[0], this.identity);
     if (problem) return `the chosen device cannot be used: ${problem}`;
     this.device = devices[0];
     return '';
@@ -187,4 +184,3 @@ class HidPort {
   }
 }
 
-if (typeof module !== 'undefined') module.exports = { HidPort, describeMismatch, ZYR_IDENTITY };

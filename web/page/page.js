@@ -401,7 +401,12 @@ function wire() {
       port.forget(event.device);
       showDevice();
     });
-    navigator.hid.addEventListener('connect', () => showDevice());
+    // A converter plugged in again is taken up between operations, never
+    // in the middle of one.
+    navigator.hid.addEventListener('connect', (event) => {
+      if (!busy && !port.device && describeMismatch(event.device, port.identity) === '') port.device = event.device;
+      showDevice();
+    });
   }
 }
 
@@ -416,9 +421,11 @@ async function start() {
   } catch (error) {
     status(`The page's core could not start: ${error.message}`, true);
     $('read').disabled = true;
+    $('choose').disabled = true;
     return;
   }
   $('tool-version').textContent = call('zyr_version');
+  port.identity = callJson('zyr_identity');
   await port.ensureDevice();
   showDevice();
   refresh();
