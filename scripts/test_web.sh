@@ -28,13 +28,13 @@ not_tested() {
 }
 
 # The guest's kernel, qemu and busybox; emscripten, Debian's chromium and
-# udev (for plug events in the guest); node comes with emscripten.
-packages="emscripten chromium udev qemu-system-x86 busybox-static cpio kmod iproute2 python3 zip \
+# udev (for plug events in the guest); clang and hidapi for zyrctl for
+# Linux and the uhid converter.
+packages="emscripten chromium udev qemu-system-x86 busybox-static cpio kmod iproute2 python3 \
 cmake ninja-build clang libhidapi-dev"
-missing=$(for p in $packages; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"; done)
-if [ -n "$missing" ]; then
-    # shellcheck disable=SC2086  # one word per package
-    reason=$(zyr_apt_install $missing 2>&1) || not_tested "could not install $(echo $missing): ${reason//$'\n'/ }"
+# shellcheck disable=SC2086  # one word per package
+if ! reason=$(zyr_apt_install $packages 2>&1); then
+    not_tested "${ZYR_APT_REASON:-${reason//$'\n'/ }}"
 fi
 
 # Debian's emscripten finds its JavaScript optimiser (node-acorn) through
@@ -58,12 +58,20 @@ if ! (cd "$ZYR_ROOT" && cmake --preset linux -B "$WEB_BUILD/linux" >/dev/null) |
 fi
 
 # The browser driver, as the lock file pins it.
+type zyr_retry >/dev/null 2>&1 || zyr_retry() {
+    local tries=$1 try
+    shift
+    for ((try = 1; try <= tries; try++)); do
+        "$@" && return 0
+        [ "$try" -lt "$tries" ] && sleep 5
+    done
+    return 1
+}
 if [ ! -f "$WEB_NODE/node_modules/playwright-core/package.json" ] ||
     ! cmp -s "$ZYR_ROOT/tests/web/package-lock.json" "$WEB_NODE/package-lock.json"; then
     mkdir -p "$WEB_NODE"
     cp "$ZYR_ROOT/tests/web/package.json" "$ZYR_ROOT/tests/web/package-lock.json" "$WEB_NODE/"
-    zyr_retry_npm() { (cd "$WEB_NODE" && npm ci --no-audit --no-fund --silent >/dev/null 2>&1); }
-    zyr_retry_npm || { sleep 5; zyr_retry_npm; } || { sleep 5; zyr_retry_npm; } ||
+    zyr_retry 3 bash -c 'cd "$1" && npm ci --no-audit --no-fund --silent >/dev/null 2>&1' _ "$WEB_NODE" ||
         not_tested "the browser driver (npm playwright-core) could not be installed"
 fi
 
@@ -94,6 +102,7 @@ status=${PIPESTATUS[0]}
 echo "# the guest ran $(($(date +%s) - started)) s"
 
 mkdir -p "$ZYR_ROOT/screenshots"
+rm -f "$ZYR_ROOT/screenshots"/web-*.png
 cp "$WEB_OUT"/web-*.png "$ZYR_ROOT/screenshots/" 2>/dev/null
 
 passed=$(cat "$host_log" "$log" | grep -c '^ok - ')
