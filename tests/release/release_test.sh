@@ -71,7 +71,7 @@ for t in README.txt LICENSE.txt; do
 done
 check "README.txt names the version" grep -q "ZYR $version" "$work/unzip/README.txt"
 check "the web zip holds the page's static folder" test "$(unzip -Z1 "$dist/$web_zip" | tr '\n' ' ')" = \
-    "zyr-web-$version/ zyr-web-$version/LICENSE.txt zyr-web-$version/hid_port.js zyr-web-$version/index.html zyr-web-$version/page.js zyr-web-$version/style.css zyr-web-$version/zyr_core.js "
+    "zyr-web-$version/LICENSE.txt zyr-web-$version/hid_port.js zyr-web-$version/index.html zyr-web-$version/page.js zyr-web-$version/style.css zyr-web-$version/zyr_core.js "
 check "sha256sum -c SHA256SUMS" bash -c "cd '$dist' && sha256sum -c SHA256SUMS"
 
 echo "== signing with a throwaway certificate"
