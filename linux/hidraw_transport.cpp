@@ -6,6 +6,7 @@
 #include <hidapi/hidapi.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 
@@ -71,7 +72,23 @@ bool HidrawTransport::Receive(uint8_t *report, size_t length, unsigned waitMs)
 {
     if (!device || length < 2)
         return false;
-    const int got = hid_read_timeout(device, report + 1, length - 1, static_cast<int>(waitMs));
+    // A signal (Ctrl+C asks for a cut-off) does not end the wait: the
+    // exchange on the wire completes, and the cut-off comes at the next
+    // register, as on Windows.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    int got = 0;
+    for (int left = static_cast<int>(waitMs);;) {
+        errno = 0;
+        got = hid_read_timeout(device, report + 1, length - 1, left);
+        if (got >= 0 || errno != EINTR)
+            break;
+        left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+        if (left <= 0) {
+            got = 0;
+            break;
+        }
+    }
     if (got <= 0) {
         Trace("in", got == 0 ? std::string("cancelled: no answer in time")
                              : std::string("failed (") + std::strerror(errno) + ")");

@@ -218,6 +218,19 @@ else
 fi
 stop_converter
 
+# --- Ctrl+C: the command stops at a register boundary, nothing half-saved ----
+start_converter state.zyr --late 50 || exit 1
+rm -f interrupted.zyr
+"$ZYRCTL" backup interrupted.zyr >out 2>err &
+interrupted=$!
+sleep 2
+kill -INT "$interrupted"
+wait "$interrupted"
+rc=$?
+expect "Ctrl+C stops at the next register, no file written" 1 "stopped by Ctrl+C" && [ ! -e interrupted.zyr ] &&
+    pass "Ctrl+C stops at the next register, no file written"
+stop_converter
+
 # --- the kernel's own view of the lock: the node is locked while in use -----
 start_converter state.zyr --late 50 || exit 1
 timeout -k 5 120 "$ZYRCTL" backup slow2.zyr >slow.out 2>slow.err &
