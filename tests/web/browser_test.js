@@ -222,6 +222,9 @@ async function main() {
       const text = await second.textContent('#status');
       await page.evaluate(() => window.releaseHeldLock && window.releaseHeldLock());
       await second.close();
+      // The first page is in front again, as a user's click would make it:
+      // a page behind another draws no frames, and is not pressed.
+      await page.bringToFront();
       expect(text.startsWith('Another ZYR page in this browser is using the converter'), `second page reads "${text}"`);
     }],
     ['a converter unplugged during a write gives an honest failure', async () => {
