@@ -32,12 +32,6 @@ constexpr double readExchangeMs = 2 * frameMs;
 constexpr double verifiedWriteMs = frameMs + pauseAfterWriteMs + readExchangeMs;
 constexpr double readFloorMs = pauseAfterOpenMs + (2 * identityWords + 256) * readExchangeMs;
 
-bool Pacing(bool on)
-{
-    ZyrvSlot s = {on ? 1u : 0u};
-    return VconvRequest(ZYRV_IOCTL_SET_PACING, &s, sizeof s);
-}
-
 double NowMs()
 {
     LARGE_INTEGER t, f;
@@ -127,7 +121,7 @@ void Report(const char *name, double wallMs, double floorMs)
 
 int main()
 {
-    if (!Pacing(true)) {
+    if (!VconvSetPacing(true)) {
         std::printf("the virtual converter is not running in this prefix: scripts/env.sh installs it "
                     "(zyr_install_vconv)\n");
         return 1;
@@ -137,7 +131,7 @@ int main()
     const std::string app = BuildFolder() + "\\app\\";
     const bool measured = Measure(ReadDevice, runs, readMs) && Measure(WriteDevice, runs, writeMs) &&
                           Measure(FormatDevice, runs, formatMs) && TimeBackups(app + "zyrctl.exe", runs, backupMs);
-    Pacing(false);
+    VconvSetPacing(false);
     if (!measured) {
         std::printf("an operation failed against the virtual converter\n");
         return 1;

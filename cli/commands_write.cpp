@@ -8,6 +8,7 @@
 #include "settings/speed_setting.h"
 #include "settings/table_svg.h"
 #include "cli/text_files.h"
+#include "config/converter_choices.h"
 #include "config/table_text.h"
 
 namespace {
@@ -35,11 +36,10 @@ std::string UsageProblem(const std::string &assignment)
     if (equals != std::string::npos && name == "sensor")
         return FindSensorByName(layout::typeVssEct, value, sensor) || FindSensorByName(layout::typeVss, value, sensor)
                    ? ""
-                   : "\"" + value +
-                         "\" is not a speed sensor: low, high or high-to-low on a VSS+ECT unit, "
-                         "rsx, s2k or general on a VSS unit";
+                   : "\"" + value + "\" is not a speed sensor: " + SensorNames(layout::typeVssEct, ", ", " or ") +
+                         " on a VSS+ECT unit, " + SensorNames(layout::typeVss, ", ", " or ") + " on a VSS unit";
     if (equals != std::string::npos && name == "table")
-        return FindTableByName(value) ? "" : "\"" + value + "\" is not a table: ap1-res, ap2-res, ap1-5v or ap2-5v";
+        return FindTableByName(value) ? "" : "\"" + value + "\" is not a table: " + TableNames(", ", " or ");
     return "not a setting";
 }
 
@@ -110,7 +110,7 @@ Outcome RunTable(const CommandContext &context, const TableOptions &table, const
 {
     const TableInfo *info = FindTableByName(table.name);
     if (!info)
-        return Outcome::Fail(exitUsage, "\"" + table.name + "\" is not a table: ap1-res, ap2-res, ap1-5v or ap2-5v");
+        return Outcome::Fail(exitUsage, "\"" + table.name + "\" is not a table: " + TableNames(", ", " or "));
 
     std::string importText;
     if (!table.importFile.empty()) {

@@ -71,8 +71,11 @@ std::string FolderOf(const std::string &path)
 
 Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
 {
-    FileHandle file{CreateFileW(FileSystemName(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr)};
+    // Shared for deleting too: a program that replaces the file while this
+    // one reads it (the demo's state file, saved by another demo) renames
+    // over it, and this one reads the old file whole.
+    FileHandle file{CreateFileW(FileSystemName(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.handle == INVALID_HANDLE_VALUE)
         return Outcome::Fail(exitFile, "cannot open " + path + ": " + SystemErrorText(GetLastError()));
     LARGE_INTEGER size = {};
@@ -91,7 +94,7 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
     return Outcome::Success();
 }
 
-Outcome WriteFileAtomically(const std::string &path, const std::string &text, bool force)
+Outcome WriteFileAtomically(const std::string &path, const std::string &text, bool force, bool flush)
 {
     if (!force && FileExists(path))
         return Outcome::Fail(exitRefused, path + " already exists; it is overwritten only with --force");
@@ -104,7 +107,7 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
                                  "cannot create a temporary file beside " + path + ": " + SystemErrorText(created));
         DWORD written = 0;
         const bool ok = WriteFile(file.handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                        written == text.size() && FlushFileBuffers(file.handle);
+                        written == text.size() && (!flush || FlushFileBuffers(file.handle));
         if (!ok) {
             const DWORD error = GetLastError();
             CloseHandle(file.handle);

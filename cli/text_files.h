@@ -13,8 +13,12 @@
 Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text);
 
 // Writes `text` to `path`; an existing file is replaced only with `force`
-// (otherwise exit 4, nothing touched).
-Outcome WriteFileAtomically(const std::string &path, const std::string &text, bool force);
+// (otherwise exit 4, nothing touched). With `flush` the new file is on the
+// disk before it replaces the old, so a power cut too leaves one or the
+// other: the user's files. Without, other programs still see it whole or
+// not at all, which is all the demo's state file, saved after every
+// register written, needs.
+Outcome WriteFileAtomically(const std::string &path, const std::string &text, bool force, bool flush = true);
 
 bool FileExists(const std::string &path);
 

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/converter_session.h"
 #include "cli/wire_trace.h"
+#include "config/converter_choices.h"
 
 #include <CLI/CLI.hpp>
 
@@ -143,13 +144,14 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
 
     CLI::App *set = Command(app, "set", "change settings as the dialog would: speed=+3.5 sensor=low table=ap1-res");
     set->add_option("SETTING", o.assignments,
-                    "speed=PERCENT (-25.0 to 25.0), sensor=low|high|high-to-low (type 2) or rsx|s2k|general "
-                    "(type 3), table=ap1-res|ap2-res|ap1-5v|ap2-5v")
+                    "speed=PERCENT (-25.0 to 25.0), sensor=" + SensorNames(layout::typeVssEct, "|", "|") +
+                        " (type 2) or " + SensorNames(layout::typeVss, "|", "|") +
+                        " (type 3), table=" + TableNames("|", "|"))
         ->required();
     AddWriteFlags(set, o, false);
 
     CLI::App *table = Command(app, "table", "a temperature table: print, export, import or draw it");
-    table->add_option("NAME", o.table.name, "ap1-res, ap2-res, ap1-5v or ap2-5v")->required();
+    table->add_option("NAME", o.table.name, TableNames(", ", " or "))->required();
     CLI::Option *exportOption =
         table->add_option("--export", o.table.exportFile, "save the table as the editor's text")->type_name("FILE");
     CLI::Option *importOption =

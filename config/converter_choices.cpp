@@ -1,8 +1,17 @@
 #include "config/converter_choices.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace {
+
+std::string NameList(const std::vector<const char *> &names, const char *between, const char *last)
+{
+    std::string list;
+    for (size_t i = 0; i < names.size(); ++i)
+        list += std::string(i == 0 ? "" : i + 1 == names.size() ? last : between) + names[i];
+    return list;
+}
 
 const SensorInfo lowHighSensors[] = {
     {"low", layout::sensorLowFreq, "Low Freq (Gear Driven)"},
@@ -47,6 +56,20 @@ bool TableOnFirmware(const TableInfo &table, uint16_t firmwareVersion)
     return table.wiring == 0 || firmwareVersion == layout::firmware12300;
 }
 
+std::string TableNames(const char *between, const char *last)
+{
+    std::vector<const TableInfo *> tables;
+    for (const TableInfo &table : tableInfos)
+        tables.push_back(&table);
+    std::sort(tables.begin(), tables.end(), [](const TableInfo *a, const TableInfo *b) {
+        return a->wiring != b->wiring ? a->wiring < b->wiring : std::string(a->name) < b->name;
+    });
+    std::vector<const char *> names;
+    for (const TableInfo *table : tables)
+        names.push_back(table->name);
+    return NameList(names, between, last);
+}
+
 std::string TableCaption(uint8_t offset)
 {
     const TableInfo *table = FindTableByOffset(offset);
@@ -82,4 +105,12 @@ bool FindSensorByCode(uint16_t type, uint16_t code, SensorInfo &out)
         }
     }
     return false;
+}
+
+std::string SensorNames(uint16_t type, const char *between, const char *last)
+{
+    std::vector<const char *> names;
+    for (const SensorInfo &sensor : SensorsForType(type))
+        names.push_back(sensor.name);
+    return NameList(names, between, last);
 }

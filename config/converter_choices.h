@@ -29,6 +29,10 @@ const TableInfo *FindTableByOffset(uint8_t offset);  // null when unknown
 // The 5V tables exist only on firmware 12300.
 bool TableOnFirmware(const TableInfo &table, uint16_t firmwareVersion);
 
+// The tables' command-line names as a person reads them, RES before 5V and
+// AP1 before AP2: "ap1-res, ap2-res, ap1-5v or ap2-5v" with ", " and " or ".
+std::string TableNames(const char *between, const char *last);
+
 // The table editor's caption: "AP1 RES Table Edit" for the table at 93 and
 // likewise for the others; "Temperature Table Edit" for any other offset.
 std::string TableCaption(uint8_t offset);
@@ -42,5 +46,7 @@ struct SensorInfo {
 // The speed-sensor choices of a unit type, in the order low/high/high-to-low
 // (types 1 and 2) or rsx/s2k/general (type 3); empty for any other type.
 std::vector<SensorInfo> SensorsForType(uint16_t type);
+// A unit type's speed-sensor names, in that order: "low, high or high-to-low".
+std::string SensorNames(uint16_t type, const char *between, const char *last);
 bool FindSensorByName(uint16_t type, const std::string &name, SensorInfo &out);
 bool FindSensorByCode(uint16_t type, uint16_t code, SensorInfo &out);

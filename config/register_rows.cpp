@@ -65,3 +65,35 @@ Result ParseRegisterRow(const std::string &row, unsigned &offset, uint8_t (&byte
         bytes[i] = parsed[i];
     return Result::Success();
 }
+
+Result RegistersFromRows(const std::string &text, uint8_t (&registers)[256])
+{
+    uint8_t found[256] = {};
+    bool seen[256 / registerRowBytes] = {};
+    unsigned rows = 0;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(begin, end - begin);
+        begin = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        unsigned offset = 0;
+        uint8_t bytes[registerRowBytes];
+        if (!ParseRegisterRow(TrimBlanks(line), offset, bytes))
+            continue;
+        if (offset % registerRowBytes != 0 || seen[offset / registerRowBytes])
+            return Result::Fail("the row \"" + ShownInMessage(TrimBlanks(line)) + "\" is out of place or repeated");
+        seen[offset / registerRowBytes] = true;
+        for (unsigned i = 0; i < registerRowBytes; ++i)
+            found[offset + i] = bytes[i];
+        ++rows;
+    }
+    if (rows != 256 / registerRowBytes)
+        return Result::Fail("it holds " + std::to_string(rows) + " of the 16 register rows");
+    for (unsigned i = 0; i < 256; ++i)
+        registers[i] = found[i];
+    return Result::Success();
+}

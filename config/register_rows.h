@@ -23,3 +23,10 @@ std::string FormatRegisterRows(const uint8_t (&registers)[256]);
 // colon, then 16 bytes of two hex digits each, separated by blanks. A failure
 // names the problem in words on anything else; the caller checks the offset.
 Result ParseRegisterRow(const std::string &row, unsigned &offset, uint8_t (&bytes)[registerRowBytes]);
+
+// The registers of the 16 rows "00:" to "F0:" found among the lines of
+// `text`, each row once, in any order; every other line (a backup file's
+// comments, fields and CRC, blank lines) is passed over. A failure names a
+// row out of place or repeated, or how many of the 16 were found;
+// `registers` is then untouched.
+Result RegistersFromRows(const std::string &text, uint8_t (&registers)[256]);

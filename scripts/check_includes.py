@@ -30,7 +30,7 @@ ALLOWED = {
     'settings': {'base', 'config', 'protocol'},     # protocol: the portable operation texts only
     'device':   {'base'},
     'protocol': {'base', 'config', 'device', 'app'},
-    'sim':      {'base', 'config', 'protocol', 'device', 'cli'},  # cli: the demo's wide file names
+    'sim':      {'base', 'config', 'protocol', 'device', 'cli'},  # cli: the demo's file names and state file write
     'app':      {'base', 'config', 'settings', 'protocol'},
     'cli':      {'base', 'config', 'settings', 'protocol', 'device'},
     'vconv':    {'base', 'config'},

@@ -59,7 +59,8 @@ for program in zyr.exe zyrctl.exe; do
     cp "$build/app/$program" "$stage/"
     bash "$sign" "$stage/$program" "$unsigned/$program"
 done
-sed "s/@VERSION@/$version/g; s/\$/\r/" "$ZYR_ROOT/release/README.txt" >"$stage/README.txt"
+# The user's README, made from the manuals (scripts/user_readme.py).
+python3 "$ZYR_ROOT/scripts/user_readme.py" "$version" | sed 's/$/\r/' >"$stage/README.txt"
 sed 's/$/\r/' "$ZYR_ROOT/LICENSE" >"$stage/LICENSE.txt"
 files=(LICENSE.txt README.txt zyr.exe zyrctl.exe)
 for f in "${files[@]}"; do

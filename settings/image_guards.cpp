@@ -7,14 +7,6 @@
 
 namespace {
 
-std::string Names(const std::vector<SensorInfo> &sensors)
-{
-    std::string names;
-    for (size_t i = 0; i < sensors.size(); ++i)
-        names += (i ? ", " : "") + std::string(sensors[i].name);
-    return names;
-}
-
 // The editor's rules for a stored voltage column: the table's own text, as
 // the editor would show it, must pass the editor's checks unchanged. Only
 // the wording is this program's, naming the entry and its value.
@@ -63,7 +55,7 @@ Result ApplySensor(RegisterImage &image, const std::string &value)
     SensorInfo sensor{};
     if (!FindSensorByName(type, value, sensor))
         return Result::Fail("\"" + value + "\" is not a speed sensor of a " + TypeText(type) + " unit; choose one of " +
-                            Names(sensors));
+                            SensorNames(type, ", ", ", "));
     image.SetWord(layout::speedSensorCode, sensor.code);
     return Result::Success();
 }
@@ -73,7 +65,7 @@ Result ApplyTable(RegisterImage &image, const std::string &value)
     const uint16_t type = image.FirmwareType();
     const TableInfo *table = FindTableByName(value);
     if (!table)
-        return Result::Fail("\"" + value + "\" is not a table; choose one of ap1-res, ap2-res, ap1-5v, ap2-5v");
+        return Result::Fail("\"" + value + "\" is not a table; choose one of " + TableNames(", ", ", "));
     if (!TypeHasTables(type))
         return Result::Fail("a unit of type " + std::to_string(type) + " (" + TypeText(type) +
                             ") has no temperature-table choice");

@@ -11,16 +11,11 @@ std::string FirmwareText(uint16_t version)
 
 std::string TypeText(uint16_t type)
 {
-    switch (type) {
-    case 1:
-        return "VSS+ECT (type 1, treated like type 2)";
-    case layout::typeVssEct:
-        return "VSS+ECT";
-    case layout::typeVss:
-        return "VSS";
-    default:
-        return "unknown";
-    }
+    // Read Device's names of the kinds it serves; type 1 is read as type 2.
+    if (type == 1)
+        return std::string(DeviceKindName(layout::typeVssEct)) + " (type 1, treated like type 2)";
+    const char *kind = DeviceKindName(type);
+    return *kind ? kind : "unknown";
 }
 
 std::string WiringText(uint8_t wiring)

@@ -1,5 +1,6 @@
 #include "sim/sim_demo_environment.h"
 
+#include "cli/text_files.h"
 #include "cli/wide_names.h"
 #include "sim/sim_fault_text.h"
 
@@ -87,59 +88,15 @@ std::wstring WideEnvironmentVariable(const wchar_t *name)
     return value;
 }
 
-// Closes the handle on every path out.
-struct FileHandle {
-    HANDLE handle;
-    ~FileHandle()
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-    }
-};
-
 // Written whole to a temporary file, then renamed over the old one, so a
 // program reading it at the same moment sees one state or the other. On
 // failure the temporary is gone and the old file, if any, is as it was.
-bool SaveState(const std::wstring &name, const Registers &values)
+bool SaveState(const std::string &path, const Registers &values)
 {
     unsigned char registers[256];
     for (int i = 0; i < 256; ++i)
         registers[i] = values[i];
-    const std::string text = FormatSimState(registers);
-    const std::wstring temporary = name + L".saving";
-    bool written = false;
-    {
-        FileHandle out{
-            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
-        DWORD count = 0;
-        written = out.handle != INVALID_HANDLE_VALUE &&
-                  WriteFile(out.handle, text.data(), static_cast<DWORD>(text.size()), &count, nullptr) &&
-                  count == text.size();
-    }
-    if (written && MoveFileExW(temporary.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    DeleteFileW(temporary.c_str());
-    return false;
-}
-
-// The whole file, or false when it cannot be read.
-bool ReadState(const std::wstring &name, std::string &text)
-{
-    FileHandle in{CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (in.handle == INVALID_HANDLE_VALUE)
-        return false;
-    text.clear();
-    char chunk[4096];
-    DWORD count = 0;
-    while (ReadFile(in.handle, chunk, sizeof chunk, &count, nullptr)) {
-        if (count == 0)
-            return true;
-        text.append(chunk, count);
-        if (text.size() > 1024 * 1024)
-            return true;  // far beyond a state file: the parser says what is wrong
-    }
-    return false;
+    return WriteFileAtomically(path, FormatSimState(registers), true, false).Ok();
 }
 
 // Saves after any request, accepted or pending, that changed the registers:
@@ -153,7 +110,7 @@ BOOL WINAPI WriteFileSavingState(HANDLE file, LPCVOID buffer, DWORD length, LPDW
         std::lock_guard<std::mutex> hold(state.saving);
         const Registers now = state.converter->Registers();
         if (now != state.saved) {
-            if (SaveState(state.name, now)) {
+            if (SaveState(state.path, now)) {
                 state.saved = now;
             } else if (!state.failureSaid) {
                 // The write reached the simulated converter but not the file.
@@ -177,14 +134,15 @@ void LoadState(StateFile &state)
     const DWORD lookup = GetLastError();
     if (attributes == INVALID_FILE_ATTRIBUTES && (lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND)) {
         state.saved = state.converter->Registers();
-        if (!SaveState(state.name, state.saved))
+        if (!SaveState(state.path, state.saved))
             Refuse(prefix + "there is no such file and it cannot be created");
         return;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         Refuse(prefix + "that is a folder, not a state file");
+    // Far beyond a state file past a megabyte: refused before it is read.
     std::string text;
-    if (!ReadState(state.name, text))
+    if (!ReadTextFile(state.path, 1024 * 1024, text).Ok())
         Refuse(prefix + "the file exists but cannot be read");
     unsigned char registers[256];
     const Result parsed = ParseSimState(text, registers);

@@ -12,6 +12,7 @@
 #include <winioctl.h>
 
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,36 @@ inline bool VconvRequest(DWORD code, const void *in, DWORD inSize, void *out = n
     return SendVconvRequest(code, in, inSize, out, outSize) == VconvAnswer::answered;
 }
 
+// The requests a program or test makes most, each true when the bus
+// answered it.
+inline bool VconvSetPacing(bool on)
+{
+    ZyrvSlot s = {on ? 1u : 0u};
+    return VconvRequest(ZYRV_IOCTL_SET_PACING, &s, sizeof s);
+}
+// `registers`: 256 bytes.
+inline bool VconvSetRegisters(unsigned slot, const unsigned char *registers)
+{
+    ZyrvRegisters r = {};
+    r.slot = slot;
+    std::memcpy(r.registers, registers, 256);
+    return VconvRequest(ZYRV_IOCTL_SET_REGISTERS, &r, sizeof r);
+}
+inline bool VconvGetRegisters(unsigned slot, unsigned char *registers)
+{
+    ZyrvSlot s = {slot};
+    ZyrvRegisters r = {};
+    if (!VconvRequest(ZYRV_IOCTL_GET_REGISTERS, &s, sizeof s, &r, sizeof r))
+        return false;
+    std::memcpy(registers, r.registers, 256);
+    return true;
+}
+inline bool VconvUnplug(unsigned slot)
+{
+    ZyrvSlot s = {slot};
+    return VconvRequest(ZYRV_IOCTL_UNPLUG, &s, sizeof s);
+}
+
 // Whether the bus driver's control device can be opened now.
 inline bool VconvBusRunning()
 {
@@ -89,4 +120,22 @@ inline std::vector<std::string> ListedConverterPaths()
     }
     SetupDiDestroyDeviceInfoList(set);
     return paths;
+}
+
+// Waits, asking every 20 ms, until the system lists `count` converter
+// interfaces; true when it did within `timeoutMs`. `listed`: how many it
+// listed last.
+inline bool WaitListedConverters(size_t count, DWORD timeoutMs, size_t *listed = nullptr)
+{
+    const DWORD begin = GetTickCount();
+    for (;;) {
+        const size_t now = ListedConverterPaths().size();
+        if (listed)
+            *listed = now;
+        if (now == count)
+            return true;
+        if (GetTickCount() - begin > timeoutMs)
+            return false;
+        Sleep(20);
+    }
 }

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "config/default_images.h"
@@ -69,30 +70,17 @@ bool Number(const char *text, long low, long high, long &value)
 // backup file's comments and fields) are passed over.
 bool ReadRows(const char *path, uint8_t (&registers)[256])
 {
-    std::ifstream file(path);
+    std::ifstream file(path, std::ios::binary);
     if (!file) {
         std::fprintf(stderr, "zyrvc: %s cannot be read\n", path);
         return false;
     }
-    bool seen[16] = {};
-    unsigned rows = 0;
-    std::string line;
-    while (std::getline(file, line)) {
-        unsigned offset = 0;
-        uint8_t bytes[registerRowBytes];
-        if (!ParseRegisterRow(TrimBlanks(line), offset, bytes))
-            continue;
-        if (offset % 16 || offset > 0xF0 || seen[offset / 16])
-            continue;
-        seen[offset / 16] = true;
-        std::memcpy(registers + offset, bytes, registerRowBytes);
-        rows++;
-    }
-    if (rows != 16) {
-        std::fprintf(stderr, "zyrvc: %s holds %u of the 16 register rows\n", path, rows);
-        return false;
-    }
-    return true;
+    std::ostringstream text;
+    text << file.rdbuf();
+    const Result read = RegistersFromRows(text.str(), registers);
+    if (!read)
+        std::fprintf(stderr, "zyrvc: %s: %s\n", path, read.Message().c_str());
+    return read.Ok();
 }
 
 bool DefaultNamed(const std::string &name, uint8_t (&registers)[256])
@@ -312,18 +300,12 @@ int main(int argc, char **argv)
         long count = 0, ms = 5000;
         if (rest < 1 || !Number(args[0], 0, 16, count) || (rest > 1 && !Number(args[1], 0, 600000, ms)))
             return Fail("wait takes the number of converters and at most how many milliseconds");
-        DWORD begin = GetTickCount();
-        for (;;) {
-            int listed = ListedConverters();
-            if (listed == count)
-                return 0;
-            if (GetTickCount() - begin > static_cast<DWORD>(ms)) {
-                std::fprintf(stderr, "zyrvc: %d converter interfaces listed, not %ld, after %ld ms\n", listed, count,
-                             ms);
-                return 1;
-            }
-            Sleep(20);
-        }
+        size_t listed = 0;
+        if (WaitListedConverters(static_cast<size_t>(count), static_cast<DWORD>(ms), &listed))
+            return 0;
+        std::fprintf(stderr, "zyrvc: %lu converter interfaces listed, not %ld, after %ld ms\n",
+                     static_cast<unsigned long>(listed), count, ms);
+        return 1;
     }
     if (command == "dump") {
         if (int r = Slot(rest, args, slot))

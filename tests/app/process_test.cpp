@@ -4,6 +4,7 @@
 
 #include "app/resource_ids.h"
 #include "tests/support/child_process.h"
+#include "tests/support/dialog_driver.h"
 
 #include <doctest.h>
 
@@ -15,18 +16,6 @@ bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) !
 
 // The program without arguments, as a double click starts it.
 std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
-
-// Waits until another process's status line starts with the prefix.
-bool WaitForStatus(HWND window, const std::string &prefix, DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeoutMs) {
-        if (WindowText(GetDlgItem(window, IDC_STATUS)).rfind(prefix, 0) == 0)
-            return true;
-        Sleep(20);
-    }
-    return false;
-}
 
 }  // namespace
 

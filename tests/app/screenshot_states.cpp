@@ -11,6 +11,7 @@
 #include "config/default_images.h"
 #include "protocol/device_operations.h"
 #include "sim/sim_bus.h"
+#include "tests/support/pump_until.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -95,13 +96,14 @@ void PressF1(int times)
 
 HWND FindBox(const char *caption)
 {
-    for (int i = 0; i < 500; ++i) {
-        HWND box = FindWindowA("#32770", caption);
-        if (box && IsWindowVisible(box))
-            return box;
-        Sleep(10);
-    }
-    return nullptr;
+    HWND box = nullptr;
+    PollUntil(
+        [&] {
+            box = FindWindowA("#32770", caption);
+            return box && IsWindowVisible(box);
+        },
+        5000, 10);
+    return box && IsWindowVisible(box) ? box : nullptr;
 }
 
 }  // namespace

@@ -85,6 +85,19 @@ CliFixture::~CliFixture()
     RemoveTree(FileSystemName(folder.substr(0, folder.size() - 1)));
 }
 
+CliRun CliFixture::RunAndCheck(const std::vector<std::string> &args, int code, const std::vector<std::string> &says)
+{
+    std::string name;
+    for (const std::string &arg : args)
+        name += arg + " ";
+    CAPTURE(name);
+    const CliRun run = Run(args);
+    CHECK_MESSAGE(run.code == code, run.out, run.err);
+    for (const std::string &part : says)
+        CHECK_MESSAGE(Contains(run.out + run.err, part), run.out, run.err);
+    return run;
+}
+
 CliRun CliFixture::Run(const std::vector<std::string> &args, bool console, const std::string &answer)
 {
     std::vector<const char *> argv{"zyrctl"};

@@ -26,6 +26,9 @@ struct CliFixture : SimFixture {
     // Runs "zyrctl <args>"; `console` says whether standard input is a
     // console, `answer` what a person types there.
     CliRun Run(const std::vector<std::string> &args, bool console = false, const std::string &answer = "");
+    // Runs "zyrctl <args>" and checks that it ends with `code` and says
+    // each of `says` (on standard output, or on standard error).
+    CliRun RunAndCheck(const std::vector<std::string> &args, int code, const std::vector<std::string> &says);
 
     // Names are UTF-8 here, as zyrctl keeps them, and may be of any length.
     std::string Path(const std::string &name) const { return folder + name; }

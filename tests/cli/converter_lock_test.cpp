@@ -87,16 +87,10 @@ TEST_CASE_FIXTURE(CliFixture, "another ZYR program on the converter: exit 1 afte
     const Registers before = converter.Registers();
     LockHolder other;
     for (const Row &row : rows) {
-        std::string name;
-        for (const std::string &arg : row.args)
-            name += arg + " ";
-        CAPTURE(name);
         bus.ClearTraffic();
         const int opensBefore = bus.OpenHandlesTotal();
-        const CliRun run = Run(row.args);
-        CHECK_MESSAGE(run.code == row.code, run.out, run.err);
-        for (const std::string &part : row.says)
-            CHECK_MESSAGE(Contains(run.out + run.err, part), run.out, run.err);
+        const CliRun run = RunAndCheck(row.args, row.code, row.says);
+        CAPTURE(run.err);  // names the row for the checks below
         CHECK(Contains(run.err, "waiting up to") == row.waitNote);
         // Not even the device search ran.
         CHECK(bus.Traffic().empty());

@@ -29,25 +29,6 @@ std::string EditText(HWND edit)
     return text;
 }
 
-// The worker ends with the controls enabled again; then the dialog closes
-// without asking.
-void WaitUntilIdle(HWND window)
-{
-    for (int i = 0; i < 500 && !IsWindowEnabled(GetDlgItem(window, IDC_READ_DEVICE)); ++i)
-        Sleep(10);
-    Sleep(300);
-}
-
-bool WaitForStatus(HWND window, const std::string &text)
-{
-    for (int i = 0; i < 1500; ++i) {
-        if (WindowText(GetDlgItem(window, IDC_STATUS)) == text)
-            return true;
-        Sleep(20);
-    }
-    return false;
-}
-
 // Runs zyrctl_demo with `args`; its exit code, and its output in `output`.
 DWORD Zyrctl(CliFixture &fixture, const std::string &args, std::string &output)
 {
@@ -123,16 +104,12 @@ TEST_CASE_FIXTURE(CliFixture, "process: zyrctl_demo and zyr_demo see one convert
     {
         ChildProcess dialog("\"" + ProgramPath("zyr_demo.exe") + "\"");
         HWND window = dialog.WaitForWindow("Brantix ZYR");
-        PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
-        REQUIRE(WaitForStatus(window, " Read OK        Ver:1.23.00        Device:VSS+ECT"));
-        WaitUntilIdle(window);
+        REQUIRE(PressAndWait(window, IDC_READ_DEVICE, " Read OK        Ver:1.23.00        Device:VSS+ECT"));
         CHECK(EditText(GetDlgItem(window, IDC_SPEED_ADJUST)) == "3.5");
         CHECK(SendMessageA(GetDlgItem(window, IDC_SENSOR_HIGH_FREQ), BM_GETCHECK, 0, 0) == BST_CHECKED);
 
         SendMessageA(GetDlgItem(window, IDC_SPEED_ADJUST), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("-1.5"));
-        PostMessageA(GetDlgItem(window, IDC_WRITE_DEVICE), BM_CLICK, 0, 0);
-        REQUIRE(WaitForStatus(window, " Device Write OK"));
-        WaitUntilIdle(window);
+        REQUIRE(PressAndWait(window, IDC_WRITE_DEVICE, " Device Write OK"));
         PostMessageA(window, WM_CLOSE, 0, 0);
         CHECK(dialog.WaitForExit() == 0);
     }
@@ -290,16 +267,12 @@ TEST_CASE_FIXTURE(CliFixture, "process: while another ZYR program has the conver
     {
         ChildProcess dialog("\"" + ProgramPath("zyr_demo.exe") + "\"");
         HWND window = dialog.WaitForWindow("Brantix ZYR");
-        PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
-        CHECK(WaitForStatus(window, " Another ZYR program is using the converter"));
-        WaitUntilIdle(window);
+        CHECK(PressAndWait(window, IDC_READ_DEVICE, " Another ZYR program is using the converter"));
         CHECK(IsWindowEnabled(GetDlgItem(window, IDC_READ_DEVICE)));
         CHECK_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_WRITE_DEVICE)));
         // The other program ends without letting go: the next press takes over.
         other.Abandon();
-        PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
-        CHECK(WaitForStatus(window, " Read OK        Ver:1.23.00        Device:VSS+ECT"));
-        WaitUntilIdle(window);
+        CHECK(PressAndWait(window, IDC_READ_DEVICE, " Read OK        Ver:1.23.00        Device:VSS+ECT"));
         PostMessageA(window, WM_CLOSE, 0, 0);
         CHECK(dialog.WaitForExit() == 0);
     }

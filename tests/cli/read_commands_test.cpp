@@ -21,16 +21,8 @@ struct Row {
 
 void CheckRows(CliFixture &fixture, const std::vector<Row> &rows)
 {
-    for (const Row &row : rows) {
-        std::string name;
-        for (const std::string &arg : row.args)
-            name += arg + " ";
-        CAPTURE(name);
-        const CliRun run = fixture.Run(row.args);
-        CHECK_MESSAGE(run.code == row.code, run.out, run.err);
-        for (const std::string &part : row.says)
-            CHECK_MESSAGE(Contains(run.out + run.err, part), run.out, run.err);
-    }
+    for (const Row &row : rows)
+        fixture.RunAndCheck(row.args, row.code, row.says);
 }
 
 }  // namespace
@@ -78,7 +70,9 @@ TEST_CASE_FIXTURE(CliFixture, "the command line: usage errors exit 2, help and v
                   {{"diff", "a"}, 2, {}},
                   {{"table", "ap1-res", "--export", "a", "--svg", "b"}, 2, {"excludes"}},
                   {{"table", "ap3-res"}, 2, {"ap3-res"}},
-                  {{"--help"}, 0, {"Exit codes", "5  differences  diff found differences", "--wait SECONDS", "another ZYR program"}},
+                  {{"--help"},
+                   0,
+                   {"Exit codes", "5  differences  diff found differences", "--wait SECONDS", "another ZYR program"}},
                   {{"--wait", "soon", "info"}, 2, {"--wait"}},
                   {{"--wait", "-1", "info"}, 2, {"--wait"}},
                   {{"--wait", "nan", "info"}, 2, {"--wait: not a number of seconds"}},

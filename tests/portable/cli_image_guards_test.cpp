@@ -155,7 +155,7 @@ TEST_CASE("settings change only their own registers, as the dialog's controls wo
         {12300, 2, "sensor=rsx", {}, "choose one of low, high, high-to-low"},
         {10005, 2, "table=ap1-5v", {}, "exists only on firmware 1.23.00; this unit has 1.00.05"},
         {12300, 3, "table=ap1-res", {}, "no temperature-table choice"},
-        {12300, 2, "table=ap3-res", {}, "not a table"},
+        {12300, 2, "table=ap3-res", {}, "not a table; choose one of ap1-res, ap2-res, ap1-5v, ap2-5v"},
         {12300, 2, "colour=red", {}, "\"colour\" is not a setting"},
         {12300, 2, "speed", {}, "is not a setting"},
     };

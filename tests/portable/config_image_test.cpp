@@ -1,10 +1,14 @@
 #include "config/config_image.h"
+#include "config/register_rows.h"
 
 #include <doctest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 TEST_CASE("image words are little-endian, byte by byte, at odd offsets too")
 {
@@ -74,4 +78,38 @@ TEST_CASE("a table never reaches past the last byte")
     CHECK(image.Byte(14) == 0x0F);
     CHECK(ap2Res.SensorMillivolts(0) == 4000);
     CHECK(ap2Res.PairedValue(0) == 0xFFFF);
+}
+
+TEST_CASE("register rows: the 16 rows found among other lines; a file without them refused, registers untouched")
+{
+    uint8_t registers[256];
+    for (unsigned i = 0; i < 256; ++i)
+        registers[i] = static_cast<uint8_t>(i * 7);
+    const std::string rows = FormatRegisterRows(registers);
+    std::string crlf;
+    for (char c : "# a comment\nformat = zyr-backup 1\n" + rows + "crc32 = 00000000\n")
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    // The rows in another order read the same.
+    const std::string reversed = rows.substr(rows.find("80:")) + rows.substr(0, rows.find("80:"));
+    for (const std::string &good : {rows, crlf, reversed}) {
+        uint8_t read[256] = {};
+        REQUIRE(RegistersFromRows(good, read).Ok());
+        CHECK(std::equal(read, read + 256, registers));
+    }
+
+    struct Bad {
+        std::string text;
+        const char *words;
+    };
+    for (const Bad &row :
+         std::vector<Bad>{{rows.substr(0, rows.rfind("F0:")), "holds 15 of the 16 register rows"},
+                          {rows + rows.substr(rows.find("40:"), 52), "the row \"40: "},
+                          {rows.substr(0, rows.rfind("F0:")) + "F8:" + rows.substr(rows.rfind("F0:") + 3), "\"F8: "},
+                          {"", "holds 0 of the 16"}}) {
+        uint8_t kept[256] = {7};
+        const Result read = RegistersFromRows(row.text, kept);
+        CHECK_FALSE(read.Ok());
+        CHECK_MESSAGE(read.Message().find(row.words) != std::string::npos, read.Message());
+        CHECK(kept[0] == 7);
+    }
 }

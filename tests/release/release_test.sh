@@ -70,6 +70,11 @@ for t in README.txt LICENSE.txt; do
     check "$t has Windows line ends only" test "$(grep -c $'\r$' "$work/unzip/$t")" = "$(wc -l <"$work/unzip/$t")"
 done
 check "README.txt names the version" grep -q "ZYR $version" "$work/unzip/README.txt"
+check "README.txt is the one made from the manuals" \
+    cmp <(python3 "$src/scripts/user_readme.py" "$version" | sed 's/$/\r/') "$work/unzip/README.txt"
+for says in "--wait SECONDS" "Another ZYR program is using the converter" "5  differences" "zyr-$version-win32-setup.exe /S"; do
+    check "README.txt says \"$says\"" grep -qF -- "$says" "$work/unzip/README.txt"
+done
 check "the web zip holds the page's static folder" test "$(unzip -Z1 "$dist/$web_zip" | tr '\n' ' ')" = \
     "zyr-web-$version/LICENSE.txt zyr-web-$version/hid_port.js zyr-web-$version/index.html zyr-web-$version/page.js zyr-web-$version/style.css zyr-web-$version/zyr_core.js "
 check "sha256sum -c SHA256SUMS" bash -c "cd '$dist' && sha256sum -c SHA256SUMS"

@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "app/resource_ids.h"
 #include "protocol/device_operations.h"
+#include "tests/support/pump_until.h"
 
 #include <doctest.h>
 
@@ -35,6 +36,36 @@ std::string WindowText(HWND window)
     return text;
 }
 
+bool WaitForStatus(HWND dialog, const std::string &prefix, DWORD timeoutMs)
+{
+    return PollUntil([&] { return WindowText(GetDlgItem(dialog, IDC_STATUS)).rfind(prefix, 0) == 0; }, timeoutMs, 2);
+}
+
+bool WaitForIdle(HWND dialog, DWORD timeoutMs)
+{
+    // The worker enables the controls as its last step but one; then it
+    // only clears its busy flag: idle is enabled 25 times running.
+    int steady = 0;
+    return PollUntil(
+        [&] {
+            // Write Device comes back with Read Device, unless there is no
+            // image to write.
+            const bool back = IsWindowEnabled(GetDlgItem(dialog, IDC_READ_DEVICE)) &&
+                              (IsWindowEnabled(GetDlgItem(dialog, IDC_WRITE_DEVICE)) ||
+                               WindowText(GetDlgItem(dialog, IDC_STATUS)).rfind(" Read OK", 0) != 0);
+            steady = back ? steady + 1 : 0;
+            return steady >= 25;
+        },
+        timeoutMs, 4);
+}
+
+bool PressAndWait(HWND dialog, int button, const std::string &prefix)
+{
+    PostMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
+    const bool shown = WaitForStatus(dialog, prefix);
+    return WaitForIdle(dialog) && shown;
+}
+
 std::string ClassOf(HWND window)
 {
     char name[64] = {};
@@ -61,13 +92,7 @@ void PressKey(HWND control, WPARAM key)
 
 bool WaitGone(HWND window, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    while (IsWindow(window) && IsWindowVisible(window)) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(2);
-    }
-    return true;
+    return PollUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeoutMs, 2);
 }
 
 // Transparent in front of MainDialogProc: notes the dialog, records the
@@ -107,9 +132,7 @@ DialogDriver::DialogDriver()
     REQUIRE(dialog != nullptr);
     // WM_INITDIALOG comes before the dialog is shown: wait until a user
     // could see it, so that Click finds its controls visible.
-    for (int i = 0; i < 1000 && !IsWindowVisible(dialog); ++i)
-        Sleep(5);
-    REQUIRE(IsWindowVisible(dialog));
+    REQUIRE(PollUntil([&] { return IsWindowVisible(dialog) != FALSE; }, 5000, 5));
 }
 
 DialogDriver::~DialogDriver()
@@ -200,15 +223,10 @@ void DialogDriver::ClearStatusHistory()
 
 bool DialogDriver::WaitIdle(DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    while (workerHandle != nullptr) {
-        if (GetTickCount() - start > timeoutMs) {
-            FAIL_CHECK("the device operation did not end within ", timeoutMs, " ms");
-            return false;
-        }
-        Sleep(2);
-    }
-    return true;
+    if (PollUntil([] { return workerHandle == nullptr; }, timeoutMs, 2))
+        return true;
+    FAIL_CHECK("the device operation did not end within ", timeoutMs, " ms");
+    return false;
 }
 
 namespace {
@@ -243,23 +261,18 @@ HWND FindTopWindow(DWORD process, const std::string &caption, const char *classN
     return nullptr;
 }
 
-BoxView WaitForBox(const std::string &caption, DWORD timeoutMs, HWND except)
+BoxView WaitForBox(const std::string &caption, DWORD timeoutMs, HWND except, DWORD process)
 {
     BoxView box;
-    DWORD start = GetTickCount();
-    for (;;) {
-        box.window = FindTopWindow(GetCurrentProcessId(), caption, "#32770", except);
-        if (box.window) {
-            box.caption = WindowText(box.window);
-            box.topmost = (GetWindowLongA(box.window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-            box.owner = GetWindow(box.window, GW_OWNER);
-            EnumChildWindows(box.window, ReadBoxChild, reinterpret_cast<LPARAM>(&box));
-            return box;
-        }
-        if (GetTickCount() - start >= timeoutMs)
-            return box;
-        Sleep(5);
-    }
+    if (!PollUntil([&] { return (box.window = FindTopWindow(process, caption, "#32770", except)) != nullptr; },
+                   timeoutMs, 5))
+        return box;
+    // Its texts are set before it is shown.
+    box.caption = WindowText(box.window);
+    box.topmost = (GetWindowLongA(box.window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    box.owner = GetWindow(box.window, GW_OWNER);
+    EnumChildWindows(box.window, ReadBoxChild, reinterpret_cast<LPARAM>(&box));
+    return box;
 }
 
 void PressBoxButton(const BoxView &box, int buttonId)

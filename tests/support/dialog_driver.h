@@ -9,6 +9,17 @@
 #include <vector>
 
 std::string WindowText(HWND window);
+
+// Waits, polling, until the status line of the main dialog `dialog` (of
+// this process or another) starts with `prefix`.
+bool WaitForStatus(HWND dialog, const std::string &prefix, DWORD timeoutMs = 30000);
+// Waits until no operation of `dialog` runs: Read Device is enabled again
+// (it is disabled for the whole of each operation) and stays so.
+bool WaitForIdle(HWND dialog, DWORD timeoutMs = 30000);
+// Presses `button` of `dialog` (posted, as a click is), then waits for the
+// status line to start with `prefix` and for the operation to end; true
+// when both came.
+bool PressAndWait(HWND dialog, int button, const std::string &prefix);
 std::string ClassOf(HWND window);
 HICON StockIcon(LPCSTR id);
 
@@ -83,9 +94,10 @@ struct BoxView {
 // A visible top-level window of the process with this caption (any when
 // empty) and window class (any when null), other than `except`.
 HWND FindTopWindow(DWORD process, const std::string &caption, const char *className = nullptr, HWND except = nullptr);
-// Waits up to timeoutMs for a visible top-level dialog of the process with
+// Waits up to timeoutMs for a visible top-level dialog of `process` with
 // this caption (any caption when empty) other than `except`.
-BoxView WaitForBox(const std::string &caption, DWORD timeoutMs = 10000, HWND except = nullptr);
+BoxView WaitForBox(const std::string &caption, DWORD timeoutMs = 10000, HWND except = nullptr,
+                   DWORD process = GetCurrentProcessId());
 // Presses a button of the box (IDOK, IDYES, IDNO, IDCANCEL) and waits until it is gone.
 void PressBoxButton(const BoxView &box, int buttonId);
 // True when no box with that caption appears within timeoutMs.

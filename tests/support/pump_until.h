@@ -1,7 +1,7 @@
-// Waiting on the calling thread's message queue: what the system and the
-// device code post to a window on this thread arrives only while the thread
-// pumps, so a wait for it must pump too, sleeping in between until the next
-// message comes.
+// Waiting for a condition. On the calling thread's message queue: what the
+// system and the device code post to a window on this thread arrives only
+// while the thread pumps, so a wait for it must pump too, sleeping in
+// between until the next message comes. Elsewhere: polling.
 #pragma once
 
 #include <windows.h>
@@ -19,5 +19,20 @@ template <class Pump, class Done> bool PumpUntil(Pump pump, Done done, DWORD tim
         if (now >= deadline)
             return false;
         MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
+// Asks `done` every `everyMs` until it holds or `timeoutMs` has passed;
+// true when it held. For what another thread or process does, which needs
+// no message of this thread's.
+template <class Done> bool PollUntil(Done done, DWORD timeoutMs, DWORD everyMs = 20)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (done())
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(everyMs);
     }
 }

@@ -15,6 +15,7 @@
 #include "config/register_rows.h"
 #include "sim/sim_fault_text.h"
 #include "tests/support/child_process.h"
+#include "tests/support/portable_checks.h"
 #include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
 
@@ -41,20 +42,6 @@ Registers DefaultRegisters()
     const DefaultImage image = FindDefaultImage(12300, 2);
     std::memcpy(r.data(), image.bytes, image.length);
     return r;
-}
-
-std::string ReadText(const std::string &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void WriteText(const std::string &path, const std::string &text)
-{
-    std::ofstream file(path, std::ios::binary);
-    file << text;
 }
 
 std::vector<std::string> Lines(const std::string &text)
@@ -181,14 +168,9 @@ std::string OutputText(const std::string &text)
 // (which carry the time it was saved).
 std::string RowsOf(const std::string &text)
 {
-    std::string rows;
-    for (const std::string &line : Lines(text)) {
-        unsigned offset = 0;
-        uint8_t bytes[registerRowBytes];
-        if (ParseRegisterRow(TrimBlanks(line), offset, bytes))
-            rows += line + "\n";
-    }
-    return rows;
+    uint8_t registers[256];
+    const Result read = RegistersFromRows(text, registers);
+    return read ? FormatRegisterRows(registers) : "no backup: " + read.Message();
 }
 
 struct Row {
@@ -222,12 +204,10 @@ public:
         unsigned char registers[256];
         const Registers start = DefaultRegisters();
         std::memcpy(registers, start.data(), 256);
-        WriteText(simFolder + "state.txt", sim::FormatSimState(registers));
+        WriteWholeFile(simFolder + "state.txt", sim::FormatSimState(registers));
         SetFaults(Fault());
         Pacing(false);
-        ZyrvRegisters r = {};
-        std::memcpy(r.registers, start.data(), 256);
-        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_REGISTERS, &r, sizeof r));
+        REQUIRE(VconvSetRegisters(0, start.data()));
     }
     ~Backends()
     {
@@ -241,8 +221,8 @@ public:
     // A file both sessions find in their folder.
     void Give(const std::string &name, const std::string &text)
     {
-        WriteText(simFolder + name, text);
-        WriteText(wineFolder + name, text);
+        WriteWholeFile(simFolder + name, text);
+        WriteWholeFile(wineFolder + name, text);
     }
 
     RunResult OverSimulator(const Row &row)
@@ -252,7 +232,7 @@ public:
         RunResult result = Run("zyrctl_demo.exe", simFolder, row);
         SetEnvironmentVariableA("ZYR_SIM_FAULT", nullptr);
         unsigned char registers[256] = {};
-        const Result read = sim::ParseSimState(ReadText(simFolder + "state.txt"), registers);
+        const Result read = sim::ParseSimState(ReadWholeFile(simFolder + "state.txt"), registers);
         CHECK_MESSAGE(read.Ok(), read.Message());
         std::memcpy(result.registers.data(), registers, 256);
         return result;
@@ -263,10 +243,7 @@ public:
         SetFaults(row.fault);
         RunResult result = Run("zyrctl.exe", wineFolder, row);
         SetFaults(Fault());
-        ZyrvSlot slot = {0};
-        ZyrvRegisters r = {};
-        CHECK(VconvRequest(ZYRV_IOCTL_GET_REGISTERS, &slot, sizeof slot, &r, sizeof r));
-        std::memcpy(result.registers.data(), r.registers, 256);
+        CHECK(VconvGetRegisters(0, result.registers.data()));
         return result;
     }
 
@@ -281,10 +258,10 @@ private:
             ChildProcess zyrctl("\"" + ProgramPath(program) + "\" --trace trace.txt " + row.args, log);
             result.code = zyrctl.WaitForExit(120000);
         }
-        result.output = ReadText(log);
-        result.trace = ReadText(folder + "trace.txt");
+        result.output = ReadWholeFile(log);
+        result.trace = ReadWholeFile(folder + "trace.txt");
         if (row.file)
-            result.file = RowsOf(ReadText(folder + row.file));
+            result.file = RowsOf(ReadWholeFile(folder + row.file));
         return result;
     }
 
@@ -300,11 +277,7 @@ private:
         f.unplugAfter = -1;
         REQUIRE(VconvRequest(ZYRV_IOCTL_SET_FAULTS, &f, sizeof f));
     }
-    static void Pacing(bool on)
-    {
-        ZyrvSlot s = {on ? 1u : 0u};
-        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_PACING, &s, sizeof s));
-    }
+    static void Pacing(bool on) { REQUIRE(VconvSetPacing(on)); }
 
     std::string simFolder, wineFolder, previousFolder;
 };

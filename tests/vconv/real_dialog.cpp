@@ -4,24 +4,6 @@
 
 #include <doctest.h>
 
-namespace {
-
-BOOL CALLBACK ReadChild(HWND child, LPARAM param)
-{
-    auto *box = reinterpret_cast<BoxView *>(param);
-    const std::string cls = ClassOf(child);
-    const LONG style = GetWindowLongA(child, GWL_STYLE);
-    if (_stricmp(cls.c_str(), "Static") == 0) {
-        if ((style & SS_TYPEMASK) != SS_ICON)
-            box->text += WindowText(child);
-    } else if (_stricmp(cls.c_str(), "Button") == 0 && (style & WS_VISIBLE)) {
-        box->buttons.push_back(GetDlgCtrlID(child));
-    }
-    return TRUE;
-}
-
-}  // namespace
-
 std::string ControlText(HWND control)
 {
     static char text[8192];
@@ -70,51 +52,14 @@ void RealDialog::PressF1(int times) const
 
 bool RealDialog::WaitStatus(const std::string &prefix, DWORD timeoutMs) const
 {
-    const DWORD start = GetTickCount();
-    do {
-        if (Status().rfind(prefix, 0) == 0)
-            return true;
-        Sleep(2);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
+    return WaitForStatus(window, prefix, timeoutMs);
 }
 
-bool RealDialog::WaitIdle(DWORD timeoutMs) const
-{
-    const DWORD start = GetTickCount();
-    int steady = 0;
-    // The worker enables the controls as its last step but one; then it
-    // only clears its busy flag.
-    while (steady < 25) {
-        // Write Device comes back with Read Device, unless there is no
-        // image to write.
-        const bool back = Enabled(IDC_READ_DEVICE) && (Enabled(IDC_WRITE_DEVICE) || Status().rfind(" Read OK", 0) != 0);
-        steady = back ? steady + 1 : 0;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(4);
-    }
-    return true;
-}
+bool RealDialog::WaitIdle(DWORD timeoutMs) const { return WaitForIdle(window, timeoutMs); }
 
 BoxView RealDialog::WaitBox(const std::string &caption, DWORD timeoutMs) const
 {
-    BoxView box;
-    const DWORD start = GetTickCount();
-    for (;;) {
-        box.window = FindTopWindow(program->Id(), caption, "#32770", window);
-        if (box.window) {
-            // Its texts are set before it is shown.
-            box.caption = WindowText(box.window);
-            box.topmost = (GetWindowLongA(box.window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-            box.owner = GetWindow(box.window, GW_OWNER);
-            EnumChildWindows(box.window, ReadChild, reinterpret_cast<LPARAM>(&box));
-            return box;
-        }
-        if (GetTickCount() - start >= timeoutMs)
-            return box;
-        Sleep(5);
-    }
+    return WaitForBox(caption, timeoutMs, window, program->Id());
 }
 
 bool RealDialog::NoBox(const std::string &caption, DWORD timeoutMs) const

@@ -10,6 +10,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/format_questions.h"
+#include "tests/support/portable_checks.h"
 #include "tests/vconv/real_dialog.h"
 #include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
@@ -92,11 +93,8 @@ struct VconvFixture {
             return false;
         for (unsigned slot = 0; slot < ZYRV_MAX_CONVERTERS; slot++) {
             const ZyrvConverterStatus &c = status.converters[slot];
-            if (c.plugged && (slot != 0 || c.identity != ZYRV_IDENTITY_CONVERTER)) {
-                ZyrvSlot s = {slot};
-                if (!VconvRequest(ZYRV_IOCTL_UNPLUG, &s, sizeof s))
-                    return false;
-            }
+            if (c.plugged && (slot != 0 || c.identity != ZYRV_IDENTITY_CONVERTER) && !VconvUnplug(slot))
+                return false;
         }
         if (!VconvRequest(ZYRV_IOCTL_GET_STATUS, nullptr, 0, &status, sizeof status))
             return false;
@@ -114,12 +112,7 @@ struct VconvFixture {
         return WaitListed(1);
     }
 
-    static void SetRegisters(const Registers &registers)
-    {
-        ZyrvRegisters r = {};
-        std::memcpy(r.registers, registers.data(), 256);
-        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_REGISTERS, &r, sizeof r));
-    }
+    static void SetRegisters(const Registers &registers) { REQUIRE(VconvSetRegisters(0, registers.data())); }
     static ZyrvFaults Faults(unsigned slot)
     {
         ZyrvFaults f = {};
@@ -128,11 +121,7 @@ struct VconvFixture {
         return f;
     }
     static void SetFaults(const ZyrvFaults &f) { REQUIRE(VconvRequest(ZYRV_IOCTL_SET_FAULTS, &f, sizeof f)); }
-    static void Pacing(bool on)
-    {
-        ZyrvSlot s = {on ? 1u : 0u};
-        REQUIRE(VconvRequest(ZYRV_IOCTL_SET_PACING, &s, sizeof s));
-    }
+    static void Pacing(bool on) { REQUIRE(VconvSetPacing(on)); }
     static void Plug(unsigned slot, unsigned identity, const Registers &registers, bool keep = false)
     {
         ZyrvPlug plug = {};
@@ -142,27 +131,12 @@ struct VconvFixture {
         std::memcpy(plug.registers, registers.data(), 256);
         REQUIRE(VconvRequest(ZYRV_IOCTL_PLUG, &plug, sizeof plug));
     }
-    static void Unplug(unsigned slot)
-    {
-        ZyrvSlot s = {slot};
-        REQUIRE(VconvRequest(ZYRV_IOCTL_UNPLUG, &s, sizeof s));
-    }
-    static bool WaitListed(size_t count)
-    {
-        for (int i = 0; i < 500; i++) {
-            if (ListedConverterPaths().size() == count)
-                return true;
-            Sleep(20);
-        }
-        return false;
-    }
+    static void Unplug(unsigned slot) { REQUIRE(VconvUnplug(slot)); }
+    static bool WaitListed(size_t count) { return WaitListedConverters(count, 10000); }
     static Registers Held(unsigned slot = 0)
     {
-        ZyrvSlot s = {slot};
-        ZyrvRegisters r = {};
-        REQUIRE(VconvRequest(ZYRV_IOCTL_GET_REGISTERS, &s, sizeof s, &r, sizeof r));
         Registers out;
-        std::memcpy(out.data(), r.registers, 256);
+        REQUIRE(VconvGetRegisters(slot, out.data()));
         return out;
     }
     static std::vector<Wire> Traffic()
@@ -189,20 +163,24 @@ struct VconvFixture {
                 written.insert(w.address);
         return written;
     }
+    // Whether every read request got its one reply and nothing else came in;
+    // how many requests there were.
+    static bool EachReadAnswered(unsigned &requests)
+    {
+        unsigned replies = 0;
+        requests = 0;
+        for (const Wire &w : Traffic()) {
+            if (w.direction == 0 && w.command == 2)
+                requests++;
+            if (w.direction == 1)
+                replies++;
+        }
+        return requests == replies;
+    }
     static void ClearTraffic() { REQUIRE(VconvRequest(ZYRV_IOCTL_CLEAR_TRAFFIC, nullptr, 0)); }
 
-    std::string ReadText(const std::string &path) const
-    {
-        std::ifstream file(path, std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
-    void WriteText(const std::string &name, const std::string &text) const
-    {
-        std::ofstream file(folder + name, std::ios::binary);
-        file << text;
-    }
+    std::string ReadText(const std::string &path) const { return ReadWholeFile(path); }
+    void WriteText(const std::string &name, const std::string &text) const { WriteWholeFile(folder + name, text); }
     // zyrctl.exe with `args`: its exit code (STILL_ACTIVE when it hung) and output.
     DWORD Zyrctl(const std::string &args, std::string &output, DWORD timeoutMs = 60000) const
     {
@@ -219,19 +197,14 @@ struct VconvFixture {
     std::string folder, previousFolder;
 };
 
-// The registers of a backup file's 16 rows.
+// The registers of a backup file's 16 rows; all zero when it does not hold them.
 Registers RowsOf(const std::string &text)
 {
+    uint8_t read[256] = {};
     Registers r;
     r.fill(0);
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        unsigned offset = 0;
-        uint8_t bytes[registerRowBytes];
-        if (ParseRegisterRow(TrimBlanks(line), offset, bytes))
-            std::memcpy(&r[offset], bytes, 16);
-    }
+    if (RegistersFromRows(text, read))
+        std::memcpy(r.data(), read, 256);
     return r;
 }
 
@@ -243,8 +216,6 @@ std::set<unsigned> Differing(const Registers &a, const Registers &b)
             d.insert(i);
     return d;
 }
-
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 std::string BeforeFile(const std::string &text)
 {
@@ -313,20 +284,13 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: each command sends what it should 
         const Registers before = Held();
         std::string output;
         CHECK(Zyrctl(row.args, output) == row.code);
-        CHECK_MESSAGE(Has(output, row.output), output);
+        CHECK_MESSAGE(Contains(output, row.output), output);
         const Registers after = Held();
         const std::set<unsigned> written = WrittenAddresses();
         CHECK(written == Differing(before, after));
         CHECK(written.empty() == !row.writes);
-        // Every read request got its one reply, and nothing else came in.
-        unsigned requests = 0, replies = 0;
-        for (const Wire &w : Traffic()) {
-            if (w.direction == 0 && w.command == 2)
-                requests++;
-            if (w.direction == 1)
-                replies++;
-        }
-        CHECK(requests == replies);
+        unsigned requests = 0;
+        CHECK(EachReadAnswered(requests));
         CHECK(requests >= 5);
     }
     // The backup holds the converter's registers as they were, exactly.
@@ -341,8 +305,9 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a silent converter ends every wait
     SetFaults(f);
     std::string output;
     CHECK(Zyrctl("info", output, 60000) == 1);
-    CHECK_MESSAGE(Has(output, "reading the firmware version word at register 1 failed at stage 2, receiving the low "
-                              "reply (the converter did not answer), after 10 attempts"),
+    CHECK_MESSAGE(Contains(output,
+                           "reading the firmware version word at register 1 failed at stage 2, receiving the low "
+                           "reply (the converter did not answer), after 10 attempts"),
                   output);
 }
 
@@ -350,30 +315,12 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe: Read and Write Device over Wine's
 {
     ChildProcess dialog("\"" + ProgramPath("zyr.exe") + "\"");
     HWND window = dialog.WaitForWindow("Brantix ZYR");
-    auto waitStatus = [&](const std::string &prefix) {
-        for (int i = 0; i < 1500; ++i) {
-            if (WindowText(GetDlgItem(window, IDC_STATUS)).rfind(prefix, 0) == 0)
-                return true;
-            Sleep(20);
-        }
-        return false;
-    };
-    auto waitIdle = [&] {
-        for (int i = 0; i < 1500 && !(IsWindowEnabled(GetDlgItem(window, IDC_READ_DEVICE)) &&
-                                      IsWindowEnabled(GetDlgItem(window, IDC_WRITE_DEVICE)));
-             ++i)
-            Sleep(20);
-        Sleep(200);
-    };
-    PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);
-    CHECK(waitStatus(" Read OK        Ver:1.23.00        Device:VSS+ECT"));
-    waitIdle();
+    CHECK(PressAndWait(window, IDC_READ_DEVICE, " Read OK        Ver:1.23.00        Device:VSS+ECT"));
 
     SendMessageA(GetDlgItem(window, IDC_SPEED_ADJUST), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("-1.5"));
     ClearTraffic();
-    PostMessageA(GetDlgItem(window, IDC_WRITE_DEVICE), BM_CLICK, 0, 0);
-    CHECK_MESSAGE(waitStatus(" Device Write OK"), WindowText(GetDlgItem(window, IDC_STATUS)));
-    waitIdle();
+    CHECK_MESSAGE(PressAndWait(window, IDC_WRITE_DEVICE, " Device Write OK"),
+                  WindowText(GetDlgItem(window, IDC_STATUS)));
     const Registers held = Held();
     CHECK(held[6] == 15);
     CHECK(held[7] == 0x80);
@@ -411,7 +358,7 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a late reply is never taken for an
         } else {
             // Refused with a message, and no file claims to be a backup.
             CHECK_MESSAGE(code == 1, output);
-            CHECK_FALSE(Has(output, "saved all"));
+            CHECK_FALSE(Contains(output, "saved all"));
             CHECK(ReadText(folder + "late.zyr").empty());
         }
         // The late reply did make the program retry that register.
@@ -452,7 +399,7 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: two backups at the same moment, 20
                 ++succeeded;
             } else {
                 CHECK_MESSAGE(codes[i] == 1, output);
-                CHECK_MESSAGE(Has(output, busyRefusal), output);
+                CHECK_MESSAGE(Contains(output, busyRefusal), output);
                 CHECK_FALSE(Exists(files[i]));
                 ++refused;
             }
@@ -461,14 +408,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: two backups at the same moment, 20
         exact += succeeded;
     }
     // Every read request of either program got its one reply.
-    unsigned requests = 0, replies = 0;
-    for (const Wire &w : Traffic()) {
-        if (w.direction == 0 && w.command == 2)
-            requests++;
-        if (w.direction == 1)
-            replies++;
-    }
-    CHECK(requests == replies);
+    unsigned requests = 0;
+    CHECK(EachReadAnswered(requests));
     CHECK(WrittenAddresses().empty());
     CHECK(Held() == held);
     MESSAGE("two backups at once, ", concurrentRounds, " rounds: ", exact, " exact files, ", refused, " refusals, ",
@@ -513,7 +454,7 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyr.exe and zyrctl: a backup during Write 
             CHECK_MESSAGE(RowsOf(ReadText(file)) == after, output);
         } else {
             CHECK_MESSAGE(code == 1, output);
-            CHECK_MESSAGE(Has(output, busyRefusal), output);
+            CHECK_MESSAGE(Contains(output, busyRefusal), output);
             CHECK_FALSE(Exists(file));
             refused++;
         }
@@ -747,7 +688,7 @@ TEST_CASE_FIXTURE(VconvFixture,
     const DWORD start = GetTickCount();
     CHECK(Zyrctl("set speed=-4.0 sensor=high --yes", output) == 1);
     CHECK(GetTickCount() - start < 30000);
-    CHECK_MESSAGE(Has(output, "the converter may be partly written: zyrctl restore zyr-before-set-"), output);
+    CHECK_MESSAGE(Contains(output, "the converter may be partly written: zyrctl restore zyr-before-set-"), output);
     const std::string before = BeforeFile(output);
     REQUIRE(!before.empty());
     CHECK(WaitListed(0));
@@ -765,7 +706,7 @@ TEST_CASE_FIXTURE(VconvFixture,
     Plug(0, ZYRV_IDENTITY_CONVERTER, held, true);
     REQUIRE(WaitListed(1));
     CHECK(Zyrctl("restore " + before + " --yes", output) == 0);
-    CHECK_MESSAGE(Has(output, "every register holds what was meant"), output);
+    CHECK_MESSAGE(Contains(output, "every register holds what was meant"), output);
     CHECK(Held() == DefaultRegisters(12300, 2));
 }
 
@@ -825,8 +766,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: of two converters, the first one t
         ClearTraffic();
         std::string output;
         CHECK(Zyrctl("info", output) == 0);
-        CHECK_MESSAGE(Has(Lower(output), "device path: " + Lower(listed[0])), output);
-        CHECK_MESSAGE(Has(output, firmware[first]), output);
+        CHECK_MESSAGE(Contains(Lower(output), "device path: " + Lower(listed[0])), output);
+        CHECK_MESSAGE(Contains(output, firmware[first]), output);
         const std::vector<Wire> wire = Traffic();
         CHECK(!wire.empty());
         for (const Wire &w : wire)
@@ -854,8 +795,8 @@ TEST_CASE_FIXTURE(VconvFixture, "real zyrctl: a converter of another identity is
         ClearTraffic();
         std::string output;
         CHECK(Zyrctl("info", output) == 1);
-        CHECK_MESSAGE(Has(output, "converter not found: no USB HID device with the converter's identity "
-                                  "(16C0:03E8, \"Brantix\" \"ZYR-USB\") is attached"),
+        CHECK_MESSAGE(Contains(output, "converter not found: no USB HID device with the converter's identity "
+                                       "(16C0:03E8, \"Brantix\" \"ZYR-USB\") is attached"),
                       output);
         CHECK(Traffic().empty());
     }
@@ -877,12 +818,7 @@ bool Replugged(bool keepRegisters)
         registers = VconvFixture::Held();
     VconvFixture::Plug(0, 0, registers, keepRegisters);
     // An arrival is listed within a second where replugging works.
-    for (int i = 0; i < 250; i++) {
-        if (ListedConverterPaths().size() == 1)
-            return true;
-        Sleep(20);
-    }
-    return false;
+    return WaitListedConverters(1, 5000);
 }
 
 const char *const noReplug = "converter 0 did not come back after its unplug";

@@ -34,11 +34,7 @@ bool Plug(unsigned identity)
     return VconvRequest(ZYRV_IOCTL_PLUG, &plug, sizeof plug);
 }
 
-bool Unplug()
-{
-    ZyrvSlot slot = {0};
-    return VconvRequest(ZYRV_IOCTL_UNPLUG, &slot, sizeof slot);
-}
+bool Unplug() { return VconvUnplug(0); }
 
 bool PluggedAs(unsigned identity)
 {
@@ -49,10 +45,9 @@ bool PluggedAs(unsigned identity)
 
 uint8_t Register(unsigned address)
 {
-    ZyrvSlot slot = {0};
-    ZyrvRegisters r = {};
-    REQUIRE(VconvRequest(ZYRV_IOCTL_GET_REGISTERS, &slot, sizeof slot, &r, sizeof r));
-    return r.registers[address];
+    unsigned char registers[256] = {};
+    REQUIRE(VconvGetRegisters(0, registers));
+    return registers[address];
 }
 
 // An ANSI window standing in for the owner: it keeps what hid_com posts to
@@ -178,24 +173,11 @@ bool WaitFound(bool found)
 {
     hid_com probe;
     MatchConverter(probe);
-    for (int i = 0; i < 500; i++) {
-        if ((probe.FindDevice() != 0) == found)
-            return true;
-        Sleep(20);
-    }
-    return false;
+    return PollUntil([&] { return (probe.FindDevice() != 0) == found; }, 10000);
 }
 
 // Until no interface of the converter's vendor and product is listed.
-bool WaitNoneListed()
-{
-    for (int i = 0; i < 500; i++) {
-        if (ListedConverterPaths().empty())
-            return true;
-        Sleep(20);
-    }
-    return false;
-}
+bool WaitNoneListed() { return WaitListedConverters(0, 10000); }
 
 // Converter 0, as it ships, on the bus and listed, whatever a case left.
 struct ConverterPlugged {
