@@ -95,7 +95,7 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
     return Outcome::Success();
 }
 
-Outcome WriteFileAtomically(const std::string &path, const std::string &text, bool force)
+Outcome WriteFileAtomically(const std::string &path, const std::string &text, bool force, bool flush)
 {
     if (!force && FileExists(path))
         return Outcome::Fail(exitRefused, path + " already exists; it is overwritten only with --force");
@@ -109,7 +109,7 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
         const mode_t mask = umask(0);
         umask(mask);
         fchmod(file.fd, 0666 & ~mask);
-        if (!WriteAll(file.fd, text) || fsync(file.fd) != 0) {
+        if (!WriteAll(file.fd, text) || (flush && fsync(file.fd) != 0)) {
             const int error = errno;
             unlink(temporary.c_str());
             return Outcome::Fail(exitFile, "cannot write " + path + ": " + ErrorText(error));
