@@ -17,6 +17,15 @@ std::string lastProtocolMessage;
 
 unsigned long lockWaitMs = static_cast<unsigned long>(defaultLockWaitSeconds * 1000);
 std::ostream *lockNote = nullptr;
+std::ostream *lockWarning = nullptr;
+
+// The program that held the converter before ended without letting go: it
+// may have stopped in the middle of a write.
+const char *const lockTakenOverText =
+    "zyrctl: warning: the ZYR program that used the converter before ended without letting go of it, "
+    "perhaps in the middle of a write, so the converter may be half-written. Compare it with a backup "
+    "(zyrctl diff BACKUP.zyr device), or put back the backup that program saved before it wrote "
+    "(zyrctl restore zyr-before-....zyr)\n";
 
 std::string WaitText()
 {
@@ -38,6 +47,10 @@ Outcome HoldConverterLock()
         result = TakeCommandLock(lockWaitMs, OperationCutOff);
     }
     switch (result) {
+    case CommandLockTake::takenOver:
+        if (lockWarning)
+            *lockWarning << lockTakenOverText << std::flush;
+        return Outcome::Success();
     case CommandLockTake::taken:
         return Outcome::Success();
     case CommandLockTake::busy:
@@ -74,6 +87,14 @@ std::string RegisterFailureText(const char *doing, int address, RegisterCallKind
                       failure.stage, RegisterStageText(kind, failure.stage));
     }
     return text;
+}
+
+// The converter attached now is not the one the command read, or not as it
+// was read: what was worked out against that one must not reach it.
+std::string OtherConverterText(const std::string &why)
+{
+    return "the converter attached now is not the one that was read (" + why +
+           "): another converter may have taken its place; nothing was written. Run the command again";
 }
 
 Outcome Open(ConverterPort &port, ConverterReading &reading)
@@ -116,10 +137,11 @@ std::string NoConverterText()
 
 const std::string &LastProtocolMessage() { return lastProtocolMessage; }
 
-void SetConverterLockWait(unsigned long waitMs, std::ostream *note)
+void SetConverterLockWait(unsigned long waitMs, std::ostream *note, std::ostream &warning)
 {
     lockWaitMs = waitMs;
     lockNote = note;
+    lockWarning = &warning;
 }
 
 void ReleaseConverterLock() { ReleaseCommandLock(); }
@@ -155,8 +177,31 @@ Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &prog
     return Outcome::Success();
 }
 
-Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<uint8_t> &addresses,
-                                const ProgressOutput &progress)
+Outcome CheckSameConverter(const ConverterReading &read, const ProgressOutput &progress)
+{
+    ConverterReading now;
+    Outcome outcome = ReadWholeConverter(now, progress, "checking");
+    if (!outcome.Ok())
+        return outcome;
+    if (now.devicePath != read.devicePath)
+        return Outcome::Fail(exitOtherConverter, OtherConverterText("it is attached elsewhere now"));
+    std::string differing;
+    for (int address = 0; address < 256; ++address) {
+        const uint8_t at = static_cast<uint8_t>(address);
+        if (now.image.Byte(at) != read.image.Byte(at))
+            differing += (differing.empty() ? "" : ", ") + std::to_string(address);
+    }
+    if (!differing.empty())
+        return Outcome::Fail(
+            exitOtherConverter,
+            OtherConverterText("its registers differ from those read at " +
+                               std::string(differing.find(',') == std::string::npos ? "register " : "registers ") +
+                               differing));
+    return Outcome::Success();
+}
+
+Outcome WriteConverterRegisters(const ConverterReading &read, const RegisterImage &target,
+                                const std::vector<uint8_t> &addresses, const ProgressOutput &progress)
 {
     for (uint8_t address : addresses)
         if (address < 5)
@@ -168,6 +213,8 @@ Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<u
     ReportTransport &port = converter->Transport();
     if (!outcome.Ok())
         return outcome;
+    if (device.devicePath != read.devicePath)
+        return Outcome::Fail(exitOtherConverter, OtherConverterText("it is attached elsewhere now"));
     // Registers 0 to 4 are never written, so the image must belong to this
     // converter's firmware before anything is sent.
     if (device.version != target.FirmwareVersion() || device.type != target.FirmwareType())

@@ -33,12 +33,19 @@ Outcome ReadConverterIdentity(ConverterReading &reading);
 // firmware version and type, then registers 0 to 255 in order.
 Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &progress, const char *label);
 
+// Reads the converter again and checks that it is the unit `read` came
+// from, at the same path and holding the same 256 registers; exit 7 when it
+// is not. Between a command's read and its write another converter can take
+// the first one's place, the more so while a person answers a question.
+Outcome CheckSameConverter(const ConverterReading &read, const ProgressOutput &progress);
+
 // Writes `target`'s bytes at `addresses` (each verified by the protocol's
-// read-back) after checking, as Write Device does, that the converter still
-// has `target`'s firmware version and type. Registers 0 to 4 are refused
-// here whatever the caller asks.
-Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<uint8_t> &addresses,
-                                const ProgressOutput &progress);
+// read-back) after checking that the converter is still at the path `read`
+// came from (exit 7) and, as Write Device does, that it has `target`'s
+// firmware version and type. Registers 0 to 4 are refused here whatever the
+// caller asks.
+Outcome WriteConverterRegisters(const ConverterReading &read, const RegisterImage &target,
+                                const std::vector<uint8_t> &addresses, const ProgressOutput &progress);
 
 // One ZYR program at a time on the converter: a command takes the converter
 // lock at its first open of the converter and holds it until
@@ -46,9 +53,11 @@ Outcome WriteConverterRegisters(const RegisterImage &target, const std::vector<u
 // write in between, so nothing changes the converter between what a guard
 // judged and what is written. Another program's hold is waited for at most
 // `waitMs` (a line on `note`, if given, says so while it waits); then the
-// command fails with exit 1 and nothing sent.
+// command fails with exit 1 and nothing sent. A lock whose holder ended
+// without letting go is taken over, with a warning on `warning` (shown
+// even when quiet): that program may have left the converter half-written.
 constexpr double defaultLockWaitSeconds = 5;
-void SetConverterLockWait(unsigned long waitMs, std::ostream *note);
+void SetConverterLockWait(unsigned long waitMs, std::ostream *note, std::ostream &warning);
 void ReleaseConverterLock();
 
 // The register protocol's last message of this process ("USB open read

@@ -10,7 +10,8 @@
 #include <memory>
 #include <string>
 
-enum class CommandLockTake { taken, busy, failed };
+// takenOver: taken from a program that ended without letting it go.
+enum class CommandLockTake { taken, takenOver, busy, failed };
 
 // Takes the converter lock for the command, waiting at most `waitMs` in
 // slices and ending early when `stop` (if given) returns true; a stop counts

@@ -25,8 +25,9 @@ CommandLockTake TakeCommandLock(unsigned long waitMs, bool (*stop)())
 {
     switch (commandLock.Take(waitMs, stop)) {
     case LockResult::taken:
-    case LockResult::takenOver:
         return CommandLockTake::taken;
+    case LockResult::takenOver:
+        return CommandLockTake::takenOver;
     case LockResult::busy:
         return CommandLockTake::busy;
     case LockResult::failed:

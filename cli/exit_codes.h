@@ -14,6 +14,7 @@ enum ExitCode {
     exitRefused = 4,
     exitDifferences = 5,
     exitNoAccess = 6,  // Linux only: the converter's device node may not be opened
+    exitOtherConverter = 7,
 };
 
 // The one table of the codes' names and meanings: zyrctl's help is made
@@ -29,9 +30,11 @@ inline constexpr ExitCodeRow exitCodeTable[] = {
      "device failure: not found, open failed, another ZYR program using the converter (nothing sent), a firmware "
      "or type not served, a register error, a read-back that differs"},
     {exitUsage, "usage", "usage error"},
-    {exitFile, "file", "a file that is missing, unreadable or damaged"},
+    {exitFile, "file", "a file that is missing, unreadable or damaged, or output that could not be written"},
     {exitRefused, "refused", "refused by a guard: nothing was written, or a correction outside -25.0 to +25.0 %"},
     {exitDifferences, "differences", "diff found differences"},
+    {exitOtherConverter, "other-converter",
+     "the converter attached is not the one that was read (another took its place): nothing was written"},
 };
 // The code only zyrctl for Linux gives, where a device node's permissions
 // can stand between the user and the converter; its help lists it after the

@@ -73,12 +73,17 @@ Outcome GuardedWrite(const CommandContext &context, const ConverterReading &devi
             return Outcome::Fail(exitRefused, "not confirmed; nothing was written");
     }
 
+    // The backup and the write are for the converter that was read: a
+    // different one, or one that changed, gets neither.
+    Outcome outcome = CheckSameConverter(device, context.Progress());
+    if (!outcome.Ok())
+        return outcome;
     std::string backupPath;
-    Outcome outcome = SavePreWriteBackup(context, device, request, backupPath);
+    outcome = SavePreWriteBackup(context, device, request, backupPath);
     if (!outcome.Ok())
         return outcome;
 
-    outcome = WriteConverterRegisters(target, addresses, context.Progress());
+    outcome = WriteConverterRegisters(device, target, addresses, context.Progress());
     if (!outcome.Ok()) {
         if (outcome.code == exitDevice)
             outcome.message += "; the converter may be partly written: zyrctl restore " + backupPath +

@@ -38,6 +38,8 @@ struct TraceOverrides {
 struct TraceState {
     std::mutex lock;
     FILE *file = nullptr;
+    std::string path;
+    bool writeFailed = false;
     std::unique_ptr<TraceOverrides> overrides;
     LARGE_INTEGER start{}, frequency{};
     std::map<HANDLE, const char *> handles;  // open device handles and their access
@@ -59,8 +61,8 @@ void Line(const char *what, const std::string &detail)
     QueryPerformanceCounter(&now);
     const double ms =
         1000.0 * static_cast<double>(now.QuadPart - s.start.QuadPart) / static_cast<double>(s.frequency.QuadPart);
-    std::fprintf(s.file, "%10.3f ms  %-6s %s\n", ms, what, detail.c_str());
-    std::fflush(s.file);
+    if (std::fprintf(s.file, "%10.3f ms  %-6s %s\n", ms, what, detail.c_str()) < 0 || std::fflush(s.file) != 0)
+        s.writeFailed = true;
     SetLastError(error);
 }
 
@@ -169,20 +171,26 @@ Outcome StartWireTrace(const std::string &path)
     s.file = _wfopen(FileSystemName(path).c_str(), L"w");
     if (!s.file)
         return Outcome::Fail(exitFile, "cannot create the trace file " + path + ": " + std::strerror(errno));
+    s.path = path;
+    s.writeFailed = false;
     QueryPerformanceFrequency(&s.frequency);
     QueryPerformanceCounter(&s.start);
     s.overrides = std::make_unique<TraceOverrides>();
     return Outcome::Success();
 }
 
-void StopWireTrace()
+Outcome StopWireTrace()
 {
     TraceState &s = State();
     if (!s.file)
-        return;
+        return Outcome::Success();
     s.overrides.reset();
-    std::fclose(s.file);
+    const bool closed = std::fclose(s.file) == 0;
     s.file = nullptr;
     s.handles.clear();
     s.inFlight.clear();
+    if (s.writeFailed || !closed)
+        return Outcome::Fail(exitFile,
+                             "the trace file " + s.path + " could not be written in full (is the disk full?)");
+    return Outcome::Success();
 }

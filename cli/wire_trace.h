@@ -18,6 +18,6 @@
 
 // Exit 3 when the file cannot be created.
 Outcome StartWireTrace(const std::string &path);
-// Puts the boundary back as it was and closes the file; nothing when no
-// trace runs.
-void StopWireTrace();
+// Puts the boundary back as it was and closes the file; success when no
+// trace runs. Exit 3 when any line of the trace could not be written.
+Outcome StopWireTrace();

@@ -18,6 +18,9 @@
 
 namespace {
 
+// Standard output refused what was written to it: a full disk, a closed pipe.
+const char *const unwrittenOutputText = "standard output could not be written (a full disk or a closed pipe?)";
+
 // The help's closing lines, made from the table of exit codes: "  CODE  NAME  MEANING",
 // the meaning wrapped under itself.
 std::string ExitCodesText()
@@ -192,6 +195,10 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
         // CLI11 numbers its own parse errors above 100; to a script every
         // one of them is a usage error. Help and version are successes.
         const int code = app.exit(error, console.out, console.err);
+        if (!console.out.flush()) {
+            console.err << "zyrctl: " << unwrittenOutputText << "\n";
+            return exitFile;
+        }
         return code == 0 ? exitOk : exitUsage;
     }
 
@@ -199,7 +206,8 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
     Outcome outcome;
     try {
         KeepProtocolMessages();
-        SetConverterLockWait(static_cast<unsigned long>(o.waitSeconds * 1000 + 0.5), o.quiet ? nullptr : &console.err);
+        SetConverterLockWait(static_cast<unsigned long>(o.waitSeconds * 1000 + 0.5), o.quiet ? nullptr : &console.err,
+                             console.err);
         if (!o.trace.empty())
             outcome = StartWireTrace(o.trace);
         if (!outcome.Ok()) {
@@ -226,8 +234,15 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
         outcome = Outcome::Fail(exitDevice, std::string("unexpected failure: ") + error.what());
     }
     ReleaseConverterLock();
-    StopWireTrace();
-    console.out.flush();
+    const Outcome traced = StopWireTrace();
+    if (outcome.Ok())
+        outcome = traced;
+    if (!console.out.flush()) {
+        if (outcome.Ok())
+            outcome = Outcome::Fail(exitFile, unwrittenOutputText);
+        else
+            outcome.message += "; " + std::string(unwrittenOutputText);
+    }
     if (!outcome.message.empty())
         console.err << "zyrctl: " << outcome.message << "\n";
     return outcome.code;

@@ -18,5 +18,5 @@ struct ZyrctlConsole {
     bool errorIsConsole = false;  // a progress bar can be drawn
 };
 
-// Runs one command line; returns the exit code (0 to 5).
+// Runs one command line; returns the exit code (0 to 7).
 int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console);

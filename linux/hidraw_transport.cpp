@@ -96,6 +96,11 @@ bool HidrawTransport::Receive(uint8_t *report, size_t length, unsigned waitMs)
     }
     report[0] = 0;  // the report-ID byte hidraw leaves out of an unnumbered report
     Trace("in", HexBytes(report, static_cast<size_t>(got) + 1));
+    // A short report would leave bytes of an earlier reply in the buffer.
+    if (static_cast<size_t>(got) + 1 < length) {
+        Trace("in", "failed: " + std::to_string(got + 1) + " bytes, short of the report");
+        return false;
+    }
     return true;
 }
 

@@ -80,29 +80,47 @@ public:
 
     // Runs `attempt` (which returns 0 on success or the failing stage) up to
     // ten times, closing and reopening the port between attempts. The stage
-    // reported is the last attempt's. A cut-off
-    // ends the retries early, reported like a last failed attempt.
-    // `lastReceiveStage` is the stage of the attempt's last reply: a retried
-    // attempt that leaves a reply over fails there (see below).
+    // reported is the last attempt's. A cut-off ends the retries early,
+    // reported like a last failed attempt.
+    //
+    // A reply can come after its receive stopped waiting, up to
+    // longestReplyMs after its request, and a later receive would take it
+    // for its own: that attempt's own replies then come one request late,
+    // and so on. Nothing in a reply names its request, so a call never
+    // returns with a request of its own unanswered: once an attempt has
+    // failed, a success counts only from an attempt made when no earlier
+    // request could still be answered. The call waits that out and makes
+    // the attempt once more; a call that fails waits it out before it
+    // returns. A call whose first attempt succeeds waits for nothing.
+    // `lastReceiveStage` is the stage reported when that wait is cut off.
     template <class Attempt> bool Run(int lastReceiveStage, Attempt attempt)
     {
+        bool repliesOutstanding = false;  // a request of this call may still be answered
         int stage = attempt();
         for (int made = 1;; ++made) {
-            // A reply that came after its attempt stopped waiting is queued
-            // ahead of the retried request's own: the retried attempt then
-            // took a reply meant for another request, and the one left over
-            // shows it. In step, one reply follows each request and none is
-            // left. The attempt is made again from an empty queue.
-            if (stage == 0 && made > 1 && port.DiscardQueued(leftOverReplyWaitMs) > 0)
-                stage = lastReceiveStage;
+            if (stage == 0 && repliesOutstanding) {
+                // The replies taken may answer earlier requests: only an
+                // attempt made on a quiet line counts.
+                if (WaitOutReplies()) {
+                    repliesOutstanding = false;
+                    stage = attempt();
+                } else {
+                    stage = lastReceiveStage;
+                }
+            }
             if (stage == 0)
                 return true;
+            repliesOutstanding = true;
             if (made == attemptsPerCall || OperationCutOff()) {
                 if (kind == writeCall)
                     Say(port, "Write Failed; ERR[%d-%d]", address, stage);
                 else
                     Say(port, "Read Failed; ERR[%d-%d]", address, stage);
                 port.failure = {address, stage, false};
+                // Nothing this call asked may reach the next call, nor the
+                // next operation's port; a program that closes does not wait.
+                if (!OperationCutOff())
+                    WaitOutReplies();
                 return false;
             }
             port.Close();
@@ -112,15 +130,37 @@ public:
                 return false;  // the port's own message stays on the status line
             }
             port.Pause(pauseAroundReopenMs);
-            // A reply that came after its attempt stopped waiting would be
-            // taken as the answer to the next request, and every reply after
-            // it as the answer to the request after its own: each retried
-            // attempt starts with nothing queued for the port.
+            // Each retried attempt starts with nothing queued for the port.
             port.EmptyQueue();
             if (OperationCutOff())
                 continue;  // reported at the top, as the last attempt
             stage = attempt();
         }
+    }
+
+    // Reads away every report until none has come for longestReplyMs, so
+    // that no request sent before can still be answered. False when cut off
+    // (asked between waits of a tenth of a second), or when reports keep
+    // coming: a converter answers each request once, and more than a HID
+    // queue holds is no converter's answer.
+    bool WaitOutReplies()
+    {
+        constexpr unsigned sliceMs = 100;  // each wait that ends empty lasts at least this
+        constexpr int quietSlices = (longestReplyMs + sliceMs - 1) / sliceMs;
+        constexpr int mostReplies = 64;
+        int quiet = 0, replies = 0;
+        while (quiet < quietSlices) {
+            if (OperationCutOff())
+                return false;
+            if (port.DiscardQueued(sliceMs) == 0) {
+                ++quiet;
+                continue;
+            }
+            quiet = 0;
+            if (++replies > mostReplies)
+                return false;
+        }
+        return true;
     }
 
 private:

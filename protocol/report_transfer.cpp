@@ -19,7 +19,8 @@ namespace {
 // awaited: until it completes, the driver may still write into the caller's
 // buffer and OVERLAPPED. True when it moved a non-zero byte count, also
 // when the report came just as the transfer was cancelled.
-template <class Start> bool Transfer(HANDLE device, const TransferEvent &event, DWORD waitMs, Start start)
+template <class Start>
+bool Transfer(HANDLE device, const TransferEvent &event, DWORD waitMs, DWORD fewestBytes, Start start)
 {
     if (!event.Handle() || device == INVALID_HANDLE_VALUE)
         return false;
@@ -34,21 +35,21 @@ template <class Start> bool Transfer(HANDLE device, const TransferEvent &event, 
             Sys().CancelIoEx(device, &overlapped);
     }
     DWORD count = 0;
-    return Sys().GetOverlappedResult(device, &overlapped, &count, TRUE) && count != 0;
+    return Sys().GetOverlappedResult(device, &overlapped, &count, TRUE) && count != 0 && count >= fewestBytes;
 }
 
 }  // namespace
 
 bool SendReport(HANDLE writeHandle, const uint8_t *buffer, DWORD length, const TransferEvent &event)
 {
-    return Transfer(writeHandle, event, reportTimeoutMs, [&](DWORD *ignored, OVERLAPPED *overlapped) {
+    return Transfer(writeHandle, event, reportTimeoutMs, 1, [&](DWORD *ignored, OVERLAPPED *overlapped) {
         return Sys().WriteFile(writeHandle, buffer, length, ignored, overlapped);
     });
 }
 
 bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const TransferEvent &event, DWORD waitMs)
 {
-    return Transfer(readHandle, event, waitMs, [&](DWORD *ignored, OVERLAPPED *overlapped) {
+    return Transfer(readHandle, event, waitMs, length, [&](DWORD *ignored, OVERLAPPED *overlapped) {
         return Sys().ReadFile(readHandle, buffer, length, ignored, overlapped);
     });
 }
@@ -67,7 +68,7 @@ int DiscardQueuedReports(HANDLE readHandle, DWORD length, const TransferEvent &e
         return Sys().ReadFile(readHandle, scratch, length, ignored, overlapped);
     };
     int discarded = 0;
-    while (discarded < mostQueued && Transfer(readHandle, event, waitMs, readOne))
+    while (discarded < mostQueued && Transfer(readHandle, event, waitMs, 1, readOne))
         ++discarded;
     return discarded;
 }

@@ -24,7 +24,8 @@ private:
     HANDLE event;
 };
 
-// True when the report went out (or came in) with a non-zero byte count.
+// True when the report went out with a non-zero byte count, or came in
+// whole: a shorter reply would leave bytes of an earlier one in the buffer.
 bool SendReport(HANDLE writeHandle, const uint8_t *buffer, DWORD length, const TransferEvent &event);
 bool ReceiveReport(HANDLE readHandle, uint8_t *buffer, DWORD length, const TransferEvent &event,
                    DWORD waitMs = reportTimeoutMs);

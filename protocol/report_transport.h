@@ -33,8 +33,9 @@ public:
     virtual size_t ReportLength() const = 0;
     // True when the report went out within reportTimeoutMs.
     virtual bool Send(const uint8_t *report, size_t length) = 0;
-    // True when a report came within waitMs; it fills `report` from byte 0,
-    // the report-ID byte.
+    // True when a whole report (`length` bytes) came within waitMs; it
+    // fills `report` from byte 0, the report-ID byte. A shorter one is a
+    // failed receive: the rest of the buffer would be an earlier reply's.
     virtual bool Receive(uint8_t *report, size_t length, unsigned waitMs) = 0;
     // Reads and throws away the reports queued for this port, each awaited
     // for at most waitMs (0: only those already there); returns how many.
@@ -56,7 +57,8 @@ public:
 // attempts against a silent one end in seconds, not minutes.
 constexpr unsigned reportTimeoutMs = 500;
 
-// A reply that came after its attempt stopped waiting is queued right
-// behind the one the retried attempt took: how long a retried call waits
-// for such a reply.
-constexpr unsigned leftOverReplyWaitMs = 50;
+// The longest a converter takes to answer a read request, on the busiest
+// USB bus: a reply that has not come by then never comes. One that comes
+// after its receive stopped waiting (reportTimeoutMs) is a stray reply,
+// which a later receive would take for its own.
+constexpr unsigned longestReplyMs = 3000;

@@ -8,7 +8,7 @@
  * request (command 2, address in byte 2) is answered by one input report
  * carrying the register's value in byte 3; a write request (command 1,
  * value in byte 3) stores the value and gets no reply. */
-#include <ntddk.h>
+#include <ntifs.h>
 
 #include "base/converter_wire.h"
 #include "hid_minidriver.h"
@@ -172,11 +172,11 @@ static void TellBusChanged(void)
  * next one, in 100 ns units (0: nothing waits). */
 static LONGLONG DeliverReplies(void)
 {
-    LIST_ENTRY done;
+    LIST_ENTRY answered;
     LONGLONG next = 0;
     KIRQL irql;
     unsigned i;
-    InitializeListHead(&done);
+    InitializeListHead(&answered);
     KeAcquireSpinLock(&lock, &irql);
     for (i = 0; i < ZYRV_MAX_CONVERTERS; i++) {
         Converter *c = &converters[i];
@@ -193,27 +193,15 @@ static LONGLONG DeliverReplies(void)
             if ((irp = PopRead(c)) == NULL)
                 break; /* answered when hidclass asks */
             {
-                IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
-                ULONG length = stack->Parameters.DeviceIoControl.OutputBufferLength;
-                ULONG payload = PayloadLength(c);
-                UCHAR *out = irp->UserBuffer;
-                if (length > payload)
-                    length = payload;
-                RtlZeroMemory(out, length);
-                if (length > 2) {
-                    ULONG k;
-                    out[0] = 2;
-                    out[1] = r->address;
-                    out[2] = r->value;
-                    /* The host reads the value only; the rest of the report
-                     * carries the registers that follow, so whatever a host
-                     * keeps of a reply shows in its next request. */
-                    for (k = 0; k < 5 && 3 + k < length; k++)
-                        out[3 + k] = r->following[k];
-                }
-                irp->IoStatus.Status = STATUS_SUCCESS;
-                irp->IoStatus.Information = length;
-                InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
+                /* hidclass's buffer is filled after the lock is let go (it
+                 * may be paged): the report travels in the IRP meanwhile. */
+                UCHAR *report = (UCHAR *)irp->Tail.Overlay.DriverContext;
+                report[0] = 2;
+                report[1] = r->address;
+                report[2] = r->value;
+                RtlCopyMemory(report + 3, r->following, 5);
+                irp->IoStatus.Information = PayloadLength(c);
+                InsertTailList(&answered, &irp->Tail.Overlay.ListEntry);
             }
             Record(i, 1, 2, r->address, r->value);
             c->replyHead = (c->replyHead + 1) % REPLY_QUEUE;
@@ -221,7 +209,24 @@ static LONGLONG DeliverReplies(void)
         }
     }
     KeReleaseSpinLock(&lock, irql);
-    CompleteAll(&done);
+    while (!IsListEmpty(&answered)) {
+        IRP *irp = CONTAINING_RECORD(RemoveHeadList(&answered), IRP, Tail.Overlay.ListEntry);
+        const UCHAR *report = (const UCHAR *)irp->Tail.Overlay.DriverContext;
+        IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
+        ULONG length = stack->Parameters.DeviceIoControl.OutputBufferLength;
+        UCHAR *out = irp->UserBuffer;
+        if (length > irp->IoStatus.Information)
+            length = (ULONG)irp->IoStatus.Information;
+        RtlZeroMemory(out, length);
+        /* The host reads the value only; the rest of the report carries the
+         * registers that follow, so whatever a host keeps of a reply shows
+         * in its next request. */
+        if (length > 2)
+            RtlCopyMemory(out, report, length < 8 ? length : 8);
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        irp->IoStatus.Information = length;
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+    }
     return next;
 }
 
@@ -356,7 +361,8 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
     }
     case ZYRV_IOCTL_HID_GET_STRING: {
         ULONG id = (ULONG)(ULONG_PTR)stack->Parameters.DeviceIoControl.Type3InputBuffer & 0xffff;
-        static WCHAR serial[] = L"ZYRV0-0";
+        /* The request's own copy: requests for two converters may run at once. */
+        WCHAR serial[] = L"ZYRV0-0";
         switch (id) {
         case 1:
         case ZYRV_HID_STRING_MANUFACTURER:
@@ -530,6 +536,7 @@ static NTSTATUS BusRelationsAnswer(IRP *irp)
     ULONG count = 0, i;
     KIRQL irql;
     DEVICE_OBJECT *fresh[ZYRV_MAX_CONVERTERS] = {0};
+    DEVICE_OBJECT *listed[ZYRV_MAX_CONVERTERS];
 
     /* Device objects for converters plugged since the last question. */
     for (i = 0; i < ZYRV_MAX_CONVERTERS; i++) {
@@ -548,6 +555,8 @@ static NTSTATUS BusRelationsAnswer(IRP *irp)
         child->Flags &= ~DO_DEVICE_INITIALIZING;
         fresh[i] = child;
     }
+    /* The answer is paged memory, which must not be touched under the spin
+     * lock: the children are listed on the stack, then copied into it. */
     relations = ExAllocatePoolWithTag(
         PagedPool, sizeof(DEVICE_RELATIONS) + ZYRV_MAX_CONVERTERS * sizeof(DEVICE_OBJECT *), POOL_TAG);
     KeAcquireSpinLock(&lock, &irql);
@@ -561,7 +570,7 @@ static NTSTATUS BusRelationsAnswer(IRP *irp)
             }
         }
         if (c->plugged && c->child && relations) {
-            relations->Objects[count++] = c->child;
+            listed[count++] = c->child;
             ObReferenceObject(c->child);
         }
     }
@@ -571,6 +580,8 @@ static NTSTATUS BusRelationsAnswer(IRP *irp)
             IoDeleteDevice(fresh[i]);
     if (!relations)
         return STATUS_NO_MEMORY;
+    for (i = 0; i < count; i++)
+        relations->Objects[i] = listed[i];
     relations->Count = count;
     irp->IoStatus.Information = (ULONG_PTR)relations;
     return STATUS_SUCCESS;
@@ -800,6 +811,36 @@ static NTSTATUS NTAPI DispatchOpenClose(DEVICE_OBJECT *device, IRP *irp)
     return Complete(irp, STATUS_SUCCESS);
 }
 
+/* The control channel rewrites converters and reads all traffic: only
+ * administrators and the system may open it. A DACL of two entries, with
+ * the two SIDs spelled out (S-1-5-32-544 and S-1-5-18). */
+static NTSTATUS AdminsOnly(DEVICE_OBJECT *device)
+{
+    static const UCHAR administrators[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+    static const UCHAR localSystem[12] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+    ULONG aclBuffer[32]; /* ACL header and two ACEs, with room to spare */
+    ACL *acl = (ACL *)aclBuffer;
+    SECURITY_DESCRIPTOR descriptor;
+    HANDLE handle;
+    NTSTATUS status = RtlCreateAcl(acl, sizeof(aclBuffer), ACL_REVISION);
+    if (NT_SUCCESS(status))
+        status = RtlAddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, (PSID)administrators);
+    if (NT_SUCCESS(status))
+        status = RtlAddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, (PSID)localSystem);
+    if (NT_SUCCESS(status))
+        status = RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    if (NT_SUCCESS(status))
+        status = RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE);
+    if (!NT_SUCCESS(status))
+        return status;
+    status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &handle);
+    if (!NT_SUCCESS(status))
+        return status;
+    status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &descriptor);
+    ZwClose(handle);
+    return status;
+}
+
 static NTSTATUS NTAPI AddDevice(DRIVER_OBJECT *driver, DEVICE_OBJECT *physical)
 {
     NTSTATUS status;
@@ -823,8 +864,13 @@ static void NTAPI Unload(DRIVER_OBJECT *driver)
     (void)driver;
     InterlockedExchange(&stopping, 1);
     KeSetEvent(&wake, IO_NO_INCREMENT, FALSE);
-    if (workerThread)
-        ZwClose(workerThread); /* it ends at its next wake */
+    /* The worker uses the lock, the converters and the driver's code: it
+     * must have ended before any of them goes. */
+    if (workerThread) {
+        ZwWaitForSingleObject(workerThread, FALSE, NULL);
+        ZwClose(workerThread);
+        workerThread = NULL;
+    }
     RtlInitUnicodeString(&link, controlLink);
     IoDeleteSymbolicLink(&link);
     if (controlDevice)
@@ -834,6 +880,7 @@ static void NTAPI Unload(DRIVER_OBJECT *driver)
 NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registry)
 {
     UNICODE_STRING name, link;
+    OBJECT_ATTRIBUTES threadAttributes;
     NTSTATUS status;
     unsigned i;
     (void)registry;
@@ -852,11 +899,17 @@ NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registry)
     if (!NT_SUCCESS(status))
         return status;
     ((Extension *)controlDevice->DeviceExtension)->kind = TAG_KIND_CONTROL;
+    status = AdminsOnly(controlDevice);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(controlDevice);
+        return status;
+    }
     RtlInitUnicodeString(&link, controlLink);
     IoCreateSymbolicLink(&link, &name);
     controlDevice->Flags &= ~DO_DEVICE_INITIALIZING;
 
-    status = PsCreateSystemThread(&workerThread, THREAD_ALL_ACCESS, NULL, NULL, NULL, Worker, NULL);
+    InitializeObjectAttributes(&threadAttributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
+    status = PsCreateSystemThread(&workerThread, THREAD_ALL_ACCESS, &threadAttributes, NULL, NULL, Worker, NULL);
     if (!NT_SUCCESS(status)) {
         IoDeleteSymbolicLink(&link);
         IoDeleteDevice(controlDevice);

@@ -34,10 +34,7 @@ TEST_CASE("process: the shipped program opens its window and closes with exit co
 TEST_CASE("process: the demo reads its simulated converter and closes with exit code 0")
 {
     const std::string path = ProgramPath("zyr_demo.exe");
-    if (!Exists(path)) {
-        MESSAGE("no demo build to start: ", path);
-        return;
-    }
+    REQUIRE_MESSAGE(Exists(path), "no demo build to start: ", path);
     ChildProcess program(Quoted(path));
     HWND window = program.WaitForWindow("Brantix ZYR");
     PostMessageA(GetDlgItem(window, IDC_READ_DEVICE), BM_CLICK, 0, 0);

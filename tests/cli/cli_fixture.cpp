@@ -5,6 +5,7 @@
 #include "cli/zyrctl.h"
 #include "tests/support/child_process.h"
 #include "tests/support/portable_checks.h"
+#include "tests/support/temp_folder.h"
 
 #include <windows.h>
 
@@ -13,26 +14,6 @@
 #include <sstream>
 
 namespace {
-
-// Everything below `path` (a folder name for the wide functions), then the folder.
-void RemoveTree(const std::wstring &path)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path + L"\\" + name);
-            else
-                DeleteFileW((path + L"\\" + name).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
 
 // Wine's own translation of a Windows name to the Linux one and back; the
 // strings are the process heap's.
@@ -82,7 +63,9 @@ CliFixture::CliFixture() : converter(bus.AddConverter())
 CliFixture::~CliFixture()
 {
     SetCurrentDirectoryA(previousFolder.c_str());
-    RemoveTree(FileSystemName(folder.substr(0, folder.size() - 1)));
+    const std::wstring name = FileSystemName(folder.substr(0, folder.size() - 1));
+    RemoveTree(name);
+    CHECK_MESSAGE(GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES, "left behind: ", folder);
 }
 
 CliRun CliFixture::RunAndCheck(const std::vector<std::string> &args, int code, const std::vector<std::string> &says)
@@ -98,12 +81,41 @@ CliRun CliFixture::RunAndCheck(const std::vector<std::string> &args, int code, c
     return run;
 }
 
-CliRun CliFixture::Run(const std::vector<std::string> &args, bool console, const std::string &answer)
+namespace {
+
+// Standard input that runs `first` when it is first read, then gives `text`.
+class AnswerAfter : public std::streambuf {
+public:
+    AnswerAfter(const std::string &text, const std::function<void()> &first) : text(text), first(first) {}
+
+protected:
+    int_type underflow() override
+    {
+        if (!started) {
+            started = true;
+            if (first)
+                first();
+            setg(&text[0], &text[0], &text[0] + text.size());
+        }
+        return gptr() < egptr() ? traits_type::to_int_type(*gptr()) : traits_type::eof();
+    }
+
+private:
+    std::string text;
+    std::function<void()> first;
+    bool started = false;
+};
+
+}  // namespace
+
+CliRun CliFixture::Run(const std::vector<std::string> &args, bool console, const std::string &answer,
+                       const std::function<void()> &whileAsked)
 {
     std::vector<const char *> argv{"zyrctl"};
     for (const std::string &arg : args)
         argv.push_back(arg.c_str());
-    std::istringstream in(answer);
+    AnswerAfter input(answer, whileAsked);
+    std::istream in(&input);
     std::ostringstream out, err;
     const ZyrctlConsole streams{in, out, err, console, errorIsConsole};
     CliRun run;

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,10 @@ struct CliFixture : SimFixture {
     ~CliFixture();
 
     // Runs "zyrctl <args>"; `console` says whether standard input is a
-    // console, `answer` what a person types there.
-    CliRun Run(const std::vector<std::string> &args, bool console = false, const std::string &answer = "");
+    // console, `answer` what a person types there. `whileAsked`, when
+    // given, runs as zyrctl first reads standard input, before the answer.
+    CliRun Run(const std::vector<std::string> &args, bool console = false, const std::string &answer = "",
+               const std::function<void()> &whileAsked = nullptr);
     // Runs "zyrctl <args>" and checks that it ends with `code` and says
     // each of `says` (on standard output, or on standard error).
     CliRun RunAndCheck(const std::vector<std::string> &args, int code, const std::vector<std::string> &says);

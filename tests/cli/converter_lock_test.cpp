@@ -100,12 +100,22 @@ TEST_CASE_FIXTURE(CliFixture, "another ZYR program on the converter: exit 1 afte
     CHECK(FilesStartingWith("new").empty());
     CHECK(FilesStartingWith("zyr-before").empty());
 
-    // The other program ends without letting go: the next command takes over.
+    // The other program ends without letting go: the next command takes
+    // over, and says the converter may be half-written and how to check,
+    // even when quiet; a command after it finds a lock let go and says nothing.
     other.Abandon();
-    CliRun run = Run({"--wait", "0", "backup", Path("new.zyr")});
+    CliRun run = Run({"--wait", "0", "--quiet", "backup", Path("new.zyr")});
     CHECK_MESSAGE(run.code == 0, run.err);
+    CHECK_MESSAGE(Contains(run.err, "ended without letting go of it, perhaps in the middle of a write, so the "
+                                    "converter may be half-written"),
+                  run.err);
+    CHECK(Contains(run.err, "zyrctl diff BACKUP.zyr device"));
+    CHECK(Contains(run.err, "zyrctl restore zyr-before-"));
     CHECK(BackupRegisters(Path("new.zyr")) == before);
     CHECK(ConverterLockFree());
+    run = Run({"--wait", "0", "backup", Path("next.zyr")});
+    CHECK_MESSAGE(run.code == 0, run.err);
+    CHECK_FALSE(Contains(run.err, "half-written"));
 }
 
 TEST_CASE_FIXTURE(CliFixture, "zyrctl waits while another ZYR program finishes, then runs")

@@ -7,6 +7,7 @@
 
 #include "app/resource_ids.h"
 #include "cli/wide_names.h"
+#include "sim/sim_fault_text.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/lock_holder.h"
@@ -196,6 +197,27 @@ TEST_CASE_FIXTURE(CliFixture, "process: ZYR_SIM_FAULT injects a fault, and a bad
         CHECK(Zyrctl(*this, "info", output) == 2);
         CHECK_MESSAGE(output.find("\"after=x\" is not a setting of a fault") != std::string::npos, output);
     }
+
+    // Every register its own value, and register 10 answered 800 ms late,
+    // then its retried request 200 ms late: the first reply comes while the
+    // retried request waits, its own one request later. The backup holds
+    // exactly what the converter holds.
+    unsigned char distinct[256];
+    for (int r = 0; r < 256; ++r)
+        distinct[r] = static_cast<unsigned char>(r * 7 + 3);
+    distinct[1] = 0x0C, distinct[2] = 0x30, distinct[3] = 2, distinct[4] = 0;  // firmware 12300, type 2
+    WriteText("converter.txt", sim::FormatSimState(distinct));
+    {
+        Environment fault("ZYR_SIM_FAULT",
+                          "late-reply,at=10,times=1,delay=800;late-reply,at=10,after=1,times=1,delay=200");
+        CHECK_MESSAGE(Zyrctl(*this, "backup x.zyr", output) == 0, output);
+    }
+    RegisterImage saved;
+    const Outcome loaded = LoadBackupFile(Path("x.zyr"), saved);
+    REQUIRE_MESSAGE(loaded.Ok(), loaded.message);
+    Registers expected;
+    std::copy(distinct, distinct + 256, expected.begin());
+    CHECK(RegistersOf(saved) == expected);
 }
 
 TEST_CASE_FIXTURE(CliFixture, "process: zyrctl without hid.dll says so on standard error, shows no box and exits 1")

@@ -3,6 +3,7 @@
 // how the text reaches a console or a file.
 #include "cli/console_stream.h"
 #include "cli/wide_names.h"
+#include "cli/zyrctl.h"
 #include "tests/cli/cli_fixture.h"
 #include "tests/support/portable_checks.h"
 
@@ -158,7 +159,15 @@ TEST_CASE_FIXTURE(CliFixture, "console text: wide on a console, the UTF-8 bytes 
     const HANDLE previous[] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
                                GetStdHandle(STD_ERROR_HANDLE)};
     FreeConsole();
-    REQUIRE(AllocConsole());
+    // The console's own process starts in the current folder and keeps it
+    // to the end: it starts in the system folder, so that this test's
+    // folder can go when the test ends.
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, sizeof system);
+    SetCurrentDirectoryA(system);
+    const bool allocated = AllocConsole();
+    SetCurrentDirectoryA(folder.c_str());
+    REQUIRE(allocated);
     HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     REQUIRE(screen != INVALID_HANDLE_VALUE);
@@ -203,5 +212,46 @@ TEST_CASE_FIXTURE(CliFixture, "console text: wide on a console, the UTF-8 bytes 
         }
         CloseHandle(file);
         CHECK(ReadText(Path("out.txt")) == bytes);
+    }
+}
+
+TEST_CASE_FIXTURE(CliFixture, "output that cannot be written: a message on standard error and exit 3")
+{
+    // A device that takes nothing (Linux's full disk, as Wine shows it):
+    // every write to it fails, whether the output is a console stream, the
+    // help text or the trace file.
+    const std::string full = "Z:\\dev\\full";
+    struct Row {
+        std::vector<std::string> args;
+        bool outputFull;  // standard output goes to the full device
+        std::string says;
+    };
+    const Row rows[] = {
+        {{"show"}, true, "standard output could not be written"},
+        {{"info", "--json"}, true, "standard output could not be written"},
+        {{"calc", "gps", "100", "96"}, true, "standard output could not be written"},
+        {{"--help"}, true, "standard output could not be written"},
+        {{"--trace", full, "info"}, false, "the trace file " + full + " could not be written"},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.args[0]);
+        HANDLE device = CreateFileW(FileSystemName(full).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        REQUIRE(device != INVALID_HANDLE_VALUE);
+        std::vector<const char *> argv{"zyrctl"};
+        for (const std::string &arg : row.args)
+            argv.push_back(arg.c_str());
+        std::istringstream in;
+        std::ostringstream text, err;
+        int code = -1;
+        {
+            ConsoleStreamBuffer buffer(device);
+            std::ostream fullOut(&buffer);
+            const ZyrctlConsole streams{in, row.outputFull ? fullOut : static_cast<std::ostream &>(text), err};
+            code = ZyrctlMain(static_cast<int>(argv.size()), argv.data(), streams);
+        }
+        CloseHandle(device);
+        CHECK_MESSAGE(code == 3, err.str());
+        CHECK_MESSAGE(Contains(err.str(), "zyrctl: " + row.says), err.str());
     }
 }

@@ -134,7 +134,13 @@ TEST_CASE_FIXTURE(CliFixture, "refused writes leave the converter as it was, reg
         const char *says;
         bool console = false;
         const char *answer = "";
+        std::function<void()> whileAsked = nullptr;
     };
+    const Registers other = [&] {
+        Registers r = factory;
+        r[100] ^= 0x5A;
+        return r;
+    }();
     const Row rows[] = {
         {"a damaged file",
          [&] {
@@ -195,6 +201,28 @@ TEST_CASE_FIXTURE(CliFixture, "refused writes leave the converter as it was, reg
         {"no --yes and no console", [] {}, {"restore", Path("changed.zyr")}, 4, "--yes"},
         {"no --yes, declined at the console", [] {}, {"restore", Path("changed.zyr")}, 4, "not confirmed", true, "n\n"},
         {"a dry run", [] {}, {"restore", Path("changed.zyr"), "--dry-run"}, 0, ""},
+        // While the question waits, another unit of the same firmware takes
+        // the converter's place: on another port, or on the same one.
+        {"another converter in its place at the question",
+         [] {},
+         {"restore", Path("changed.zyr")},
+         7,
+         "not the one that was read (it is attached elsewhere now)",
+         true,
+         "y\n",
+         [&] {
+             converter.present = false;
+             bus.Unplug(converter);
+             bus.AddConverter().SetRegisters(other);
+         }},
+        {"another converter on the same port at the question",
+         [] {},
+         {"set", "speed=+1.0"},
+         7,
+         "its registers differ from those read at register 100",
+         true,
+         "yes\n",
+         [&] { converter.SetRegisters(other); }},
         {"a 5V table on this VSS unit",
          [&] { MakeConverter(converter, 12300, 3); },
          {"set", "table=ap1-5v", "--yes"},
@@ -220,10 +248,11 @@ TEST_CASE_FIXTURE(CliFixture, "refused writes leave the converter as it was, reg
             row.prepare();
             const Registers before = converter.Registers();
             bus.ClearTraffic();
-            const CliRun run = Run(row.args, row.console, row.answer);
+            const CliRun run = Run(row.args, row.console, row.answer, row.whileAsked);
             CHECK_MESSAGE(run.code == row.code, run.err);
             CHECK_MESSAGE(Contains(run.err, row.says), run.err);
-            CHECK(converter.Registers() == before);
+            // A unit that took the place at the question holds what it held.
+            CHECK(converter.Registers() == (row.whileAsked && converter.present ? other : before));
             CHECK(WrittenAddresses().empty());
             CHECK(FilesStartingWith("zyr-before-").empty());
         }
@@ -308,9 +337,10 @@ TEST_CASE_FIXTURE(CliFixture, "set and table import write only the registers the
 
 TEST_CASE_FIXTURE(CliFixture, "a register that reads back otherwise after the write: exit 1 with its address")
 {
-    // Register 6 answers truly to the first full read and to the protocol's
-    // own read-back, then wrongly to the full read-back that follows.
-    converter.AddFault({sim::FaultRule::WrongReadBack, 2, 6, 2, -1});
+    // Register 6 answers truly to the first full read, to the read that
+    // checks it is the same converter and to the protocol's own read-back,
+    // then wrongly to the full read-back that follows.
+    converter.AddFault({sim::FaultRule::WrongReadBack, 2, 6, 3, -1});
     const CliRun run = Run({"set", "speed=+3.5", "--yes"});
     CHECK(run.code == 1);
     CHECK_MESSAGE(Contains(run.err, "differs from what was written at register 6;"), run.err);

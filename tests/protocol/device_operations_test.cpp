@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/resource_ids.h"
 #include "config/config_image.h"
+#include "protocol/report_transfer.h"
 #include "tests/protocol/protocol_fixture.h"
 #include "tests/support/lock_holder.h"
 
@@ -237,45 +238,71 @@ TEST_CASE("Read Device: ten progress steps, the version and the kind, the image 
         uint16_t version, type;
         std::string text;
         Trouble trouble;
+        // lateReply: the delays of the replies to the first read requests
+        // of register 100, one after another; a wait ends at 500 ms
+        std::vector<int> lateMs = {};
     };
     DialogDriver dialog;
     const Case cases[] = {{12300, 2, readOk, none},
                           {10005, 3, " Read OK        Ver:1.00.05        Device:VSS", none},
                           // unplugged at register 100, and back within the retries
                           {12300, 2, readOk, unplugged},
-                          // register 100 answered after the attempt stopped waiting: its
-                          // reply must not be taken for the answer to a later request
-                          {12300, 2, readOk, lateReply},
+                          // Register 100 answered after the attempt stopped waiting: a
+                          // reply is never taken for the answer to another request,
+                          // whenever it comes, and the image is exact.
+                          // In time, if slowly: nothing retried, nothing waited for.
+                          {12300, 2, readOk, lateReply, {100}},
+                          {12300, 2, readOk, lateReply, {499}},
+                          // while the port is closed: the reply is lost
+                          {12300, 2, readOk, lateReply, {550}},
+                          // after the reopening, before the retried request
+                          {12300, 2, readOk, lateReply, {600}},
                           // the same, where HidD_FlushQueue fails and flushes nothing
                           // (Wine 8.0): the retry reads the queue empty itself
-                          {12300, 2, readOk, lateReplyFlushFails}};
+                          {12300, 2, readOk, lateReplyFlushFails, {650}},
+                          // while the retried request waits, which takes it; its own
+                          // reply comes 200 ms after it, or later
+                          {12300, 2, readOk, lateReply, {800, 200}},
+                          {12300, 2, readOk, lateReply, {800, 10}},
+                          {12300, 2, readOk, lateReply, {800, 450}},
+                          {12300, 2, readOk, lateReply, {1000}},
+                          {12300, 2, readOk, lateReply, {1500, 1500}},
+                          {12300, 2, readOk, lateReply, {800, 800, 800}},
+                          {12300, 2, readOk, lateReply, {2999}},
+                          {12300, 2, readOk, lateReply, {3000, 3000}},
+                          {12300, 2, readOk, lateReplyFlushFails, {3000, 200, 1200}}};
     for (const Case &c : cases) {
         INFO(c.text, ", trouble ", static_cast<int>(c.trouble));
+        std::string delays;
+        for (int ms : c.lateMs)
+            delays += std::to_string(ms) + " ms ";
+        INFO("late replies: ", delays);
         ConverterOnBus bench(c.version, c.type);
         if (c.trouble == unplugged) {
             FaultRule rule = Fault(FaultRule::Unplug, 2, 100, 1);
             rule.replugAfterMs = 50;
             bench.converter.AddFault(rule);
         }
-        if (c.trouble == lateReply || c.trouble == lateReplyFlushFails) {
+        for (size_t i = 0; i < c.lateMs.size(); ++i) {
             FaultRule rule = Fault(FaultRule::LateReply, 2, 100, 1);
-            // after the reopening, before the retried request
-            rule.replyAfterMs = c.trouble == lateReply ? 600 : 650;
+            rule.skip = static_cast<int>(i);
+            rule.replyAfterMs = c.lateMs[i];
             bench.converter.AddFault(rule);
-            bench.converter.failFlushQueue = c.trouble == lateReplyFlushFails;
         }
+        bench.converter.failFlushQueue = c.trouble == lateReplyFlushFails;
         dialog.ClearStatusHistory();
         dialog.ClickAndWait(IDC_READ_DEVICE);
         CHECK(dialog.StatusHistory() == Then(ProgressTexts("Reading Device Data..."), {c.text}));
         CHECK(dialog.Text(IDC_STATUS) == c.text);
         CheckImage(bench.converter.Registers());
         const auto traffic = bench.bus.Traffic();
-        if (c.trouble == none) {
+        const bool inTime = c.lateMs.empty() || c.lateMs[0] < static_cast<int>(reportTimeoutMs);
+        if (inTime && c.trouble != unplugged) {
             CHECK(ReadRequestsOnWire(traffic) == 6 + 256);  // three words, then every register
             CHECK(bench.bus.Sleeps() == std::vector<DWORD>{5});  // only the pause after opening
         }
-        if (c.trouble == lateReply || c.trouble == lateReplyFlushFails)
-            CHECK(ReadRequestsOnWire(traffic) == 6 + 256 + 1);  // register 100 asked twice
+        if (!inTime)  // register 100 asked again, and once more on a quiet line
+            CHECK(ReadRequestsOnWire(traffic) >= 6 + 256 + 2);
         CHECK(WriteRequestsOnWire(traffic) == 0);
         CheckControls(dialog, true, true);
         CheckNothingLeftBehind(bench.bus);
@@ -376,6 +403,35 @@ TEST_CASE("Write Device: the user's settings reach registers 5 to 255, each veri
     CHECK(dialog.Text(IDC_SPEED_ADJUST) == "-3.7");
     CheckControls(dialog, true, true);
     CheckNothingLeftBehind(bench.bus);
+
+    // The read-back of register 100 answered late, once or more, with the
+    // delays of a row: the write ends verified, and a stray reply never
+    // fails (nor passes) another register's read-back, which would then be
+    // written again.
+    const std::vector<int> lateRows[] = {{600}, {800, 200}, {800, 10}, {1500, 1500}, {3000}, {2000, 300, 900}};
+    for (const std::vector<int> &delays : lateRows) {
+        CAPTURE(delays.size());
+        CAPTURE(delays[0]);
+        ReadConverter(dialog, bench);
+        for (size_t i = 0; i < delays.size(); ++i) {
+            FaultRule rule = Fault(FaultRule::LateReply, 2, 100, 1);
+            rule.skip = static_cast<int>(i);
+            rule.replyAfterMs = delays[i];
+            bench.converter.AddFault(rule);
+        }
+        int writesBefore[256];
+        for (int r = 0; r < 256; ++r)
+            writesBefore[r] = bench.converter.WritesTo(r);
+        dialog.ClearStatusHistory();
+        dialog.ClickAndWait(IDC_WRITE_DEVICE);
+        CHECK(dialog.StatusHistory().back() == " Device Write OK");
+        CheckImage(bench.converter.Registers());
+        for (int r = 5; r < 256; ++r)
+            if (r != 100)
+                CHECK_MESSAGE(bench.converter.WritesTo(r) - writesBefore[r] == 1, "register ", r);
+        bench.converter.ClearFaults();
+        CheckNothingLeftBehind(bench.bus);
+    }
 }
 
 TEST_CASE("Write Device failures and refusals: location code, what the converter holds, controls")

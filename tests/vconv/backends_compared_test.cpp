@@ -15,6 +15,7 @@
 #include "config/register_rows.h"
 #include "sim/sim_fault_text.h"
 #include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/portable_checks.h"
 #include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
@@ -191,13 +192,6 @@ public:
         REQUIRE_MESSAGE((status.converters[0].plugged && status.converters[0].present),
                         "converter 0 is not on the virtual bus: it was unplugged earlier in this Wine session");
         char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        const std::string base = std::string(temp) + "zyr-backends-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                 std::to_string(GetTickCount());
-        simFolder = base + "-sim\\";
-        wineFolder = base + "-wine\\";
-        CreateDirectoryA(simFolder.c_str(), nullptr);
-        CreateDirectoryA(wineFolder.c_str(), nullptr);
         GetCurrentDirectoryA(MAX_PATH, temp);
         previousFolder = temp;
 
@@ -279,7 +273,8 @@ private:
     }
     static void Pacing(bool on) { REQUIRE(VconvSetPacing(on)); }
 
-    std::string simFolder, wineFolder, previousFolder;
+    TempFolder simTemp{"zbs"}, wineTemp{"zbw"};  // gone with all the programs left in them
+    std::string simFolder = simTemp.Path(), wineFolder = wineTemp.Path(), previousFolder;
 };
 
 Fault Silent()

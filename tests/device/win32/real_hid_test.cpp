@@ -6,6 +6,7 @@
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
 #include "protocol/converter_identity.h"
+#include "tests/support/skip.h"
 
 #include <doctest.h>
 
@@ -127,6 +128,8 @@ TEST_CASE("FindDevice walks the system's HID devices, matches only a converter a
     else
         CHECK(std::string(hidDevice.devicePath ? hidDevice.devicePath : "") == converterPath);
     CHECK(HandleCount() == before);
+    if (converterPath.empty())
+        return SkipCase("no converter attached (the test command plugs the virtual converter in)");
 
     // The same walk matches a device the system does have, given its identity.
     for (const Interface &it : present) {
@@ -164,7 +167,7 @@ TEST_CASE("The real SetupAPI refuses a detail size field of the wrong width, as 
         detail->cbSize = sizeof *detail;
         CHECK(Sys().SetupDiGetDeviceInterfaceDetailA(list, &data, detail, size, nullptr, nullptr));
     } else {
-        MESSAGE("no HID interface on this system: the detail checks were skipped");
+        SkipCase("no HID interface on this system (the test command plugs the virtual converter in)");
     }
     CHECK(Sys().SetupDiDestroyDeviceInfoList(list));
 }
