@@ -56,8 +56,9 @@ bool WebHidTransport::Send(const uint8_t *report, size_t length)
 
 bool WebHidTransport::Receive(uint8_t *report, size_t length, unsigned waitMs)
 {
-    // A report with nothing in it is no reply, as on every other stack.
-    return zyr_hid_receive(report, static_cast<int>(length), static_cast<int>(waitMs)) > 0;
+    // Only a whole report is a reply: a shorter one would leave an earlier
+    // reply's bytes in the rest of the buffer.
+    return zyr_hid_receive(report, static_cast<int>(length), static_cast<int>(waitMs)) == static_cast<int>(length);
 }
 
 int WebHidTransport::DiscardQueued(unsigned waitMs) { return zyr_hid_discard(static_cast<int>(waitMs)); }
