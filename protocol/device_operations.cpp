@@ -14,13 +14,6 @@
 
 namespace {
 
-// Location codes: where an operation stopped.
-constexpr int readVersionFailed = 497;  // then 498 type, 499 the word at 255
-constexpr int readRegisterFailed = 510;
-constexpr int writeVersionFailed = 413;  // then 414 type, 415 the word at 255
-constexpr int writeRegisterFailed = 426;
-constexpr int formatRegisterFailed = 461;
-
 // Finds the converter and opens a port on it; on failure the status line
 // says which step failed and the port stays closed.
 bool OpenConverterForDialog(DevicePort &port)

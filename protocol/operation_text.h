@@ -4,6 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// Location codes: where an operation stopped, the number in "READ ERROR
+// L%d" and "WRITE ERROR L%d". The dialog and the page show the same.
+constexpr int readVersionFailed = 497;  // then 498 type, 499 the word at 255
+constexpr int readRegisterFailed = 510;
+constexpr int writeVersionFailed = 413;  // then 414 type, 415 the word at 255
+constexpr int writeRegisterFailed = 426;
+constexpr int formatRegisterFailed = 461;
+
 // Progress of a register loop in whole tenths. The loop reports after the
 // register at `address` was transferred; Advance returns true when the
 // tenth reached differs from the last one reported, so every tenth from

@@ -38,6 +38,7 @@ ALLOWED = {
     'tools':    {'base'},
     'linux':    {'base', 'config', 'settings', 'protocol', 'cli'},  # cli: the system side of zyrctl's steps
     'fuzz':     {'base', 'config', 'settings', 'protocol', 'sim'},
+    'web':      {'base', 'config', 'settings', 'protocol'},  # the page's core, built with emscripten
     'tests':    {'base', 'config', 'settings', 'protocol', 'device', 'app', 'cli', 'sim', 'vconv'},
 }
 # Portable files in the folders that are portable only in part: their

@@ -3,7 +3,8 @@
 # (zyr.exe and zyrctl.exe, bound to Win32) and, in dist/,
 #   zyr-VERSION-win32-setup.exe   the installer
 #   zyr-VERSION-win32.zip         the portable form, with README.txt and LICENSE.txt
-#   SHA256SUMS                    both, as sha256sum -c reads them
+#   zyr-web-VERSION.zip           the page, a static folder (scripts/release_web.sh)
+#   SHA256SUMS                    all three, as sha256sum -c reads them
 # The same commit gives the same bytes in any folder and at any time: the
 # dates are the commit's (SOURCE_DATE_EPOCH). With ZYR_SIGN_PFX (and
 # ZYR_SIGN_PASSWORD, ZYR_SIGN_TIMESTAMP_URL) the programs, the uninstaller
@@ -67,7 +68,8 @@ for f in "${files[@]}"; do
     touch -d "@$SOURCE_DATE_EPOCH" "$stage/$f"
 done
 
-rm -f "$dist/$setup" "$dist/$zip" "$dist/SHA256SUMS"
+web_zip=zyr-web-$version.zip
+rm -f "$dist/$setup" "$dist/$zip" "$dist/$web_zip" "$dist/SHA256SUMS"
 echo "== installer"
 makensis -V2 -INPUTCHARSET UTF8 "-DVERSION=$version" "-DSTAGE=$stage" \
     "-DICON=$ZYR_ROOT/app/icon/zyr.ico" "-DOUTFILE=$build/$setup" \
@@ -79,6 +81,9 @@ echo "== zip"
 (cd "$stage" && TZ=UTC zip -X -D -q "$build/$zip" "${files[@]}")
 mv "$build/$zip" "$dist/$zip"
 
-(cd "$dist" && sha256sum "$setup" "$zip" >SHA256SUMS)
+echo "== web page"
+bash "$ZYR_ROOT/scripts/release_web.sh" "$build-web" "$dist" "$version" >/dev/null
+
+(cd "$dist" && sha256sum "$setup" "$zip" "$web_zip" >SHA256SUMS)
 echo "== release $version in $dist:"
-(cd "$dist" && ls -l "$setup" "$zip" SHA256SUMS && cat SHA256SUMS)
+(cd "$dist" && ls -l "$setup" "$zip" "$web_zip" SHA256SUMS && cat SHA256SUMS)

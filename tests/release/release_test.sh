@@ -48,12 +48,13 @@ release b "$work/second/folder/source" || { fail "release b"; exit 1; }
 version=$(sed -n 's/^#define ZYR_VERSION_STRING "\(.*\)"$/\1/p' "$work/a/build/generated/zyr_version.h")
 setup=zyr-$version-win32-setup.exe
 zip=zyr-$version-win32.zip
+web_zip=zyr-web-$version.zip
 dist=$work/a/dist
 programs=$work/a/build/unsigned
 
 echo "== two builds, side by side"
 paste "$work/a/dist/SHA256SUMS" "$work/b/dist/SHA256SUMS"
-check "dist/ holds the three files" test "$(ls "$dist" | tr '\n' ' ')" = "SHA256SUMS $setup $zip "
+check "dist/ holds the four files" test "$(ls "$dist" | tr '\n' ' ')" = "SHA256SUMS $setup $zip $web_zip "
 for f in "$dist"/* "$programs"/*; do
     other=$work/b/${f#"$work/a/"}
     check "$f equals its other build" cmp "$f" "$other"
@@ -74,6 +75,8 @@ check "README.txt is the one made from the manuals" \
 for says in "--wait SECONDS" "Another ZYR program is using the converter" "5  differences" "zyr-$version-win32-setup.exe /S"; do
     check "README.txt says \"$says\"" grep -qF -- "$says" "$work/unzip/README.txt"
 done
+check "the web zip holds the page's static folder" test "$(unzip -Z1 "$dist/$web_zip" | tr '\n' ' ')" = \
+    "zyr-web-$version/LICENSE.txt zyr-web-$version/hid_port.js zyr-web-$version/index.html zyr-web-$version/page.js zyr-web-$version/style.css zyr-web-$version/zyr_core.js "
 check "sha256sum -c SHA256SUMS" bash -c "cd '$dist' && sha256sum -c SHA256SUMS"
 
 echo "== signing with a throwaway certificate"
