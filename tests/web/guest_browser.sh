@@ -13,7 +13,10 @@
 #   ZYR_ZYRCTL          zyrctl for Linux
 set -u
 
-export ZYR_CONVERTER=$ZYR_WEB_TESTS/converter_control.sh ZYR_CONVERTER_DIR=/tmp/converter
+# A scratch folder of the guest's own. Not a tmpfs over /tmp: the tree
+# under test, and the folders shared with the host, may well be in /tmp.
+export TMPDIR=/run/zyr-scratch
+export ZYR_CONVERTER=$ZYR_WEB_TESTS/converter_control.sh ZYR_CONVERTER_DIR=$TMPDIR/converter
 pids=()
 stop_all() {
     local pid
@@ -24,11 +27,11 @@ stop_all() {
 trap stop_all EXIT
 
 # What a desktop session has and the bare guest lacks: loopback, shared
-# memory and a scratch /tmp for the browser.
+# memory and scratch space for the browser.
 ip link set lo up
-mkdir -p /dev/shm /tmp /run/udev
+mkdir -p /dev/shm "$TMPDIR" /run/udev
 mount -t tmpfs -o size=128m tmpfs /dev/shm
-mount -t tmpfs -o size=128m tmpfs /tmp
+mount -t tmpfs -o size=128m tmpfs "$TMPDIR"
 
 # The browser learns of devices that come and go from udev's events.
 /lib/systemd/systemd-udevd --daemon >/dev/null 2>&1 || echo "# systemd-udevd did not start"
