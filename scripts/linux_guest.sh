@@ -7,7 +7,7 @@
 # runs one script there: the very binaries just built, at their own paths.
 # Sourced, not run:
 #
-#     source scripts/linux_guest.sh
+#     source scripts/env.sh; source scripts/linux_guest.sh   (zyr_retry comes from env.sh)
 #     zyr_guest_prepare || exit 77     # kernel + initramfs, cached; reason in $ZYR_GUEST_ERROR
 #     zyr_guest_run 300 /path/to/script.sh arg...   # the script's exit status
 #
@@ -30,16 +30,6 @@ ZYR_GUEST_MODULES=${ZYR_GUEST_MODULES:-"virtio_pci 9pnet_virtio 9p overlay hid u
 ZYR_GUEST_EXTRA_MODULES=${ZYR_GUEST_EXTRA_MODULES:-"dummy_hcd usb_f_hid libcomposite usbhid"}
 ZYR_GUEST_MEMORY=${ZYR_GUEST_MEMORY:-512}
 ZYR_GUEST_ERROR=
-
-type zyr_retry >/dev/null 2>&1 || zyr_retry() {
-    local tries=$1 i
-    shift
-    for ((i = 1; i <= tries; i++)); do
-        "$@" && return 0
-        [ "$i" -lt "$tries" ] && sleep 5
-    done
-    return 1
-}
 
 # The kernel package linux-image-amd64 depends on, e.g. linux-image-6.1.0-57-amd64.
 zyr_guest_kernel_package() {

@@ -13,10 +13,6 @@ set -u
 source "$(dirname "$0")/env.sh"
 source "$(dirname "$0")/linux_guest.sh"
 
-type zyr_apt_install >/dev/null 2>&1 || zyr_apt_install() {
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends --no-remove "$@" >/dev/null
-}
-
 LINUX_BUILD=$ZYR_BUILD/linux
 SHARE=$LINUX_BUILD/share
 passed=0

@@ -13,10 +13,6 @@
 set -u
 source "$(dirname "$0")/env.sh"
 
-type zyr_apt_install >/dev/null 2>&1 || zyr_apt_install() {
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends --no-remove "$@" >/dev/null
-}
-
 WEB_BUILD=$ZYR_BUILD/web
 WEB_PAGE=$WEB_BUILD/cmake/page
 WEB_NODE=$WEB_BUILD/node
@@ -58,15 +54,6 @@ if ! (cd "$ZYR_ROOT" && cmake --preset linux -B "$WEB_BUILD/linux" >/dev/null) |
 fi
 
 # The browser driver, as the lock file pins it.
-type zyr_retry >/dev/null 2>&1 || zyr_retry() {
-    local tries=$1 try
-    shift
-    for ((try = 1; try <= tries; try++)); do
-        "$@" && return 0
-        [ "$try" -lt "$tries" ] && sleep 5
-    done
-    return 1
-}
 if [ ! -f "$WEB_NODE/node_modules/playwright-core/package.json" ] ||
     ! cmp -s "$ZYR_ROOT/tests/web/package-lock.json" "$WEB_NODE/package-lock.json"; then
     mkdir -p "$WEB_NODE"
