@@ -36,9 +36,9 @@
 /* The report descriptor: a vendor-defined collection with one input and one
  * output report of ZYR_REPORT_PAYLOAD bytes (0 to 255 each), no report ID. */
 #define ZYR_REPORT_DESCRIPTOR_BYTES                                                                                    \
-    0x06, 0x00, 0xff, /* usage page 0xFF00 */                                                                         \
-        0x09, 0x01, /* usage 1 */                                                                                     \
-        0xa1, 0x01, /* application collection */                                                                      \
+    0x06, 0x00, 0xff, /* usage page 0xFF00 */                                                                          \
+        0x09, 0x01, /* usage 1 */                                                                                      \
+        0xa1, 0x01, /* application collection */                                                                       \
         0x09, 0x02, 0x15, 0x00, 0x26, 0xff, 0x00, 0x75, 0x08, 0x95, ZYR_REPORT_PAYLOAD, 0x81, 0x02, /* input */        \
         0x09, 0x03, 0x15, 0x00, 0x26, 0xff, 0x00, 0x75, 0x08, 0x95, ZYR_REPORT_PAYLOAD, 0x91, 0x02, /* output */       \
         0xc0
