@@ -2,6 +2,7 @@
 // the commands in commands_*.cpp.
 #include "cli/zyrctl.h"
 
+#include "cli/command_table.h"
 #include "cli/commands.h"
 #include "cli/converter_session.h"
 #include "cli/wire_trace.h"
@@ -62,13 +63,16 @@ bool TakesValue(CLI::App &app, const std::string &word)
 }
 
 // Every command's name, for the message on a word that is none.
-std::string CommandNames(CLI::App &app)
+std::string CommandNames()
 {
-    const std::vector<CLI::App *> commands = app.get_subcommands([](CLI::App *) { return true; });
-    std::string names;
-    for (std::size_t i = 0; i < commands.size(); ++i)
-        names += (i == 0 ? "" : i + 1 == commands.size() ? " or " : ", ") + commands[i]->get_name();
-    return names;
+    std::vector<const char *> names;
+    for (const CommandRow &row : commandTable)
+        if (row.parent == row.id)
+            names.push_back(row.name);
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += std::string(i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return text;
 }
 
 struct Options {
@@ -84,19 +88,110 @@ struct Options {
     CalcOptions calc;
 };
 
-CLI::App *Command(CLI::App &app, const char *name, const char *description)
+void AddWriteFlags(CLI::App &command, Options &o, bool all)
 {
-    CLI::App *command = app.add_subcommand(name, description);
-    command->footer(ExitCodesText());
-    return command;
+    command.add_flag("--dry-run", o.write.dryRun, "print the differences (fields and registers) and touch nothing");
+    command.add_flag("--yes,-y", o.write.yes, "write without asking (needed when standard input is not a console)");
+    if (all)
+        command.add_flag("--all", o.write.all, "write all of registers 5 to 255, not only those that differ");
 }
 
-void AddWriteFlags(CLI::App *command, Options &o, bool all)
+// The arguments and options of one command of the table.
+void AddArguments(CommandId id, CLI::App &command, Options &o)
 {
-    command->add_flag("--dry-run", o.write.dryRun, "print the differences (fields and registers) and touch nothing");
-    command->add_flag("--yes,-y", o.write.yes, "write without asking (needed when standard input is not a console)");
-    if (all)
-        command->add_flag("--all", o.write.all, "write all of registers 5 to 255, not only those that differ");
+    switch (id) {
+    case CommandId::info:
+        command.add_flag("--json", o.json, "as JSON");
+        break;
+    case CommandId::show:
+        command.add_option("FILE", o.file, "a backup file (default: the converter)");
+        command.add_flag("--json", o.json, "as JSON");
+        break;
+    case CommandId::backup:
+        command.add_option("FILE", o.file, "the backup file to write")->required();
+        command.add_flag("--force", o.force, "replace FILE if it exists");
+        break;
+    case CommandId::restore:
+        command.add_option("FILE", o.file, "the backup file")->required();
+        AddWriteFlags(command, o, true);
+        command.add_flag("--force", o.write.force, "write values the dialog could never have stored");
+        break;
+    case CommandId::diff:
+        command.add_option("A", o.file, "a backup file or the word device")->required();
+        command.add_option("B", o.fileB, "a backup file or the word device")->required();
+        command.add_flag("--json", o.json, "as JSON");
+        break;
+    case CommandId::set:
+        command
+            .add_option("SETTING", o.assignments,
+                        "speed=PERCENT (-25.0 to 25.0), sensor=" + SensorNames(layout::typeVssEct, "|", "|") +
+                            " (type 2) or " + SensorNames(layout::typeVss, "|", "|") +
+                            " (type 3), table=" + TableNames("|", "|"))
+            ->required();
+        AddWriteFlags(command, o, false);
+        break;
+    case CommandId::table: {
+        command.add_option("NAME", o.table.name, TableNames(", ", " or "))->required();
+        CLI::Option *exportOption =
+            command.add_option("--export", o.table.exportFile, "save the table as the editor's text")
+                ->type_name("FILE");
+        CLI::Option *importOption = command
+                                        .add_option("--import", o.table.importFile,
+                                                    "write the editor's text from FILE (changed registers only)")
+                                        ->type_name("FILE");
+        CLI::Option *svgOption =
+            command.add_option("--svg", o.table.svgFile, "draw the table as an SVG chart")->type_name("FILE");
+        exportOption->excludes(importOption)->excludes(svgOption);
+        importOption->excludes(svgOption);
+        command.add_flag("--force", o.write.force, "replace an existing --export or --svg file");
+        AddWriteFlags(command, o, false);
+        break;
+    }
+    case CommandId::calc:
+        command.require_subcommand(1);
+        break;
+    case CommandId::calcTyre:
+    case CommandId::calcGps:
+        if (id == CommandId::calcTyre) {
+            command.add_option("SIZES", o.calc.values, "the old and the new tyre size")->required()->expected(2);
+            command.add_option("--drive", o.calc.drive, "final drive old:new, e.g. 3.73:4.10")->type_name("OLD:NEW");
+        } else {
+            command.add_option("SPEEDS", o.calc.values, "the speedometer's reading and the GPS speed")
+                ->required()
+                ->expected(2);
+        }
+        command.add_option("--current", o.calc.current, "the converter's present setting, e.g. +2.0")
+            ->type_name("PERCENT");
+        command.add_flag("--json", o.json, "as JSON");
+        break;
+    }
+}
+
+Outcome Run(CommandId id, const CommandContext &context, const Options &o)
+{
+    switch (id) {
+    case CommandId::info:
+        return RunInfo(context, o.json);
+    case CommandId::show:
+        return RunShow(context, o.file, o.json);
+    case CommandId::backup:
+        return RunBackup(context, o.file, o.force);
+    case CommandId::restore:
+        return RunRestore(context, o.file, o.write);
+    case CommandId::diff:
+        return RunDiff(context, o.file, o.fileB, o.json);
+    case CommandId::set:
+        return RunSet(context, o.assignments, o.write);
+    case CommandId::table:
+        return RunTable(context, o.table, o.write);
+    case CommandId::calc:  // never alone: the parse requires tyre or gps
+        break;
+    case CommandId::calcTyre:
+        return RunCalcTyre(context, o.calc, o.json);
+    case CommandId::calcGps:
+        return RunCalcGps(context, o.calc, o.json);
+    }
+    return Outcome::Fail(exitUsage, "no command");
 }
 
 }  // namespace
@@ -124,60 +219,14 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
             },
             "", ""));
 
-    CLI::App *info = Command(app, "info", "is a converter attached? its device path, firmware and type");
-    info->add_flag("--json", o.json, "as JSON");
-
-    CLI::App *show = Command(app, "show", "every setting decoded, from the converter or from a backup file");
-    show->add_option("FILE", o.file, "a backup file (default: the converter)");
-    show->add_flag("--json", o.json, "as JSON");
-
-    CLI::App *backup = Command(app, "backup", "read all 256 registers (the checks of Read Device) into FILE");
-    backup->add_option("FILE", o.file, "the backup file to write")->required();
-    backup->add_flag("--force", o.force, "replace FILE if it exists");
-
-    CLI::App *restore = Command(app, "restore", "write a backup file back to the converter it came from");
-    restore->add_option("FILE", o.file, "the backup file")->required();
-    AddWriteFlags(restore, o, true);
-    restore->add_flag("--force", o.write.force, "write values the dialog could never have stored");
-
-    CLI::App *diff = Command(app, "diff", "field-level differences between two backup files or the converter");
-    diff->add_option("A", o.file, "a backup file or the word device")->required();
-    diff->add_option("B", o.fileB, "a backup file or the word device")->required();
-    diff->add_flag("--json", o.json, "as JSON");
-
-    CLI::App *set = Command(app, "set", "change settings as the dialog would: speed=+3.5 sensor=low table=ap1-res");
-    set->add_option("SETTING", o.assignments,
-                    "speed=PERCENT (-25.0 to 25.0), sensor=" + SensorNames(layout::typeVssEct, "|", "|") +
-                        " (type 2) or " + SensorNames(layout::typeVss, "|", "|") +
-                        " (type 3), table=" + TableNames("|", "|"))
-        ->required();
-    AddWriteFlags(set, o, false);
-
-    CLI::App *table = Command(app, "table", "a temperature table: print, export, import or draw it");
-    table->add_option("NAME", o.table.name, TableNames(", ", " or "))->required();
-    CLI::Option *exportOption =
-        table->add_option("--export", o.table.exportFile, "save the table as the editor's text")->type_name("FILE");
-    CLI::Option *importOption =
-        table->add_option("--import", o.table.importFile, "write the editor's text from FILE (changed registers only)")
-            ->type_name("FILE");
-    CLI::Option *svgOption =
-        table->add_option("--svg", o.table.svgFile, "draw the table as an SVG chart")->type_name("FILE");
-    exportOption->excludes(importOption)->excludes(svgOption);
-    importOption->excludes(svgOption);
-    table->add_flag("--force", o.write.force, "replace an existing --export or --svg file");
-    AddWriteFlags(table, o, false);
-
-    CLI::App *calc = Command(app, "calc", "which speed adjustment puts the speedometer right");
-    calc->require_subcommand(1);
-    CLI::App *tyre = Command(*calc, "tyre", "after a tyre change: calc tyre 205/55R16 225/45R17");
-    tyre->add_option("SIZES", o.calc.values, "the old and the new tyre size")->required()->expected(2);
-    tyre->add_option("--drive", o.calc.drive, "final drive old:new, e.g. 3.73:4.10")->type_name("OLD:NEW");
-    CLI::App *gps = Command(*calc, "gps", "from a GPS comparison: calc gps INDICATED ACTUAL");
-    gps->add_option("SPEEDS", o.calc.values, "the speedometer's reading and the GPS speed")->required()->expected(2);
-    for (CLI::App *command : {tyre, gps}) {
-        command->add_option("--current", o.calc.current, "the converter's present setting, e.g. +2.0")
-            ->type_name("PERCENT");
-        command->add_flag("--json", o.json, "as JSON");
+    // The commands, each under its parent: the table lists a parent first.
+    std::vector<CLI::App *> commands;
+    for (const CommandRow &row : commandTable) {
+        CLI::App &parent = row.parent == row.id ? app : *commands[static_cast<std::size_t>(row.parent)];
+        CLI::App *command = parent.add_subcommand(row.name, row.summary);
+        command->footer(ExitCodesText());
+        AddArguments(row.id, *command, o);
+        commands.push_back(command);
     }
 
     try {
@@ -188,7 +237,7 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
         if (app.get_subcommands().empty())
             for (int i = 1; i < argc; ++i)
                 if (argv[i][0] != '-' && !TakesValue(app, argv[i - 1])) {
-                    console.err << "zyrctl: \"" << argv[i] << "\" is not a command: " << CommandNames(app) << "\n"
+                    console.err << "zyrctl: \"" << argv[i] << "\" is not a command: " << CommandNames() << "\n"
                                 << "Run with --help for more information.\n";
                     return exitUsage;
                 }
@@ -210,26 +259,13 @@ int ZyrctlMain(int argc, const char *const *argv, const ZyrctlConsole &console)
                              console.err);
         if (!o.trace.empty())
             outcome = StartWireTrace(o.trace);
-        if (!outcome.Ok()) {
-        } else if (info->parsed()) {
-            outcome = RunInfo(context, o.json);
-        } else if (show->parsed()) {
-            outcome = RunShow(context, o.file, o.json);
-        } else if (backup->parsed()) {
-            outcome = RunBackup(context, o.file, o.force);
-        } else if (restore->parsed()) {
-            outcome = RunRestore(context, o.file, o.write);
-        } else if (diff->parsed()) {
-            outcome = RunDiff(context, o.file, o.fileB, o.json);
-        } else if (set->parsed()) {
-            outcome = RunSet(context, o.assignments, o.write);
-        } else if (table->parsed()) {
-            outcome = RunTable(context, o.table, o.write);
-        } else if (tyre->parsed()) {
-            outcome = RunCalcTyre(context, o.calc, o.json);
-        } else if (gps->parsed()) {
-            outcome = RunCalcGps(context, o.calc, o.json);
-        }
+        // The last command parsed is the innermost: the table lists a parent first.
+        const CommandRow *chosen = nullptr;
+        for (const CommandRow &row : commandTable)
+            if (commands[static_cast<std::size_t>(row.id)]->parsed())
+                chosen = &row;
+        if (outcome.Ok() && chosen)
+            outcome = Run(chosen->id, context, o);
     } catch (const std::exception &error) {
         outcome = Outcome::Fail(exitDevice, std::string("unexpected failure: ") + error.what());
     }

@@ -1,5 +1,6 @@
 // The manual's tables of facts against the program's own: a code added,
 // renumbered or reworded in the program and not in the manual fails here.
+#include "cli/command_table.h"
 #include "cli/exit_codes.h"
 
 #include <doctest.h>
@@ -42,6 +43,22 @@ std::vector<std::vector<std::string>> TableRows(const std::string &file, const s
     return rows;
 }
 
+// The lines of `file`'s code block under the heading `heading`.
+std::vector<std::string> CodeBlock(const std::string &file, const std::string &heading)
+{
+    std::ifstream in(std::string(ZYR_SOURCE_DIR) + "/" + file);
+    REQUIRE_MESSAGE(in, file);
+    std::string line;
+    while (std::getline(in, line) && line != heading) {
+    }
+    REQUIRE_MESSAGE(line == heading, file, " has no section ", heading);
+    std::vector<std::string> block;
+    while (std::getline(in, line) && line.rfind("## ", 0) != 0)
+        if (line.rfind("    ", 0) == 0)
+            block.push_back(line.substr(4));
+    return block;
+}
+
 }  // namespace
 
 TEST_CASE("the manual's exit codes are zyrctl's, the Linux one too")
@@ -61,5 +78,24 @@ TEST_CASE("the manual's exit codes are zyrctl's, the Linux one too")
             CHECK(rows[i] ==
                   std::vector<std::string>{std::to_string(static_cast<int>(code.code)), code.name, code.meaning});
         }
+    }
+}
+
+TEST_CASE("the manual's commands are zyrctl's, each with its help line")
+{
+    // "zyrctl NAME ARGUMENTS", then the help's line indented under it.
+    std::vector<std::pair<std::string, std::string>> listed;
+    const std::vector<std::string> block = CodeBlock("docs/zyrctl.md", "## Commands");
+    for (std::size_t i = 0; i + 1 < block.size(); ++i)
+        if (block[i].rfind("zyrctl ", 0) == 0 && block[i + 1].rfind("    ", 0) == 0)
+            listed.emplace_back(block[i] + " ", block[i + 1].substr(4));
+    REQUIRE(listed.size() == std::size(commandTable));
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const CommandRow &row = commandTable[i];
+        const char *parent = ParentName(row);
+        const std::string name = std::string("zyrctl ") + (parent ? std::string(parent) + " " : "") + row.name + " ";
+        CAPTURE(listed[i].first);
+        CHECK(listed[i].first.rfind(name, 0) == 0);
+        CHECK(listed[i].second == std::string(row.summary));
     }
 }

@@ -1,6 +1,6 @@
 // The temperature table editor, opened from the real main dialog over a
 // simulated converter, as the user works with it.
-#include "tests/config/config_fixture.h"
+#include "tests/app/config_fixture.h"
 
 #include "app/resource_ids.h"
 #include "config/config_image.h"

@@ -1,7 +1,7 @@
 // Open, the reader thread and Close: reports as the owner receives them,
 // reads that complete at once, read failures, stopping the reader (also
 // one that will not stop) and the bookkeeping of handles and threads.
-#include "tests/hotplug/hotplug_support.h"
+#include "tests/device/hotplug_support.h"
 
 #include <doctest.h>
 

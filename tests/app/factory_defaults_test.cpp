@@ -1,6 +1,6 @@
 // The Factory Defaults button: the default image of the converter's own
 // firmware and type, in memory only, until Write Device sends it.
-#include "tests/config/config_fixture.h"
+#include "tests/app/config_fixture.h"
 
 #include "app/resource_ids.h"
 #include "config/config_image.h"

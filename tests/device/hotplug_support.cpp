@@ -1,6 +1,6 @@
 // Helpers of the hot-plug tests: the owner window and its message pump,
 // the attached fixture, the reader-thread watch and the Toolhelp thread count.
-#include "tests/hotplug/hotplug_support.h"
+#include "tests/device/hotplug_support.h"
 
 #include "tests/support/pump_until.h"
 #include "protocol/converter_identity.h"

@@ -1,6 +1,6 @@
 // A user's session: read a converter, change every setting the dialog
 // offers and one temperature table, write, read back.
-#include "tests/config/config_fixture.h"
+#include "tests/app/config_fixture.h"
 
 #include "app/resource_ids.h"
 #include "config/config_image.h"

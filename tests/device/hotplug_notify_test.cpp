@@ -1,7 +1,7 @@
 // Attach and the device-change handling of hid_com's hidden window: what
 // the owner hears when HID interfaces arrive and go, and what happens to
 // the device it has open.
-#include "tests/hotplug/hotplug_support.h"
+#include "tests/device/hotplug_support.h"
 
 #include <doctest.h>
 

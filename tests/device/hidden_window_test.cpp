@@ -1,6 +1,6 @@
 // The hidden window of Wnd: its class name and class, the routing of its
 // messages to the object, WM_CLOSE and WM_DESTROY, and creation failures.
-#include "tests/hotplug/hotplug_support.h"
+#include "tests/device/hotplug_support.h"
 
 #include <doctest.h>
 

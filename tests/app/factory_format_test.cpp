@@ -1,6 +1,6 @@
 // The hidden factory format: F1 eleven times, then Read Device, four
 // questions, and the chosen default image written to every register.
-#include "tests/config/config_fixture.h"
+#include "tests/app/config_fixture.h"
 
 #include "app/main_window.h"
 #include "app/resource_ids.h"

@@ -1,4 +1,4 @@
-#include "tests/config/config_fixture.h"
+#include "tests/app/config_fixture.h"
 
 #include "app/resource_ids.h"
 #include "config/config_image.h"

@@ -1,5 +1,5 @@
 // WriteReport, FindIfIdle and the teardown that the destructor runs.
-#include "tests/hotplug/hotplug_support.h"
+#include "tests/device/hotplug_support.h"
 
 #include <doctest.h>
 
