@@ -16,31 +16,34 @@
 namespace {
 
 // Wine's own translation of a Windows name to the Linux one and back; the
-// strings are the process heap's.
+// strings it returns are the process heap's.
+template <typename Function> Function WineNameCall(const char *name)
+{
+    const auto call =
+        reinterpret_cast<Function>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+    REQUIRE_MESSAGE(bool(call), "not running under Wine");
+    return call;
+}
+
+template <typename Char> std::basic_string<Char> TakeHeapString(Char *text, const std::string &from)
+{
+    REQUIRE_MESSAGE(text != nullptr, "no other name for ", from);
+    std::basic_string<Char> taken = text;
+    HeapFree(GetProcessHeap(), 0, text);
+    return taken;
+}
+
 std::string UnixName(const std::string &path)
 {
-    using ToUnix = char *(CDECL *)(const wchar_t *);
-    const auto toUnix = reinterpret_cast<ToUnix>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    REQUIRE_MESSAGE(bool(toUnix), "not running under Wine");
-    char *name = toUnix(FileSystemName(path).c_str());
-    REQUIRE_MESSAGE(name != nullptr, "no Linux name for ", path);
-    std::string unix = name;
-    HeapFree(GetProcessHeap(), 0, name);
-    return unix;
+    const auto toUnix = WineNameCall<char *(CDECL *)(const wchar_t *)>("wine_get_unix_file_name");
+    return TakeHeapString(toUnix(FileSystemName(path).c_str()), path);
 }
 
 std::string DosName(const char *unixPath)
 {
-    using ToDos = wchar_t *(CDECL *)(const char *);
-    const auto toDos = reinterpret_cast<ToDos>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
-    REQUIRE_MESSAGE(bool(toDos), "not running under Wine");
-    wchar_t *name = toDos(unixPath);
-    REQUIRE_MESSAGE(name != nullptr, "no Windows name for ", unixPath);
-    std::string dos = Utf8FromUtf16(name, wcslen(name));
-    HeapFree(GetProcessHeap(), 0, name);
-    return dos;
+    const auto toDos = WineNameCall<wchar_t *(CDECL *)(const char *)>("wine_get_dos_file_name");
+    const std::wstring dos = TakeHeapString(toDos(unixPath), unixPath);
+    return Utf8FromUtf16(dos);
 }
 
 }  // namespace
@@ -70,9 +73,7 @@ CliFixture::~CliFixture()
 
 CliRun CliFixture::RunAndCheck(const std::vector<std::string> &args, int code, const std::vector<std::string> &says)
 {
-    std::string name;
-    for (const std::string &arg : args)
-        name += arg + " ";
+    const std::string name = ArgumentLine(args);
     CAPTURE(name);
     const CliRun run = Run(args);
     CHECK_MESSAGE(run.code == code, run.out, run.err);
@@ -217,6 +218,14 @@ void CliFixture::WriteBackup(const std::string &name, const Registers &registers
     WriteText(name, FormatBackupFile(ImageOf(registers), "2026-12-08T10:00:00Z"));
 }
 
+Registers CliFixture::WriteChangedBackup(const std::string &name, int address, uint8_t value) const
+{
+    Registers changed = converter.Registers();
+    changed[address] = value;
+    WriteBackup(name, changed);
+    return changed;
+}
+
 std::vector<int> CliFixture::WrittenAddresses() const
 {
     std::vector<int> addresses;
@@ -224,6 +233,14 @@ std::vector<int> CliFixture::WrittenAddresses() const
         if (transfer.toDevice && transfer.bytes[1] == 1)
             addresses.push_back(transfer.bytes[2]);
     return addresses;
+}
+
+std::string ArgumentLine(const std::vector<std::string> &args)
+{
+    std::string line;
+    for (const std::string &arg : args)
+        line += arg + " ";
+    return line;
 }
 
 RegisterImage ImageOf(const Registers &registers)

@@ -47,6 +47,9 @@ struct CliFixture : SimFixture {
     std::vector<std::string> LinuxFiles() const;
     // A backup file of these registers, as zyrctl writes one.
     void WriteBackup(const std::string &name, const Registers &registers) const;
+    // A backup file of the converter's registers with one of them changed;
+    // returns the registers it holds.
+    Registers WriteChangedBackup(const std::string &name, int address, uint8_t value) const;
 
     // Addresses of the write requests on the wire since the traffic was cleared.
     std::vector<int> WrittenAddresses() const;
@@ -59,6 +62,8 @@ private:
     std::string previousFolder;
 };
 
+// The arguments as one line, a space after each: a case's name.
+std::string ArgumentLine(const std::vector<std::string> &args);
 RegisterImage ImageOf(const Registers &registers);
 Registers RegistersOf(const RegisterImage &image);
 // The registers that differ, ascending.

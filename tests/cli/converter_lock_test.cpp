@@ -61,9 +61,7 @@ TEST_CASE_FIXTURE(CliFixture, "another ZYR program on the converter: exit 1 afte
                               "commands that need no converter run; an abandoned lock is taken over")
 {
     WriteBackup("saved.zyr", converter.Registers());
-    Registers changed = converter.Registers();
-    changed[6] = 35;
-    WriteBackup("changed.zyr", changed);
+    WriteChangedBackup("changed.zyr", 6, 35);
     struct Row {
         std::vector<std::string> args;
         int code;

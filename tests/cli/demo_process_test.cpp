@@ -259,16 +259,25 @@ bool BackupRegisters(const std::string &path, Registers &registers)
     return true;
 }
 
+// The registers zyrctl_demo backs up from the converter of ZYR_SIM_STATE
+// while nothing else uses it: what the cases below compare with.
+Registers BackupAlone(CliFixture &fixture)
+{
+    std::string output;
+    REQUIRE_MESSAGE(Zyrctl(fixture, "backup " + fixture.Path("alone.zyr"), output) == 0, output);
+    Registers alone{};
+    REQUIRE(BackupRegisters(fixture.Path("alone.zyr"), alone));
+    return alone;
+}
+
 }  // namespace
 
 TEST_CASE_FIXTURE(CliFixture, "process: while another ZYR program has the converter, zyrctl_demo and zyr_demo "
                               "refuse with nothing sent; an abandoned lock is taken over")
 {
     Environment state("ZYR_SIM_STATE", Path("converter.txt"));
+    const Registers alone = BackupAlone(*this);
     std::string output;
-    REQUIRE_MESSAGE(Zyrctl(*this, "backup " + Path("alone.zyr"), output) == 0, output);
-    Registers alone{};
-    REQUIRE(BackupRegisters(Path("alone.zyr"), alone));
     const std::string stateBefore = ReadText(Path("converter.txt"));
 
     LockHolder other;
@@ -308,10 +317,7 @@ TEST_CASE_FIXTURE(CliFixture, "process: two zyrctl_demo backups started together
                               "file and the refusal")
 {
     Environment state("ZYR_SIM_STATE", Path("converter.txt"));
-    std::string output;
-    REQUIRE_MESSAGE(Zyrctl(*this, "backup " + Path("alone.zyr"), output) == 0, output);
-    Registers alone{};
-    REQUIRE(BackupRegisters(Path("alone.zyr"), alone));
+    const Registers alone = BackupAlone(*this);
 
     // With the default wait each waits for the other; with none, the
     // later one may be refused.

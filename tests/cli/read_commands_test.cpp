@@ -26,14 +26,23 @@ void CheckRows(CliFixture &fixture, const std::vector<Row> &rows)
         fixture.RunAndCheck(row.args, row.code, row.says);
 }
 
+// Writes the pieces through zyrctl's console stream over `handle`, each
+// flushed on its own, after checking whether the stream takes it for a console.
+void WritePieces(HANDLE handle, bool console, const std::vector<std::string> &pieces)
+{
+    ConsoleStreamBuffer buffer(handle);
+    CHECK(buffer.IsConsole() == console);
+    std::ostream out(&buffer);
+    for (const std::string &piece : pieces)
+        out << piece << std::flush;
+}
+
 }  // namespace
 
 TEST_CASE_FIXTURE(CliFixture, "diff: 0 for the same settings, 5 for differences, 3 for a bad file")
 {
     WriteBackup("factory.zyr", converter.Registers());
-    Registers changed = converter.Registers();
-    changed[6] = 35;
-    WriteBackup("changed.zyr", changed);
+    WriteChangedBackup("changed.zyr", 6, 35);
     WriteText("broken.zyr", "format = zyr-backup 1\n");
     CheckRows(*this, {
                          {{"diff", Path("factory.zyr"), "device"}, 0, {"no differences"}},
@@ -176,13 +185,7 @@ TEST_CASE_FIXTURE(CliFixture, "console text: wide on a console, the UTF-8 bytes 
         CAPTURE(row.pieces[0]);
         COORD start = {0, static_cast<SHORT>(line)};
         SetConsoleCursorPosition(screen, start);
-        {
-            ConsoleStreamBuffer buffer(screen);
-            CHECK(buffer.IsConsole());
-            std::ostream out(&buffer);
-            for (const std::string &piece : row.pieces)
-                out << piece << std::flush;
-        }
+        WritePieces(screen, true, row.pieces);
         std::wstring shown(row.shown.size(), L'\0');
         DWORD read = 0;
         CHECK(ReadConsoleOutputCharacterW(screen, &shown[0], static_cast<DWORD>(shown.size()), start, &read));
@@ -203,13 +206,7 @@ TEST_CASE_FIXTURE(CliFixture, "console text: wide on a console, the UTF-8 bytes 
         HANDLE file = CreateFileW(FileSystemName(Path("out.txt")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         REQUIRE(file != INVALID_HANDLE_VALUE);
-        {
-            ConsoleStreamBuffer buffer(file);
-            CHECK_FALSE(buffer.IsConsole());
-            std::ostream out(&buffer);
-            for (const std::string &piece : row.pieces)
-                out << piece << std::flush;
-        }
+        WritePieces(file, false, row.pieces);
         CloseHandle(file);
         CHECK(ReadText(Path("out.txt")) == bytes);
     }

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -121,9 +123,7 @@ TEST_CASE_FIXTURE(CliFixture, "backup, change, restore: the converter equals the
 TEST_CASE_FIXTURE(CliFixture, "refused writes leave the converter as it was, register for register")
 {
     const Registers factory = converter.Registers();
-    Registers changed = factory;
-    changed[6] = 35;  // +3.5 %
-    WriteBackup("changed.zyr", changed);
+    const Registers changed = WriteChangedBackup("changed.zyr", 6, 35);  // +3.5 %
     const std::string good = ReadText(Path("changed.zyr"));
 
     struct Row {
@@ -141,50 +141,43 @@ TEST_CASE_FIXTURE(CliFixture, "refused writes leave the converter as it was, reg
         r[100] ^= 0x5A;
         return r;
     }();
+    // file.zyr: the good file's text edited, or a backup of the changed
+    // registers with some set otherwise.
+    const auto textWith = [&](std::function<void(std::string &)> edit) {
+        return [this, &good, edit] {
+            std::string text = good;
+            edit(text);
+            WriteText("file.zyr", text);
+        };
+    };
+    const auto backupWith = [&](std::vector<std::pair<int, uint8_t>> edits) {
+        return [this, &changed, edits] {
+            Registers edited = changed;
+            for (const auto &[address, value] : edits)
+                edited[address] = value;
+            WriteBackup("file.zyr", edited);
+        };
+    };
     const Row rows[] = {
         {"a damaged file",
-         [&] {
-             std::string text = good;
-             text[text.find("\n00:") + 6] ^= 1;  // one hex digit of register 0
-             WriteText("file.zyr", text);
-         },
+         textWith([](std::string &text) { text[text.find("\n00:") + 6] ^= 1; }),  // one hex digit of register 0
          {"restore", Path("file.zyr"), "--yes"},
          3,
          "nothing was written"},
         {"another format",
-         [&] {
-             std::string text = good;
-             text.replace(text.find("zyr-backup 1"), 12, "zyr-backup 2");
-             WriteText("file.zyr", text);
-         },
+         textWith([](std::string &text) { text.replace(text.find("zyr-backup 1"), 12, "zyr-backup 2"); }),
          {"restore", Path("file.zyr"), "--yes"},
          3,
          "nothing was written"},
         {"a missing file", [] {}, {"restore", Path("missing.zyr"), "--yes"}, 3, "missing.zyr"},
         {"another firmware",
-         [&] {
-             Registers other = changed;
-             other[1] = 0x15, other[2] = 0x27;  // 10005
-             WriteBackup("file.zyr", other);
-         },
+         backupWith({{1, 0x15}, {2, 0x27}}),  // 10005
          {"restore", Path("file.zyr"), "--yes"},
          4,
          "nothing was written"},
-        {"another type",
-         [&] {
-             Registers other = changed;
-             other[3] = 3;
-             WriteBackup("file.zyr", other);
-         },
-         {"restore", Path("file.zyr"), "--yes"},
-         4,
-         "nothing was written"},
+        {"another type", backupWith({{3, 3}}), {"restore", Path("file.zyr"), "--yes"}, 4, "nothing was written"},
         {"a speed over 25 %",
-         [&] {
-             Registers other = changed;
-             other[6] = 44, other[7] = 1;  // 30.0 %
-             WriteBackup("file.zyr", other);
-         },
+         backupWith({{6, 44}, {7, 1}}),  // 30.0 %
          {"restore", Path("file.zyr"), "--yes"},
          4,
          "--force"},
@@ -302,14 +295,10 @@ TEST_CASE_FIXTURE(CliFixture, "set and table import write only the registers the
         {"table", "ap1-res", "--import", "@table"},
     };
     for (const std::vector<std::string> &row : rows) {
-        std::string name;
-        for (const std::string &arg : row)
-            name += arg + " ";
+        const std::string name = ArgumentLine(row);
         SUBCASE(name.c_str())
         {
-            Registers changed = converter.Registers();
-            changed[6] = 7;
-            WriteBackup("changed.zyr", changed);
+            WriteChangedBackup("changed.zyr", 6, 7);
             REQUIRE(Run({"table", "ap1-res", "--export", Path("table.txt")}).code == 0);
             std::string text = ReadText(Path("table.txt"));
             text.replace(text.find("02) ") + 4, 4, "3999");  // entry 2 becomes 3999 mV
