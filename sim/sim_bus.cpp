@@ -194,6 +194,15 @@ namespace {
 
 int Count(size_t size) { return static_cast<int>(size); }
 
+// The sum of `each` over the open files.
+template <class Each> int SumOverFiles(const BusState &state, Each each)
+{
+    int count = 0;
+    for (const auto &entry : state.files)
+        count += each(*entry.second);
+    return count;
+}
+
 }  // namespace
 
 uint64_t SimBus::NowMs() const
@@ -269,20 +278,14 @@ int SimBus::OutstandingPreparsedData() const
 int SimBus::PendingReads() const
 {
     return UnderLock(*state, [](BusState &s) {
-        int count = 0;
-        for (const auto &entry : s.files)
-            count += Count(entry.second->pending.size());
-        return count;
+        return SumOverFiles(s, [](const detail::OpenFile &file) { return Count(file.pending.size()); });
     });
 }
 
 int SimBus::BlockedReads() const
 {
     return UnderLock(*state, [](BusState &s) {
-        int count = 0;
-        for (const auto &entry : s.files)
-            count += entry.second->blockedReaders;
-        return count;
+        return SumOverFiles(s, [](const detail::OpenFile &file) { return file.blockedReaders; });
     });
 }
 
