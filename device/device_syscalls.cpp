@@ -8,6 +8,14 @@ const DeviceSyscalls &BoundSyscalls()
     return bound;
 }
 
+void BindKernelMutex(DeviceSyscalls &s)
+{
+    s.CreateMutexExA = ::CreateMutexExA;
+    s.WaitForMutex = ::WaitForSingleObject;
+    s.ReleaseMutex = ::ReleaseMutex;
+    s.CloseMutex = ::CloseHandle;
+}
+
 DeviceSyscalls &Sys()
 {
     static DeviceSyscalls table = BoundSyscalls();

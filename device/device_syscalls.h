@@ -60,6 +60,10 @@ struct DeviceSyscalls {
     BOOL(WINAPI *CloseMutex)(HANDLE);
 };
 
+// Binds the converter lock's entries to the kernel's named mutex, as every
+// binding does.
+void BindKernelMutex(DeviceSyscalls &s);
+
 // The table in force. Bound on first use (so it is ready during static
 // initialisation) by BindDeviceSyscalls(), which the chosen binding defines.
 DeviceSyscalls &Sys();

@@ -45,9 +45,6 @@ DeviceSyscalls BindDeviceSyscalls()
     s.TimeEndPeriod = TimeEndPeriodWin32;
     s.RegisterDeviceNotificationA = ::RegisterDeviceNotificationA;
     s.UnregisterDeviceNotification = ::UnregisterDeviceNotification;
-    s.CreateMutexExA = ::CreateMutexExA;
-    s.WaitForMutex = ::WaitForSingleObject;
-    s.ReleaseMutex = ::ReleaseMutex;
-    s.CloseMutex = ::CloseHandle;
+    BindKernelMutex(s);
     return s;
 }

@@ -8,6 +8,7 @@
 
 #include <process.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,21 +46,29 @@ void EndPendingRead(HANDLE device, OVERLAPPED &overlapped)
     Sys().GetOverlappedResult(device, &overlapped, &transferred, TRUE);
 }
 
-void CloseDeviceHandle(HANDLE &handle)
+// Whether a stop was requested while a read is in flight; if so the read
+// has been ended, as EndPendingRead ends it.
+bool StoppedDuringRead(const std::atomic<bool> &stopRequested, HANDLE device, OVERLAPPED &overlapped)
 {
-    if (handle == INVALID_HANDLE_VALUE)
-        return;
-    Sys().CloseHandle(handle);
-    handle = INVALID_HANDLE_VALUE;
+    if (!stopRequested)
+        return false;
+    EndPendingRead(device, overlapped);
+    return true;
 }
 
-void CloseEvent(HANDLE &event)
+// Closes `handle` with `close` unless it already holds `none`, and leaves it
+// holding `none`, so that a second call does nothing.
+template <class Handle, class Close> void CloseOnce(Handle &handle, Handle none, Close close)
 {
-    if (!event)
+    if (handle == none)
         return;
-    CloseHandle(event);
-    event = nullptr;
+    close(handle);
+    handle = none;
 }
+
+void CloseDeviceHandle(HANDLE &handle) { CloseOnce(handle, INVALID_HANDLE_VALUE, Sys().CloseHandle); }
+
+void CloseEvent(HANDLE &event) { CloseOnce<HANDLE>(event, nullptr, CloseHandle); }
 
 bool IsHidInterfaceEvent(WPARAM event, LPARAM record)
 {
@@ -125,13 +134,7 @@ void hid_com::RegisterNotify()
     notifyHandle = Sys().RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
-void hid_com::UnregisterNotify()
-{
-    if (!notifyHandle)
-        return;
-    Sys().UnregisterDeviceNotification(notifyHandle);
-    notifyHandle = nullptr;
-}
+void hid_com::UnregisterNotify() { CloseOnce<HDEVNOTIFY>(notifyHandle, nullptr, Sys().UnregisterDeviceNotification); }
 
 int hid_com::Open()
 {
@@ -207,10 +210,8 @@ unsigned __stdcall hid_com::ReaderLoop(void *self)
             }
             // ReadFile resets the wake event, so a stop requested just
             // before it is seen here instead of by the wait.
-            if (com.stopRequested) {
-                EndPendingRead(device, overlapped);
+            if (StoppedDuringRead(com.stopRequested, device, overlapped))
                 return 0;
-            }
             // A wake with neither a stop request nor a finished read (the
             // event is shared with the transfer) means: wait on.
             BOOL waited = FALSE;
@@ -218,10 +219,8 @@ unsigned __stdcall hid_com::ReaderLoop(void *self)
             do {
                 waited = Sys().GetOverlappedResult(device, &overlapped, &transferred, TRUE);
                 waitError = GetLastError();
-                if (com.stopRequested) {
-                    EndPendingRead(device, overlapped);
+                if (StoppedDuringRead(com.stopRequested, device, overlapped))
                     return 0;
-                }
             } while (waited && CompletionStatus(overlapped) == statusPending);
             const DWORD status = CompletionStatus(overlapped);
             if (status == statusPending) {

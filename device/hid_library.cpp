@@ -19,6 +19,15 @@ template <class Result> Result Absent(Result result)
     return result;
 }
 
+// Calls a bound entry point with the caller's arguments; `absent` (with
+// ERROR_PROC_NOT_FOUND) when the library does not export it.
+template <class Entry, class Result, class... Args> Result Forward(Entry entry, Result absent, Args... args)
+{
+    return entry ? entry(args...) : Absent<Result>(absent);
+}
+
+constexpr BOOLEAN refused = FALSE;
+
 }  // namespace
 
 void HidLibrary::Load()
@@ -63,7 +72,7 @@ bool HidLibrary::CanDiscover() const
 
 BOOLEAN HidLibrary::GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes)
 {
-    return pGetAttributes ? pGetAttributes(device, attributes) : Absent<BOOLEAN>(FALSE);
+    return Forward(pGetAttributes, refused, device, attributes);
 }
 
 void HidLibrary::GetHidGuid(LPGUID guid)
@@ -76,72 +85,69 @@ void HidLibrary::GetHidGuid(LPGUID guid)
 
 BOOLEAN HidLibrary::GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA *data)
 {
-    return pGetPreparsedData ? pGetPreparsedData(device, data) : Absent<BOOLEAN>(FALSE);
+    return Forward(pGetPreparsedData, refused, device, data);
 }
 
-BOOLEAN HidLibrary::FreePreparsedData(PHIDP_PREPARSED_DATA data)
-{
-    return pFreePreparsedData ? pFreePreparsedData(data) : Absent<BOOLEAN>(FALSE);
-}
+BOOLEAN HidLibrary::FreePreparsedData(PHIDP_PREPARSED_DATA data) { return Forward(pFreePreparsedData, refused, data); }
 
-BOOLEAN HidLibrary::FlushQueue(HANDLE device) { return pFlushQueue ? pFlushQueue(device) : Absent<BOOLEAN>(FALSE); }
+BOOLEAN HidLibrary::FlushQueue(HANDLE device) { return Forward(pFlushQueue, refused, device); }
 
 BOOLEAN HidLibrary::GetFeature(HANDLE device, PVOID buffer, ULONG length)
 {
-    return pGetFeature ? pGetFeature(device, buffer, length) : Absent<BOOLEAN>(FALSE);
+    return Forward(pGetFeature, refused, device, buffer, length);
 }
 
 BOOLEAN HidLibrary::SetFeature(HANDLE device, PVOID buffer, ULONG length)
 {
-    return pSetFeature ? pSetFeature(device, buffer, length) : Absent<BOOLEAN>(FALSE);
+    return Forward(pSetFeature, refused, device, buffer, length);
 }
 
 BOOLEAN HidLibrary::GetNumInputBuffers(HANDLE device, PULONG count)
 {
-    return pGetNumInputBuffers ? pGetNumInputBuffers(device, count) : Absent<BOOLEAN>(FALSE);
+    return Forward(pGetNumInputBuffers, refused, device, count);
 }
 
 BOOLEAN HidLibrary::SetNumInputBuffers(HANDLE device, ULONG count)
 {
-    return pSetNumInputBuffers ? pSetNumInputBuffers(device, count) : Absent<BOOLEAN>(FALSE);
+    return Forward(pSetNumInputBuffers, refused, device, count);
 }
 
 BOOLEAN HidLibrary::GetPhysicalDescriptor(HANDLE device, PVOID buffer, ULONG length)
 {
-    return pGetPhysicalDescriptor ? pGetPhysicalDescriptor(device, buffer, length) : Absent<BOOLEAN>(FALSE);
+    return Forward(pGetPhysicalDescriptor, refused, device, buffer, length);
 }
 
 BOOLEAN HidLibrary::GetManufacturerString(HANDLE device, PVOID buffer, ULONG length)
 {
-    return pGetManufacturerString ? pGetManufacturerString(device, buffer, length) : Absent<BOOLEAN>(FALSE);
+    return Forward(pGetManufacturerString, refused, device, buffer, length);
 }
 
 BOOLEAN HidLibrary::GetProductString(HANDLE device, PVOID buffer, ULONG length)
 {
-    return pGetProductString ? pGetProductString(device, buffer, length) : Absent<BOOLEAN>(FALSE);
+    return Forward(pGetProductString, refused, device, buffer, length);
 }
 
 BOOLEAN HidLibrary::GetIndexedString(HANDLE device, ULONG index, PVOID buffer, ULONG length)
 {
-    return pGetIndexedString ? pGetIndexedString(device, index, buffer, length) : Absent<BOOLEAN>(FALSE);
+    return Forward(pGetIndexedString, refused, device, index, buffer, length);
 }
 
 BOOLEAN HidLibrary::GetSerialNumberString(HANDLE device, PVOID buffer, ULONG length)
 {
-    return pGetSerialNumberString ? pGetSerialNumberString(device, buffer, length) : Absent<BOOLEAN>(FALSE);
+    return Forward(pGetSerialNumberString, refused, device, buffer, length);
 }
 
 BOOLEAN HidLibrary::GetInputReport(HANDLE device, PVOID buffer, ULONG length)
 {
-    return pGetInputReport ? pGetInputReport(device, buffer, length) : Absent<BOOLEAN>(FALSE);
+    return Forward(pGetInputReport, refused, device, buffer, length);
 }
 
 BOOLEAN HidLibrary::SetOutputReport(HANDLE device, PVOID buffer, ULONG length)
 {
-    return pSetOutputReport ? pSetOutputReport(device, buffer, length) : Absent<BOOLEAN>(FALSE);
+    return Forward(pSetOutputReport, refused, device, buffer, length);
 }
 
 NTSTATUS HidLibrary::GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps)
 {
-    return pGetCaps ? pGetCaps(data, caps) : Absent<NTSTATUS>(HIDP_STATUS_NOT_IMPLEMENTED);
+    return Forward(pGetCaps, HIDP_STATUS_NOT_IMPLEMENTED, data, caps);
 }

@@ -38,13 +38,16 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -159,6 +162,21 @@ bool Control(const std::string &line, Faults &faults, bool &unplugNow)
     return true;
 }
 
+// Once the converter is there for the system: the caller waits for this line.
+void AnnounceReady(bool &started)
+{
+    started = true;
+    std::printf("ready\n");
+    std::fflush(stdout);
+}
+
+// What could not be opened, and why; the exit code.
+int OpenFailed(const char *path)
+{
+    std::fprintf(stderr, "zyr-uhid-converter: %s: %s\n", path, std::strerror(errno));
+    return 1;
+}
+
 int Usage()
 {
     std::fprintf(stderr, "usage: zyr-uhid-converter --state FILE [--control FIFO] [--silent] [--late MS[:TIMES]] "
@@ -171,16 +189,17 @@ int Usage()
 int main(int argc, char **argv)
 {
     std::string statePath, controlPath, gadgetPath, name = ZYR_MANUFACTURER " " ZYR_PRODUCT;
+    // The options whose value is kept as it is given.
+    const std::pair<const char *, std::string *> textOptions[] = {
+        {"--state", &statePath}, {"--control", &controlPath}, {"--name", &name}, {"--gadget", &gadgetPath}};
     Faults faults;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (option == "--state" && hasValue)
-            statePath = argv[++i];
-        else if (option == "--control" && hasValue)
-            controlPath = argv[++i];
-        else if (option == "--name" && hasValue)
-            name = argv[++i];
+        const auto text = std::find_if(std::begin(textOptions), std::end(textOptions),
+                                       [&](const auto &entry) { return option == entry.first; });
+        if (text != std::end(textOptions) && hasValue)
+            *text->second = argv[++i];
         else if (option == "--silent")
             faults.silent = true;
         else if (option == "--late" && hasValue) {
@@ -190,8 +209,6 @@ int main(int argc, char **argv)
             faults.lateTimes = colon == std::string::npos ? 0 : std::atoi(value.c_str() + colon + 1);
         } else if (option == "--unplug-after" && hasValue)
             faults.unplugAfter = std::atol(argv[++i]);
-        else if (option == "--gadget" && hasValue)
-            gadgetPath = argv[++i];
         else if (option == "--report-descriptor")
             return std::fwrite(reportDescriptor, 1, sizeof reportDescriptor, stdout) == sizeof reportDescriptor ? 0 : 1;
         else
@@ -212,16 +229,12 @@ int main(int argc, char **argv)
     const bool gadget = !gadgetPath.empty();
     const char *const devicePath = gadget ? gadgetPath.c_str() : "/dev/uhid";
     const int uhid = open(devicePath, O_RDWR | O_CLOEXEC);
-    if (uhid < 0) {
-        std::fprintf(stderr, "zyr-uhid-converter: %s: %s\n", devicePath, std::strerror(errno));
-        return 1;
-    }
+    if (uhid < 0)
+        return OpenFailed(devicePath);
     // Read and write, so the FIFO never reports end of file between writers.
     const int control = controlPath.empty() ? -1 : open(controlPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (!controlPath.empty() && control < 0) {
-        std::fprintf(stderr, "zyr-uhid-converter: %s: %s\n", controlPath.c_str(), std::strerror(errno));
-        return 1;
-    }
+    if (!controlPath.empty() && control < 0)
+        return OpenFailed(controlPath.c_str());
     if (!gadget && !Create(uhid, name)) {
         std::fprintf(stderr, "zyr-uhid-converter: creating the device failed: %s\n", std::strerror(errno));
         return 1;
@@ -230,11 +243,8 @@ int main(int argc, char **argv)
     std::deque<Reply> replies;
     std::string controlText;
     bool started = false, unplug = false;
-    if (gadget) {
-        started = true;
-        std::printf("ready\n");
-        std::fflush(stdout);
-    }
+    if (gadget)
+        AnnounceReady(started);
     while (!stopRequested && !unplug) {
         int waitMs = -1;
         if (!replies.empty()) {
@@ -289,11 +299,8 @@ int main(int argc, char **argv)
         } else {
             if (read(uhid, &event, sizeof event) <= 0)
                 continue;
-            if (event.type == UHID_START && !started) {
-                started = true;
-                std::printf("ready\n");
-                std::fflush(stdout);
-            }
+            if (event.type == UHID_START && !started)
+                AnnounceReady(started);
             if (event.type != UHID_OUTPUT)
                 continue;
             // hidraw hands the report-ID byte (0) on in front of the payload.

@@ -31,18 +31,43 @@ bool OpenConverterForDialog(DevicePort &port)
     return false;
 }
 
-bool FailRead(DevicePort &port, int location)
+// Runs `operation` on a port opened on the converter, with the fine timer
+// resolution held throughout; false, with nothing run, when the converter
+// cannot be found or opened.
+template <class Operation> bool OnOpenConverter(Operation operation)
+{
+    FineTimerResolution timer;
+    DevicePort port;
+    if (!OpenConverterForDialog(port))
+        return false;
+    return operation(port);
+}
+
+// An operation that stops once its port is open: the port closed, the
+// status line saying why.
+template <class... Values> bool CloseAndSay(DevicePort &port, const char *format, Values... values)
 {
     CloseDevicePort(port);
-    StatusLine("READ ERROR L%d", location);
+    StatusLine(format, values...);
     return false;
 }
 
-bool FailWrite(DevicePort &port, int location)
+bool FailRead(DevicePort &port, int location) { return CloseAndSay(port, "READ ERROR L%d", location); }
+
+bool FailWrite(DevicePort &port, int location) { return CloseAndSay(port, "WRITE ERROR L%d", location); }
+
+// As OnOpenConverter, with the converter's identity words read first and
+// handed to `operation`; a word that cannot be read fails the operation
+// through `fail`, at location `versionFailed` for the first word and on.
+template <class Operation>
+bool OnIdentifiedConverter(bool (*fail)(DevicePort &, int), int versionFailed, Operation operation)
 {
-    CloseDevicePort(port);
-    StatusLine("WRITE ERROR L%d", location);
-    return false;
+    return OnOpenConverter([&](DevicePort &port) {
+        uint16_t version = 0, type = 0;
+        if (int failed = ReadIdentityWords(port, version, type))
+            return fail(port, versionFailed - 1 + failed);
+        return operation(port, version, type);
+    });
 }
 
 enum class WriteKind { write, format };
@@ -92,42 +117,30 @@ bool ReadDevice()
     StatusLine("Reading Device Data...");
     ConfigImage.Erase();
 
-    FineTimerResolution timer;
-    DevicePort port;
-    if (!OpenConverterForDialog(port))
-        return false;
+    return OnIdentifiedConverter(FailRead, readVersionFailed, [](DevicePort &port, uint16_t version, uint16_t type) {
+        if (!AcceptedFirmwareVersion(version))
+            return CloseAndSay(port, "Wrong firmware version;  0x%X", version);
+        if (!AcceptedFirmwareType(type))
+            return CloseAndSay(port, "Wrong firmware type;  0x%X", type);
 
-    uint16_t version = 0, type = 0;
-    if (int failed = ReadIdentityWords(port, version, type))
-        return FailRead(port, readVersionFailed - 1 + failed);
-    if (!AcceptedFirmwareVersion(version)) {
+        ProgressCounter progress;
+        int failedAddress = -1;
+        const bool read = ReadAllRegisters(
+            port, ConfigImage,
+            [&](uint8_t at) {
+                if (int percent = progress.Advance(at))
+                    StatusLine("Reading Device Data... %d%%", percent);
+            },
+            failedAddress);
+        if (!read)
+            return FailRead(port, readRegisterFailed);
         CloseDevicePort(port);
-        StatusLine("Wrong firmware version;  0x%X", version);
-        return false;
-    }
-    if (!AcceptedFirmwareType(type)) {
-        CloseDevicePort(port);
-        StatusLine("Wrong firmware type;  0x%X", type);
-        return false;
-    }
 
-    ProgressCounter progress;
-    int failedAddress = -1;
-    const bool read = ReadAllRegisters(
-        port, ConfigImage,
-        [&](uint8_t at) {
-            if (int percent = progress.Advance(at))
-                StatusLine("Reading Device Data... %d%%", percent);
-        },
-        failedAddress);
-    if (!read)
-        return FailRead(port, readRegisterFailed);
-    CloseDevicePort(port);
-
-    char versionText[8];
-    FormatFirmwareVersion(version, versionText, sizeof versionText);
-    StatusLine("Read OK        Ver:%s        Device:%s", versionText, DeviceKindName(type));
-    return true;
+        char versionText[8];
+        FormatFirmwareVersion(version, versionText, sizeof versionText);
+        StatusLine("Read OK        Ver:%s        Device:%s", versionText, DeviceKindName(type));
+        return true;
+    });
 }
 
 bool WriteDevice()
@@ -137,28 +150,19 @@ bool WriteDevice()
     RefreshControls(RefreshBusy);
     StatusLine("Writing Device Data...");
 
-    FineTimerResolution timer;
-    DevicePort port;
-    if (!OpenConverterForDialog(port))
-        return false;
+    return OnIdentifiedConverter(FailWrite, writeVersionFailed, [](DevicePort &port, uint16_t version, uint16_t type) {
+        // Registers 0 to 4 are never written here, so the image must belong
+        // to this converter's firmware before anything is sent.
+        if (ConfigImage.FirmwareVersion() != version || ConfigImage.FirmwareType() != type)
+            return CloseAndSay(port, "Wrong firmware version;  MEM:0x%X-0x%X  DEV:0x%X-0x%X",
+                               ConfigImage.FirmwareVersion(), ConfigImage.FirmwareType(), version, type);
 
-    uint16_t version = 0, type = 0;
-    if (int failed = ReadIdentityWords(port, version, type))
-        return FailWrite(port, writeVersionFailed - 1 + failed);
-    // Registers 0 to 4 are never written here, so the image must belong to
-    // this converter's firmware before anything is sent.
-    if (ConfigImage.FirmwareVersion() != version || ConfigImage.FirmwareType() != type) {
+        if (!WriteImageFrom(port, layout::firstWritableRegister, WriteKind::write))
+            return FailWrite(port, writeRegisterFailed);
         CloseDevicePort(port);
-        StatusLine("Wrong firmware version;  MEM:0x%X-0x%X  DEV:0x%X-0x%X", ConfigImage.FirmwareVersion(),
-                   ConfigImage.FirmwareType(), version, type);
-        return false;
-    }
-
-    if (!WriteImageFrom(port, layout::firstWritableRegister, WriteKind::write))
-        return FailWrite(port, writeRegisterFailed);
-    CloseDevicePort(port);
-    StatusLine("Device Write OK");
-    return true;
+        StatusLine("Device Write OK");
+        return true;
+    });
 }
 
 bool FormatDevice()
@@ -166,14 +170,11 @@ bool FormatDevice()
     RefreshControls(RefreshBusy);
     StatusLine("Formatting Device...");
 
-    FineTimerResolution timer;
-    DevicePort port;
-    if (!OpenConverterForDialog(port))
-        return false;
-
-    if (!WriteImageFrom(port, 0, WriteKind::format))
-        return FailWrite(port, formatRegisterFailed);
-    CloseDevicePort(port);
-    StatusLine("Device Format Complete");
-    return true;
+    return OnOpenConverter([](DevicePort &port) {
+        if (!WriteImageFrom(port, 0, WriteKind::format))
+            return FailWrite(port, formatRegisterFailed);
+        CloseDevicePort(port);
+        StatusLine("Device Format Complete");
+        return true;
+    });
 }

@@ -69,6 +69,16 @@ public:
         return 0;
     }
 
+    // A read-back of a register just written: 0 when it holds `expected`,
+    // else the stage that failed (`differsStage`: it holds another value).
+    int ReadBack(uint8_t target, uint8_t expected, int sendStage, int receiveStage, int differsStage)
+    {
+        uint8_t value = 0;
+        if (int stage = ReadExchange(target, sendStage, receiveStage, value))
+            return stage;
+        return value == expected ? 0 : differsStage;
+    }
+
     // A write request, then the pause the converter needs to store it.
     int WriteRequest(uint8_t target, uint8_t value, int sendStage)
     {
@@ -204,10 +214,7 @@ bool WriteRegister(ReportTransport &port, uint8_t address, uint8_t value)
     return call.Run(stage::readBackReply, [&] {
         if (int stage = call.WriteRequest(address, value, stage::writeRequest))
             return stage;
-        uint8_t readBack = 0;
-        if (int stage = call.ReadExchange(address, stage::readBackRequest, stage::readBackReply, readBack))
-            return stage;
-        return readBack == value ? 0 : stage::readBackDiffers;
+        return call.ReadBack(address, value, stage::readBackRequest, stage::readBackReply, stage::readBackDiffers);
     });
 }
 
@@ -221,14 +228,10 @@ bool WriteRegisterWord(ReportTransport &port, uint8_t address, uint16_t value)
             return stage;
         if (int stage = call.WriteRequest(Next(address), high, stage::highWriteRequest))
             return stage;
-        uint8_t readBack = 0;
-        if (int stage = call.ReadExchange(address, stage::lowReadBackRequest, stage::lowReadBackReply, readBack))
+        if (int stage = call.ReadBack(address, low, stage::lowReadBackRequest, stage::lowReadBackReply,
+                                      stage::lowReadBackDiffers))
             return stage;
-        if (readBack != low)
-            return stage::lowReadBackDiffers;
-        if (int stage =
-                call.ReadExchange(Next(address), stage::highReadBackRequest, stage::highReadBackReply, readBack))
-            return stage;
-        return readBack == high ? 0 : stage::highReadBackDiffers;
+        return call.ReadBack(Next(address), high, stage::highReadBackRequest, stage::highReadBackReply,
+                             stage::highReadBackDiffers);
     });
 }

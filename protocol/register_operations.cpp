@@ -14,27 +14,16 @@ int ReadIdentityWords(ReportTransport &port, uint16_t &version, uint16_t &type)
     return 0;
 }
 
-bool ReadAllRegisters(ReportTransport &port, RegisterImage &image, const RegisterDone &done, int &failedAddress)
-{
-    for (int address = 0; address < 256; ++address) {
-        const uint8_t at = static_cast<uint8_t>(address);
-        uint8_t value = 0;
-        if (OperationCutOff() || !ReadRegister(port, at, value)) {
-            failedAddress = address;
-            return false;
-        }
-        image.SetByte(at, value);
-        if (done)
-            done(at);
-    }
-    return true;
-}
+namespace {
 
-bool WriteImageRegisters(ReportTransport &port, const RegisterImage &image, const std::vector<uint8_t> &addresses,
-                         const RegisterDone &done, int &failedAddress)
+// Runs `step` on each address in turn, telling `done` of each that
+// succeeded; false at the first that fails or at a cut-off, whose address
+// `failedAddress` then holds.
+template <class Step>
+bool EachRegister(const std::vector<uint8_t> &addresses, Step step, const RegisterDone &done, int &failedAddress)
 {
     for (uint8_t at : addresses) {
-        if (OperationCutOff() || !WriteRegister(port, at, image.Byte(at))) {
+        if (OperationCutOff() || !step(at)) {
             failedAddress = at;
             return false;
         }
@@ -42,6 +31,27 @@ bool WriteImageRegisters(ReportTransport &port, const RegisterImage &image, cons
             done(at);
     }
     return true;
+}
+
+}  // namespace
+
+bool ReadAllRegisters(ReportTransport &port, RegisterImage &image, const RegisterDone &done, int &failedAddress)
+{
+    const auto read = [&](uint8_t at) {
+        uint8_t value = 0;
+        if (!ReadRegister(port, at, value))
+            return false;
+        image.SetByte(at, value);
+        return true;
+    };
+    return EachRegister(AddressesFrom(0), read, done, failedAddress);
+}
+
+bool WriteImageRegisters(ReportTransport &port, const RegisterImage &image, const std::vector<uint8_t> &addresses,
+                         const RegisterDone &done, int &failedAddress)
+{
+    const auto write = [&](uint8_t at) { return WriteRegister(port, at, image.Byte(at)); };
+    return EachRegister(addresses, write, done, failedAddress);
 }
 
 std::vector<uint8_t> AddressesFrom(int first)

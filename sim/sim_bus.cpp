@@ -9,6 +9,7 @@
 namespace sim {
 
 using detail::BusState;
+using detail::UnderLock;
 
 SimBus &SimBus::Instance()
 {
@@ -189,106 +190,103 @@ void SimBus::SetRealTime(bool realTime, unsigned frameLatencyUs)
     state->frameLatencyUs = frameLatencyUs;
 }
 
+namespace {
+
+int Count(size_t size) { return static_cast<int>(size); }
+
+// The sum of `each` over the open files.
+template <class Each> int SumOverFiles(const BusState &state, Each each)
+{
+    int count = 0;
+    for (const auto &entry : state.files)
+        count += each(*entry.second);
+    return count;
+}
+
+}  // namespace
+
 uint64_t SimBus::NowMs() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return state->NowMsLocked();
+    return UnderLock(*state, [](BusState &s) { return s.NowMsLocked(); });
 }
 
 bool SimBus::RealTime() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return state->realTime;
+    return UnderLock(*state, [](BusState &s) { return s.realTime; });
 }
 
 int SimBus::OpenHandles() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return static_cast<int>(state->files.size());
+    return UnderLock(*state, [](BusState &s) { return Count(s.files.size()); });
 }
 
 int SimBus::OpenHandlesTotal() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return state->openHandlesTotal;
+    return UnderLock(*state, [](BusState &s) { return s.openHandlesTotal; });
 }
 
 int SimBus::OpenDeviceInfoLists() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return static_cast<int>(state->lists.size());
+    return UnderLock(*state, [](BusState &s) { return Count(s.lists.size()); });
 }
 
 int SimBus::LibraryLoads() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return state->libraryLoads;
+    return UnderLock(*state, [](BusState &s) { return s.libraryLoads; });
 }
 
 int SimBus::LibraryFrees() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return state->libraryFrees;
+    return UnderLock(*state, [](BusState &s) { return s.libraryFrees; });
 }
 
 int SimBus::TimerPeriodDepth() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return state->timerDepth;
+    return UnderLock(*state, [](BusState &s) { return s.timerDepth; });
 }
 
 std::vector<Transfer> SimBus::Traffic() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return state->traffic;
+    return UnderLock(*state, [](BusState &s) { return s.traffic; });
 }
 
 void SimBus::ClearTraffic()
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    state->traffic.clear();
+    UnderLock(*state, [](BusState &s) { s.traffic.clear(); });
 }
 
 std::vector<DWORD> SimBus::Sleeps() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return state->sleeps;
+    return UnderLock(*state, [](BusState &s) { return s.sleeps; });
 }
 
 int SimBus::NotificationRegistrations() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return static_cast<int>(state->registrations.size());
+    return UnderLock(*state, [](BusState &s) { return Count(s.registrations.size()); });
 }
 
 int SimBus::NotificationsSent() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return state->notificationsSent;
+    return UnderLock(*state, [](BusState &s) { return s.notificationsSent; });
 }
 
 int SimBus::OutstandingPreparsedData() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    return static_cast<int>(state->preparsed.size());
+    return UnderLock(*state, [](BusState &s) { return Count(s.preparsed.size()); });
 }
 
 int SimBus::PendingReads() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    int count = 0;
-    for (const auto &entry : state->files)
-        count += static_cast<int>(entry.second->pending.size());
-    return count;
+    return UnderLock(*state, [](BusState &s) {
+        return SumOverFiles(s, [](const detail::OpenFile &file) { return Count(file.pending.size()); });
+    });
 }
 
 int SimBus::BlockedReads() const
 {
-    std::lock_guard<std::mutex> hold(state->lock);
-    int count = 0;
-    for (const auto &entry : state->files)
-        count += entry.second->blockedReaders;
-    return count;
+    return UnderLock(*state, [](BusState &s) {
+        return SumOverFiles(s, [](const detail::OpenFile &file) { return file.blockedReaders; });
+    });
 }
 
 std::vector<SimDevice *> SimBus::Devices()

@@ -49,5 +49,7 @@ BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY handle);
 // HidD_SetOutputReport send it. Returns the Win32 error (0: sent) and the
 // byte count that reached the device.
 DWORD SendOutputReport(HANDLE file, const void *buffer, DWORD length, DWORD &count);
+// The same for an entry point: FALSE, with the last error set, when it fails.
+BOOL SendOutputReportOrFail(HANDLE file, const void *buffer, DWORD length, DWORD &count);
 
 }  // namespace sim::detail

@@ -47,6 +47,50 @@ void ResetEventOf(OVERLAPPED *overlapped)
         ResetEvent(event);
 }
 
+// An overlapped transfer begins: in flight, nothing moved yet.
+void StartOverlapped(OVERLAPPED *overlapped)
+{
+    ResetEventOf(overlapped);
+    overlapped->Internal = statusPending;
+    overlapped->InternalHigh = 0;
+}
+
+// An overlapped transfer that is over as soon as it began.
+void CompleteAtOnce(BusState &bus, OVERLAPPED *overlapped, DWORD count)
+{
+    bus.CompletePending(PendingRead{overlapped, nullptr, 0}, statusSuccess, count);
+}
+
+// A finished transfer's result: reported pending (though already complete)
+// or done, with its count.
+BOOL Finished(bool reportPending, LPDWORD transferred, DWORD count)
+{
+    if (reportPending)
+        return Fail(ERROR_IO_PENDING, FALSE);
+    if (transferred)
+        *transferred = count;
+    return TRUE;
+}
+
+// Why a report transfer on `file` cannot start (ERROR_SUCCESS: it can):
+// the handle, its access, its device and the caller's buffer, in that order.
+DWORD TransferError(const OpenFile *file, bool write, const void *buffer, DWORD length)
+{
+    if (!file)
+        return ERROR_INVALID_HANDLE;
+    if (!(write ? file->canWrite : file->canRead))
+        return ERROR_ACCESS_DENIED;
+    if (!LiveOn(*file))
+        return ERROR_DEVICE_NOT_CONNECTED;
+    const DeviceIdentity &id = file->device->identity;
+    const DWORD reportLength = write ? id.outputReportLength : id.inputReportLength;
+    if (reportLength == 0)
+        return ERROR_INVALID_FUNCTION;  // the device has no such report
+    if (!buffer || length < reportLength)
+        return ERROR_INVALID_USER_BUFFER;
+    return ERROR_SUCCESS;
+}
+
 // A reference to the caller's event that outlives the caller's handle.
 HANDLE HoldEvent(OVERLAPPED *overlapped)
 {
@@ -119,18 +163,10 @@ DWORD SendOutputReport(HANDLE handle, const void *buffer, DWORD length, DWORD &c
     {
         std::lock_guard<std::mutex> hold(bus.lock);
         std::shared_ptr<OpenFile> file = bus.File(handle);
-        if (!file)
-            return ERROR_INVALID_HANDLE;
-        if (!file->canWrite)
-            return ERROR_ACCESS_DENIED;
-        if (!LiveOn(*file))
-            return ERROR_DEVICE_NOT_CONNECTED;
+        if (const DWORD error = TransferError(file.get(), true, buffer, length))
+            return error;
         device = file->device;
         const DWORD reportLength = device->identity.outputReportLength;
-        if (reportLength == 0)
-            return ERROR_INVALID_FUNCTION;  // the device has no output report
-        if (!buffer || length < reportLength)
-            return ERROR_INVALID_USER_BUFFER;
         const auto *bytes = static_cast<const uint8_t *>(buffer);
         if (bytes[0] != 0)
             return ERROR_INVALID_PARAMETER;  // the device uses no report IDs
@@ -177,6 +213,14 @@ DWORD SendOutputReport(HANDLE handle, const void *buffer, DWORD length, DWORD &c
     return ERROR_SUCCESS;
 }
 
+BOOL SendOutputReportOrFail(HANDLE handle, const void *buffer, DWORD length, DWORD &count)
+{
+    const DWORD error = SendOutputReport(handle, buffer, length, count);
+    if (error != ERROR_SUCCESS)
+        return Fail(error, FALSE);
+    return TRUE;
+}
+
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped)
 {
     if (!IsFakeFile(handle))
@@ -196,25 +240,17 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD writt
     }
     if (overlappedHandle && !overlapped)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (overlapped) {
-        ResetEventOf(overlapped);
-        overlapped->Internal = statusPending;
-        overlapped->InternalHigh = 0;
-    }
+    if (overlapped)
+        StartOverlapped(overlapped);
     DWORD count = 0;
-    const DWORD error = SendOutputReport(handle, buffer, length, count);
-    if (error != ERROR_SUCCESS)
-        return Fail(error, FALSE);
+    if (!SendOutputReportOrFail(handle, buffer, length, count))
+        return FALSE;
     if (overlapped) {
         BusState &bus = Bus();
         std::lock_guard<std::mutex> hold(bus.lock);
-        bus.CompletePending(PendingRead{overlapped, nullptr, 0}, statusSuccess, count);
+        CompleteAtOnce(bus, overlapped, count);
     }
-    if (overlappedHandle && !atOnce)
-        return Fail(ERROR_IO_PENDING, FALSE);  // pending, though already complete
-    if (written)
-        *written = count;
-    return TRUE;
+    return Finished(overlappedHandle && !atOnce, written, count);
 }
 
 namespace {
@@ -265,7 +301,7 @@ BOOL BlockingRead(BusState &bus, std::unique_lock<std::mutex> &hold, std::shared
     if (read)
         *read = count;
     if (overlapped)
-        bus.CompletePending(PendingRead{overlapped, nullptr, 0}, statusSuccess, count);
+        CompleteAtOnce(bus, overlapped, count);
     return TRUE;
 }
 
@@ -278,29 +314,18 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, L
     if (read)
         *read = 0;
     BusState &bus = Bus();
-    std::unique_lock<std::mutex> hold(bus.lock);
-    bus.DeliverDueLocked();
+    std::unique_lock<std::mutex> hold = bus.LockDelivered();
     std::shared_ptr<OpenFile> file = bus.File(handle);
-    if (!file)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!file->canRead)
-        return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (!LiveOn(*file))
-        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    if (const DWORD error = TransferError(file.get(), false, buffer, length))
+        return Fail(error, FALSE);
     const DWORD reportLength = file->device->identity.inputReportLength;
-    if (reportLength == 0)
-        return Fail(ERROR_INVALID_FUNCTION, FALSE);
-    if (!buffer || length < reportLength)
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
     auto *bytes = static_cast<uint8_t *>(buffer);
     if (!file->overlapped)
         return BlockingRead(bus, hold, file, bytes, reportLength, read, overlapped);
 
     if (!overlapped)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    ResetEventOf(overlapped);
-    overlapped->Internal = statusPending;
-    overlapped->InternalHigh = 0;
+    StartOverlapped(overlapped);
     if (file->queue.empty()) {
         file->pending.push_back(PendingRead{overlapped, bytes, reportLength, HoldEvent(overlapped)});
         return Fail(ERROR_IO_PENDING, FALSE);
@@ -310,12 +335,8 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, L
         overlapped->Internal = statusUnsuccessful;
         return Fail(ERROR_GEN_FAILURE, FALSE);
     }
-    bus.CompletePending(PendingRead{overlapped, nullptr, 0}, statusSuccess, count);
-    if (!file->device->completeReadsAtOnce)
-        return Fail(ERROR_IO_PENDING, FALSE);  // pending, though already complete
-    if (read)
-        *read = count;
-    return TRUE;
+    CompleteAtOnce(bus, overlapped, count);
+    return Finished(!file->device->completeReadsAtOnce, read, count);
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle)

@@ -23,6 +23,25 @@ OpenFile *LiveFile(BusState &bus, HANDLE handle)
     return file.get();  // the map keeps it alive while the lock is held
 }
 
+// Runs `act` on the live file behind `handle`, under the bus lock; FALSE
+// (with the last error set) when the handle is not open or its device is
+// gone. `deliverDueFirst`: late replies due by now reach the queues first.
+template <class Act> BOOLEAN OnLiveFile(HANDLE handle, Act act, bool deliverDueFirst = false)
+{
+    BusState &bus = Bus();
+    std::unique_lock<std::mutex> hold = deliverDueFirst ? bus.LockDelivered() : std::unique_lock<std::mutex>(bus.lock);
+    OpenFile *file = LiveFile(bus, handle);
+    if (!file)
+        return FALSE;
+    return act(bus, *file);
+}
+
+// FALSE with `error` for a live handle (and the handle's error otherwise).
+BOOLEAN FailOnLiveFile(HANDLE handle, DWORD error)
+{
+    return OnLiveFile(handle, [error](BusState &, OpenFile &) { return Fail<BOOLEAN>(error, FALSE); });
+}
+
 // A string descriptor into a buffer of `length` bytes, as the HID class
 // driver copies it: whole wide characters, truncated to the buffer, with a
 // terminator only when one still fits.
@@ -44,33 +63,27 @@ enum class Which { manufacturer, product };
 
 BOOLEAN GetString(HANDLE handle, PVOID buffer, ULONG length, Which which)
 {
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    OpenFile *file = LiveFile(bus, handle);
-    if (!file)
-        return FALSE;
-    if (file->device->failStrings)
-        return Fail<BOOLEAN>(ERROR_GEN_FAILURE, FALSE);
-    const DeviceIdentity &id = file->device->identity;
-    return CopyWide(which == Which::manufacturer ? id.manufacturer : id.product, buffer, length);
+    return OnLiveFile(handle, [&](BusState &, OpenFile &file) {
+        if (file.device->failStrings)
+            return Fail<BOOLEAN>(ERROR_GEN_FAILURE, FALSE);
+        const DeviceIdentity &id = file.device->identity;
+        return CopyWide(which == Which::manufacturer ? id.manufacturer : id.product, buffer, length);
+    });
 }
 
 BOOLEAN WINAPI HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes)
 {
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    OpenFile *file = LiveFile(bus, handle);
-    if (!file)
-        return FALSE;
-    if (!attributes || attributes->Size != sizeof(HIDD_ATTRIBUTES))
-        return Fail<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
-    if (file->device->failAttributes)
-        return Fail<BOOLEAN>(ERROR_GEN_FAILURE, FALSE);
-    const DeviceIdentity &id = file->device->identity;
-    attributes->VendorID = id.vendorId;
-    attributes->ProductID = id.productId;
-    attributes->VersionNumber = static_cast<USHORT>(id.releaseNumber);
-    return TRUE;
+    return OnLiveFile(handle, [&](BusState &, OpenFile &file) {
+        if (!attributes || attributes->Size != sizeof(HIDD_ATTRIBUTES))
+            return Fail<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
+        if (file.device->failAttributes)
+            return Fail<BOOLEAN>(ERROR_GEN_FAILURE, FALSE);
+        const DeviceIdentity &id = file.device->identity;
+        attributes->VendorID = id.vendorId;
+        attributes->ProductID = id.productId;
+        attributes->VersionNumber = static_cast<USHORT>(id.releaseNumber);
+        return BOOLEAN{TRUE};
+    });
 }
 
 void WINAPI HidD_GetHidGuid(LPGUID guid)
@@ -81,30 +94,27 @@ void WINAPI HidD_GetHidGuid(LPGUID guid)
 
 BOOLEAN WINAPI HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA *data)
 {
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    OpenFile *file = LiveFile(bus, handle);
-    if (!file)
-        return FALSE;
-    if (!data)
-        return Fail<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
-    if (file->device->failPreparsedData)
-        return Fail<BOOLEAN>(ERROR_GEN_FAILURE, FALSE);
-    auto *block = new PreparsedBlock{preparsedMagic, file->device};
-    bus.preparsed.insert(block);
-    *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(block);
-    return TRUE;
+    return OnLiveFile(handle, [&](BusState &bus, OpenFile &file) {
+        if (!data)
+            return Fail<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
+        if (file.device->failPreparsedData)
+            return Fail<BOOLEAN>(ERROR_GEN_FAILURE, FALSE);
+        auto *block = new PreparsedBlock{preparsedMagic, file.device};
+        bus.preparsed.insert(block);
+        *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(block);
+        return BOOLEAN{TRUE};
+    });
 }
 
 BOOLEAN WINAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA data)
 {
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    auto *block = reinterpret_cast<PreparsedBlock *>(data);
-    if (!bus.preparsed.erase(block))
-        return Fail<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
-    delete block;
-    return TRUE;
+    return EndUnderLock(ERROR_INVALID_PARAMETER, [data](BusState &bus) {
+        auto *block = reinterpret_cast<PreparsedBlock *>(data);
+        if (!bus.preparsed.erase(block))
+            return false;
+        delete block;
+        return true;
+    });
 }
 
 NTSTATUS WINAPI HidP_GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps)
@@ -133,31 +143,22 @@ NTSTATUS WINAPI HidP_GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps)
 
 BOOLEAN WINAPI HidD_FlushQueue(HANDLE handle)
 {
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    bus.DeliverDueLocked();  // what has come by now is in the queue
-    OpenFile *file = LiveFile(bus, handle);
-    if (!file)
-        return FALSE;
-    if (file->device->failFlushQueue) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
-    file->queue.clear();
-    return TRUE;
+    // What has come by now is in the queue.
+    return OnLiveFile(
+        handle,
+        [](BusState &, OpenFile &file) {
+            if (file.device->failFlushQueue)
+                return Fail<BOOLEAN>(ERROR_NOT_SUPPORTED, FALSE);
+            file.queue.clear();
+            return BOOLEAN{TRUE};
+        },
+        true);
 }
 
 // The converter and the simulated devices have no feature reports, no
 // physical descriptor and no serial number; their control pipe does not
 // answer input-report requests.
-BOOLEAN Unsupported(HANDLE handle)
-{
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    if (!LiveFile(bus, handle))
-        return FALSE;
-    return Fail<BOOLEAN>(ERROR_INVALID_FUNCTION, FALSE);
-}
+BOOLEAN Unsupported(HANDLE handle) { return FailOnLiveFile(handle, ERROR_INVALID_FUNCTION); }
 
 BOOLEAN WINAPI HidD_GetFeature(HANDLE handle, PVOID, ULONG) { return Unsupported(handle); }
 
@@ -171,30 +172,24 @@ BOOLEAN WINAPI HidD_GetInputReport(HANDLE handle, PVOID, ULONG) { return Unsuppo
 
 BOOLEAN WINAPI HidD_GetNumInputBuffers(HANDLE handle, PULONG count)
 {
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    OpenFile *file = LiveFile(bus, handle);
-    if (!file)
-        return FALSE;
-    if (!count)
-        return Fail<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
-    *count = file->inputBuffers;
-    return TRUE;
+    return OnLiveFile(handle, [count](BusState &, OpenFile &file) {
+        if (!count)
+            return Fail<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
+        *count = file.inputBuffers;
+        return BOOLEAN{TRUE};
+    });
 }
 
 BOOLEAN WINAPI HidD_SetNumInputBuffers(HANDLE handle, ULONG count)
 {
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    OpenFile *file = LiveFile(bus, handle);
-    if (!file)
-        return FALSE;
-    if (count < 2 || count > 512)
-        return Fail<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
-    file->inputBuffers = count;
-    while (file->queue.size() > count)
-        file->queue.pop_front();
-    return TRUE;
+    return OnLiveFile(handle, [count](BusState &, OpenFile &file) {
+        if (count < 2 || count > 512)
+            return Fail<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
+        file.inputBuffers = count;
+        while (file.queue.size() > count)
+            file.queue.pop_front();
+        return BOOLEAN{TRUE};
+    });
 }
 
 BOOLEAN WINAPI HidD_GetManufacturerString(HANDLE handle, PVOID buffer, ULONG length)
@@ -213,20 +208,13 @@ BOOLEAN WINAPI HidD_GetIndexedString(HANDLE handle, ULONG index, PVOID buffer, U
 {
     if (index == 1 || index == 2)
         return GetString(handle, buffer, length, index == 1 ? Which::manufacturer : Which::product);
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    if (!LiveFile(bus, handle))
-        return FALSE;
-    return Fail<BOOLEAN>(ERROR_INVALID_PARAMETER, FALSE);
+    return FailOnLiveFile(handle, ERROR_INVALID_PARAMETER);
 }
 
 BOOLEAN WINAPI HidD_SetOutputReport(HANDLE handle, PVOID buffer, ULONG length)
 {
     DWORD count = 0;
-    const DWORD error = SendOutputReport(handle, buffer, length, count);
-    if (error != ERROR_SUCCESS)
-        return Fail<BOOLEAN>(error, FALSE);
-    return TRUE;
+    return static_cast<BOOLEAN>(SendOutputReportOrFail(handle, buffer, length, count));
 }
 
 // Entry points travel as FARPROC; void (*)() converts to and from any
@@ -252,8 +240,7 @@ HMODULE WINAPI LoadHidLibrary()
     SimBus &sim = SimBus::Instance();
     if (sim.hidLibraryMissing)
         return Fail<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr);
-    std::lock_guard<std::mutex> hold(sim.State().lock);
-    ++sim.State().libraryLoads;
+    UnderLock(sim.State(), [](BusState &bus) { ++bus.libraryLoads; });
     return FakeHidModule();
 }
 
@@ -298,9 +285,7 @@ BOOL WINAPI FreeLibrary(HMODULE module)
 {
     if (module != FakeHidModule())
         return ::FreeLibrary(module);
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    ++bus.libraryFrees;
+    UnderLock(Bus(), [](BusState &bus) { ++bus.libraryFrees; });
     return TRUE;
 }
 

@@ -33,6 +33,18 @@ DeviceList *InterfaceCallList(BusState &bus, HDEVINFO handle, const SP_DEVICE_IN
     return list;
 }
 
+// Runs `act` on the list a call about one interface names, under the bus
+// lock; FALSE (with the error set) when the call names none.
+template <class Act> BOOL OnInterfaceList(HDEVINFO handle, const SP_DEVICE_INTERFACE_DATA *data, Act act)
+{
+    BusState &bus = Bus();
+    std::lock_guard<std::mutex> hold(bus.lock);
+    DeviceList *list = InterfaceCallList(bus, handle, data);
+    if (!list)
+        return FALSE;
+    return act(*list);
+}
+
 // The index of the interface in the list, -1 when it is not one of its.
 int IndexIn(const DeviceList &list, const SP_DEVICE_INTERFACE_DATA &data)
 {
@@ -67,81 +79,72 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *classGuid, PCSTR, HWND, DWORD f
 BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA device, const GUID *classGuid, DWORD index,
                                         PSP_DEVICE_INTERFACE_DATA data)
 {
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    DeviceList *list = InterfaceCallList(bus, handle, data);
-    if (!list)
-        return FALSE;
-    if (!classGuid)
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    size_t position = index;
-    if (device) {
-        // The interfaces of one element: each simulated device has one.
-        if (device->cbSize != sizeof(SP_DEVINFO_DATA))
-            return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-        if (index != 0)
+    return OnInterfaceList(handle, data, [&](DeviceList &list) {
+        if (!classGuid)
+            return Fail(ERROR_INVALID_PARAMETER, FALSE);
+        size_t position = index;
+        if (device) {
+            // The interfaces of one element: each simulated device has one.
+            if (device->cbSize != sizeof(SP_DEVINFO_DATA))
+                return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
+            if (index != 0)
+                return Fail(ERROR_NO_MORE_ITEMS, FALSE);
+            position = device->DevInst - 1;
+        }
+        if (!IsEqualGUID(*classGuid, hidClassGuid) || position >= list.devices.size())
             return Fail(ERROR_NO_MORE_ITEMS, FALSE);
-        position = device->DevInst - 1;
-    }
-    if (!IsEqualGUID(*classGuid, hidClassGuid) || position >= list->devices.size())
-        return Fail(ERROR_NO_MORE_ITEMS, FALSE);
-    data->InterfaceClassGuid = hidClassGuid;
-    data->Flags = SPINT_ACTIVE;
-    data->Reserved = reinterpret_cast<ULONG_PTR>(list->devices[position]);
-    return TRUE;
+        data->InterfaceClassGuid = hidClassGuid;
+        data->Flags = SPINT_ACTIVE;
+        data->Reserved = reinterpret_cast<ULONG_PTR>(list.devices[position]);
+        return BOOL{TRUE};
+    });
 }
 
 BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA data,
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
                                              PDWORD requiredSize, PSP_DEVINFO_DATA device)
 {
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    DeviceList *list = InterfaceCallList(bus, handle, data);
-    if (!list)
-        return FALSE;
-    const int index = IndexIn(*list, *data);
-    if (index < 0)
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    const SimDevice &interface = *list->devices[index];
-    constexpr DWORD fixedPart = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    const DWORD needed = static_cast<DWORD>(fixedPart + interface.path.size() + 1);
+    return OnInterfaceList(handle, data, [&](DeviceList &list) {
+        const int index = IndexIn(list, *data);
+        if (index < 0)
+            return Fail(ERROR_INVALID_PARAMETER, FALSE);
+        const SimDevice &interface = *list.devices[index];
+        constexpr DWORD fixedPart = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+        const DWORD needed = static_cast<DWORD>(fixedPart + interface.path.size() + 1);
 
-    // The size field must be that of this process's structure (5 bytes in
-    // a 32-bit process, 8 in a 64-bit one), whatever the buffer's size.
-    if (detail && detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    if (!detail && detailSize != 0)
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    if (detail && detailSize < fixedPart + 1)
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    if (device && device->cbSize != sizeof(SP_DEVINFO_DATA))
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    if (detail && (SimBus::Instance().failInterfaceDetail || interface.failInterfaceDetail))
-        return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
-    if (!detail || detailSize < needed) {
+        // The size field must be that of this process's structure (5 bytes in
+        // a 32-bit process, 8 in a 64-bit one), whatever the buffer's size.
+        if (detail && detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
+            return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
+        if (!detail && detailSize != 0)
+            return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
+        if (detail && detailSize < fixedPart + 1)
+            return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
+        if (device && device->cbSize != sizeof(SP_DEVINFO_DATA))
+            return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
+        if (detail && (SimBus::Instance().failInterfaceDetail || interface.failInterfaceDetail))
+            return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
+        if (!detail || detailSize < needed) {
+            if (requiredSize)
+                *requiredSize = needed;
+            return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        }
+        std::memcpy(detail->DevicePath, interface.path.c_str(), interface.path.size() + 1);
         if (requiredSize)
             *requiredSize = needed;
-        return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-    }
-    std::memcpy(detail->DevicePath, interface.path.c_str(), interface.path.size() + 1);
-    if (requiredSize)
-        *requiredSize = needed;
-    if (device) {
-        device->ClassGuid = hidSetupClass;
-        device->DevInst = static_cast<DWORD>(index + 1);
-        device->Reserved = 0;
-    }
-    return TRUE;
+        if (device) {
+            device->ClassGuid = hidSetupClass;
+            device->DevInst = static_cast<DWORD>(index + 1);
+            device->Reserved = 0;
+        }
+        return BOOL{TRUE};
+    });
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle)
 {
-    BusState &bus = Bus();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    if (!bus.lists.erase(reinterpret_cast<uintptr_t>(handle)))
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
-    return TRUE;
+    return EndUnderLock(ERROR_INVALID_HANDLE,
+                        [handle](BusState &bus) { return bus.lists.erase(reinterpret_cast<uintptr_t>(handle)) != 0; });
 }
 
 }  // namespace sim::detail

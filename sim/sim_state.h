@@ -141,6 +141,14 @@ struct BusState {
     void Deliver(SimDevice &device, const InputReport &report);
     // Delivers the late replies whose time has come.
     void DeliverDueLocked();
+    // The lock taken and the late replies due by now delivered, as the
+    // entry points that look at the input queues begin.
+    std::unique_lock<std::mutex> LockDelivered()
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        DeliverDueLocked();
+        return hold;
+    }
     // The time the next late reply is due, if one is on its way.
     std::optional<uint64_t> NextLateReplyMs() const;
     // Completes a pending read from `report`, applying receive faults.
@@ -184,6 +192,23 @@ template <class Result> Result Fail(DWORD error, Result result)
 {
     SetLastError(error);
     return result;
+}
+
+// What `act` makes of the bus state, run under its lock.
+template <class Act> auto UnderLock(BusState &bus, Act act)
+{
+    std::lock_guard<std::mutex> hold(bus.lock);
+    return act(bus);
+}
+
+// An entry point that ends what a handle names (a list, a registration, a
+// preparsed block): `end` runs under the bus lock and says whether the
+// handle named one; FALSE with `error` when it did not.
+template <class End> BOOL EndUnderLock(DWORD error, End end)
+{
+    if (!UnderLock(Bus(), end))
+        return Fail(error, FALSE);
+    return TRUE;
 }
 
 }  // namespace sim::detail

@@ -33,11 +33,9 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, D
 
 BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY handle)
 {
-    BusState &bus = SimBus::Instance().State();
-    std::lock_guard<std::mutex> hold(bus.lock);
-    if (!bus.registrations.erase(reinterpret_cast<uintptr_t>(handle)))
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
-    return TRUE;
+    return EndUnderLock(ERROR_INVALID_HANDLE, [handle](BusState &bus) {
+        return bus.registrations.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
+    });
 }
 
 }  // namespace detail
@@ -66,10 +64,7 @@ DeviceSyscalls BusSyscalls()
     s.UnregisterDeviceNotification = detail::UnregisterDeviceNotification;
     // The real kernel mutex: two simulated programs share it as two shipped
     // ones do. Its waits are real time, never the bus's clock.
-    s.CreateMutexExA = ::CreateMutexExA;
-    s.WaitForMutex = ::WaitForSingleObject;
-    s.ReleaseMutex = ::ReleaseMutex;
-    s.CloseMutex = ::CloseHandle;
+    BindKernelMutex(s);
     return s;
 }
 

@@ -35,8 +35,7 @@ DWORD RealTimeWait(BusState &bus, HANDLE handle, DWORD timeoutMs)
     for (;;) {
         DWORD slice = INFINITE;
         {
-            std::lock_guard<std::mutex> hold(bus.lock);
-            bus.DeliverDueLocked();
+            std::unique_lock<std::mutex> hold = bus.LockDelivered();
             const uint64_t now = bus.NowMsLocked();
             if (timeoutMs != INFINITE) {
                 const ULONGLONG tick = GetTickCount64();
@@ -58,8 +57,7 @@ DWORD RealTimeWait(BusState &bus, HANDLE handle, DWORD timeoutMs)
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD timeoutMs)
 {
     BusState &bus = Bus();
-    std::unique_lock<std::mutex> hold(bus.lock);
-    bus.DeliverDueLocked();
+    std::unique_lock<std::mutex> hold = bus.LockDelivered();
     hold.unlock();
     const DWORD now = ::WaitForSingleObject(handle, 0);
     if (now != WAIT_TIMEOUT || timeoutMs == 0)
@@ -97,8 +95,7 @@ VOID WINAPI Sleep(DWORD ms)
     BusState &bus = Bus();
     bool realTime;
     {
-        std::lock_guard<std::mutex> hold(bus.lock);
-        bus.DeliverDueLocked();
+        std::unique_lock<std::mutex> hold = bus.LockDelivered();
         bus.sleeps.push_back(ms);
         realTime = bus.realTime;
         if (!realTime)
@@ -111,11 +108,7 @@ VOID WINAPI Sleep(DWORD ms)
 
 UINT WINAPI TimeBeginPeriod(UINT ms)
 {
-    BusState &bus = Bus();
-    {
-        std::lock_guard<std::mutex> hold(bus.lock);
-        ++bus.timerDepth;
-    }
+    UnderLock(Bus(), [](BusState &bus) { ++bus.timerDepth; });
     // The real timer too: the demo and the benchmark pause for real.
     timeBeginPeriod(ms);
     return TIMERR_NOERROR;
@@ -123,13 +116,14 @@ UINT WINAPI TimeBeginPeriod(UINT ms)
 
 UINT WINAPI TimeEndPeriod(UINT ms)
 {
-    BusState &bus = Bus();
-    {
-        std::lock_guard<std::mutex> hold(bus.lock);
+    const bool begun = UnderLock(Bus(), [](BusState &bus) {
         if (bus.timerDepth == 0)
-            return TIMERR_NOCANDO;
+            return false;
         --bus.timerDepth;
-    }
+        return true;
+    });
+    if (!begun)
+        return TIMERR_NOCANDO;
     timeEndPeriod(ms);
     return TIMERR_NOERROR;
 }

@@ -99,6 +99,22 @@ static void Record(unsigned slot, UCHAR direction, UCHAR command, UCHAR address,
     trafficTotal++;
 }
 
+static NTSTATUS Complete(IRP *irp, NTSTATUS status)
+{
+    irp->IoStatus.Status = status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+static ULONG KindOf(const DEVICE_OBJECT *device) { return ((const Extension *)device->DeviceExtension)->kind; }
+
+/* A request the bus's own device does not handle goes to the device below. */
+static NTSTATUS PassBusDown(IRP *irp)
+{
+    IoSkipCurrentIrpStackLocation(irp);
+    return IoCallDriver(busLower, irp);
+}
+
 /* Pending reads: a list under `lock`, each read cancellable. */
 static void NTAPI CancelRead(DEVICE_OBJECT *device, IRP *irp)
 {
@@ -108,9 +124,8 @@ static void NTAPI CancelRead(DEVICE_OBJECT *device, IRP *irp)
     KeAcquireSpinLock(&lock, &irql);
     RemoveEntryList(&irp->Tail.Overlay.ListEntry);
     KeReleaseSpinLock(&lock, irql);
-    irp->IoStatus.Status = STATUS_CANCELLED;
     irp->IoStatus.Information = 0;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    Complete(irp, STATUS_CANCELLED);
 }
 
 /* Under `lock`: the oldest pending read that is not being cancelled. */
@@ -391,8 +406,7 @@ static NTSTATUS ChildHidRequest(ChildExtension *ext, IRP *irp)
         if (irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
             RemoveEntryList(&irp->Tail.Overlay.ListEntry);
             KeReleaseSpinLock(&lock, irql);
-            irp->IoStatus.Status = STATUS_CANCELLED;
-            IoCompleteRequest(irp, IO_NO_INCREMENT);
+            Complete(irp, STATUS_CANCELLED);
             return STATUS_PENDING;
         }
         KeReleaseSpinLock(&lock, irql);
@@ -511,8 +525,7 @@ static NTSTATUS ChildPnp(DEVICE_OBJECT *device, IRP *irp)
         deleteNow = ext->gone && stack->MinorFunction == IRP_MN_REMOVE_DEVICE;
         KeReleaseSpinLock(&lock, irql);
         CompleteAll(&done);
-        irp->IoStatus.Status = STATUS_SUCCESS;
-        IoCompleteRequest(irp, IO_NO_INCREMENT);
+        Complete(irp, STATUS_SUCCESS);
         /* A converter that left the bus, and that the last answer to the
          * bus relations no longer listed, is gone: its device object goes
          * with the removal. The system still holds the reference that
@@ -525,9 +538,7 @@ static NTSTATUS ChildPnp(DEVICE_OBJECT *device, IRP *irp)
     default:
         break;
     }
-    irp->IoStatus.Status = status;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
+    return Complete(irp, status);
 }
 
 static NTSTATUS BusRelationsAnswer(IRP *irp)
@@ -615,8 +626,7 @@ static NTSTATUS BusPnp(IRP *irp)
     default:
         break;
     }
-    IoSkipCurrentIrpStackLocation(irp);
-    return IoCallDriver(busLower, irp);
+    return PassBusDown(irp);
 }
 
 static NTSTATUS Control(IRP *irp)
@@ -753,16 +763,9 @@ static NTSTATUS Control(IRP *irp)
     return status;
 }
 
-static NTSTATUS Complete(IRP *irp, NTSTATUS status)
-{
-    irp->IoStatus.Status = status;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
 static NTSTATUS NTAPI DispatchPnp(DEVICE_OBJECT *device, IRP *irp)
 {
-    ULONG kind = ((Extension *)device->DeviceExtension)->kind;
+    ULONG kind = KindOf(device);
     if (kind == TAG_KIND_BUS)
         return BusPnp(irp);
     if (kind == TAG_KIND_CHILD)
@@ -772,9 +775,8 @@ static NTSTATUS NTAPI DispatchPnp(DEVICE_OBJECT *device, IRP *irp)
 
 static NTSTATUS NTAPI DispatchPower(DEVICE_OBJECT *device, IRP *irp)
 {
-    ULONG kind = ((Extension *)device->DeviceExtension)->kind;
     PoStartNextPowerIrp(irp);
-    if (kind == TAG_KIND_BUS) {
+    if (KindOf(device) == TAG_KIND_BUS) {
         IoSkipCurrentIrpStackLocation(irp);
         return PoCallDriver(busLower, irp);
     }
@@ -784,7 +786,7 @@ static NTSTATUS NTAPI DispatchPower(DEVICE_OBJECT *device, IRP *irp)
 static NTSTATUS NTAPI DispatchInternal(DEVICE_OBJECT *device, IRP *irp)
 {
     NTSTATUS status;
-    if (((Extension *)device->DeviceExtension)->kind != TAG_KIND_CHILD)
+    if (KindOf(device) != TAG_KIND_CHILD)
         return Complete(irp, STATUS_NOT_SUPPORTED);
     status = ChildHidRequest(device->DeviceExtension, irp);
     if (status == STATUS_PENDING)
@@ -794,13 +796,11 @@ static NTSTATUS NTAPI DispatchInternal(DEVICE_OBJECT *device, IRP *irp)
 
 static NTSTATUS NTAPI DispatchControl(DEVICE_OBJECT *device, IRP *irp)
 {
-    ULONG kind = ((Extension *)device->DeviceExtension)->kind;
+    ULONG kind = KindOf(device);
     if (kind == TAG_KIND_CONTROL)
         return Complete(irp, Control(irp));
-    if (kind == TAG_KIND_BUS) {
-        IoSkipCurrentIrpStackLocation(irp);
-        return IoCallDriver(busLower, irp);
-    }
+    if (kind == TAG_KIND_BUS)
+        return PassBusDown(irp);
     return Complete(irp, STATUS_NOT_SUPPORTED);
 }
 

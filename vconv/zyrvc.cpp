@@ -56,6 +56,9 @@ bool Ask(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize)
     return answer == VconvAnswer::answered;
 }
 
+// A request that has no answer, as the command's exit code.
+int Tell(DWORD code, const void *in, DWORD inSize) { return Ask(code, in, inSize, nullptr, 0) ? 0 : 1; }
+
 bool Number(const char *text, long low, long high, long &value)
 {
     char *end = nullptr;
@@ -186,7 +189,7 @@ int Plug(int argc, char **argv)
         else if (!ReadRows(argv[i], plug.registers))
             return 2;
     }
-    return Ask(ZYRV_IOCTL_PLUG, &plug, sizeof plug, nullptr, 0) ? 0 : 1;
+    return Tell(ZYRV_IOCTL_PLUG, &plug, sizeof plug);
 }
 
 int Slot(int argc, char **argv, unsigned &slot)
@@ -201,38 +204,53 @@ int Slot(int argc, char **argv, unsigned &slot)
     return 0;
 }
 
+// The faults given as KEY=N, each with the largest N it takes.
+struct FaultSetting {
+    const char *key;
+    long most;
+    int ZyrvFaults::*field;
+};
+
+constexpr FaultSetting faultSettings[] = {
+    {"late", 60000, &ZyrvFaults::lateMs},
+    {"late-at", 255, &ZyrvFaults::lateAt},
+    {"late-times", 100000, &ZyrvFaults::lateTimes},
+    {"wrong-at", 255, &ZyrvFaults::wrongAt},
+    {"unplug-after", 1000000, &ZyrvFaults::unplugAfter},
+};
+
+// One fault word into `f`; false when it is not one.
+bool SetFault(ZyrvFaults &f, const std::string &arg)
+{
+    if (arg == "silent") {
+        f.silent = 1;
+        return true;
+    }
+    if (arg == "clear")
+        return true;
+    const size_t eq = arg.find('=');
+    if (eq == std::string::npos)
+        return false;
+    for (const FaultSetting &setting : faultSettings) {
+        if (arg.compare(0, eq, setting.key) != 0)
+            continue;
+        long v = 0;
+        if (!Number(arg.c_str() + eq + 1, 0, setting.most, v))
+            return false;
+        f.*setting.field = static_cast<int>(v);
+        return true;
+    }
+    return false;
+}
+
 int Fault(int argc, char **argv)
 {
     ZyrvFaults f = {};
     f.lateAt = f.wrongAt = f.unplugAfter = -1;
-    unsigned slot = 0;
-    if (int r = Slot(argc, argv, slot))
+    if (int r = Slot(argc, argv, f.slot))
         return r;
-    f.slot = slot;
     for (int i = 1; i < argc; i++) {
-        std::string arg = argv[i];
-        size_t eq = arg.find('=');
-        std::string key = arg.substr(0, eq);
-        long v = 0;
-        bool ok = true;
-        if (arg == "silent")
-            f.silent = 1;
-        else if (arg == "clear") {
-        } else if (eq == std::string::npos)
-            ok = false;
-        else if (key == "late")
-            ok = Number(arg.c_str() + eq + 1, 0, 60000, v), f.lateMs = static_cast<int>(v);
-        else if (key == "late-at")
-            ok = Number(arg.c_str() + eq + 1, 0, 255, v), f.lateAt = static_cast<int>(v);
-        else if (key == "late-times")
-            ok = Number(arg.c_str() + eq + 1, 0, 100000, v), f.lateTimes = static_cast<int>(v);
-        else if (key == "wrong-at")
-            ok = Number(arg.c_str() + eq + 1, 0, 255, v), f.wrongAt = static_cast<int>(v);
-        else if (key == "unplug-after")
-            ok = Number(arg.c_str() + eq + 1, 0, 1000000, v), f.unplugAfter = static_cast<int>(v);
-        else
-            ok = false;
-        if (!ok) {
+        if (!SetFault(f, argv[i])) {
             std::fprintf(stderr,
                          "zyrvc: \"%s\" is not a fault (silent, late=MS, late-at=A, late-times=N, "
                          "wrong-at=A, unplug-after=N, clear)\n",
@@ -240,7 +258,7 @@ int Fault(int argc, char **argv)
             return 2;
         }
     }
-    return Ask(ZYRV_IOCTL_SET_FAULTS, &f, sizeof f, nullptr, 0) ? 0 : 1;
+    return Tell(ZYRV_IOCTL_SET_FAULTS, &f, sizeof f);
 }
 
 int Traffic(int argc, char **argv)
@@ -283,7 +301,6 @@ int main(int argc, char **argv)
     std::string command = argv[1];
     int rest = argc - 2;
     char **args = argv + 2;
-    unsigned slot = 0;
     if (command == "install")
         return rest == 1 ? Install(args[0]) : Fail("install takes the INF file");
     if (command == "status")
@@ -291,10 +308,10 @@ int main(int argc, char **argv)
     if (command == "plug")
         return Plug(rest, args);
     if (command == "unplug") {
-        if (int r = Slot(rest, args, slot))
+        ZyrvSlot s = {};
+        if (int r = Slot(rest, args, s.slot))
             return r;
-        ZyrvSlot s = {slot};
-        return Ask(ZYRV_IOCTL_UNPLUG, &s, sizeof s, nullptr, 0) ? 0 : 1;
+        return Tell(ZYRV_IOCTL_UNPLUG, &s, sizeof s);
     }
     if (command == "wait") {
         long count = 0, ms = 5000;
@@ -308,9 +325,9 @@ int main(int argc, char **argv)
         return 1;
     }
     if (command == "dump") {
-        if (int r = Slot(rest, args, slot))
+        ZyrvSlot s = {};
+        if (int r = Slot(rest, args, s.slot))
             return r;
-        ZyrvSlot s = {slot};
         ZyrvRegisters regs = {};
         if (!Ask(ZYRV_IOCTL_GET_REGISTERS, &s, sizeof s, &regs, sizeof regs))
             return 1;
@@ -322,15 +339,14 @@ int main(int argc, char **argv)
     if (command == "load") {
         if (rest != 2)
             return Fail("load takes a slot and a file of register rows");
-        if (int r = Slot(rest, args, slot))
-            return r;
         ZyrvRegisters regs = {};
-        regs.slot = slot;
+        if (int r = Slot(rest, args, regs.slot))
+            return r;
         uint8_t rows[256];
         if (!ReadRows(args[1], rows))
             return 2;
         std::memcpy(regs.registers, rows, 256);
-        return Ask(ZYRV_IOCTL_SET_REGISTERS, &regs, sizeof regs, nullptr, 0) ? 0 : 1;
+        return Tell(ZYRV_IOCTL_SET_REGISTERS, &regs, sizeof regs);
     }
     if (command == "fault")
         return Fault(rest, args);
@@ -338,12 +354,12 @@ int main(int argc, char **argv)
         if (rest != 1 || (std::strcmp(args[0], "on") && std::strcmp(args[0], "off")))
             return Fail("pace on|off");
         ZyrvSlot s = {std::strcmp(args[0], "on") == 0 ? 1u : 0u};
-        return Ask(ZYRV_IOCTL_SET_PACING, &s, sizeof s, nullptr, 0) ? 0 : 1;
+        return Tell(ZYRV_IOCTL_SET_PACING, &s, sizeof s);
     }
     if (command == "traffic")
         return Traffic(rest, args);
     if (command == "traffic-clear")
-        return Ask(ZYRV_IOCTL_CLEAR_TRAFFIC, nullptr, 0, nullptr, 0) ? 0 : 1;
+        return Tell(ZYRV_IOCTL_CLEAR_TRAFFIC, nullptr, 0);
     std::fprintf(stderr, "zyrvc: unknown command \"%s\"\n", argv[1]);
     return 2;
 }

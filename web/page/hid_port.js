@@ -89,8 +89,14 @@ class HidPort {
   // The converter was unplugged: whatever waits for it stops waiting.
   forget(device) {
     if (this.device !== device) return;
-    device.removeEventListener('inputreport', this.onReport);
     this.device = null;
+    this.stopListening(device);
+  }
+
+  // No more input reports from `device`: none kept, and whatever waits for
+  // one stops waiting.
+  stopListening(device) {
+    if (device && this.listening) device.removeEventListener('inputreport', this.onReport);
     this.listening = false;
     this.queue = [];
     this.wake();
@@ -133,10 +139,7 @@ class HidPort {
 
   async close() {
     const device = this.device;
-    if (device && this.listening) device.removeEventListener('inputreport', this.onReport);
-    this.listening = false;
-    this.queue = [];
-    this.wake();
+    this.stopListening(device);
     if (device && device.opened) {
       try {
         await device.close();

@@ -37,6 +37,15 @@ function callJson(name, ...args) {
   return JSON.parse(call(name, ...args));
 }
 
+// A core call that answers { ok, message, ... }: the answer, or null with
+// its message on the status line.
+function callChecked(name, ...args) {
+  const got = callJson(name, ...args);
+  if (got.ok) return got;
+  status(got.message, true);
+  return null;
+}
+
 function setBusy(on) {
   busy = on;
   if (on) focusBeforeBusy = document.activeElement;
@@ -144,16 +153,19 @@ function renderChanges(view) {
       : `Write Device writes register${registers.length === 1 ? '' : 's'} ${registers.join(', ')}, reads each back, then reads all 256 back.`;
 }
 
-function chooseSensor(code) {
-  const problem = call('zyr_set_sensor', code);
+// A choice the core applies; what it finds wrong goes to the status line.
+function applyChoice(name, value) {
+  const problem = call(name, value);
   if (problem) status(problem, true);
   refresh();
 }
 
+function chooseSensor(code) {
+  applyChoice('zyr_set_sensor', code);
+}
+
 function chooseTable(offset) {
-  const problem = call('zyr_set_table', offset);
-  if (problem) status(problem, true);
-  refresh();
+  applyChoice('zyr_set_table', offset);
 }
 
 function speedEdited() {
@@ -163,11 +175,8 @@ function speedEdited() {
 }
 
 function openEditor(table) {
-  const got = callJson('zyr_table_text', table.offset);
-  if (!got.ok) {
-    status(got.message, true);
-    return;
-  }
+  const got = callChecked('zyr_table_text', table.offset);
+  if (!got) return;
   editingTable = table;
   $('editor-heading').textContent = got.caption;
   $('table-text-label').textContent = `Voltages of the ${table.title} table`;
@@ -323,11 +332,8 @@ async function defaultsPressed() {
 }
 
 function downloadBackup() {
-  const got = callJson('zyr_backup', Math.floor(Date.now() / 1000));
-  if (!got.ok) {
-    status(got.message, true);
-    return;
-  }
+  const got = callChecked('zyr_backup', Math.floor(Date.now() / 1000));
+  if (!got) return;
   const url = URL.createObjectURL(new Blob([got.text], { type: 'text/plain' }));
   const link = document.createElement('a');
   link.href = url;
@@ -373,16 +379,19 @@ async function choosePressed() {
 }
 
 function wire() {
-  $('read').addEventListener('click', readPressed);
-  $('write').addEventListener('click', writePressed);
-  $('defaults').addEventListener('click', defaultsPressed);
-  $('choose').addEventListener('click', choosePressed);
-  $('speed').addEventListener('input', speedEdited);
-  $('write-all').addEventListener('change', refresh);
-  $('table-ok').addEventListener('click', storeEditor);
-  $('table-cancel').addEventListener('click', closeEditor);
-  $('download').addEventListener('click', downloadBackup);
-  $('restore').addEventListener('change', restoreChosen);
+  const handlers = [
+    ['read', 'click', readPressed],
+    ['write', 'click', writePressed],
+    ['defaults', 'click', defaultsPressed],
+    ['choose', 'click', choosePressed],
+    ['speed', 'input', speedEdited],
+    ['write-all', 'change', refresh],
+    ['table-ok', 'click', storeEditor],
+    ['table-cancel', 'click', closeEditor],
+    ['download', 'click', downloadBackup],
+    ['restore', 'change', restoreChosen],
+  ];
+  for (const [id, event, handler] of handlers) $(id).addEventListener(event, handler);
   // F1, as in the dialog, counts towards the service functions.
   document.addEventListener('keydown', (event) => {
     if (event.key === 'F1') {
