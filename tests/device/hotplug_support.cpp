@@ -3,19 +3,12 @@
 #include "tests/device/hotplug_support.h"
 
 #include "tests/support/pump_until.h"
-#include "protocol/converter_identity.h"
 
 #include <tlhelp32.h>
 
 #include <doctest.h>
 
 #include <algorithm>
-
-void MatchConverter(hid_com &device)
-{
-    device.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
-                    converterReportPayload, converterManufacturer, converterProduct);
-}
 
 OwnerWindow::OwnerWindow()
 {

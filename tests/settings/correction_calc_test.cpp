@@ -1,5 +1,5 @@
 #include "settings/correction_calc.h"
-#include "tests/support/portable_checks.h"
+#include "tests/support/core_checks.h"
 
 #include <doctest.h>
 
@@ -31,9 +31,7 @@ TEST_CASE("the worked examples come out exactly")
     CHECK(result.readings[1].afterTenths == 1000);
     CheckNeverLow(result);
     const std::string text = CorrectionText(result);
-    CHECK(Contains(text, "diameter 631.9 mm"));
-    CHECK(Contains(text, "exact correction  +0.38 % (+0.379807 %)\n"));
-    CHECK(Contains(text, "setting           +0.4 %"));
+    CheckContainsEach(text, {"diameter 631.9 mm", "exact correction  +0.38 % (+0.379807 %)\n", "setting           +0.4 %"});
     CHECK(CorrectionJson(result)["setting"]["tenths"] == 4);
 
     REQUIRE(CalcTyre("205/55R16", "225/45R17", "3.73:4.10", "", result, status).Ok());
@@ -77,10 +75,8 @@ TEST_CASE("the setting is rounded up to a tenth; an exact tenth stays; beyond 25
         {"0.0001", "9999.9999", "+25", CalcStatus::OutOfRange, 0},  // far beyond: no overflow
     };
     for (const Row &row : rows) {
-        const std::string actualShown = row.actual;
-        CAPTURE(actualShown);
-        const std::string currentShown = row.current;
-        CAPTURE(currentShown);
+        CAPTURE(row.actual);
+        CAPTURE(row.current);
         CorrectionResult result;
         CalcStatus status = CalcStatus::BadInput;
         const Result calculated = CalcGps(row.indicated, row.actual, row.current, result, status);
@@ -108,8 +104,7 @@ TEST_CASE("tyre sizes: lower case, a decimal rim and a speed-rating letter are r
         {"225/45ZR17", 63430}, {"205/55 R16", 63190}, {"195.5/65.5R15", 63711},
     };
     for (const Row &row : rows) {
-        const std::string tyreShown = row.tyre;
-        CAPTURE(tyreShown);
+        CAPTURE(row.tyre);
         int64_t hundredths = 0;
         REQUIRE(TyreDiameter(row.tyre, hundredths).Ok());
         CHECK(hundredths == row.hundredths);
@@ -137,10 +132,8 @@ TEST_CASE("nonsense is refused with its cause")
         {"205/55R16", "225/45R17", "", "two", "current setting: speed adjustment \"two\" is not a number"},
     };
     for (const Row &row : rows) {
-        const std::string oldTyreShown = row.oldTyre;
-        CAPTURE(oldTyreShown);
-        const std::string newTyreShown = row.newTyre;
-        CAPTURE(newTyreShown);
+        CAPTURE(row.oldTyre);
+        CAPTURE(row.newTyre);
         CorrectionResult result;
         CalcStatus status = CalcStatus::Ok;
         const Result calculated = CalcTyre(row.oldTyre, row.newTyre, row.drive, row.current, result, status);

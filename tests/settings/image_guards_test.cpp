@@ -2,7 +2,7 @@
 #include "settings/speed_setting.h"
 #include "settings/speed_text.h"
 #include "config/default_images.h"
-#include "tests/support/portable_checks.h"
+#include "tests/support/core_checks.h"
 
 #include <doctest.h>
 
@@ -12,13 +12,8 @@
 
 TEST_CASE("every factory default image passes the guards")
 {
-    for (uint16_t version : {uint16_t{10005}, uint16_t{12300}}) {
-        for (uint16_t type : {uint16_t{2}, uint16_t{3}}) {
-            CAPTURE(version);
-            CAPTURE(type);
-            CHECK(ImplausibleValues(FactoryImage(version, type)).empty());
-        }
-    }
+    ForEachFactoryDefault(
+        [](uint16_t version, uint16_t type) { CHECK(ImplausibleValues(FactoryImage(version, type)).empty()); });
 }
 
 TEST_CASE("each value the dialog could never have stored is named")
@@ -50,8 +45,7 @@ TEST_CASE("each value the dialog could never have stored is named")
         {"unknown type", 12300, [](RegisterImage &i) { i.SetWord(3, 1); }, "the type 1 is neither"},
     };
     for (const Row &row : rows) {
-        const std::string whatShown = row.what;
-        CAPTURE(whatShown);
+        CAPTURE(row.what);
         RegisterImage image = FactoryImage(row.version, 2);
         row.change(image);
         const std::vector<std::string> problems = ImplausibleValues(image);
@@ -110,8 +104,7 @@ TEST_CASE("the speed setting takes the dialog's range and steps, and nothing but
         {"--1", false, 0, "not a number"},
     };
     for (const Row &row : rows) {
-        const std::string textShown = row.text;
-        CAPTURE(textShown);
+        CAPTURE(row.text);
         int tenths = 999;
         const Result parsed = ParseSpeedSetting(row.text, tenths);
         CHECK(parsed.Ok() == row.ok);
@@ -160,8 +153,7 @@ TEST_CASE("settings change only their own registers, as the dialog's controls wo
         {12300, 2, "speed", {}, "is not a setting"},
     };
     for (const Row &row : rows) {
-        const std::string assignmentShown = row.assignment;
-        CAPTURE(assignmentShown);
+        CAPTURE(row.assignment);
         const RegisterImage before = FactoryImage(row.version, row.type);
         RegisterImage image = before, expected = before;
         for (const auto &write : row.writes)

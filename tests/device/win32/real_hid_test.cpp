@@ -6,6 +6,7 @@
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
 #include "protocol/converter_identity.h"
+#include "tests/device/notify_window.h"
 #include "tests/support/skip.h"
 
 #include <doctest.h>
@@ -174,17 +175,11 @@ TEST_CASE("The real SetupAPI refuses a detail size field of the wrong width, as 
 
 TEST_CASE("The real filter structure registers for HID notifications")
 {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "ZyrRealNotify";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND window = CreateClassWindow("ZyrRealNotify", DefWindowProcA);
     REQUIRE(window != nullptr);
-    DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    hidDevice.library.GetHidGuid(&filter.dbcc_classguid);
+    GUID hidGuid = {};
+    hidDevice.library.GetHidGuid(&hidGuid);
+    DEV_BROADCAST_DEVICEINTERFACE_A filter = InterfaceFilter(hidGuid);
     HDEVNOTIFY handle = Sys().RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     CHECK(handle != nullptr);
     if (handle)

@@ -6,10 +6,11 @@
 #include "device/broadcast_name.h"
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
+#include "tests/device/match_converter.h"
+#include "tests/device/notify_window.h"
 #include "tests/support/pump_until.h"
 #include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
-#include "protocol/converter_identity.h"
 
 #include <dbt.h>
 #include <setupapi.h>
@@ -66,10 +67,7 @@ public:
         window = CreateWindowExA(0, c.lpszClassName, "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, c.hInstance,
                                  nullptr);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
-        filter.dbcc_size = sizeof filter;
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = vconvHidInterfaceClass;
+        DEV_BROADCAST_DEVICEINTERFACE_A filter = InterfaceFilter(vconvHidInterfaceClass);
         notify = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     }
     ~Owner()
@@ -154,12 +152,6 @@ private:
     HWND window = nullptr;
     HDEVNOTIFY notify = nullptr;
 };
-
-void MatchConverter(hid_com &device)
-{
-    device.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
-                    converterReportPayload, converterManufacturer, converterProduct);
-}
 
 // A read request for `address`, as the protocol sends it (report id 0).
 bool RequestRegister(hid_com &device, unsigned address)
