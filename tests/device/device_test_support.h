@@ -10,6 +10,11 @@
 
 inline std::string PathOf(const hid_com &device = hidDevice) { return device.devicePath ? device.devicePath : ""; }
 
+// A search of hidDevice finds `device` and keeps its path.
+void CheckFound(const sim::SimDevice &device);
+// A search of hidDevice finds nothing and keeps no path.
+void CheckNotFound();
+
 // Opens an interface through the boundary, with both kinds of sharing.
 HANDLE OpenDevice(const sim::SimDevice &device, DWORD access, DWORD flags = 0);
 

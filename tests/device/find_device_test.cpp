@@ -112,11 +112,9 @@ TEST_CASE_FIXTURE(SimFixture, "A converter spoilt in one respect is passed over,
         MatchConverter();
         SimDevice &bad = bus.AddConverter();
         s.spoil(bad);
-        CHECK(hidDevice.FindDevice() == 0);
-        CHECK(hidDevice.devicePath == nullptr);
+        CheckNotFound();
         SimDevice &good = bus.AddConverter();
-        CHECK(hidDevice.FindDevice() == 1);
-        CHECK(PathOf() == good.path);
+        CheckFound(good);
         CHECK(bus.OpenHandles() == 0);
         CHECK(bus.OutstandingPreparsedData() == 0);
     }
@@ -144,8 +142,7 @@ TEST_CASE_FIXTURE(SimFixture, "A converter another program holds exclusively is 
         Sys().CreateFileA(converter.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     REQUIRE(held != INVALID_HANDLE_VALUE);
     MatchConverter();
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == converter.path);
+    CheckFound(converter);
     Sys().CloseHandle(held);
 }
 
@@ -154,11 +151,9 @@ TEST_CASE_FIXTURE(SimFixture, "With two converters the first one listed wins, th
     SimDevice &first = bus.AddConverter();
     SimDevice &second = bus.AddConverter();
     MatchConverter();
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == first.path);
+    CheckFound(first);
     bus.Unplug(first);
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == second.path);
+    CheckFound(second);
 }
 
 TEST_CASE_FIXTURE(SimFixture, "Unplugged, the converter is not found; plugged back, it is, round after round")
@@ -166,11 +161,9 @@ TEST_CASE_FIXTURE(SimFixture, "Unplugged, the converter is not found; plugged ba
     SimDevice &converter = bus.AddConverter();
     MatchConverter();
     for (int round = 0; round < 2; ++round) {
-        CHECK(hidDevice.FindDevice() == 1);
-        CHECK(PathOf() == converter.path);
+        CheckFound(converter);
         bus.Unplug(converter);
-        CHECK(hidDevice.FindDevice() == 0);
-        CHECK(hidDevice.devicePath == nullptr);
+        CheckNotFound();
         CHECK(hidDevice.deviceFound == 1);  // only the removal handling clears it
         bus.Replug(converter);
     }
@@ -214,8 +207,7 @@ TEST_CASE_FIXTURE(SimFixture, "Memory that cannot be had")
         CHECK(heap.Outstanding() == 0);
     }
     // And the next search works again.
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == converter.path);
+    CheckFound(converter);
 }
 
 TEST_CASE_FIXTURE(SimFixture, "SetMatch: a null string clears what was there; a long one is cut to the field")

@@ -76,7 +76,7 @@ TEST_CASE("every default image survives a backup file, with either line end and 
             CHECK(read.Message().empty());
             CHECK(std::memcmp(file.image.bytes, image.bytes, imageSize) == 0);
             CHECK(file.savedAt == savedAt);
-            }
+        }
     });
 }
 

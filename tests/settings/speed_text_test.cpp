@@ -79,32 +79,11 @@ TEST_CASE("speed text: the documented conversions")
 {
     // Every text is accepted: what is not a number reads as 0.
     for (auto row : std::initializer_list<std::pair<const char *, int>>{
-             {"25.0", 250},
-             {"25.09", 250},
-             {"-25", -250},
-             {"12.7", 127},
-             {"-24.9", -249},
-             {"1.25", 12},
-             {"-1.25", -12},
-             {"0.05", 0},
-             {"-0.05", 0},
-             {"5%", 50},
-             {"1e1", 100},
-             {"", 0},
-             {"abc", 0},
-             {"  7.5", 75},
-             {"\t-3", -30},
-             {"+2.5", 25},
-             {".5", 5},
-             {"5.", 50},
-             {"1e", 10},  // an exponent needs digits
-             {"1e+", 10},
-             {"2.5e-1", 2},
-             {"1e-999", 0},
-             {"0x10", 0},  // decimal only, with every runtime
-             {"-", 0},
-             {".", 0},
-             {nullptr, 0},
+             {"25.0", 250}, {"25.09", 250}, {"-25", -250}, {"12.7", 127}, {"-24.9", -249}, {"1.25", 12}, {"-1.25", -12},
+             {"0.05", 0},   {"-0.05", 0},   {"5%", 50},    {"1e1", 100},  {"", 0},         {"abc", 0},   {"  7.5", 75},
+             {"\t-3", -30}, {"+2.5", 25},   {".5", 5},     {"5.", 50},    {"1e", 10},  // an exponent needs digits
+             {"1e+", 10},   {"2.5e-1", 2},  {"1e-999", 0}, {"0x10", 0},  // decimal only, with every runtime
+             {"-", 0},      {".", 0},       {nullptr, 0},
          }) {
         CAPTURE(row.first);
         CHECK(Parsed(row.first) == row.second);
@@ -113,7 +92,8 @@ TEST_CASE("speed text: the documented conversions")
 
 TEST_CASE("speed text: out of range, not a number and infinite are refused")
 {
-    for (const char *text : {"25.1", "-25.1", "250", "9e9", "1e999", "-1e999", "nan", "NaN", "-nan", "inf", "-INF", "infinity", "  +Inf", "99999999", "3276.7"}) {
+    for (const char *text : {"25.1", "-25.1", "250", "9e9", "1e999", "-1e999", "nan", "NaN", "-nan", "inf", "-INF",
+                             "infinity", "  +Inf", "99999999", "3276.7"}) {
         CAPTURE(text);
         CHECK_FALSE(Parsed(text));
     }
@@ -201,7 +181,8 @@ TEST_CASE("speed text: every one-decimal value round-trips exactly")
 
 TEST_CASE("speed text: the image word's sign and magnitude")
 {
-    for (auto row : std::initializer_list<std::pair<int, uint16_t>>{{0, 0x0000}, {250, 0x00FA}, {-250, 0x80FA}, {-1, 0x8001}, {25, 0x0019}}) {
+    for (auto row : std::initializer_list<std::pair<int, uint16_t>>{
+             {0, 0x0000}, {250, 0x00FA}, {-250, 0x80FA}, {-1, 0x8001}, {25, 0x0019}}) {
         CAPTURE(row.first);
         CHECK(EncodeSpeedAdjust(row.first) == row.second);
     }

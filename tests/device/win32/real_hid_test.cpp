@@ -6,6 +6,7 @@
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
 #include "protocol/converter_identity.h"
+#include "tests/device/match_converter.h"
 #include "tests/device/notify_window.h"
 #include "tests/support/skip.h"
 
@@ -121,8 +122,7 @@ TEST_CASE("FindDevice walks the system's HID devices, matches only a converter a
             it.lengths == ((9u << 16) | 9u))
             converterPath = it.path;
     const DWORD before = HandleCount();
-    hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
-                       converterReportPayload, converterManufacturer, converterProduct);
+    MatchConverter();
     CHECK(hidDevice.FindDevice() == (converterPath.empty() ? 0 : 1));
     if (converterPath.empty())
         CHECK(hidDevice.devicePath == nullptr);
