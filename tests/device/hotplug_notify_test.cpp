@@ -185,9 +185,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "Device changes of other kinds are ignored")
     REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
     REQUIRE(device.Open() == 1);
 
-    DEV_BROADCAST_HDR volume = {};
-    volume.dbch_size = sizeof volume;
-    volume.dbch_devicetype = DBT_DEVTYP_VOLUME;
+    const DEV_BROADCAST_HDR volume = {sizeof(DEV_BROADCAST_HDR), DBT_DEVTYP_VOLUME, 0};
     // An interface record with a path that matches nothing: the event kind
     // alone must decide.
     DEV_BROADCAST_DEVICEINTERFACE_A ours = InterfaceFilter(GUID{});
