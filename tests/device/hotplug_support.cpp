@@ -163,8 +163,6 @@ AttachedFixture::AttachedFixture() : converter(bus.AddConverter())
 
 void AttachedFixture::FailNextRead()
 {
-    sim::FaultRule failing;
-    failing.kind = sim::FaultRule::ReceiveFails;
-    failing.times = 1;
-    converter.AddFault(failing);
+    // Any command, any address, none skipped, once.
+    converter.AddFault(sim::FaultRule{sim::FaultRule::ReceiveFails, 0, -1, 0, 1});
 }
