@@ -138,7 +138,8 @@ TEST_CASE("a damaged or foreign file is refused with its cause, and nothing is r
          BackupError::CrcMismatch, "but its bytes give"},
     };
     for (const Case &c : cases) {
-        CAPTURE(c.what);
+        const std::string whatShown = c.what;
+        CAPTURE(whatShown);
         BackupFile file;
         file.savedAt = "untouched";
         BackupError kind = BackupError::None;

@@ -76,8 +76,10 @@ TEST_CASE("the setting is rounded up to a tenth; an exact tenth stays; beyond 25
         {"0.0001", "9999.9999", "+25", CalcStatus::OutOfRange, 0},  // far beyond: no overflow
     };
     for (const Row &row : rows) {
-        CAPTURE(row.actual);
-        CAPTURE(row.current);
+        const std::string actualShown = row.actual;
+        CAPTURE(actualShown);
+        const std::string currentShown = row.current;
+        CAPTURE(currentShown);
         CorrectionResult result;
         CalcStatus status = CalcStatus::BadInput;
         const Result calculated = CalcGps(row.indicated, row.actual, row.current, result, status);
@@ -105,7 +107,8 @@ TEST_CASE("tyre sizes: lower case, a decimal rim and a speed-rating letter are r
         {"225/45ZR17", 63430}, {"205/55 R16", 63190}, {"195.5/65.5R15", 63711},
     };
     for (const Row &row : rows) {
-        CAPTURE(row.tyre);
+        const std::string tyreShown = row.tyre;
+        CAPTURE(tyreShown);
         int64_t hundredths = 0;
         REQUIRE(TyreDiameter(row.tyre, hundredths).Ok());
         CHECK(hundredths == row.hundredths);
@@ -133,8 +136,10 @@ TEST_CASE("nonsense is refused with its cause")
         {"205/55R16", "225/45R17", "", "two", "current setting: speed adjustment \"two\" is not a number"},
     };
     for (const Row &row : rows) {
-        CAPTURE(row.oldTyre);
-        CAPTURE(row.newTyre);
+        const std::string oldTyreShown = row.oldTyre;
+        CAPTURE(oldTyreShown);
+        const std::string newTyreShown = row.newTyre;
+        CAPTURE(newTyreShown);
         CorrectionResult result;
         CalcStatus status = CalcStatus::Ok;
         const Result calculated = CalcTyre(row.oldTyre, row.newTyre, row.drive, row.current, result, status);

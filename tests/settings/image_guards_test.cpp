@@ -45,7 +45,8 @@ TEST_CASE("each value the dialog could never have stored is named")
         {"unknown type", 12300, [](RegisterImage &i) { i.SetWord(3, 1); }, "the type 1 is neither"},
     };
     for (const Row &row : rows) {
-        CAPTURE(row.what);
+        const std::string whatShown = row.what;
+        CAPTURE(whatShown);
         RegisterImage image = FactoryImage(row.version, 2);
         row.change(image);
         const std::vector<std::string> problems = ImplausibleValues(image);
@@ -104,7 +105,8 @@ TEST_CASE("the speed setting takes the dialog's range and steps, and nothing but
         {"--1", false, 0, "not a number"},
     };
     for (const Row &row : rows) {
-        CAPTURE(row.text);
+        const std::string textShown = row.text;
+        CAPTURE(textShown);
         int tenths = 999;
         const Result parsed = ParseSpeedSetting(row.text, tenths);
         CHECK(parsed.Ok() == row.ok);
@@ -153,7 +155,8 @@ TEST_CASE("settings change only their own registers, as the dialog's controls wo
         {12300, 2, "speed", {}, "is not a setting"},
     };
     for (const Row &row : rows) {
-        CAPTURE(row.assignment);
+        const std::string assignmentShown = row.assignment;
+        CAPTURE(assignmentShown);
         const RegisterImage before = FactoryImage(row.version, row.type);
         RegisterImage image = before, expected = before;
         for (const auto &write : row.writes)

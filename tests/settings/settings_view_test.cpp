@@ -10,10 +10,12 @@
 #include <set>
 #include <string>
 
-// The firmware versions' texts are checked with FormatFirmwareVersion's,
-// in tests/protocol/operation_text_test.cpp.
-TEST_CASE("type read as the dialog names it")
+TEST_CASE("firmware and type read as the dialog names them")
 {
+    CHECK(FirmwareText(10005) == "1.00.05");
+    CHECK(FirmwareText(12300) == "1.23.00");
+    CHECK(FirmwareText(0xFFFF) == "6.55.35");
+    CHECK(FirmwareText(0) == "0.00.00");
     CHECK(TypeText(2) == "VSS+ECT");
     CHECK(TypeText(3) == "VSS");
     CHECK(Contains(TypeText(1), "treated like type 2"));
@@ -37,7 +39,8 @@ TEST_CASE("speed sensors are named by the unit's type, both ways")
         {3, "general", 0, "General"},
     };
     for (const Row &row : rows) {
-        CAPTURE(row.name);
+        const std::string nameShown = row.name;
+        CAPTURE(nameShown);
         SensorInfo byName{}, byCode{};
         REQUIRE(FindSensorByName(row.type, row.name, byName));
         CHECK(byName.code == row.code);
@@ -67,7 +70,8 @@ TEST_CASE("the four tables by name and by offset")
         {"ap2-5v", 122, "AP2 5V", 1, false},
     };
     for (const Row &row : rows) {
-        CAPTURE(row.name);
+        const std::string nameShown = row.name;
+        CAPTURE(nameShown);
         const TableInfo *table = FindTableByName(row.name);
         REQUIRE(table);
         CHECK(FindTableByOffset(row.offset) == table);
@@ -157,7 +161,8 @@ TEST_CASE("diff names each changed field and its registers")
     };
     const RegisterImage base = FactoryImage(12300, 2);
     for (const Row &row : rows) {
-        CAPTURE(row.what);
+        const std::string whatShown = row.what;
+        CAPTURE(whatShown);
         RegisterImage changed = base;
         row.change(changed);
         const std::vector<FieldDifference> differences = DiffImages(base, changed);

@@ -45,7 +45,8 @@ TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part i
                                            {"late-reply,delay=60001", "\"delay=60001\""},
                                            {"unplug,on=both", "\"on=both\""},
                                            {"receive-zero,on=write", "\"on=write\" never fires"}}) {
-        CAPTURE(row.text);
+        const std::string textShown = row.text;
+        CAPTURE(textShown);
         std::vector<sim::DemoFault> rules(2);
         CheckRefused(sim::ParseDemoFaults(row.text, rules), row.words);
         CHECK(rules.size() == 2);
