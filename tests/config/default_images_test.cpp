@@ -67,6 +67,24 @@ RegisterImage Loaded(const DefaultImage &image)
     return loaded;
 }
 
+// The VSS unit's image from its VSS+ECT twin: type 3, speed-sensor code 0x81D1.
+std::vector<uint8_t> AsVss(std::vector<uint8_t> image)
+{
+    image[3] = 0x03;
+    image[8] = 0xD1;
+    image[9] = 0x81;
+    return image;
+}
+
+// Each of the expected bytes stands at the same place in `actual`.
+void CheckBytes(const uint8_t *actual, const std::vector<uint8_t> &expected)
+{
+    for (size_t i = 0; i < expected.size(); ++i) {
+        CAPTURE(i);
+        CHECK(actual[i] == expected[i]);
+    }
+}
+
 }  // namespace
 
 TEST_CASE("defaultVssEct12300 is byte for byte the firmware's image")
@@ -74,10 +92,7 @@ TEST_CASE("defaultVssEct12300 is byte for byte the firmware's image")
     const std::vector<uint8_t> expected = HexBytes(vssEct12300Hex);
     REQUIRE(expected.size() == 232);
     REQUIRE(sizeof defaultVssEct12300 == 232);
-    for (size_t i = 0; i < expected.size(); ++i) {
-        CAPTURE(i);
-        CHECK(defaultVssEct12300[i] == expected[i]);
-    }
+    CheckBytes(defaultVssEct12300, expected);
 }
 
 TEST_CASE("the other three images follow from it by their header fields")
@@ -87,17 +102,11 @@ TEST_CASE("the other three images follow from it by their header fields")
     SUBCASE("defaultVss12300: type 3, sensor 0x81D1, RES voltages in the 5V tables")
     {
         REQUIRE(sizeof defaultVss12300 == 232);
-        std::vector<uint8_t> expected = ect12300;
-        expected[3] = 0x03;
-        expected[8] = 0xD1;
-        expected[9] = 0x81;
+        std::vector<uint8_t> expected = AsVss(ect12300);
         // AP2 5V (122..202) and AP1 5V (203..231) repeat AP2 RES (12..92) and AP1 RES (93..121).
         for (size_t i = 0; i < 110; ++i)
             expected[122 + i] = ect12300[12 + i];
-        for (size_t i = 0; i < 232; ++i) {
-            CAPTURE(i);
-            CHECK(defaultVss12300[i] == expected[i]);
-        }
+        CheckBytes(defaultVss12300, expected);
     }
     SUBCASE("the 10005 images: the first 122 bytes with version 0x2715")
     {
@@ -106,15 +115,8 @@ TEST_CASE("the other three images follow from it by their header fields")
         std::vector<uint8_t> ect(ect12300.begin(), ect12300.begin() + 122);
         ect[1] = 0x15;
         ect[2] = 0x27;
-        std::vector<uint8_t> vss = ect;
-        vss[3] = 0x03;
-        vss[8] = 0xD1;
-        vss[9] = 0x81;
-        for (size_t i = 0; i < 122; ++i) {
-            CAPTURE(i);
-            CHECK(defaultVssEct10005[i] == ect[i]);
-            CHECK(defaultVss10005[i] == vss[i]);
-        }
+        CheckBytes(defaultVssEct10005, ect);
+        CheckBytes(defaultVss10005, AsVss(ect));
     }
 }
 

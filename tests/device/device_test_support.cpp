@@ -2,6 +2,8 @@
 
 #include "device/device_syscalls.h"
 
+#include <doctest.h>
+
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -100,4 +102,16 @@ bool Receive(HANDLE handle, sim::Report &report)
 {
     DWORD read = 0;
     return Sys().ReadFile(handle, report.data(), 9, &read, nullptr) && read == 9;
+}
+
+void CheckFound(const sim::SimDevice &device)
+{
+    CHECK(hidDevice.FindDevice() == 1);
+    CHECK(PathOf() == device.path);
+}
+
+void CheckNotFound()
+{
+    CHECK(hidDevice.FindDevice() == 0);
+    CHECK(hidDevice.devicePath == nullptr);
 }

@@ -4,18 +4,16 @@
 #include "device/discovery_memory.h"
 #include "device/hid_com.h"
 #include "sim/sim_bus.h"
-#include "protocol/converter_identity.h"
+#include "tests/device/match_converter.h"
 
 #include <string>
 
-// The converter's identity, as the device operations set it.
-inline void MatchConverter(hid_com &device = hidDevice)
-{
-    device.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
-                    converterReportPayload, converterManufacturer, converterProduct);
-}
-
 inline std::string PathOf(const hid_com &device = hidDevice) { return device.devicePath ? device.devicePath : ""; }
+
+// A search of hidDevice finds `device` and keeps its path.
+void CheckFound(const sim::SimDevice &device);
+// A search of hidDevice finds nothing and keeps no path.
+void CheckNotFound();
 
 // Opens an interface through the boundary, with both kinds of sharing.
 HANDLE OpenDevice(const sim::SimDevice &device, DWORD access, DWORD flags = 0);
@@ -37,6 +35,15 @@ struct OwnEvent {
     OwnEvent &operator=(const OwnEvent &) = delete;
     bool Signalled() const { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
     HANDLE handle;
+};
+
+// The parts of one overlapped read of a whole report: the event, the
+// OVERLAPPED that names it, and the buffer.
+struct OverlappedRead {
+    OverlappedRead() { o.hEvent = event.handle; }
+    OwnEvent event;
+    OVERLAPPED o = {};
+    uint8_t buffer[9];
 };
 
 // Swaps the discovery heap for a counting one for the life of the object;

@@ -102,32 +102,39 @@ const struct {
      0},
 };
 
+// The bus with hidDevice looking for the converter.
+struct MatchingBus : SimFixture {
+    MatchingBus() { MatchConverter(); }
+    // An empty bus and the converter's match again, whatever a row changed.
+    void Restart()
+    {
+        bus.Reset();
+        MatchConverter();
+    }
+};
+
 }  // namespace
 
-TEST_CASE_FIXTURE(SimFixture, "A converter spoilt in one respect is passed over, and the next one is found")
+TEST_CASE_FIXTURE(MatchingBus, "A converter spoilt in one respect is passed over, and the next one is found")
 {
     for (const auto &s : spoilt) {
         CAPTURE(s.what);
-        bus.Reset();
-        MatchConverter();
+        Restart();
         SimDevice &bad = bus.AddConverter();
         s.spoil(bad);
-        CHECK(hidDevice.FindDevice() == 0);
-        CHECK(hidDevice.devicePath == nullptr);
+        CheckNotFound();
         SimDevice &good = bus.AddConverter();
-        CHECK(hidDevice.FindDevice() == 1);
-        CHECK(PathOf() == good.path);
+        CheckFound(good);
         CHECK(bus.OpenHandles() == 0);
         CHECK(bus.OutstandingPreparsedData() == 0);
     }
 }
 
-TEST_CASE_FIXTURE(SimFixture, "FindDevice finds exactly the interface that matches, opening each examined one once")
+TEST_CASE_FIXTURE(MatchingBus, "FindDevice finds exactly the interface that matches, opening each examined one once")
 {
     for (const auto &s : searches) {
         CAPTURE(s.what);
-        bus.Reset();
-        MatchConverter();
+        Restart();
         const SimDevice *expected = s.setUp(bus);
         CHECK(hidDevice.FindDevice() == (expected ? 1 : 0));
         CHECK(PathOf() == (expected ? expected->path : ""));
@@ -137,49 +144,40 @@ TEST_CASE_FIXTURE(SimFixture, "FindDevice finds exactly the interface that match
     }
 }
 
-TEST_CASE_FIXTURE(SimFixture, "A converter another program holds exclusively is still found")
+TEST_CASE_FIXTURE(MatchingBus, "A converter another program holds exclusively is still found")
 {
     SimDevice &converter = bus.AddConverter();
     HANDLE held =
         Sys().CreateFileA(converter.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     REQUIRE(held != INVALID_HANDLE_VALUE);
-    MatchConverter();
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == converter.path);
+    CheckFound(converter);
     Sys().CloseHandle(held);
 }
 
-TEST_CASE_FIXTURE(SimFixture, "With two converters the first one listed wins, the second once the first is gone")
+TEST_CASE_FIXTURE(MatchingBus, "With two converters the first one listed wins, the second once the first is gone")
 {
     SimDevice &first = bus.AddConverter();
     SimDevice &second = bus.AddConverter();
-    MatchConverter();
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == first.path);
+    CheckFound(first);
     bus.Unplug(first);
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == second.path);
+    CheckFound(second);
 }
 
-TEST_CASE_FIXTURE(SimFixture, "Unplugged, the converter is not found; plugged back, it is, round after round")
+TEST_CASE_FIXTURE(MatchingBus, "Unplugged, the converter is not found; plugged back, it is, round after round")
 {
     SimDevice &converter = bus.AddConverter();
-    MatchConverter();
     for (int round = 0; round < 2; ++round) {
-        CHECK(hidDevice.FindDevice() == 1);
-        CHECK(PathOf() == converter.path);
+        CheckFound(converter);
         bus.Unplug(converter);
-        CHECK(hidDevice.FindDevice() == 0);
-        CHECK(hidDevice.devicePath == nullptr);
+        CheckNotFound();
         CHECK(hidDevice.deviceFound == 1);  // only the removal handling clears it
         bus.Replug(converter);
     }
 }
 
-TEST_CASE_FIXTURE(SimFixture, "Each search frees the path of the one before and the detail blocks it took")
+TEST_CASE_FIXTURE(MatchingBus, "Each search frees the path of the one before and the detail blocks it took")
 {
     SimDevice &converter = bus.AddConverter();
-    MatchConverter();
     CountingHeap heap;
     REQUIRE(hidDevice.FindDevice() == 1);
     const char *first = hidDevice.devicePath;
@@ -191,10 +189,9 @@ TEST_CASE_FIXTURE(SimFixture, "Each search frees the path of the one before and 
     CHECK(heap.Outstanding() == 1);
 }
 
-TEST_CASE_FIXTURE(SimFixture, "Memory that cannot be had")
+TEST_CASE_FIXTURE(MatchingBus, "Memory that cannot be had")
 {
     SimDevice &converter = bus.AddConverter();
-    MatchConverter();
     SUBCASE("for the interface detail: the search ends without a match")
     {
         bus.AddConverter();
@@ -214,8 +211,7 @@ TEST_CASE_FIXTURE(SimFixture, "Memory that cannot be had")
         CHECK(heap.Outstanding() == 0);
     }
     // And the next search works again.
-    CHECK(hidDevice.FindDevice() == 1);
-    CHECK(PathOf() == converter.path);
+    CheckFound(converter);
 }
 
 TEST_CASE_FIXTURE(SimFixture, "SetMatch: a null string clears what was there; a long one is cut to the field")

@@ -1,6 +1,7 @@
 // The hidden window of Wnd: its class name and class, the routing of its
 // messages to the object, WM_CLOSE and WM_DESTROY, and creation failures.
 #include "tests/device/hotplug_support.h"
+#include "tests/device/notify_window.h"
 
 #include <doctest.h>
 
@@ -48,15 +49,7 @@ std::string ExpectedClassName(unsigned counter)
 // get, for the life of the object.
 struct SquattedClassName {
     const std::string name = ExpectedClassName(windowCounter + 1);
-    SquattedClassName()
-    {
-        WNDCLASSEXA squatter = {};
-        squatter.cbSize = sizeof squatter;
-        squatter.lpfnWndProc = DefWindowProcA;
-        squatter.hInstance = GetModuleHandleA(nullptr);
-        squatter.lpszClassName = name.c_str();
-        REQUIRE(RegisterClassExA(&squatter));
-    }
+    SquattedClassName() { REQUIRE(RegisterWindowClass(name.c_str(), DefWindowProcA)); }
     ~SquattedClassName()
     {
         CHECK(ClassRegistered(name));  // the failed Create did not take it

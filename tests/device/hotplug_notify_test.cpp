@@ -2,10 +2,12 @@
 // the owner hears when HID interfaces arrive and go, and what happens to
 // the device it has open.
 #include "tests/device/hotplug_support.h"
+#include "tests/device/notify_window.h"
 
 #include <doctest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -183,21 +185,20 @@ TEST_CASE_FIXTURE(HotplugFixture, "Device changes of other kinds are ignored")
     REQUIRE(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
     REQUIRE(device.Open() == 1);
 
-    DEV_BROADCAST_HDR volume = {};
-    volume.dbch_size = sizeof volume;
-    volume.dbch_devicetype = DBT_DEVTYP_VOLUME;
-    DEV_BROADCAST_DEVICEINTERFACE_A ours = {};
-    ours.dbcc_size = sizeof ours;
-    ours.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    // A path that matches nothing: the event kind alone must decide.
+    const DEV_BROADCAST_HDR volume = {sizeof(DEV_BROADCAST_HDR), DBT_DEVTYP_VOLUME, 0};
+    // An interface record with a path that matches nothing: the event kind
+    // alone must decide.
+    DEV_BROADCAST_DEVICEINTERFACE_A ours = InterfaceFilter(GUID{});
     ours.dbcc_name[0] = '\0';
 
-    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0) == 0);
-    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0) == 0);
-    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0) == 0);
-    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume)) == 0);
-    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(&ours)) == 0);
-    CHECK(SendMessageA(device.window, WM_DEVICECHANGE, DBT_DEVICEREMOVEPENDING, reinterpret_cast<LPARAM>(&ours)) == 0);
+    const std::pair<WPARAM, const void *> changes[] = {
+        {DBT_DEVNODES_CHANGED, nullptr}, {DBT_DEVICEARRIVAL, nullptr},   {DBT_DEVICEREMOVECOMPLETE, nullptr},
+        {DBT_DEVICEARRIVAL, &volume},    {DBT_DEVICEQUERYREMOVE, &ours}, {DBT_DEVICEREMOVEPENDING, &ours},
+    };
+    for (const auto &change : changes) {
+        CAPTURE(change.first);
+        CHECK(SendMessageA(device.window, WM_DEVICECHANGE, change.first, reinterpret_cast<LPARAM>(change.second)) == 0);
+    }
     owner.Pump();
     CHECK(owner.Received().empty());
     CHECK(device.IsOpen());

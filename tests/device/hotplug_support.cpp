@@ -3,19 +3,12 @@
 #include "tests/device/hotplug_support.h"
 
 #include "tests/support/pump_until.h"
-#include "protocol/converter_identity.h"
 
 #include <tlhelp32.h>
 
 #include <doctest.h>
 
 #include <algorithm>
-
-void MatchConverter(hid_com &device)
-{
-    device.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
-                    converterReportPayload, converterManufacturer, converterProduct);
-}
 
 OwnerWindow::OwnerWindow()
 {
@@ -170,8 +163,6 @@ AttachedFixture::AttachedFixture() : converter(bus.AddConverter())
 
 void AttachedFixture::FailNextRead()
 {
-    sim::FaultRule failing;
-    failing.kind = sim::FaultRule::ReceiveFails;
-    failing.times = 1;
-    converter.AddFault(failing);
+    // Any command, any address, none skipped, once.
+    converter.AddFault(sim::FaultRule{sim::FaultRule::ReceiveFails, 0, -1, 0, 1});
 }

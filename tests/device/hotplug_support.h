@@ -5,6 +5,7 @@
 #pragma once
 
 #include "device/hid_com.h"
+#include "tests/device/match_converter.h"
 #include "sim/sim_bus.h"
 #include "tests/protocol/boundary_override.h"
 #include "tests/support/sim_fixture.h"
@@ -16,9 +17,6 @@
 #include <vector>
 
 using Codes = std::vector<WPARAM>;
-
-// The converter's identity, as the device operations set it.
-void MatchConverter(hid_com &device);
 
 // A message hid_com posted to the owner.
 struct Posted {

@@ -45,12 +45,15 @@ start_gadget_converter() {
     for i in $(seq 100); do [ -c /dev/hidg0 ] && break; sleep 0.05; done
     "$CONVERTER" --state "$1" --gadget /dev/hidg0 >converter.out 2>converter.err &
     CONVERTER_PID=$!
-    for i in $(seq 200); do
-        NODE=$(converter_node)
-        [ -n "$NODE" ] && [ -c "$NODE" ] && return 0
-        sleep 0.05
-    done
-    return 1
+    wait_node
+}
+
+# stop_gadget_converter: ends the firmware and unbinds the gadget, until the
+# host side's node is gone.
+stop_gadget_converter() {
+    end_converter
+    gadget_down
+    stop_converter
 }
 
 if gadget_up "$(wire ZYR_RELEASE_NUMBER)" && start_gadget_converter state.zyr; then
@@ -61,11 +64,7 @@ if gadget_up "$(wire ZYR_RELEASE_NUMBER)" && start_gadget_converter state.zyr; t
     expect "over USB: backup holds the converter's registers" 0 && same_registers gadget.zyr state.zyr &&
         pass "over USB: backup holds the converter's registers" ||
         fail "over USB: backup holds the converter's registers" "gadget.zyr differs from the converter"
-    kill "$CONVERTER_PID" 2>/dev/null
-    wait "$CONVERTER_PID" 2>/dev/null
-    CONVERTER_PID=
-    gadget_down
-    stop_converter
+    stop_gadget_converter
     # Another release is another device, whatever its strings.
     if gadget_up 0x0101 && start_gadget_converter state.zyr; then
         zyrctl info
@@ -74,10 +73,7 @@ if gadget_up "$(wire ZYR_RELEASE_NUMBER)" && start_gadget_converter state.zyr; t
     else
         fail "over USB: release 0101 is not the converter" "the gadget did not come up"
     fi
-    kill "$CONVERTER_PID" 2>/dev/null
-    wait "$CONVERTER_PID" 2>/dev/null
-    CONVERTER_PID=
-    gadget_down
+    stop_gadget_converter
 else
     fail "over USB: the whole identity matches" "the USB gadget did not come up: $(cat converter.err 2>/dev/null)"
     gadget_down

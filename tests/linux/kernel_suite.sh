@@ -42,38 +42,59 @@ converter_node() {
     done
 }
 
+# wait_node [OUTPUT]: until the converter's node is there, in $NODE, and
+# (given its OUTPUT file) the converter has said "ready"; at most 10 s.
+wait_node() {
+    local i
+    for i in $(seq 200); do
+        NODE=$(converter_node)
+        if { [ $# = 0 ] || grep -q '^ready$' "$1" 2>/dev/null; } && [ -n "$NODE" ] && [ -c "$NODE" ]; then
+            return 0
+        fi
+        sleep 0.05
+    done
+    return 1
+}
+
 # start_converter STATE [OPTION...]: the converter with the registers in
 # STATE, until its node is there; its control FIFO is $W/control.
 start_converter() {
-    local state=$1 i
+    local state=$1
     shift
     rm -f control converter.out
     mkfifo control
     "$CONVERTER" --state "$state" --control control "$@" >converter.out 2>converter.err &
     CONVERTER_PID=$!
-    for i in $(seq 200); do
-        NODE=$(converter_node)
-        if grep -q '^ready$' converter.out 2>/dev/null && [ -n "$NODE" ] && [ -c "$NODE" ]; then
-            return 0
-        fi
-        sleep 0.05
-    done
+    wait_node converter.out && return 0
     echo "the converter did not come up: $(cat converter.err)"
     return 1
 }
 
-# Ends the converter (if it still runs) and waits until its node is gone.
-stop_converter() {
-    local i
+# Ends the converter, if it still runs.
+end_converter() {
     if [ -n "$CONVERTER_PID" ]; then
         kill "$CONVERTER_PID" 2>/dev/null
         wait "$CONVERTER_PID" 2>/dev/null
     fi
     CONVERTER_PID=
+}
+
+# Ends the converter (if it still runs) and waits until its node is gone.
+stop_converter() {
+    local i
+    end_converter
     for i in $(seq 100); do
         [ -z "$(converter_node)" ] && return 0
         sleep 0.05
     done
+}
+
+# slow_backup FILE: a backup to FILE in the background, its pid in $slow,
+# given 2 s to take the converter; its output in slow.out and slow.err.
+slow_backup() {
+    timeout -k 5 120 "$ZYRCTL" backup "$1" >slow.out 2>slow.err &
+    slow=$!
+    sleep 2
 }
 
 # zyrctl ARGS: its output in out and err, its exit code in $rc.
@@ -201,9 +222,7 @@ expect "a late reply is thrown away, not taken for the next" 0 && same_registers
 # Replies 50 ms late: the first zyrctl's backup takes more than 12 s.
 echo "late 50" >control
 sleep 0.2
-timeout -k 5 120 "$ZYRCTL" backup slow.zyr >slow.out 2>slow.err &
-slow=$!
-sleep 2
+slow_backup slow.zyr
 zyrctl --wait 1 info
 expect "a second zyrctl waits for the first, then gives up" 1 \
     "another ZYR program is using the converter (waited 1 s); nothing was sent" &&
@@ -233,9 +252,7 @@ stop_converter
 
 # --- the kernel's own view of the lock: the node is locked while in use -----
 start_converter state.zyr --late 50 || exit 1
-timeout -k 5 120 "$ZYRCTL" backup slow2.zyr >slow.out 2>slow.err &
-slow=$!
-sleep 2
+slow_backup slow2.zyr
 if flock -n "$NODE" true; then
     fail "the node is locked while zyrctl uses it" "flock on $NODE succeeded"
 else

@@ -1,4 +1,5 @@
 #include "protocol/operation_text.h"
+#include "settings/settings_view.h"
 
 #include <doctest.h>
 
@@ -16,13 +17,6 @@ std::vector<std::pair<int, int>> Reports(int first)
         if (int percent = progress.Advance(static_cast<uint8_t>(address)))
             reports.emplace_back(address, percent);
     return reports;
-}
-
-std::string Version(uint16_t version)
-{
-    char text[8];
-    FormatFirmwareVersion(version, text, sizeof text);
-    return text;
 }
 
 }  // namespace
@@ -43,11 +37,14 @@ TEST_CASE("progress: ten tenths, at the documented addresses, never 0 %")
 
 TEST_CASE("firmware version text: five digits, points after the first and third")
 {
-    CHECK(Version(12300) == "1.23.00");
-    CHECK(Version(10005) == "1.00.05");
-    CHECK(Version(0) == "0.00.00");
-    CHECK(Version(65535) == "6.55.35");
-    CHECK(Version(42) == "0.00.42");
+    // FirmwareText is the version as the dialog and zyrctl show it.
+    const std::pair<uint16_t, const char *> rows[] = {
+        {12300, "1.23.00"}, {10005, "1.00.05"}, {0, "0.00.00"}, {65535, "6.55.35"}, {42, "0.00.42"},
+    };
+    for (const auto &row : rows) {
+        CAPTURE(row.first);
+        CHECK(FirmwareText(row.first) == row.second);
+    }
     char small[4] = {'x', 'x', 'x', 'x'};
     FormatFirmwareVersion(12300, small, sizeof small);
     CHECK(std::string(small) == "1.2");  // cut to fit, never past the end

@@ -5,7 +5,7 @@
 #include "device/hid_com.h"
 #include "protocol/device_operations.h"
 #include "protocol/operation_cut_off.h"
-#include "protocol/converter_identity.h"
+#include "protocol/converter_access.h"
 
 #include <doctest.h>
 
@@ -40,12 +40,7 @@ ConverterOnBus::ConverterOnBus(uint16_t version, uint16_t type) : bus(FreshBus()
 
 sim::FaultRule Fault(sim::FaultRule::Kind kind, int command, int address, int times)
 {
-    sim::FaultRule rule;
-    rule.kind = kind;
-    rule.command = command;
-    rule.address = address;
-    rule.times = times;
-    return rule;
+    return sim::FaultRule{kind, command, address, 0, times};  // 0: none skipped
 }
 
 namespace {
@@ -117,8 +112,7 @@ void CheckNothingLeftBehind(sim::SimBus &bus)
 
 bool FindConverter()
 {
-    hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
-                       converterReportPayload, converterManufacturer, converterProduct);
+    MatchConverter();
     return hidDevice.FindDevice() != 0;
 }
 

@@ -13,12 +13,19 @@
 
 namespace {
 
-std::vector<std::string> messages;
-void Keep(const char *text) { messages.emplace_back(text); }
+// The messages of the converter made last, in order.
+std::vector<std::string> keptMessages;
+void Keep(const char *text) { keptMessages.emplace_back(text); }
 
 // A converter behind a transport: replies queue up as the kernel's or
 // Windows' input queue does; its faults are scripted per test.
 struct ScriptedConverter : ReportTransport {
+    ScriptedConverter()
+    {
+        keptMessages.clear();
+        messages = Keep;
+    }
+
     uint8_t registers[256] = {};
     std::deque<std::vector<uint8_t>> queue;
     std::vector<uint8_t> heldBack;  // a reply that comes only after its attempt gave up on it
@@ -125,9 +132,7 @@ TEST_CASE("register calls over a transport: retries, stages, messages, reopening
     };
     for (const Case &c : cases) {
         INFO(c.name);
-        messages.clear();
         ScriptedConverter converter;
-        converter.messages = Keep;
         converter.registers[7] = 0x0C;
         converter.registers[8] = 0x30;
         c.setup(converter);
@@ -157,17 +162,15 @@ TEST_CASE("register calls over a transport: retries, stages, messages, reopening
             CHECK(converter.failure.stage == c.stage);
             CHECK(converter.failure.reopenFailed == c.reopenFailed);
         }
-        REQUIRE(messages.size() == (c.message ? 1u : 0u));
+        REQUIRE(keptMessages.size() == (c.message ? 1u : 0u));
         if (c.message)
-            CHECK(messages[0] == c.message);
+            CHECK(keptMessages[0] == c.message);
     }
 }
 
 TEST_CASE("a cut-off ends the retries at once, reported as the last attempt")
 {
-    messages.clear();
     ScriptedConverter converter;
-    converter.messages = Keep;
     converter.silent = true;
     RequestOperationCutOff();
     uint8_t value = 0;
@@ -175,8 +178,8 @@ TEST_CASE("a cut-off ends the retries at once, reported as the last attempt")
     ClearOperationCutOff();
     CHECK(converter.opens == 0);
     CHECK(converter.failure.stage == stage::readReply);
-    REQUIRE(messages.size() == 1);
-    CHECK(messages[0] == "Read Failed; ERR[200-2]");
+    REQUIRE(keptMessages.size() == 1);
+    CHECK(keptMessages[0] == "Read Failed; ERR[200-2]");
 }
 
 TEST_CASE("every stage of every call has its words, and no other stage has any")

@@ -43,6 +43,20 @@ void ExitDuringOperation(DialogDriver &dialog)
     CHECK(workerHandle == nullptr);
 }
 
+// Starts the factory format (Read Device with F1 held) and answers Yes to
+// its first `count` questions, each in a box of its own.
+void AnswerFormatQuestions(DialogDriver &dialog, int count)
+{
+    dialog.PressF1(11);
+    dialog.Click(IDC_READ_DEVICE);
+    for (int question = 0; question < count; ++question) {
+        CAPTURE(question);
+        BoxView box = WaitForBox("DEVICE FORMAT", 5000);
+        REQUIRE(box.window != nullptr);
+        PressBoxButton(box, IDYES);
+    }
+}
+
 }  // namespace
 
 TEST_CASE("while an operation runs: controls disabled, the dialog answers, a second start does nothing, "
@@ -258,14 +272,7 @@ TEST_CASE("the factory format sequence starts the format on the worker")
 {
     ConverterOnBus bench(10005, 3);
     DialogDriver dialog;
-    dialog.PressF1(11);
-    dialog.Click(IDC_READ_DEVICE);
-    for (int question = 0; question < 4; ++question) {
-        CAPTURE(question);
-        BoxView box = WaitForBox("DEVICE FORMAT", 5000);
-        REQUIRE(box.window != nullptr);
-        PressBoxButton(box, IDYES);  // format, understood, ECT, black connector
-    }
+    AnswerFormatQuestions(dialog, 4);  // format, understood, ECT, black connector
     dialog.Sync();  // the sequence has returned, the worker is started
     REQUIRE(dialog.WaitIdle());
     dialog.Sync();
@@ -282,14 +289,7 @@ TEST_CASE("a read that started while the format questions were open: the last an
 {
     ConverterOnBus bench;
     DialogDriver dialog;
-    dialog.PressF1(11);
-    dialog.Click(IDC_READ_DEVICE);
-    for (int question = 0; question < 3; ++question) {
-        CAPTURE(question);
-        BoxView box = WaitForBox("DEVICE FORMAT", 5000);
-        REQUIRE(box.window != nullptr);
-        PressBoxButton(box, IDYES);  // format, understood, ECT
-    }
+    AnswerFormatQuestions(dialog, 3);  // format, understood, ECT
     BoxView connector = WaitForBox("DEVICE FORMAT", 5000);
     REQUIRE(connector.window != nullptr);
     {

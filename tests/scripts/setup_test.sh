@@ -72,11 +72,16 @@ calls_out() { [ "$(grep -c -- "$1" "$CASE/out")" = "$2" ]; }
 calls() { [ "$(grep -cE -- "$1" "$CASE/calls" 2>/dev/null)" = "$2" ]; }
 never_removes() { ! grep -qE -- '(^| )(remove|purge|autoremove)( |$)' "$CASE/calls" && ! grep -E ' install ' "$CASE/calls" | grep -qv -- '--no-remove'; }
 
-# run_setup NAME [SETUP...]: a fresh case, then the set-up's install step.
-run_setup() {
-    case_name=$1; shift
+# new_case NAME: the current case, with a fresh folder of its own in $CASE.
+new_case() {
+    case_name=$1
     export CASE=$work/$case_name
     mkdir -p "$CASE"
+}
+
+# run_setup NAME [SETUP...]: a fresh case, then the set-up's install step.
+run_setup() {
+    new_case "$1"; shift
     "$@"
     (
         export PATH="$work/bin:$PATH" ZYR_BUILD=$CASE/build ZYR_RETRY_PAUSE=0
@@ -123,8 +128,7 @@ check "the others installed" grep -qx wine64 "$CASE/installed"
 
 # A machine where the loader is installed but cannot be found: the test and
 # run commands learn why, and a loader's reason kept from before stays.
-case_name=loader-absent CASE=$work/loader-absent
-mkdir -p "$CASE"
+new_case loader-absent
 (
     export ZYR_BUILD=$CASE/build
     source "$root/scripts/env.sh"
@@ -137,9 +141,7 @@ check "says why" has "why=the 32-bit loader ($CASE/no-such-loader) is not instal
 
 # The closing table, from recorded results: rows as the test command makes them.
 summary() {
-    case_name=$1; shift
-    export CASE=$work/$case_name
-    mkdir -p "$CASE"
+    new_case "$1"; shift
     (
         export ZYR_RESULTS=$CASE/results
         source "$root/scripts/results.sh"

@@ -1,6 +1,6 @@
 #include "settings/backup_file.h"
 #include "config/default_images.h"
-#include "tests/support/portable_checks.h"
+#include "tests/support/core_checks.h"
 
 #include <doctest.h>
 
@@ -57,31 +57,27 @@ TEST_CASE("times are UTC ISO 8601, and a stamp fit for a file name")
 
 TEST_CASE("every default image survives a backup file, with either line end and a byte-order mark")
 {
-    for (uint16_t version : {uint16_t{10005}, uint16_t{12300}}) {
-        for (uint16_t type : {uint16_t{2}, uint16_t{3}}) {
-            CAPTURE(version);
-            CAPTURE(type);
-            RegisterImage image = FactoryImage(version, type);
-            image.SetWord(layout::speedAdjust, 0x8019);  // a value of every byte position
-            image.SetByte(255, 0x5A);
-            const std::string text = FormatBackupFile(image, savedAt);
-            CHECK(text.find("\nformat = zyr-backup 1\n") != std::string::npos);
-            CHECK(text.find("\nfirmware = " + std::to_string(version)) != std::string::npos);
+    ForEachFactoryDefault([](uint16_t version, uint16_t type) {
+        RegisterImage image = FactoryImage(version, type);
+        image.SetWord(layout::speedAdjust, 0x8019);  // a value of every byte position
+        image.SetByte(255, 0x5A);
+        const std::string text = FormatBackupFile(image, savedAt);
+        CHECK(text.find("\nformat = zyr-backup 1\n") != std::string::npos);
+        CHECK(text.find("\nfirmware = " + std::to_string(version)) != std::string::npos);
 
-            std::string crlf;
-            for (char c : text)
-                crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-            for (const std::string &variant : {text, crlf, "\xEF\xBB\xBF" + crlf}) {
-                BackupFile file;
-                BackupError kind = BackupError::UnknownFormat;
-                const Result read = ParseBackupFile(variant, file, kind);
-                REQUIRE(kind == BackupError::None);
-                CHECK(read.Message().empty());
-                CHECK(std::memcmp(file.image.bytes, image.bytes, imageSize) == 0);
-                CHECK(file.savedAt == savedAt);
-            }
+        std::string crlf;
+        for (char c : text)
+            crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        for (const std::string &variant : {text, crlf, "\xEF\xBB\xBF" + crlf}) {
+            BackupFile file;
+            BackupError kind = BackupError::UnknownFormat;
+            const Result read = ParseBackupFile(variant, file, kind);
+            REQUIRE(kind == BackupError::None);
+            CHECK(read.Message().empty());
+            CHECK(std::memcmp(file.image.bytes, image.bytes, imageSize) == 0);
+            CHECK(file.savedAt == savedAt);
         }
-    }
+    });
 }
 
 TEST_CASE("the information lines are not trusted: the rows decide")

@@ -1,5 +1,5 @@
 #include "settings/correction_calc.h"
-#include "tests/support/portable_checks.h"
+#include "tests/support/core_checks.h"
 
 #include <doctest.h>
 
@@ -31,9 +31,8 @@ TEST_CASE("the worked examples come out exactly")
     CHECK(result.readings[1].afterTenths == 1000);
     CheckNeverLow(result);
     const std::string text = CorrectionText(result);
-    CHECK(Contains(text, "diameter 631.9 mm"));
-    CHECK(Contains(text, "exact correction  +0.38 % (+0.379807 %)\n"));
-    CHECK(Contains(text, "setting           +0.4 %"));
+    CheckContainsEach(text,
+                      {"diameter 631.9 mm", "exact correction  +0.38 % (+0.379807 %)\n", "setting           +0.4 %"});
     CHECK(CorrectionJson(result)["setting"]["tenths"] == 4);
 
     REQUIRE(CalcTyre("205/55R16", "225/45R17", "3.73:4.10", "", result, status).Ok());

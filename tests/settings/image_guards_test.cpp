@@ -2,7 +2,7 @@
 #include "settings/speed_setting.h"
 #include "settings/speed_text.h"
 #include "config/default_images.h"
-#include "tests/support/portable_checks.h"
+#include "tests/support/core_checks.h"
 
 #include <doctest.h>
 
@@ -12,13 +12,8 @@
 
 TEST_CASE("every factory default image passes the guards")
 {
-    for (uint16_t version : {uint16_t{10005}, uint16_t{12300}}) {
-        for (uint16_t type : {uint16_t{2}, uint16_t{3}}) {
-            CAPTURE(version);
-            CAPTURE(type);
-            CHECK(ImplausibleValues(FactoryImage(version, type)).empty());
-        }
-    }
+    ForEachFactoryDefault(
+        [](uint16_t version, uint16_t type) { CHECK(ImplausibleValues(FactoryImage(version, type)).empty()); });
 }
 
 TEST_CASE("each value the dialog could never have stored is named")

@@ -1,7 +1,7 @@
 #include "settings/settings_view.h"
 #include "settings/table_svg.h"
 #include "config/default_images.h"
-#include "tests/support/portable_checks.h"
+#include "tests/support/core_checks.h"
 
 #include <doctest.h>
 
@@ -89,11 +89,10 @@ TEST_CASE("show describes every setting and each table entry by entry")
     RegisterImage image = FactoryImage(12300, 2);
     image.SetWord(layout::speedAdjust, 0x8019);
     const std::string text = DescribeImage(image);
-    CHECK(Contains(text, "firmware          12300 (1.23.00)\n"));
-    CHECK(Contains(text, "speed adjustment  -2.5 %\n"));
-    CHECK(Contains(text, "speed sensor      low (Low Freq (Gear Driven), code 367)\n"));
-    CHECK(Contains(text, "active table      ap1-res (AP1 RES, offset 93)\n"));
-    CHECK(Contains(text, "ap1-5v (AP1 5V, offset 203), 7 entries\n  01)  4000 mV   paired  1297\n"));
+    CheckContainsEach(text, {"firmware          12300 (1.23.00)\n", "speed adjustment  -2.5 %\n",
+                             "speed sensor      low (Low Freq (Gear Driven), code 367)\n",
+                             "active table      ap1-res (AP1 RES, offset 93)\n",
+                             "ap1-5v (AP1 5V, offset 203), 7 entries\n  01)  4000 mV   paired  1297\n"});
 
     const nlohmann::json json = DescribeImageJson(image);
     CHECK(json["speed_adjustment"]["tenths"] == -25);
@@ -106,8 +105,8 @@ TEST_CASE("show describes every setting and each table entry by entry")
         RegisterImage old = FactoryImage(10005, 2);
         old.SetByte(layout::tableAp2Res, 0xFF);
         const std::string oldText = DescribeImage(old);
-        CHECK(Contains(oldText, "ap1-5v (AP1 5V, offset 203): not on firmware 1.00.05\n"));
-        CHECK(Contains(oldText, "ap2-res (AP2 RES, offset 12): count 255 (0xFF) is not valid"));
+        CheckContainsEach(oldText, {"ap1-5v (AP1 5V, offset 203): not on firmware 1.00.05\n",
+                                    "ap2-res (AP2 RES, offset 12): count 255 (0xFF) is not valid"});
         CHECK(DescribeImageJson(old)["tables"][0]["entries"].empty());
     }
     SUBCASE("an AP1 5V table whose count reads 20 is shown up to register 255, never wrapped")
@@ -213,9 +212,8 @@ TEST_CASE("a table chart shows the entries that fit, and refuses a table that is
     std::string svg;
     REQUIRE(TableSvg(image, layout::tableAp2Res, svg).Ok());
     CHECK(svg.rfind("<?xml", 0) == 0);
-    CHECK(Contains(svg, "<title>AP2 RES table (ap2-res): sensor voltage by entry</title>"));
-    CHECK(Contains(svg, "sensor voltage (mV)"));
-    CHECK(Contains(svg, "<title>entry 20: 57 mV</title>"));
+    CheckContainsEach(svg, {"<title>AP2 RES table (ap2-res): sensor voltage by entry</title>", "sensor voltage (mV)",
+                            "<title>entry 20: 57 mV</title>"});
 
     image.SetByte(layout::tableAp1_5V, 20);
     REQUIRE(TableSvg(image, layout::tableAp1_5V, svg).Ok());

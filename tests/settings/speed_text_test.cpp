@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -19,36 +20,36 @@ std::string Shown(uint16_t word)
     return text;
 }
 
-// Tenths for an accepted text; fails the test when the text is refused.
-int Tenths(const char *text)
+// The tenths of an accepted text, none for a refused one, which must leave
+// the result as it was.
+std::optional<int> Parsed(const char *text)
 {
     int tenths = 12345;
-    REQUIRE_MESSAGE(ParseSpeedAdjust(text, tenths), "refused: \"", text, "\"");
-    return tenths;
-}
-
-bool Refused(const char *text)
-{
-    int tenths = 12345;
-    bool accepted = ParseSpeedAdjust(text, tenths);
+    if (ParseSpeedAdjust(text, tenths))
+        return tenths;
     CHECK_MESSAGE(tenths == 12345, "a refused text changed the result: \"", text, "\"");
-    return !accepted;
+    return std::nullopt;
 }
 
 }  // namespace
 
 TEST_CASE("speed text: the image word as the edit shows it")
 {
-    CHECK(Shown(0x0000) == "0.0");
-    CHECK(Shown(0x0019) == "2.5");
-    CHECK(Shown(0x8019) == "-2.5");
-    CHECK(Shown(0x8000) == "0.0");  // a zero magnitude has no sign
-    CHECK(Shown(0x00FA) == "25.0");
-    CHECK(Shown(0x80FA) == "-25.0");
-    CHECK(Shown(0x0001) == "0.1");
-    CHECK(Shown(0x8001) == "-0.1");
-    CHECK(Shown(0x7FFF) == "3276.7");  // out of range from a device: shown unchanged
-    CHECK(Shown(0xFFFF) == "-3276.7");
+    for (auto row : std::initializer_list<std::pair<uint16_t, const char *>>{
+             {0x0000, "0.0"},
+             {0x0019, "2.5"},
+             {0x8019, "-2.5"},
+             {0x8000, "0.0"},  // a zero magnitude has no sign
+             {0x00FA, "25.0"},
+             {0x80FA, "-25.0"},
+             {0x0001, "0.1"},
+             {0x8001, "-0.1"},
+             {0x7FFF, "3276.7"},  // out of range from a device: shown unchanged
+             {0xFFFF, "-3276.7"},
+         }) {
+        CAPTURE(row.first);
+        CHECK(Shown(row.first) == row.second);
+    }
 
     // The same as "%.1f" of magnitude / 10 for every word.
     for (unsigned word = 0; word <= 0xFFFF; ++word) {
@@ -76,51 +77,30 @@ TEST_CASE("speed text: a small buffer is cut, never overrun")
 
 TEST_CASE("speed text: the documented conversions")
 {
-    CHECK(Tenths("25.0") == 250);
-    CHECK(Tenths("25.09") == 250);
-    CHECK(Tenths("-25") == -250);
-    CHECK(Tenths("12.7") == 127);
-    CHECK(Tenths("-24.9") == -249);
-    CHECK(Tenths("1.25") == 12);
-    CHECK(Tenths("-1.25") == -12);
-    CHECK(Tenths("0.05") == 0);
-    CHECK(Tenths("-0.05") == 0);
-    CHECK(Tenths("5%") == 50);
-    CHECK(Tenths("1e1") == 100);
-    CHECK(Tenths("") == 0);
-    CHECK(Tenths("abc") == 0);
-    CHECK(Tenths("  7.5") == 75);
-    CHECK(Tenths("\t-3") == -30);
-    CHECK(Tenths("+2.5") == 25);
-    CHECK(Tenths(".5") == 5);
-    CHECK(Tenths("5.") == 50);
-    CHECK(Tenths("1e") == 10);  // an exponent needs digits
-    CHECK(Tenths("1e+") == 10);
-    CHECK(Tenths("2.5e-1") == 2);
-    CHECK(Tenths("1e-999") == 0);
-    CHECK(Tenths("0x10") == 0);  // decimal only, with every runtime
-    CHECK(Tenths("-") == 0);
-    CHECK(Tenths(".") == 0);
-    CHECK(Tenths(nullptr) == 0);
+    // Every text is accepted: what is not a number reads as 0.
+    for (auto row : std::initializer_list<std::pair<const char *, int>>{
+             {"25.0", 250}, {"25.09", 250}, {"-25", -250}, {"12.7", 127}, {"-24.9", -249}, {"1.25", 12}, {"-1.25", -12},
+             {"0.05", 0},   {"-0.05", 0},   {"5%", 50},    {"1e1", 100},  {"", 0},         {"abc", 0},   {"  7.5", 75},
+             {"\t-3", -30}, {"+2.5", 25},   {".5", 5},     {"5.", 50},    {"1e", 10},  // an exponent needs digits
+             {"1e+", 10},   {"2.5e-1", 2},  {"1e-999", 0}, {"0x10", 0},  // decimal only, with every runtime
+             {"-", 0},      {".", 0},       {nullptr, 0},
+         }) {
+        const std::string textShown = row.first ? row.first : "(null)";
+        CAPTURE(textShown);
+        const std::optional<int> tenths = Parsed(row.first);
+        REQUIRE_MESSAGE(tenths.has_value(), "refused: \"", row.first, "\"");
+        CHECK(*tenths == row.second);
+    }
 }
 
 TEST_CASE("speed text: out of range, not a number and infinite are refused")
 {
-    CHECK(Refused("25.1"));
-    CHECK(Refused("-25.1"));
-    CHECK(Refused("250"));
-    CHECK(Refused("9e9"));
-    CHECK(Refused("1e999"));
-    CHECK(Refused("-1e999"));
-    CHECK(Refused("nan"));
-    CHECK(Refused("NaN"));
-    CHECK(Refused("-nan"));
-    CHECK(Refused("inf"));
-    CHECK(Refused("-INF"));
-    CHECK(Refused("infinity"));
-    CHECK(Refused("  +Inf"));
-    CHECK(Refused("99999999"));
-    CHECK(Refused("3276.7"));
+    for (const char *text : {"25.1", "-25.1", "250", "9e9", "1e999", "-1e999", "nan", "NaN", "-nan", "inf", "-INF",
+                             "infinity", "  +Inf", "99999999", "3276.7"}) {
+        const std::string textShown = text;
+        CAPTURE(textShown);
+        CHECK_FALSE(Parsed(text));
+    }
 }
 
 namespace {
@@ -186,16 +166,15 @@ TEST_CASE("speed text: every one-decimal value round-trips exactly")
         INFO("run on ", run.where);
         std::vector<std::string> failures;
         unsigned precisionInForce = 0;
-        if (run.onNewThread) {
-            std::thread([&] {
-                SetPrecisionControl(run.precision);
-                precisionInForce = PrecisionControl();
-                failures = RoundTripFailures();
-            }).join();
-        } else {
+        const auto roundTrips = [&] {
             SetPrecisionControl(run.precision);
             precisionInForce = PrecisionControl();
             failures = RoundTripFailures();
+        };
+        if (run.onNewThread) {
+            std::thread(roundTrips).join();
+        } else {
+            roundTrips();
             SetPrecisionControl(callerPrecision);
         }
         CHECK(precisionInForce == run.precision);
@@ -206,11 +185,11 @@ TEST_CASE("speed text: every one-decimal value round-trips exactly")
 
 TEST_CASE("speed text: the image word's sign and magnitude")
 {
-    CHECK(EncodeSpeedAdjust(0) == 0x0000);
-    CHECK(EncodeSpeedAdjust(250) == 0x00FA);
-    CHECK(EncodeSpeedAdjust(-250) == 0x80FA);
-    CHECK(EncodeSpeedAdjust(-1) == 0x8001);
-    CHECK(EncodeSpeedAdjust(25) == 0x0019);
+    for (auto row : std::initializer_list<std::pair<int, uint16_t>>{
+             {0, 0x0000}, {250, 0x00FA}, {-250, 0x80FA}, {-1, 0x8001}, {25, 0x0019}}) {
+        CAPTURE(row.first);
+        CHECK(EncodeSpeedAdjust(row.first) == row.second);
+    }
     // Decoding takes every word, beyond the dialog's range too.
     for (auto row : std::initializer_list<std::pair<uint16_t, int>>{{0x0000, 0},
                                                                     {0x8000, 0},

@@ -1,4 +1,5 @@
 #include "sim/sim_fault_text.h"
+#include "tests/support/core_checks.h"
 
 #include <doctest.h>
 
@@ -44,10 +45,10 @@ TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part i
                                            {"late-reply,delay=60001", "\"delay=60001\""},
                                            {"unplug,on=both", "\"on=both\""},
                                            {"receive-zero,on=write", "\"on=write\" never fires"}}) {
+        const std::string textShown = row.text;
+        CAPTURE(textShown);
         std::vector<sim::DemoFault> rules(2);
-        const Result parsed = sim::ParseDemoFaults(row.text, rules);
-        CHECK_FALSE(parsed.Ok());
-        CHECK_MESSAGE(parsed.Message().find(row.words) != std::string::npos, row.text, ": ", parsed.Message());
+        CheckRefused(sim::ParseDemoFaults(row.text, rules), row.words);
         CHECK(rules.size() == 2);
     }
 }
@@ -72,10 +73,6 @@ TEST_CASE("ZYR_SIM_STATE: the formatted registers read back; a damaged file is r
              {std::string(text).replace(text.find(" 00\n"), 3, " 0"), "line 17 is not the row \"F0:\""},
              {std::string(text).replace(text.find("10: EF"), 6, "10: -1"), "line 3 is not the row \"10:\""},
              {std::string(text).replace(text.find("20: DF"), 6, "20: +F"), "line 4 is not the row \"20:\""}}) {
-        unsigned char kept[256] = {7};
-        const Result parsed = sim::ParseSimState(row.text, kept);
-        CHECK_FALSE(parsed.Ok());
-        CHECK_MESSAGE(parsed.Message().find(row.words) != std::string::npos, parsed.Message());
-        CHECK(kept[0] == 7);
+        CheckRegistersRefused(sim::ParseSimState, row.text, row.words);
     }
 }

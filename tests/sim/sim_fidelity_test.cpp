@@ -4,6 +4,7 @@
 // of an overlapped read, virtual time, per-device faults and the records
 // of device-change notifications.
 #include "tests/device/device_test_support.h"
+#include "tests/device/notify_window.h"
 #include "tests/support/sim_fixture.h"
 
 #include "device/device_syscalls.h"
@@ -143,10 +144,8 @@ TEST_CASE_FIXTURE(SimFixture, "An overlapped read: pending until a report, a can
 {
     sim::SimDevice &converter = bus.AddConverter();
     HANDLE in = OpenDevice(converter, GENERIC_READ, FILE_FLAG_OVERLAPPED);
-    OwnEvent event;
-    OVERLAPPED o = {};
-    o.hEvent = event.handle;
-    uint8_t buffer[9];
+    OverlappedRead read;
+    auto &[event, o, buffer] = read;
     memset(buffer, 0xEE, sizeof buffer);
     DWORD count = 77;
 
@@ -212,10 +211,8 @@ TEST_CASE_FIXTURE(SimFixture, "Virtual time: an hour of pauses and waits passes 
     converter.AddFault({sim::FaultRule::NoReply, 2, -1});
     HANDLE in = OpenDevice(converter, GENERIC_READ, FILE_FLAG_OVERLAPPED);
     HANDLE out = OpenDevice(converter, GENERIC_WRITE);
-    OwnEvent event;
-    OVERLAPPED o = {};
-    o.hEvent = event.handle;
-    uint8_t buffer[9];
+    OverlappedRead read;
+    auto &[event, o, buffer] = read;
     REQUIRE(Send(out, ReadRequest(7)));
     CHECK_FALSE(Sys().ReadFile(in, buffer, 9, nullptr, &o));
     CHECK(Sys().WaitForSingleObject(event.handle, hour) == WAIT_TIMEOUT);
@@ -242,17 +239,10 @@ TEST_CASE_FIXTURE(SimFixture, "A fault on one converter leaves the other and its
 TEST_CASE_FIXTURE(SimFixture, "A registered window hears removal and arrival with the interface's record")
 {
     sim::SimDevice &converter = bus.AddConverter();
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = Listener;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "ZyrSimListener";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    HWND window = CreateClassWindow("ZyrSimListener", Listener, HWND_MESSAGE);
     REQUIRE(window != nullptr);
-    DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
+    DEV_BROADCAST_DEVICEINTERFACE_A filter = InterfaceFilter(HidGuid());
     filter.dbcc_size = sizeof(DEV_BROADCAST_HDR);  // a header alone is refused
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = HidGuid();
     CHECK(Sys().RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE) == nullptr);
     CHECK(GetLastError() == ERROR_INVALID_DATA);
     filter.dbcc_size = sizeof filter;

@@ -18,6 +18,7 @@ const fs = require('fs');
 const path = require('path');
 const { execFileSync } = require('child_process');
 const { chromium } = require(process.env.ZYR_PLAYWRIGHT || 'playwright-core');
+const { expect, runCases, runSuite } = require('./case_runner.js');
 
 const pageUrl = process.env.ZYR_PAGE_URL || 'http://localhost:8000/index.html';
 const out = process.env.ZYR_WEB_OUT || '/tmp/zyr-web-out';
@@ -73,14 +74,17 @@ function backupRegisters(text) {
   return registers;
 }
 
-function expect(condition, what) {
-  if (!condition) throw new Error(what);
-}
-
 function sameRegisters(a, b, what) {
   const differing = [];
   for (let i = 0; i < 256; ++i) if (a[i] !== b[i]) differing.push(i);
   expect(differing.length === 0, `${what}: registers ${differing.slice(0, 12).join(', ')} differ`);
+}
+
+// The converter holds the registers of the backup file `file`, read from
+// its own side (`what`) and as zyrctl's diff sees them (`against`).
+function expectConverterHolds(file, what, against) {
+  sameRegisters(converterRegisters(), backupRegisters(fs.readFileSync(file, 'utf8')), what);
+  expectZyrctl(against, 'diff', 'device', file);
 }
 
 async function main() {
@@ -119,6 +123,12 @@ async function main() {
     await page.keyboard.press('Enter');
     await page.waitForTimeout(50);
     await idle();
+  };
+  // Presses Write Device; the write must succeed.
+  const writeOk = async () => {
+    await press('#write');
+    const text = await status();
+    expect(text.startsWith('Device Write OK'), `status reads "${text}"`);
   };
   const shot = (name) => page.screenshot({ path: path.join(out, `${name}.png`), fullPage: true });
   let backupPath = null;
@@ -161,9 +171,7 @@ async function main() {
       expect(line.includes('register 6,') || line.includes('register 6 ') || / 6, reads/.test(line), `registers line: ${line}`);
       expect((await page.textContent('#changes')).includes('speed adjustment: 0.0 % (0x0000) -> 3.5 % (0x0023)'), 'change list');
       await shot('web-changes');
-      await press('#write');
-      const text = await status();
-      expect(text.startsWith('Device Write OK'), `status reads "${text}"`);
+      await writeOk();
       const held = converterRegisters();
       expect(held[6] === 0x23 && held[7] === 0x00, `the converter holds ${held[6]}, ${held[7]} at 6 and 7`);
       await shot('web-written');
@@ -187,18 +195,14 @@ async function main() {
       await page.setInputFiles('#restore', zyrctlBackup);
       await page.waitForTimeout(300);
       expect((await page.textContent('#changes')).includes('3.5 % (0x0023) -> 0.0 % (0x0000)'), 'restore lists no change');
-      await press('#write');
-      const text = await status();
-      expect(text.startsWith('Device Write OK'), `status reads "${text}"`);
-      sameRegisters(converterRegisters(), backupRegisters(fs.readFileSync(zyrctlBackup, 'utf8')), 'converter after restore');
-      expectZyrctl('the converter against zyrctl\'s backup', 'diff', 'device', zyrctlBackup);
+      await writeOk();
+      expectConverterHolds(zyrctlBackup, 'converter after restore', 'the converter against zyrctl\'s backup');
     }],
     ['zyrctl restore puts the browser\'s backup back after a change', async () => {
       expectZyrctl('a change by zyrctl', 'set', 'speed=+1.2', '--yes');
       expect(converterRegisters()[6] === 12, 'zyrctl set did not change the converter');
       expectZyrctl('restoring the browser\'s backup', 'restore', backupPath, '--yes');
-      sameRegisters(converterRegisters(), backupRegisters(fs.readFileSync(backupPath, 'utf8')), 'converter after zyrctl restore');
-      expectZyrctl('the converter against the browser\'s backup', 'diff', 'device', backupPath);
+      expectConverterHolds(backupPath, 'converter after zyrctl restore', 'the converter against the browser\'s backup');
     }],
     ['a converter unplugged during a write gives an honest failure', async () => {
       await page.check('#write-all');
@@ -251,31 +255,7 @@ async function main() {
     }],
   ];
 
-  let passed = 0;
-  let failed = 0;
-  for (const [name, run] of cases) {
-    const started = Date.now();
-    try {
-      await run();
-      ++passed;
-      console.log(`ok - ${name} (${Date.now() - started} ms)`);
-    } catch (error) {
-      ++failed;
-      console.log(`FAIL - ${name}: ${error.message}`);
-      await shot(`web-failed-${passed + failed}`).catch(() => {});
-    }
-  }
-  if (errors.length) {
-    ++failed;
-    console.log(`FAIL - the page raised errors: ${errors.join('; ')}`);
-  }
-  await browser.close();
-  console.log(`${passed} passed, ${failed} failed`);
-  process.exit(failed ? 1 : 0);
+  await runCases(cases, { browser, errors, timed: true, afterFailure: (count) => shot(`web-failed-${count}`) });
 }
 
-main().catch((error) => {
-  console.log(`FAIL - the browser test could not run: ${error.message}`);
-  console.log('0 passed, 1 failed');
-  process.exit(1);
-});
+runSuite(main);

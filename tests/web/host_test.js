@@ -12,15 +12,12 @@
 const fs = require('fs');
 const path = require('path');
 const { chromium } = require(process.env.ZYR_PLAYWRIGHT || 'playwright-core');
+const { expect, runCases, runSuite } = require('./case_runner.js');
 
 const pageUrl = `file://${path.resolve(process.env.ZYR_PAGE_DIR)}/index.html`;
 const fake = fs.readFileSync(path.join(__dirname, 'fake_hid.js'), 'utf8');
 const out = process.env.ZYR_WEB_OUT || '/tmp/zyr-web-host';
 fs.mkdirSync(out, { recursive: true });
-
-function expect(condition, what) {
-  if (!condition) throw new Error(what);
-}
 
 async function main() {
   const browser = await chromium.launch({
@@ -48,6 +45,10 @@ async function main() {
     await idle(page);
   };
   const status = (page) => page.textContent('#status');
+  const expectStatusStarts = async (page, start) => {
+    const text = await status(page);
+    expect(text.startsWith(start), `status reads "${text}"`);
+  };
   // Answers the page's question (caption, text) with the button named `answer`.
   const answer = async (page, caption, answerText) => {
     await page.waitForSelector('#question:not([hidden])');
@@ -67,15 +68,15 @@ async function main() {
       const p = await open('absent');
       expect((await p.textContent('#support')).includes('has no WebHID'), 'no word on the missing WebHID');
       await press(p, '#read');
-      expect((await status(p)).startsWith('This browser has no WebHID'), `status reads "${await status(p)}"`);
+      await expectStatusStarts(p, 'This browser has no WebHID');
       await p.context().close();
     }],
     ['a refused permission: Read and the chooser say so, and nothing is sent', async () => {
       const p = await open('none');
       await press(p, '#read');
-      expect((await status(p)).startsWith('USB device not found: plug the converter in'), `status reads "${await status(p)}"`);
+      await expectStatusStarts(p, 'USB device not found: plug the converter in');
       await press(p, '#choose');
-      expect((await status(p)).startsWith('the browser refused access to USB devices'), `status reads "${await status(p)}"`);
+      await expectStatusStarts(p, 'the browser refused access to USB devices');
       expect((await p.textContent('#device-line')) === 'No converter chosen.', 'a device is shown');
       await p.context().close();
     }],
@@ -137,7 +138,7 @@ async function main() {
       expect(changes.includes('ap1-res entry 2 sensor mV: 370 -> 380'), `changes: ${changes}`);
       expect((await page.textContent('#registers-line')).includes('register 98,') || (await page.textContent('#registers-line')).includes('register 98 '), 'registers line');
       await press(page, '#write');
-      expect((await status(page)).startsWith('Device Write OK'), `status reads "${await status(page)}"`);
+      await expectStatusStarts(page, 'Device Write OK');
       const held = await fakeRegisters(page);
       expect(held[98] + 256 * held[99] === 380, 'the converter does not hold 380 mV');
     }],
@@ -166,29 +167,7 @@ async function main() {
     }],
   ];
 
-  let passed = 0;
-  let failed = 0;
-  for (const [name, run] of cases) {
-    try {
-      await run();
-      ++passed;
-      console.log(`ok - host: ${name}`);
-    } catch (error) {
-      ++failed;
-      console.log(`FAIL - host: ${name}: ${error.message.split('\n')[0]}`);
-    }
-  }
-  if (errors.length) {
-    ++failed;
-    console.log(`FAIL - host: the page raised errors: ${errors.join('; ')}`);
-  }
-  await browser.close();
-  console.log(`${passed} passed, ${failed} failed`);
-  process.exit(failed ? 1 : 0);
+  await runCases(cases, { browser, errors, label: 'host: ', firstLine: true });
 }
 
-main().catch((error) => {
-  console.log(`FAIL - host: the browser test could not run: ${error.message}`);
-  console.log('0 passed, 1 failed');
-  process.exit(1);
-});
+runSuite(main, 'host: ');

@@ -7,7 +7,7 @@
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
 #include "sim/sim_bus.h"
-#include "protocol/converter_identity.h"
+#include "tests/device/match_converter.h"
 
 #include <doctest.h>
 
@@ -111,8 +111,7 @@ TEST_CASE("Without hid.dll one box appears before main, from the main thread, an
 
     CHECK(hidDevice.library.Module() == nullptr);
     CHECK_FALSE(hidDevice.library.CanDiscover());
-    hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
-                       converterReportPayload, converterManufacturer, converterProduct);
+    MatchConverter();
     CHECK(hidDevice.FindDevice() == 0);  // a converter is there, but nothing can be asked
     CHECK(sim::SimBus::Instance().OpenHandlesTotal() == 0);
     CHECK(sim::SimBus::Instance().LibraryLoads() == 0);

@@ -6,6 +6,8 @@
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
 #include "protocol/converter_identity.h"
+#include "tests/device/match_converter.h"
+#include "tests/device/notify_window.h"
 #include "tests/support/skip.h"
 
 #include <doctest.h>
@@ -120,8 +122,7 @@ TEST_CASE("FindDevice walks the system's HID devices, matches only a converter a
             it.lengths == ((9u << 16) | 9u))
             converterPath = it.path;
     const DWORD before = HandleCount();
-    hidDevice.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
-                       converterReportPayload, converterManufacturer, converterProduct);
+    MatchConverter();
     CHECK(hidDevice.FindDevice() == (converterPath.empty() ? 0 : 1));
     if (converterPath.empty())
         CHECK(hidDevice.devicePath == nullptr);
@@ -174,17 +175,11 @@ TEST_CASE("The real SetupAPI refuses a detail size field of the wrong width, as 
 
 TEST_CASE("The real filter structure registers for HID notifications")
 {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "ZyrRealNotify";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND window = CreateClassWindow("ZyrRealNotify", DefWindowProcA);
     REQUIRE(window != nullptr);
-    DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    hidDevice.library.GetHidGuid(&filter.dbcc_classguid);
+    GUID hidGuid = {};
+    hidDevice.library.GetHidGuid(&hidGuid);
+    DEV_BROADCAST_DEVICEINTERFACE_A filter = InterfaceFilter(hidGuid);
     HDEVNOTIFY handle = Sys().RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     CHECK(handle != nullptr);
     if (handle)

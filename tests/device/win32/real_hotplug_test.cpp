@@ -6,10 +6,11 @@
 #include "device/broadcast_name.h"
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
+#include "tests/device/match_converter.h"
+#include "tests/device/notify_window.h"
 #include "tests/support/pump_until.h"
 #include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
-#include "protocol/converter_identity.h"
 
 #include <dbt.h>
 #include <setupapi.h>
@@ -57,19 +58,12 @@ class Owner {
 public:
     Owner()
     {
-        WNDCLASSEXA c = {};
-        c.cbSize = sizeof c;
-        c.lpfnWndProc = Procedure;
-        c.hInstance = GetModuleHandleA(nullptr);
-        c.lpszClassName = "zyr real hot-plug owner";
-        RegisterClassExA(&c);
-        window = CreateWindowExA(0, c.lpszClassName, "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, c.hInstance,
-                                 nullptr);
+        const char *const className = "zyr real hot-plug owner";
+        RegisterWindowClass(className, Procedure);
+        window = CreateWindowExA(0, className, "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
-        filter.dbcc_size = sizeof filter;
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = vconvHidInterfaceClass;
+        DEV_BROADCAST_DEVICEINTERFACE_A filter = InterfaceFilter(vconvHidInterfaceClass);
         notify = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     }
     ~Owner()
@@ -155,12 +149,6 @@ private:
     HDEVNOTIFY notify = nullptr;
 };
 
-void MatchConverter(hid_com &device)
-{
-    device.SetMatch(converterVendorId, converterProductId, converterReleaseNumber, converterReportPayload,
-                    converterReportPayload, converterManufacturer, converterProduct);
-}
-
 // A read request for `address`, as the protocol sends it (report id 0).
 bool RequestRegister(hid_com &device, unsigned address)
 {
@@ -194,14 +182,18 @@ struct ConverterPlugged {
     }
 };
 
-}  // namespace
-
-TEST_CASE_FIXTURE(ConverterPlugged, "Real system: Attach finds the converter, the reader receives its replies, "
-                                    "and unplug and replug post 5, 4, then 5, 3")
-{
+// The converter plugged, an owner window and a hid_com matching the converter.
+struct OwnerAndDevice : ConverterPlugged {
+    OwnerAndDevice() { MatchConverter(device); }
     Owner owner;
     hid_com device;
-    MatchConverter(device);
+};
+
+}  // namespace
+
+TEST_CASE_FIXTURE(OwnerAndDevice, "Real system: Attach finds the converter, the reader receives its replies, "
+                                  "and unplug and replug post 5, 4, then 5, 3")
+{
     REQUIRE(device.Attach(owner.Handle()) == 1);
     REQUIRE(owner.PumpUntil([&] { return !owner.codes.empty(); }));
     REQUIRE(owner.codes == Codes{HIDCOM_DEVICE_FOUND});
@@ -250,11 +242,8 @@ TEST_CASE_FIXTURE(ConverterPlugged, "Real system: Attach finds the converter, th
     CHECK(device.comReadHandle == INVALID_HANDLE_VALUE);
 }
 
-TEST_CASE_FIXTURE(ConverterPlugged, "Real system: a converter of another identity coming and going posts 5 only")
+TEST_CASE_FIXTURE(OwnerAndDevice, "Real system: a converter of another identity coming and going posts 5 only")
 {
-    Owner owner;
-    hid_com device;
-    MatchConverter(device);
     REQUIRE(Unplug());
     REQUIRE(WaitNoneListed());
     // Attached while nothing matches: 4.
