@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <iterator>
 
-namespace {
-
 std::string NameList(const std::vector<const char *> &names, const char *between, const char *last)
 {
     std::string list;
@@ -12,6 +10,8 @@ std::string NameList(const std::vector<const char *> &names, const char *between
         list += std::string(i == 0 ? "" : i + 1 == names.size() ? last : between) + names[i];
     return list;
 }
+
+namespace {
 
 // The first table that matches, or null.
 template <typename Match> const TableInfo *FindTable(Match match)

@@ -168,26 +168,22 @@ Result Finish(const Factor &factor, CorrectionResult &result, CorrectionResult &
     return settled;
 }
 
-// Hundredths as "631.9" or "631.95": at least one decimal.
-std::string DiameterText(int64_t hundredths)
+// `value` in units of 1 / `scale` (10 or 100) with `digits` decimals (1 or 2): "631.95".
+std::string DecimalText(int64_t value, int64_t scale, int digits)
 {
     char text[32];
-    if (hundredths % 10 == 0)
-        std::snprintf(text, sizeof text, "%lld.%lld", static_cast<long long>(hundredths / 100),
-                      static_cast<long long>(hundredths / 10 % 10));
-    else
-        std::snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(hundredths / 100),
-                      static_cast<long long>(hundredths % 100));
+    std::snprintf(text, sizeof text, "%lld.%0*lld", static_cast<long long>(value / scale), digits,
+                  static_cast<long long>(value % scale));
     return text;
 }
 
-std::string KmhText(int64_t tenths)
+// Hundredths as "631.9" or "631.95": at least one decimal.
+std::string DiameterText(int64_t hundredths)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld.%lld", static_cast<long long>(tenths / 10),
-                  static_cast<long long>(tenths % 10));
-    return text;
+    return hundredths % 10 == 0 ? DecimalText(hundredths / 10, 10, 1) : DecimalText(hundredths, 100, 2);
 }
+
+std::string KmhText(int64_t tenths) { return DecimalText(tenths, 10, 1); }
 
 std::string SettingText(int64_t tenths) { return SpeedSettingText(static_cast<int>(tenths)); }
 
