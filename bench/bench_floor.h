@@ -4,6 +4,8 @@
 // and the line that reports a figure beside its floor.
 #pragma once
 
+#include "protocol/device_operations.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -58,6 +60,26 @@ inline void Report(const char *indent, int nameWidth, const char *name, double w
 {
     std::printf("%s%-*s wall %8.1f ms   floor %8.1f ms   ratio %5.2f\n", indent, nameWidth, name, wallMs, floorMs,
                 wallMs / floorMs);
+}
+
+// The best times of Read, Write and Format Device, in ms.
+struct OperationTimes {
+    double readMs = 0, writeMs = 0, formatMs = 0;
+};
+
+// Measures the three operations in turn; false as soon as one fails.
+inline bool MeasureOperations(int runs, OperationTimes &times)
+{
+    return Measure(ReadDevice, runs, times.readMs) && Measure(WriteDevice, runs, times.writeMs) &&
+           Measure(FormatDevice, runs, times.formatMs);
+}
+
+// Their times beside their floors.
+inline void ReportOperations(const char *indent, int nameWidth, const OperationTimes &times)
+{
+    Report(indent, nameWidth, "Read Device", times.readMs, readFloorMs);
+    Report(indent, nameWidth, "Write Device", times.writeMs, writeFloorMs);
+    Report(indent, nameWidth, "Format Device", times.formatMs, formatFloorMs);
 }
 
 }  // namespace bench

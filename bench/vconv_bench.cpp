@@ -97,10 +97,10 @@ int main()
         return 1;
     }
     const int runs = 3;
-    double readMs = 0, writeMs = 0, formatMs = 0, backupMs = 0, demoBackupMs = 0;
+    OperationTimes times;
+    double backupMs = 0, demoBackupMs = 0;
     const std::string app = BuildFolder() + "\\app\\";
-    const bool measured = Measure(ReadDevice, runs, readMs) && Measure(WriteDevice, runs, writeMs) &&
-                          Measure(FormatDevice, runs, formatMs) && TimeBackups(app + "zyrctl.exe", runs, backupMs);
+    const bool measured = MeasureOperations(runs, times) && TimeBackups(app + "zyrctl.exe", runs, backupMs);
     VconvSetPacing(false);
     if (!measured) {
         std::printf("an operation failed against the virtual converter\n");
@@ -111,9 +111,7 @@ int main()
         return 1;
     }
     std::printf("Over Wine's HID stack, the virtual converter at 1 ms per report (best of %d):\n", runs);
-    Report("Read Device", readMs, readFloorMs);
-    Report("Write Device", writeMs, writeFloorMs);
-    Report("Format Device", formatMs, formatFloorMs);
+    ReportOperations("  ", 22, times);
     Report("zyrctl backup", backupMs, readFloorMs);
     std::printf("Over the simulated converter at 1 ms per report (best of %d):\n", runs);
     Report("zyrctl_demo backup", demoBackupMs, readFloorMs);

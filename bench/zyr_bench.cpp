@@ -36,8 +36,6 @@ double ProcessCpuMs()
     return ms(kernel) + ms(user);
 }
 
-void Report(const char *name, double wallMs, double floorMs) { bench::Report("", 14, name, wallMs, floorMs); }
-
 }  // namespace
 
 int main()
@@ -48,16 +46,13 @@ int main()
     bus.SetRealTime(true, static_cast<unsigned>(frameMs * 1000));
 
     const int runs = 3;
-    double readMs = 0, writeMs = 0, formatMs = 0;
-    if (!Measure(ReadDevice, runs, readMs) || !Measure(WriteDevice, runs, writeMs) ||
-        !Measure(FormatDevice, runs, formatMs)) {
+    OperationTimes times;
+    if (!MeasureOperations(runs, times)) {
         std::printf("an operation failed against the simulated converter\n");
         return 1;
     }
     std::printf("Device operations, 1 ms per report on the wire (best of %d):\n", runs);
-    Report("Read Device", readMs, readFloorMs);
-    Report("Write Device", writeMs, writeFloorMs);
-    Report("Format Device", formatMs, formatFloorMs);
+    ReportOperations("", 14, times);
 
     // The host's own cost per exchange, the converter answering at once.
     bus.SetRealTime(false);

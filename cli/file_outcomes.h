@@ -14,27 +14,13 @@ inline Outcome FileExistsRefusal(const std::string &path)
     return Outcome::Fail(exitRefused, path + " already exists; it is overwritten only with --force");
 }
 
-// Exit 3: `step` ("cannot open", "cannot read", "cannot write") on `path`
-// failed for `cause`, the system's words.
-inline Outcome FileStepFailed(const char *step, const std::string &path, const std::string &cause)
+// Exit 3: `step` on `path` failed for `cause`, the system's words.
+enum class FileStep { open, read, write, createTemporary };
+inline Outcome FileStepFailed(FileStep step, const std::string &path, const std::string &cause)
 {
-    return Outcome::Fail(exitFile, step + (" " + path) + ": " + cause);
-}
-inline Outcome CannotOpen(const std::string &path, const std::string &cause)
-{
-    return FileStepFailed("cannot open", path, cause);
-}
-inline Outcome CannotRead(const std::string &path, const std::string &cause)
-{
-    return FileStepFailed("cannot read", path, cause);
-}
-inline Outcome CannotWrite(const std::string &path, const std::string &cause)
-{
-    return FileStepFailed("cannot write", path, cause);
-}
-inline Outcome CannotCreateTemporary(const std::string &path, const std::string &cause)
-{
-    return FileStepFailed("cannot create a temporary file beside", path, cause);
+    static const char *const words[] = {"cannot open ", "cannot read ", "cannot write ",
+                                        "cannot create a temporary file beside "};
+    return Outcome::Fail(exitFile, words[static_cast<int>(step)] + path + ": " + cause);
 }
 
 // Exit 3: a file of `size` bytes, more than `maxSize`.

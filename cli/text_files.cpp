@@ -78,17 +78,17 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
     FileHandle file{CreateFileW(FileSystemName(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.handle == INVALID_HANDLE_VALUE)
-        return CannotOpen(path, SystemErrorText(GetLastError()));
+        return FileStepFailed(FileStep::open, path, SystemErrorText(GetLastError()));
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file.handle, &size))
-        return CannotRead(path, SystemErrorText(GetLastError()));
+        return FileStepFailed(FileStep::read, path, SystemErrorText(GetLastError()));
     if (static_cast<unsigned long long>(size.QuadPart) > maxSize)
         return FileTooLarge(path, size.QuadPart, maxSize);
     std::string content(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
     if (!content.empty() && (!ReadFile(file.handle, &content[0], static_cast<DWORD>(content.size()), &read, nullptr) ||
                              read != content.size()))
-        return CannotRead(path, SystemErrorText(GetLastError()));
+        return FileStepFailed(FileStep::read, path, SystemErrorText(GetLastError()));
     text.swap(content);
     return Outcome::Success();
 }
@@ -102,7 +102,7 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
     {
         FileHandle file{CreateTemporaryBeside(path, temporary, created)};
         if (file.handle == INVALID_HANDLE_VALUE)
-            return CannotCreateTemporary(path, SystemErrorText(created));
+            return FileStepFailed(FileStep::createTemporary, path, SystemErrorText(created));
         DWORD written = 0;
         const bool ok = WriteFile(file.handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                         written == text.size() && (!flush || FlushFileBuffers(file.handle));
@@ -111,7 +111,7 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
             CloseHandle(file.handle);
             file.handle = INVALID_HANDLE_VALUE;
             DeleteFileW(temporary.c_str());
-            return CannotWrite(path, SystemErrorText(error));
+            return FileStepFailed(FileStep::write, path, SystemErrorText(error));
         }
     }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (force ? MOVEFILE_REPLACE_EXISTING : 0);
@@ -120,7 +120,7 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
         DeleteFileW(temporary.c_str());
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
             return FileExistsRefusal(path);
-        return CannotWrite(path, SystemErrorText(error));
+        return FileStepFailed(FileStep::write, path, SystemErrorText(error));
     }
     return Outcome::Success();
 }

@@ -53,7 +53,7 @@ bool WriteAll(int fd, const std::string &text)
 Outcome WriteFailed(const std::string &temporary, const std::string &path, int error)
 {
     unlink(temporary.c_str());
-    return CannotWrite(path, ErrorText(error));
+    return FileStepFailed(FileStep::write, path, ErrorText(error));
 }
 
 }  // namespace
@@ -74,12 +74,12 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
 {
     FileDescriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0)
-        return CannotOpen(path, ErrorText(errno));
+        return FileStepFailed(FileStep::open, path, ErrorText(errno));
     struct stat status;
     if (fstat(file.fd, &status) != 0)
-        return CannotRead(path, ErrorText(errno));
+        return FileStepFailed(FileStep::read, path, ErrorText(errno));
     if (S_ISDIR(status.st_mode))
-        return CannotRead(path, ErrorText(EISDIR));
+        return FileStepFailed(FileStep::read, path, ErrorText(EISDIR));
     if (static_cast<unsigned long long>(status.st_size) > maxSize)
         return FileTooLarge(path, status.st_size, maxSize);
     // Read to the end, whatever the size said: a pipe or a growing file.
@@ -90,7 +90,7 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return CannotRead(path, ErrorText(errno));
+            return FileStepFailed(FileStep::read, path, ErrorText(errno));
         if (got == 0)
             break;
         content.append(buffer, static_cast<size_t>(got));
@@ -111,7 +111,7 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
     {
         FileDescriptor file{CreateTemporaryBeside(path, temporary, created)};
         if (file.fd < 0)
-            return CannotCreateTemporary(path, ErrorText(created));
+            return FileStepFailed(FileStep::createTemporary, path, ErrorText(created));
         // A backup is for the user to read: the usual permissions, not mkstemp's 0600.
         const mode_t mask = umask(0);
         umask(mask);
@@ -129,7 +129,7 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
             return Outcome::Success();
         if (error == EEXIST)
             return FileExistsRefusal(path);
-        return CannotWrite(path, ErrorText(error));
+        return FileStepFailed(FileStep::write, path, ErrorText(error));
     }
     if (rename(temporary.c_str(), path.c_str()) != 0)
         return WriteFailed(temporary, path, errno);
