@@ -4,6 +4,7 @@
 #include "cli/progress_bar.h"
 #include "config/hex_text.h"
 #include "settings/image_guards.h"
+#include "settings/settings_view.h"
 #include "protocol/converter_identity.h"
 #include "protocol/operation_cut_off.h"
 #include "protocol/operation_text.h"

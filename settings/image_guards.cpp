@@ -198,16 +198,3 @@ std::vector<uint8_t> DifferingRegisters(const RegisterImage &a, const RegisterIm
 {
     return RegistersFrom(0, a, b, false);
 }
-
-std::string RegisterListText(const std::vector<uint8_t> &addresses)
-{
-    std::string text;
-    for (uint8_t address : addresses)
-        text += (text.empty() ? "" : ", ") + std::to_string(address);
-    return text;
-}
-
-std::string RegistersText(const std::vector<uint8_t> &addresses)
-{
-    return (addresses.size() == 1 ? "register " : "registers ") + RegisterListText(addresses);
-}

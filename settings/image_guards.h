@@ -45,8 +45,3 @@ std::vector<uint8_t> RegistersToWrite(const RegisterImage &device, const Registe
 
 // The registers, 0 to 255, whose bytes differ between two images. Ascending.
 std::vector<uint8_t> DifferingRegisters(const RegisterImage &a, const RegisterImage &b);
-
-// Register numbers as a message lists them: "5, 12, 93".
-std::string RegisterListText(const std::vector<uint8_t> &addresses);
-// The same after "register " for one, "registers " for more.
-std::string RegistersText(const std::vector<uint8_t> &addresses);
