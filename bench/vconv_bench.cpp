@@ -10,6 +10,7 @@
 // test command leaves it: scripts/env.sh, zyr_install_vconv). No dialog:
 // with no main dialog the status line and the control refresh do nothing,
 // and the write takes the image as it stands.
+#include "bench/bench_floor.h"
 #include "protocol/device_operations.h"
 #include "vconv/vconv_client.h"
 #include "vconv/vconv_control.h"
@@ -23,35 +24,7 @@
 
 namespace {
 
-constexpr double frameMs = 1.0;  // one report, one full-speed USB frame
-constexpr double pauseAfterOpenMs = 5;  // after opening the port
-constexpr double pauseAfterWriteMs = 5;  // after each write request
-constexpr int identityWords = 3;  // version, type, the word at 255
-
-constexpr double readExchangeMs = 2 * frameMs;
-constexpr double verifiedWriteMs = frameMs + pauseAfterWriteMs + readExchangeMs;
-constexpr double readFloorMs = pauseAfterOpenMs + (2 * identityWords + 256) * readExchangeMs;
-
-double NowMs()
-{
-    LARGE_INTEGER t, f;
-    QueryPerformanceCounter(&t);
-    QueryPerformanceFrequency(&f);
-    return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-// Best of `runs` wall times of one operation, in ms; false if it failed.
-bool Measure(bool (*operation)(), int runs, double &bestMs)
-{
-    bestMs = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        const double start = NowMs();
-        if (!operation())
-            return false;
-        bestMs = std::min(bestMs, NowMs() - start);
-    }
-    return true;
-}
+using namespace bench;
 
 // The folder this program was started from: build/<arch>/bench.
 std::string BuildFolder()
@@ -112,10 +85,7 @@ bool TimeBackups(const std::string &program, int runs, double &bestMs)
     return true;
 }
 
-void Report(const char *name, double wallMs, double floorMs)
-{
-    std::printf("  %-22s wall %8.1f ms   floor %8.1f ms   ratio %5.2f\n", name, wallMs, floorMs, wallMs / floorMs);
-}
+void Report(const char *name, double wallMs, double floorMs) { bench::Report("  ", 22, name, wallMs, floorMs); }
 
 }  // namespace
 
@@ -127,10 +97,10 @@ int main()
         return 1;
     }
     const int runs = 3;
-    double readMs = 0, writeMs = 0, formatMs = 0, backupMs = 0, demoBackupMs = 0;
+    OperationTimes times;
+    double backupMs = 0, demoBackupMs = 0;
     const std::string app = BuildFolder() + "\\app\\";
-    const bool measured = Measure(ReadDevice, runs, readMs) && Measure(WriteDevice, runs, writeMs) &&
-                          Measure(FormatDevice, runs, formatMs) && TimeBackups(app + "zyrctl.exe", runs, backupMs);
+    const bool measured = MeasureOperations(runs, times) && TimeBackups(app + "zyrctl.exe", runs, backupMs);
     VconvSetPacing(false);
     if (!measured) {
         std::printf("an operation failed against the virtual converter\n");
@@ -141,9 +111,7 @@ int main()
         return 1;
     }
     std::printf("Over Wine's HID stack, the virtual converter at 1 ms per report (best of %d):\n", runs);
-    Report("Read Device", readMs, readFloorMs);
-    Report("Write Device", writeMs, pauseAfterOpenMs + 2 * identityWords * readExchangeMs + 251 * verifiedWriteMs);
-    Report("Format Device", formatMs, pauseAfterOpenMs + 256 * verifiedWriteMs);
+    ReportOperations("  ", 22, times);
     Report("zyrctl backup", backupMs, readFloorMs);
     std::printf("Over the simulated converter at 1 ms per report (best of %d):\n", runs);
     Report("zyrctl_demo backup", demoBackupMs, readFloorMs);

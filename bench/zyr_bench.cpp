@@ -8,6 +8,7 @@
 //
 // No dialog is needed: with no main dialog the status line and the control
 // refresh do nothing, and the write takes the image as it stands.
+#include "bench/bench_floor.h"
 #include "config/config_image.h"
 #include "device/hid_com.h"
 #include "protocol/converter_access.h"
@@ -22,32 +23,7 @@
 
 namespace {
 
-constexpr double frameMs = 1.0;  // latency model: 1 ms per report
-constexpr double pauseAfterOpenMs = 5;  // after opening the port
-constexpr double pauseAfterWriteMs = 5;  // after each write request
-constexpr int identityWords = 3;  // version, type, the word at 255
-
-// A read exchange is a request and a reply; a verified write is a request,
-// the pause, then a read exchange.
-constexpr double readExchangeMs = 2 * frameMs;
-constexpr double verifiedWriteMs = frameMs + pauseAfterWriteMs + readExchangeMs;
-
-double Seconds(const LARGE_INTEGER &t)
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double NowMs()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return Seconds(t) * 1000.0;
-}
+using namespace bench;
 
 double ProcessCpuMs()
 {
@@ -60,24 +36,6 @@ double ProcessCpuMs()
     return ms(kernel) + ms(user);
 }
 
-// Best of `runs` wall times of one operation, in ms; false if it failed.
-bool Measure(bool (*operation)(), int runs, double &bestMs)
-{
-    bestMs = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        double start = NowMs();
-        if (!operation())
-            return false;
-        bestMs = std::min(bestMs, NowMs() - start);
-    }
-    return true;
-}
-
-void Report(const char *name, double wallMs, double floorMs)
-{
-    std::printf("%-14s wall %8.1f ms   floor %8.1f ms   ratio %5.2f\n", name, wallMs, floorMs, wallMs / floorMs);
-}
-
 }  // namespace
 
 int main()
@@ -88,16 +46,13 @@ int main()
     bus.SetRealTime(true, static_cast<unsigned>(frameMs * 1000));
 
     const int runs = 3;
-    double readMs = 0, writeMs = 0, formatMs = 0;
-    if (!Measure(ReadDevice, runs, readMs) || !Measure(WriteDevice, runs, writeMs) ||
-        !Measure(FormatDevice, runs, formatMs)) {
+    OperationTimes times;
+    if (!MeasureOperations(runs, times)) {
         std::printf("an operation failed against the simulated converter\n");
         return 1;
     }
     std::printf("Device operations, 1 ms per report on the wire (best of %d):\n", runs);
-    Report("Read Device", readMs, pauseAfterOpenMs + (2 * identityWords + 256) * readExchangeMs);
-    Report("Write Device", writeMs, pauseAfterOpenMs + 2 * identityWords * readExchangeMs + 251 * verifiedWriteMs);
-    Report("Format Device", formatMs, pauseAfterOpenMs + 256 * verifiedWriteMs);
+    ReportOperations("", 14, times);
 
     // The host's own cost per exchange, the converter answering at once.
     bus.SetRealTime(false);

@@ -23,6 +23,20 @@ struct CommandContext {
     // A line saying what was done; nothing with --quiet.
     std::ostream &Note() const;
     ProgressOutput Progress() const { return {console.err, console.errorIsConsole && !quiet}; }
+    // A JSON document on standard output, as --json prints every one.
+    void PrintJson(const nlohmann::json &document) const
+    {
+        Out() << document.dump(2, ' ', false, replaceBadText) << "\n";
+    }
+    // A command's result: the document with --json, the text without.
+    Outcome PrintResult(bool json, const nlohmann::json &document, const std::string &text) const
+    {
+        if (json)
+            PrintJson(document);
+        else
+            Out() << text;
+        return Outcome::Success();
+    }
 };
 
 // A backup file or, for the word "device", the converter.

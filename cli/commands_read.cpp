@@ -3,6 +3,7 @@
 
 #include "settings/backup_file.h"
 #include "settings/settings_view.h"
+#include "cli/file_outcomes.h"
 #include "cli/text_files.h"
 
 #include <nlohmann/json.hpp>
@@ -67,7 +68,7 @@ Outcome RunInfo(const CommandContext &context, bool json)
                                {"firmwareType", reading.type},
                                {"type", TypeText(reading.type)},
                                {"served", served}};
-        context.Out() << data.dump(2, ' ', false, replaceBadText) << "\n";
+        context.PrintJson(data);
     } else {
         context.Out() << "converter found\n"
                       << "device path: " << reading.devicePath << "\n"
@@ -87,18 +88,14 @@ Outcome RunShow(const CommandContext &context, const std::string &file, bool jso
     Outcome outcome = LoadImage(context, file.empty() ? "device" : file, image);
     if (!outcome.Ok())
         return outcome;
-    if (json)
-        context.Out() << DescribeImageJson(image).dump(2, ' ', false, replaceBadText) << "\n";
-    else
-        context.Out() << DescribeImage(image);
-    return Outcome::Success();
+    return context.PrintResult(json, DescribeImageJson(image), DescribeImage(image));
 }
 
 Outcome RunBackup(const CommandContext &context, const std::string &file, bool force)
 {
     // Refused before the converter is read, so a refusal costs nothing.
     if (!force && FileExists(file))
-        return Outcome::Fail(exitRefused, file + " already exists; it is overwritten only with --force");
+        return FileExistsRefusal(file);
     ConverterReading reading;
     Outcome outcome = ReadWholeConverter(reading, context.Progress(), "reading");
     if (!outcome.Ok())
@@ -122,7 +119,7 @@ Outcome RunDiff(const CommandContext &context, const std::string &a, const std::
         return outcome;
     const std::vector<FieldDifference> differences = DiffImages(first, second);
     if (json)
-        context.Out() << DiffJson(differences).dump(2, ' ', false, replaceBadText) << "\n";
+        context.PrintJson(DiffJson(differences));
     else if (differences.empty())
         context.Note() << "no differences\n";
     else

@@ -3,6 +3,8 @@
 #include "cli/converter_system.h"
 #include "cli/progress_bar.h"
 #include "config/hex_text.h"
+#include "settings/image_guards.h"
+#include "settings/settings_view.h"
 #include "protocol/converter_identity.h"
 #include "protocol/operation_cut_off.h"
 #include "protocol/operation_text.h"
@@ -124,6 +126,34 @@ Outcome OpenAndIdentify(ConverterPort &port, ConverterReading &reading)
     return outcome.Ok() ? ReadIdentity(port.Transport(), reading) : outcome;
 }
 
+// The same on a new port, which `converter` then holds.
+Outcome OpenNewPort(std::unique_ptr<ConverterPort> &converter, ConverterReading &reading)
+{
+    converter = MakeConverterPort();
+    return OpenAndIdentify(*converter, reading);
+}
+
+// Exit 7 when the converter found now is not at the place of the one read.
+Outcome CheckSamePlace(const ConverterReading &now, const ConverterReading &read)
+{
+    if (now.devicePath != read.devicePath)
+        return Outcome::Fail(exitOtherConverter, OtherConverterText("it is attached elsewhere now"));
+    return Outcome::Success();
+}
+
+// One pass over `steps` registers (`pass` reads or writes them, calling its
+// first argument after each) under a progress bar with `label`; a register
+// that fails is exit 1, told as `doing` it.
+template <typename Pass> Outcome RegisterPass(ReportTransport &port, const ProgressOutput &progress, const char *label,
+                                              int steps, const char *doing, RegisterCallKind kind, Pass pass)
+{
+    ProgressBar bar(progress.err, progress.bar, label, steps);
+    int failedAddress = -1;
+    if (!pass([&](uint8_t) { bar.Step(); }, failedAddress))
+        return Outcome::Fail(exitDevice, RegisterFailureText(doing, failedAddress, kind, port.failure));
+    return Outcome::Success();
+}
+
 }  // namespace
 
 std::string NoConverterText()
@@ -150,15 +180,14 @@ void KeepProtocolMessages() { SendProtocolMessagesTo(KeepMessage); }
 
 Outcome ReadConverterIdentity(ConverterReading &reading)
 {
-    const std::unique_ptr<ConverterPort> port = MakeConverterPort();
-    return OpenAndIdentify(*port, reading);
+    std::unique_ptr<ConverterPort> converter;
+    return OpenNewPort(converter, reading);
 }
 
 Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &progress, const char *label)
 {
-    const std::unique_ptr<ConverterPort> converter = MakeConverterPort();
-    Outcome outcome = OpenAndIdentify(*converter, reading);
-    ReportTransport &port = converter->Transport();
+    std::unique_ptr<ConverterPort> converter;
+    Outcome outcome = OpenNewPort(converter, reading);
     if (!outcome.Ok())
         return outcome;
     if (!AcceptedFirmwareVersion(reading.version))
@@ -168,35 +197,25 @@ Outcome ReadWholeConverter(ConverterReading &reading, const ProgressOutput &prog
         return Outcome::Fail(exitDevice, "wrong firmware type " + std::to_string(reading.type) +
                                              ": only 2 (VSS+ECT) and 3 (VSS) are served");
     reading.image.Erase();
-    ProgressBar bar(progress.err, progress.bar, label, 256);
-    int failedAddress = -1;
-    if (!ReadAllRegisters(
-            port, reading.image, [&](uint8_t) { bar.Step(); }, failedAddress))
-        return Outcome::Fail(exitDevice,
-                             RegisterFailureText("reading", failedAddress, RegisterCallKind::readByte, port.failure));
-    return Outcome::Success();
+    ReportTransport &port = converter->Transport();
+    return RegisterPass(port, progress, label, 256, "reading", RegisterCallKind::readByte,
+                        [&](const RegisterDone &done, int &failedAddress) {
+                            return ReadAllRegisters(port, reading.image, done, failedAddress);
+                        });
 }
 
 Outcome CheckSameConverter(const ConverterReading &read, const ProgressOutput &progress)
 {
     ConverterReading now;
     Outcome outcome = ReadWholeConverter(now, progress, "checking");
+    if (outcome.Ok())
+        outcome = CheckSamePlace(now, read);
     if (!outcome.Ok())
         return outcome;
-    if (now.devicePath != read.devicePath)
-        return Outcome::Fail(exitOtherConverter, OtherConverterText("it is attached elsewhere now"));
-    std::string differing;
-    for (int address = 0; address < 256; ++address) {
-        const uint8_t at = static_cast<uint8_t>(address);
-        if (now.image.Byte(at) != read.image.Byte(at))
-            differing += (differing.empty() ? "" : ", ") + std::to_string(address);
-    }
+    const std::vector<uint8_t> differing = DifferingRegisters(now.image, read.image);
     if (!differing.empty())
-        return Outcome::Fail(
-            exitOtherConverter,
-            OtherConverterText("its registers differ from those read at " +
-                               std::string(differing.find(',') == std::string::npos ? "register " : "registers ") +
-                               differing));
+        return Outcome::Fail(exitOtherConverter,
+                             OtherConverterText("its registers differ from those read at " + RegistersText(differing)));
     return Outcome::Success();
 }
 
@@ -207,25 +226,22 @@ Outcome WriteConverterRegisters(const ConverterReading &read, const RegisterImag
         if (address < 5)
             return Outcome::Fail(exitRefused, "register " + std::to_string(address) +
                                                   " holds the converter's identity and is never written");
-    const std::unique_ptr<ConverterPort> converter = MakeConverterPort();
+    std::unique_ptr<ConverterPort> converter;
     ConverterReading device;
-    Outcome outcome = OpenAndIdentify(*converter, device);
-    ReportTransport &port = converter->Transport();
+    Outcome outcome = OpenNewPort(converter, device);
+    if (outcome.Ok())
+        outcome = CheckSamePlace(device, read);
     if (!outcome.Ok())
         return outcome;
-    if (device.devicePath != read.devicePath)
-        return Outcome::Fail(exitOtherConverter, OtherConverterText("it is attached elsewhere now"));
     // Registers 0 to 4 are never written, so the image must belong to this
     // converter's firmware before anything is sent.
     if (device.version != target.FirmwareVersion() || device.type != target.FirmwareType())
         return Outcome::Fail(exitRefused, "the converter changed since it was read: it now has firmware " +
                                               std::to_string(device.version) + " type " + std::to_string(device.type) +
                                               "; nothing was written");
-    ProgressBar bar(progress.err, progress.bar, "writing", static_cast<int>(addresses.size()));
-    int failedAddress = -1;
-    if (!WriteImageRegisters(
-            port, target, addresses, [&](uint8_t) { bar.Step(); }, failedAddress))
-        return Outcome::Fail(exitDevice,
-                             RegisterFailureText("writing", failedAddress, RegisterCallKind::writeByte, port.failure));
-    return Outcome::Success();
+    ReportTransport &port = converter->Transport();
+    return RegisterPass(port, progress, "writing", static_cast<int>(addresses.size()), "writing",
+                        RegisterCallKind::writeByte, [&](const RegisterDone &done, int &failedAddress) {
+                            return WriteImageRegisters(port, target, addresses, done, failedAddress);
+                        });
 }

@@ -10,14 +10,6 @@
 
 namespace {
 
-std::string AddressList(const std::vector<uint8_t> &addresses)
-{
-    std::string text;
-    for (uint8_t address : addresses)
-        text += (text.empty() ? "" : ", ") + std::to_string(address);
-    return text;
-}
-
 // A person at the console answers; anything but y or yes declines.
 bool Confirmed(const CommandContext &context, size_t count)
 {
@@ -57,7 +49,8 @@ Outcome GuardedWrite(const CommandContext &context, const ConverterReading &devi
         context.Out() << (differences.empty() ? "no differences\n" : DifferencesText(differences));
         context.Out() << "dry run: would write " << addresses.size() << " register"
                       << (addresses.size() == 1 ? "" : "s")
-                      << (addresses.empty() ? "" : " (" + AddressList(addresses) + ")") << "; nothing was written\n";
+                      << (addresses.empty() ? "" : " (" + RegisterListText(addresses) + ")")
+                      << "; nothing was written\n";
         return Outcome::Success();
     }
     if (addresses.empty()) {
@@ -101,14 +94,11 @@ Outcome GuardedWrite(const CommandContext &context, const ConverterReading &devi
         outcome.message = "the write went through but reading it back failed: " + outcome.message;
         return outcome;
     }
-    std::vector<uint8_t> differing;
-    for (int address = 0; address < 256; ++address)
-        if (after.image.Byte(static_cast<uint8_t>(address)) != expected.Byte(static_cast<uint8_t>(address)))
-            differing.push_back(static_cast<uint8_t>(address));
+    const std::vector<uint8_t> differing = DifferingRegisters(after.image, expected);
     if (!differing.empty())
-        return Outcome::Fail(exitDevice, "the converter read back differs from what was written at register" +
-                                             std::string(differing.size() == 1 ? " " : "s ") + AddressList(differing) +
-                                             "; zyrctl restore " + backupPath + " puts back what it held before");
+        return Outcome::Fail(exitDevice, "the converter read back differs from what was written at " +
+                                             RegistersText(differing) + "; zyrctl restore " + backupPath +
+                                             " puts back what it held before");
     context.Note() << "wrote " << addresses.size() << " register" << (addresses.size() == 1 ? "" : "s")
                    << " and read all 256 back: every register holds what was meant\n";
     return Outcome::Success();

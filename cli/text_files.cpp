@@ -1,5 +1,6 @@
 #include "cli/text_files.h"
 
+#include "cli/file_outcomes.h"
 #include "cli/wide_names.h"
 
 #include <windows.h>
@@ -77,19 +78,17 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
     FileHandle file{CreateFileW(FileSystemName(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.handle == INVALID_HANDLE_VALUE)
-        return Outcome::Fail(exitFile, "cannot open " + path + ": " + SystemErrorText(GetLastError()));
+        return FileStepFailed(FileStep::open, path, SystemErrorText(GetLastError()));
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file.handle, &size))
-        return Outcome::Fail(exitFile, "cannot read " + path + ": " + SystemErrorText(GetLastError()));
+        return FileStepFailed(FileStep::read, path, SystemErrorText(GetLastError()));
     if (static_cast<unsigned long long>(size.QuadPart) > maxSize)
-        return Outcome::Fail(exitFile, path + " is " + std::to_string(size.QuadPart) +
-                                           " bytes long, more than such a file can be (" + std::to_string(maxSize) +
-                                           ")");
+        return FileTooLarge(path, size.QuadPart, maxSize);
     std::string content(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
     if (!content.empty() && (!ReadFile(file.handle, &content[0], static_cast<DWORD>(content.size()), &read, nullptr) ||
                              read != content.size()))
-        return Outcome::Fail(exitFile, "cannot read " + path + ": " + SystemErrorText(GetLastError()));
+        return FileStepFailed(FileStep::read, path, SystemErrorText(GetLastError()));
     text.swap(content);
     return Outcome::Success();
 }
@@ -97,14 +96,13 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
 Outcome WriteFileAtomically(const std::string &path, const std::string &text, bool force, bool flush)
 {
     if (!force && FileExists(path))
-        return Outcome::Fail(exitRefused, path + " already exists; it is overwritten only with --force");
+        return FileExistsRefusal(path);
     std::wstring temporary;
     DWORD created = 0;
     {
         FileHandle file{CreateTemporaryBeside(path, temporary, created)};
         if (file.handle == INVALID_HANDLE_VALUE)
-            return Outcome::Fail(exitFile,
-                                 "cannot create a temporary file beside " + path + ": " + SystemErrorText(created));
+            return FileStepFailed(FileStep::createTemporary, path, SystemErrorText(created));
         DWORD written = 0;
         const bool ok = WriteFile(file.handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                         written == text.size() && (!flush || FlushFileBuffers(file.handle));
@@ -113,7 +111,7 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
             CloseHandle(file.handle);
             file.handle = INVALID_HANDLE_VALUE;
             DeleteFileW(temporary.c_str());
-            return Outcome::Fail(exitFile, "cannot write " + path + ": " + SystemErrorText(error));
+            return FileStepFailed(FileStep::write, path, SystemErrorText(error));
         }
     }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (force ? MOVEFILE_REPLACE_EXISTING : 0);
@@ -121,8 +119,8 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
         const DWORD error = GetLastError();
         DeleteFileW(temporary.c_str());
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
-            return Outcome::Fail(exitRefused, path + " already exists; it is overwritten only with --force");
-        return Outcome::Fail(exitFile, "cannot write " + path + ": " + SystemErrorText(error));
+            return FileExistsRefusal(path);
+        return FileStepFailed(FileStep::write, path, SystemErrorText(error));
     }
     return Outcome::Success();
 }

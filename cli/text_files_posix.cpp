@@ -2,6 +2,8 @@
 // Windows (text_files.h), made with open(2), fsync(2) and rename(2).
 #include "cli/text_files.h"
 
+#include "cli/file_outcomes.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +49,13 @@ bool WriteAll(int fd, const std::string &text)
     return true;
 }
 
+// Removes the temporary file of a write that failed for `error`.
+Outcome WriteFailed(const std::string &temporary, const std::string &path, int error)
+{
+    unlink(temporary.c_str());
+    return FileStepFailed(FileStep::write, path, ErrorText(error));
+}
+
 }  // namespace
 
 bool FileExists(const std::string &path)
@@ -65,16 +74,14 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
 {
     FileDescriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0)
-        return Outcome::Fail(exitFile, "cannot open " + path + ": " + ErrorText(errno));
+        return FileStepFailed(FileStep::open, path, ErrorText(errno));
     struct stat status;
     if (fstat(file.fd, &status) != 0)
-        return Outcome::Fail(exitFile, "cannot read " + path + ": " + ErrorText(errno));
+        return FileStepFailed(FileStep::read, path, ErrorText(errno));
     if (S_ISDIR(status.st_mode))
-        return Outcome::Fail(exitFile, "cannot read " + path + ": " + ErrorText(EISDIR));
+        return FileStepFailed(FileStep::read, path, ErrorText(EISDIR));
     if (static_cast<unsigned long long>(status.st_size) > maxSize)
-        return Outcome::Fail(exitFile, path + " is " + std::to_string(status.st_size) +
-                                           " bytes long, more than such a file can be (" + std::to_string(maxSize) +
-                                           ")");
+        return FileTooLarge(path, status.st_size, maxSize);
     // Read to the end, whatever the size said: a pipe or a growing file.
     std::string content;
     char buffer[4096];
@@ -83,7 +90,7 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return Outcome::Fail(exitFile, "cannot read " + path + ": " + ErrorText(errno));
+            return FileStepFailed(FileStep::read, path, ErrorText(errno));
         if (got == 0)
             break;
         content.append(buffer, static_cast<size_t>(got));
@@ -98,22 +105,19 @@ Outcome ReadTextFile(const std::string &path, size_t maxSize, std::string &text)
 Outcome WriteFileAtomically(const std::string &path, const std::string &text, bool force, bool flush)
 {
     if (!force && FileExists(path))
-        return Outcome::Fail(exitRefused, path + " already exists; it is overwritten only with --force");
+        return FileExistsRefusal(path);
     std::string temporary;
     int created = 0;
     {
         FileDescriptor file{CreateTemporaryBeside(path, temporary, created)};
         if (file.fd < 0)
-            return Outcome::Fail(exitFile, "cannot create a temporary file beside " + path + ": " + ErrorText(created));
+            return FileStepFailed(FileStep::createTemporary, path, ErrorText(created));
         // A backup is for the user to read: the usual permissions, not mkstemp's 0600.
         const mode_t mask = umask(0);
         umask(mask);
         fchmod(file.fd, 0666 & ~mask);
-        if (!WriteAll(file.fd, text) || (flush && fsync(file.fd) != 0)) {
-            const int error = errno;
-            unlink(temporary.c_str());
-            return Outcome::Fail(exitFile, "cannot write " + path + ": " + ErrorText(error));
-        }
+        if (!WriteAll(file.fd, text) || (flush && fsync(file.fd) != 0))
+            return WriteFailed(temporary, path, errno);
     }
     // Without --force the new name is linked, never replaced: a file that
     // appeared meanwhile is kept.
@@ -124,13 +128,10 @@ Outcome WriteFileAtomically(const std::string &path, const std::string &text, bo
         if (linked == 0)
             return Outcome::Success();
         if (error == EEXIST)
-            return Outcome::Fail(exitRefused, path + " already exists; it is overwritten only with --force");
-        return Outcome::Fail(exitFile, "cannot write " + path + ": " + ErrorText(error));
+            return FileExistsRefusal(path);
+        return FileStepFailed(FileStep::write, path, ErrorText(error));
     }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        unlink(temporary.c_str());
-        return Outcome::Fail(exitFile, "cannot write " + path + ": " + ErrorText(error));
-    }
+    if (rename(temporary.c_str(), path.c_str()) != 0)
+        return WriteFailed(temporary, path, errno);
     return Outcome::Success();
 }

@@ -69,10 +69,7 @@ std::string CommandNames()
     for (const CommandRow &row : commandTable)
         if (row.parent == row.id)
             names.push_back(row.name);
-    std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i)
-        text += std::string(i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
-    return text;
+    return NameList(names, ", ", " or ");
 }
 
 struct Options {

@@ -1,13 +1,4 @@
 # 64-bit Windows build: the same sources, tested under wine64 in a win64
 # prefix of their own (see scripts/env.sh).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(ZYR_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER   ${ZYR_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZYR_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER  ${ZYR_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${ZYR_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
+zyr_mingw_toolchain(x86_64 x86_64-w64-mingw32 /usr/lib/wine/wine64)

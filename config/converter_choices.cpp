@@ -3,14 +3,35 @@
 #include <algorithm>
 #include <iterator>
 
-namespace {
-
 std::string NameList(const std::vector<const char *> &names, const char *between, const char *last)
 {
     std::string list;
     for (size_t i = 0; i < names.size(); ++i)
         list += std::string(i == 0 ? "" : i + 1 == names.size() ? last : between) + names[i];
     return list;
+}
+
+namespace {
+
+// The first table that matches, or null.
+template <typename Match> const TableInfo *FindTable(Match match)
+{
+    for (const TableInfo &table : tableInfos)
+        if (match(table))
+            return &table;
+    return nullptr;
+}
+
+// Copies the type's first sensor that matches to out; false when none does.
+template <typename Match> bool FindSensor(uint16_t type, SensorInfo &out, Match match)
+{
+    for (const SensorInfo &sensor : SensorsForType(type)) {
+        if (match(sensor)) {
+            out = sensor;
+            return true;
+        }
+    }
+    return false;
 }
 
 const SensorInfo lowHighSensors[] = {
@@ -37,18 +58,12 @@ bool TypeHasTables(uint16_t type) { return type == 1 || type == layout::typeVssE
 
 const TableInfo *FindTableByName(const std::string &name)
 {
-    for (const TableInfo &table : tableInfos)
-        if (name == table.name)
-            return &table;
-    return nullptr;
+    return FindTable([&](const TableInfo &table) { return name == table.name; });
 }
 
 const TableInfo *FindTableByOffset(uint8_t offset)
 {
-    for (const TableInfo &table : tableInfos)
-        if (offset == table.offset)
-            return &table;
-    return nullptr;
+    return FindTable([&](const TableInfo &table) { return offset == table.offset; });
 }
 
 bool TableOnFirmware(const TableInfo &table, uint16_t firmwareVersion)
@@ -87,24 +102,12 @@ std::vector<SensorInfo> SensorsForType(uint16_t type)
 
 bool FindSensorByName(uint16_t type, const std::string &name, SensorInfo &out)
 {
-    for (const SensorInfo &sensor : SensorsForType(type)) {
-        if (name == sensor.name) {
-            out = sensor;
-            return true;
-        }
-    }
-    return false;
+    return FindSensor(type, out, [&](const SensorInfo &sensor) { return name == sensor.name; });
 }
 
 bool FindSensorByCode(uint16_t type, uint16_t code, SensorInfo &out)
 {
-    for (const SensorInfo &sensor : SensorsForType(type)) {
-        if (code == sensor.code) {
-            out = sensor;
-            return true;
-        }
-    }
-    return false;
+    return FindSensor(type, out, [&](const SensorInfo &sensor) { return code == sensor.code; });
 }
 
 std::string SensorNames(uint16_t type, const char *between, const char *last)

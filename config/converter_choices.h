@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+// Names as a person reads them: "a, b or c" with `between` ", " and `last` " or ".
+std::string NameList(const std::vector<const char *> &names, const char *between, const char *last);
+
 // Types whose dialog shows the temperature tables and the low/high sensors.
 bool TypeHasTables(uint16_t type);  // 1 or 2
 

@@ -5,225 +5,76 @@
 // The byte layout of every image follows the register map: a 12-byte header,
 // then the temperature tables at their fixed offsets. The 5V tables of the
 // VSS image repeat the RES tables; those of the VSS+ECT image have voltages
-// of their own over the same paired values.
+// of their own over the same paired values. The macros below write each
+// image from those parts, so every paired value and voltage stands once.
+
+// A 16-bit field, low byte first.
+#define IMAGE_U16(value) uint8_t((value)&0xFF), uint8_t((value) >> 8)
+
+// A table entry: millivolts, then pairedValue.
+#define IMAGE_ENTRY(millivolts, pairedValue) IMAGE_U16(millivolts), IMAGE_U16(pairedValue)
+
+// reserved0, firmwareVersion, firmwareType, sensorWiring 0, speedAdjust 0,
+// speedSensorCode, reserved10, activeTable: the AP1 RES table.
+#define IMAGE_HEADER(version, type, sensorCode)                                                                        \
+    0x00, IMAGE_U16(version), IMAGE_U16(type), 0x00, IMAGE_U16(0), IMAGE_U16(sensorCode), 0x00, layout::tableAp1Res
+
+// An AP2 table: its count, then the millivolts of each of its 20 paired values.
+#define IMAGE_AP2_TABLE(m1, m2, m3, m4, m5, m6, m7, m8, m9, m10, m11, m12, m13, m14, m15, m16, m17, m18, m19, m20)     \
+    20, IMAGE_ENTRY(m1, 1296), IMAGE_ENTRY(m2, 1195), IMAGE_ENTRY(m3, 1157), IMAGE_ENTRY(m4, 1117),                    \
+        IMAGE_ENTRY(m5, 1075), IMAGE_ENTRY(m6, 1034), IMAGE_ENTRY(m7, 988), IMAGE_ENTRY(m8, 833),                      \
+        IMAGE_ENTRY(m9, 683), IMAGE_ENTRY(m10, 647), IMAGE_ENTRY(m11, 601), IMAGE_ENTRY(m12, 538),                     \
+        IMAGE_ENTRY(m13, 477), IMAGE_ENTRY(m14, 415), IMAGE_ENTRY(m15, 353), IMAGE_ENTRY(m16, 306),                    \
+        IMAGE_ENTRY(m17, 276), IMAGE_ENTRY(m18, 245), IMAGE_ENTRY(m19, 150), IMAGE_ENTRY(m20, 99)
+
+// An AP1 table: its count, then the millivolts of each of its 7 paired values.
+#define IMAGE_AP1_TABLE(m1, m2, m3, m4, m5, m6, m7)                                                                    \
+    7, IMAGE_ENTRY(m1, 1297), IMAGE_ENTRY(m2, 1197), IMAGE_ENTRY(m3, 1034), IMAGE_ENTRY(m4, 553),                      \
+        IMAGE_ENTRY(m5, 368), IMAGE_ENTRY(m6, 274), IMAGE_ENTRY(m7, 182)
+
+// The RES tables, at 12 and 93; the VSS image repeats them as its 5V tables.
+#define IMAGE_AP2_RES                                                                                                  \
+    IMAGE_AP2_TABLE(4000, 1111, 754, 616, 471, 370, 275, 204, 160, 124, 102, 93, 86, 79, 75, 71, 66, 65, 63, 57)
+#define IMAGE_AP1_RES IMAGE_AP1_TABLE(4000, 370, 124, 93, 86, 72, 62)
+
+// The 5V tables of the VSS+ECT image, at 122 and 203.
+#define IMAGE_AP2_5V_ECT                                                                                               \
+    IMAGE_AP2_TABLE(4000, 3101, 1763, 1506, 1302, 1138, 1002, 890, 795, 715, 647, 616, 588, 561, 536, 522, 509, 496,   \
+                    483, 471)
+#define IMAGE_AP1_5V_ECT IMAGE_AP1_TABLE(4000, 1138, 715, 616, 588, 536, 492)
+
+// Every image starts with its header and the RES tables.
+#define IMAGE_HEADER_AND_RES(version, type, sensorCode)                                                                \
+    IMAGE_HEADER(version, type, sensorCode), IMAGE_AP2_RES, IMAGE_AP1_RES
 
 const uint8_t defaultVss10005[defaultImageLength10005] = {
-    // reserved0, firmwareVersion 10005, firmwareType 3, sensorWiring,
-    // speedAdjust 0, speedSensorCode 33233, reserved10, activeTable 93
-    0x00, 0x15, 0x27, 0x03, 0x00, 0x00, 0x00, 0x00, 0xD1, 0x81, 0x00, 0x5D,
-    // AP2 RES at 12: count, then millivolts and pairedValue per entry
-    0x14, 0xA0, 0x0F, 0x10, 0x05,  // 4000 mV, 1296
-    0x57, 0x04, 0xAB, 0x04,  // 1111 mV, 1195
-    0xF2, 0x02, 0x85, 0x04,  //  754 mV, 1157
-    0x68, 0x02, 0x5D, 0x04,  //  616 mV, 1117
-    0xD7, 0x01, 0x33, 0x04,  //  471 mV, 1075
-    0x72, 0x01, 0x0A, 0x04,  //  370 mV, 1034
-    0x13, 0x01, 0xDC, 0x03,  //  275 mV, 988
-    0xCC, 0x00, 0x41, 0x03,  //  204 mV, 833
-    0xA0, 0x00, 0xAB, 0x02,  //  160 mV, 683
-    0x7C, 0x00, 0x87, 0x02,  //  124 mV, 647
-    0x66, 0x00, 0x59, 0x02,  //  102 mV, 601
-    0x5D, 0x00, 0x1A, 0x02,  //   93 mV, 538
-    0x56, 0x00, 0xDD, 0x01,  //   86 mV, 477
-    0x4F, 0x00, 0x9F, 0x01,  //   79 mV, 415
-    0x4B, 0x00, 0x61, 0x01,  //   75 mV, 353
-    0x47, 0x00, 0x32, 0x01,  //   71 mV, 306
-    0x42, 0x00, 0x14, 0x01,  //   66 mV, 276
-    0x41, 0x00, 0xF5, 0x00,  //   65 mV, 245
-    0x3F, 0x00, 0x96, 0x00,  //   63 mV, 150
-    0x39, 0x00, 0x63, 0x00,  //   57 mV, 99
-    // AP1 RES at 93: count, then millivolts and pairedValue per entry
-    0x07, 0xA0, 0x0F, 0x11, 0x05,  // 4000 mV, 1297
-    0x72, 0x01, 0xAD, 0x04,  //  370 mV, 1197
-    0x7C, 0x00, 0x0A, 0x04,  //  124 mV, 1034
-    0x5D, 0x00, 0x29, 0x02,  //   93 mV, 553
-    0x56, 0x00, 0x70, 0x01,  //   86 mV, 368
-    0x48, 0x00, 0x12, 0x01,  //   72 mV, 274
-    0x3E, 0x00, 0xB6, 0x00,  //   62 mV, 182
-};
-
+    IMAGE_HEADER_AND_RES(layout::firmware10005, layout::typeVss, layout::sensorHighToLow)};
 const uint8_t defaultVssEct10005[defaultImageLength10005] = {
-    // reserved0, firmwareVersion 10005, firmwareType 2, sensorWiring,
-    // speedAdjust 0, speedSensorCode 367, reserved10, activeTable 93
-    0x00, 0x15, 0x27, 0x02, 0x00, 0x00, 0x00, 0x00, 0x6F, 0x01, 0x00, 0x5D,
-    // AP2 RES at 12: count, then millivolts and pairedValue per entry
-    0x14, 0xA0, 0x0F, 0x10, 0x05,  // 4000 mV, 1296
-    0x57, 0x04, 0xAB, 0x04,  // 1111 mV, 1195
-    0xF2, 0x02, 0x85, 0x04,  //  754 mV, 1157
-    0x68, 0x02, 0x5D, 0x04,  //  616 mV, 1117
-    0xD7, 0x01, 0x33, 0x04,  //  471 mV, 1075
-    0x72, 0x01, 0x0A, 0x04,  //  370 mV, 1034
-    0x13, 0x01, 0xDC, 0x03,  //  275 mV, 988
-    0xCC, 0x00, 0x41, 0x03,  //  204 mV, 833
-    0xA0, 0x00, 0xAB, 0x02,  //  160 mV, 683
-    0x7C, 0x00, 0x87, 0x02,  //  124 mV, 647
-    0x66, 0x00, 0x59, 0x02,  //  102 mV, 601
-    0x5D, 0x00, 0x1A, 0x02,  //   93 mV, 538
-    0x56, 0x00, 0xDD, 0x01,  //   86 mV, 477
-    0x4F, 0x00, 0x9F, 0x01,  //   79 mV, 415
-    0x4B, 0x00, 0x61, 0x01,  //   75 mV, 353
-    0x47, 0x00, 0x32, 0x01,  //   71 mV, 306
-    0x42, 0x00, 0x14, 0x01,  //   66 mV, 276
-    0x41, 0x00, 0xF5, 0x00,  //   65 mV, 245
-    0x3F, 0x00, 0x96, 0x00,  //   63 mV, 150
-    0x39, 0x00, 0x63, 0x00,  //   57 mV, 99
-    // AP1 RES at 93: count, then millivolts and pairedValue per entry
-    0x07, 0xA0, 0x0F, 0x11, 0x05,  // 4000 mV, 1297
-    0x72, 0x01, 0xAD, 0x04,  //  370 mV, 1197
-    0x7C, 0x00, 0x0A, 0x04,  //  124 mV, 1034
-    0x5D, 0x00, 0x29, 0x02,  //   93 mV, 553
-    0x56, 0x00, 0x70, 0x01,  //   86 mV, 368
-    0x48, 0x00, 0x12, 0x01,  //   72 mV, 274
-    0x3E, 0x00, 0xB6, 0x00,  //   62 mV, 182
-};
-
+    IMAGE_HEADER_AND_RES(layout::firmware10005, layout::typeVssEct, layout::sensorLowFreq)};
 const uint8_t defaultVss12300[defaultImageLength12300] = {
-    // reserved0, firmwareVersion 12300, firmwareType 3, sensorWiring,
-    // speedAdjust 0, speedSensorCode 33233, reserved10, activeTable 93
-    0x00, 0x0C, 0x30, 0x03, 0x00, 0x00, 0x00, 0x00, 0xD1, 0x81, 0x00, 0x5D,
-    // AP2 RES at 12: count, then millivolts and pairedValue per entry
-    0x14, 0xA0, 0x0F, 0x10, 0x05,  // 4000 mV, 1296
-    0x57, 0x04, 0xAB, 0x04,  // 1111 mV, 1195
-    0xF2, 0x02, 0x85, 0x04,  //  754 mV, 1157
-    0x68, 0x02, 0x5D, 0x04,  //  616 mV, 1117
-    0xD7, 0x01, 0x33, 0x04,  //  471 mV, 1075
-    0x72, 0x01, 0x0A, 0x04,  //  370 mV, 1034
-    0x13, 0x01, 0xDC, 0x03,  //  275 mV, 988
-    0xCC, 0x00, 0x41, 0x03,  //  204 mV, 833
-    0xA0, 0x00, 0xAB, 0x02,  //  160 mV, 683
-    0x7C, 0x00, 0x87, 0x02,  //  124 mV, 647
-    0x66, 0x00, 0x59, 0x02,  //  102 mV, 601
-    0x5D, 0x00, 0x1A, 0x02,  //   93 mV, 538
-    0x56, 0x00, 0xDD, 0x01,  //   86 mV, 477
-    0x4F, 0x00, 0x9F, 0x01,  //   79 mV, 415
-    0x4B, 0x00, 0x61, 0x01,  //   75 mV, 353
-    0x47, 0x00, 0x32, 0x01,  //   71 mV, 306
-    0x42, 0x00, 0x14, 0x01,  //   66 mV, 276
-    0x41, 0x00, 0xF5, 0x00,  //   65 mV, 245
-    0x3F, 0x00, 0x96, 0x00,  //   63 mV, 150
-    0x39, 0x00, 0x63, 0x00,  //   57 mV, 99
-    // AP1 RES at 93: count, then millivolts and pairedValue per entry
-    0x07, 0xA0, 0x0F, 0x11, 0x05,  // 4000 mV, 1297
-    0x72, 0x01, 0xAD, 0x04,  //  370 mV, 1197
-    0x7C, 0x00, 0x0A, 0x04,  //  124 mV, 1034
-    0x5D, 0x00, 0x29, 0x02,  //   93 mV, 553
-    0x56, 0x00, 0x70, 0x01,  //   86 mV, 368
-    0x48, 0x00, 0x12, 0x01,  //   72 mV, 274
-    0x3E, 0x00, 0xB6, 0x00,  //   62 mV, 182
-    // AP2 5V at 122: count, then millivolts and pairedValue per entry
-    0x14, 0xA0, 0x0F, 0x10, 0x05,  // 4000 mV, 1296
-    0x57, 0x04, 0xAB, 0x04,  // 1111 mV, 1195
-    0xF2, 0x02, 0x85, 0x04,  //  754 mV, 1157
-    0x68, 0x02, 0x5D, 0x04,  //  616 mV, 1117
-    0xD7, 0x01, 0x33, 0x04,  //  471 mV, 1075
-    0x72, 0x01, 0x0A, 0x04,  //  370 mV, 1034
-    0x13, 0x01, 0xDC, 0x03,  //  275 mV, 988
-    0xCC, 0x00, 0x41, 0x03,  //  204 mV, 833
-    0xA0, 0x00, 0xAB, 0x02,  //  160 mV, 683
-    0x7C, 0x00, 0x87, 0x02,  //  124 mV, 647
-    0x66, 0x00, 0x59, 0x02,  //  102 mV, 601
-    0x5D, 0x00, 0x1A, 0x02,  //   93 mV, 538
-    0x56, 0x00, 0xDD, 0x01,  //   86 mV, 477
-    0x4F, 0x00, 0x9F, 0x01,  //   79 mV, 415
-    0x4B, 0x00, 0x61, 0x01,  //   75 mV, 353
-    0x47, 0x00, 0x32, 0x01,  //   71 mV, 306
-    0x42, 0x00, 0x14, 0x01,  //   66 mV, 276
-    0x41, 0x00, 0xF5, 0x00,  //   65 mV, 245
-    0x3F, 0x00, 0x96, 0x00,  //   63 mV, 150
-    0x39, 0x00, 0x63, 0x00,  //   57 mV, 99
-    // AP1 5V at 203: count, then millivolts and pairedValue per entry
-    0x07, 0xA0, 0x0F, 0x11, 0x05,  // 4000 mV, 1297
-    0x72, 0x01, 0xAD, 0x04,  //  370 mV, 1197
-    0x7C, 0x00, 0x0A, 0x04,  //  124 mV, 1034
-    0x5D, 0x00, 0x29, 0x02,  //   93 mV, 553
-    0x56, 0x00, 0x70, 0x01,  //   86 mV, 368
-    0x48, 0x00, 0x12, 0x01,  //   72 mV, 274
-    0x3E, 0x00, 0xB6, 0x00,  //   62 mV, 182
-};
-
+    IMAGE_HEADER_AND_RES(layout::firmware12300, layout::typeVss, layout::sensorHighToLow), IMAGE_AP2_RES,
+    IMAGE_AP1_RES};
 const uint8_t defaultVssEct12300[defaultImageLength12300] = {
-    // reserved0, firmwareVersion 12300, firmwareType 2, sensorWiring,
-    // speedAdjust 0, speedSensorCode 367, reserved10, activeTable 93
-    0x00, 0x0C, 0x30, 0x02, 0x00, 0x00, 0x00, 0x00, 0x6F, 0x01, 0x00, 0x5D,
-    // AP2 RES at 12: count, then millivolts and pairedValue per entry
-    0x14, 0xA0, 0x0F, 0x10, 0x05,  // 4000 mV, 1296
-    0x57, 0x04, 0xAB, 0x04,  // 1111 mV, 1195
-    0xF2, 0x02, 0x85, 0x04,  //  754 mV, 1157
-    0x68, 0x02, 0x5D, 0x04,  //  616 mV, 1117
-    0xD7, 0x01, 0x33, 0x04,  //  471 mV, 1075
-    0x72, 0x01, 0x0A, 0x04,  //  370 mV, 1034
-    0x13, 0x01, 0xDC, 0x03,  //  275 mV, 988
-    0xCC, 0x00, 0x41, 0x03,  //  204 mV, 833
-    0xA0, 0x00, 0xAB, 0x02,  //  160 mV, 683
-    0x7C, 0x00, 0x87, 0x02,  //  124 mV, 647
-    0x66, 0x00, 0x59, 0x02,  //  102 mV, 601
-    0x5D, 0x00, 0x1A, 0x02,  //   93 mV, 538
-    0x56, 0x00, 0xDD, 0x01,  //   86 mV, 477
-    0x4F, 0x00, 0x9F, 0x01,  //   79 mV, 415
-    0x4B, 0x00, 0x61, 0x01,  //   75 mV, 353
-    0x47, 0x00, 0x32, 0x01,  //   71 mV, 306
-    0x42, 0x00, 0x14, 0x01,  //   66 mV, 276
-    0x41, 0x00, 0xF5, 0x00,  //   65 mV, 245
-    0x3F, 0x00, 0x96, 0x00,  //   63 mV, 150
-    0x39, 0x00, 0x63, 0x00,  //   57 mV, 99
-    // AP1 RES at 93: count, then millivolts and pairedValue per entry
-    0x07, 0xA0, 0x0F, 0x11, 0x05,  // 4000 mV, 1297
-    0x72, 0x01, 0xAD, 0x04,  //  370 mV, 1197
-    0x7C, 0x00, 0x0A, 0x04,  //  124 mV, 1034
-    0x5D, 0x00, 0x29, 0x02,  //   93 mV, 553
-    0x56, 0x00, 0x70, 0x01,  //   86 mV, 368
-    0x48, 0x00, 0x12, 0x01,  //   72 mV, 274
-    0x3E, 0x00, 0xB6, 0x00,  //   62 mV, 182
-    // AP2 5V at 122: count, then millivolts and pairedValue per entry
-    0x14, 0xA0, 0x0F, 0x10, 0x05,  // 4000 mV, 1296
-    0x1D, 0x0C, 0xAB, 0x04,  // 3101 mV, 1195
-    0xE3, 0x06, 0x85, 0x04,  // 1763 mV, 1157
-    0xE2, 0x05, 0x5D, 0x04,  // 1506 mV, 1117
-    0x16, 0x05, 0x33, 0x04,  // 1302 mV, 1075
-    0x72, 0x04, 0x0A, 0x04,  // 1138 mV, 1034
-    0xEA, 0x03, 0xDC, 0x03,  // 1002 mV, 988
-    0x7A, 0x03, 0x41, 0x03,  //  890 mV, 833
-    0x1B, 0x03, 0xAB, 0x02,  //  795 mV, 683
-    0xCB, 0x02, 0x87, 0x02,  //  715 mV, 647
-    0x87, 0x02, 0x59, 0x02,  //  647 mV, 601
-    0x68, 0x02, 0x1A, 0x02,  //  616 mV, 538
-    0x4C, 0x02, 0xDD, 0x01,  //  588 mV, 477
-    0x31, 0x02, 0x9F, 0x01,  //  561 mV, 415
-    0x18, 0x02, 0x61, 0x01,  //  536 mV, 353
-    0x0A, 0x02, 0x32, 0x01,  //  522 mV, 306
-    0xFD, 0x01, 0x14, 0x01,  //  509 mV, 276
-    0xF0, 0x01, 0xF5, 0x00,  //  496 mV, 245
-    0xE3, 0x01, 0x96, 0x00,  //  483 mV, 150
-    0xD7, 0x01, 0x63, 0x00,  //  471 mV, 99
-    // AP1 5V at 203: count, then millivolts and pairedValue per entry
-    0x07, 0xA0, 0x0F, 0x11, 0x05,  // 4000 mV, 1297
-    0x72, 0x04, 0xAD, 0x04,  // 1138 mV, 1197
-    0xCB, 0x02, 0x0A, 0x04,  //  715 mV, 1034
-    0x68, 0x02, 0x29, 0x02,  //  616 mV, 553
-    0x4C, 0x02, 0x70, 0x01,  //  588 mV, 368
-    0x18, 0x02, 0x12, 0x01,  //  536 mV, 274
-    0xEC, 0x01, 0xB6, 0x00,  //  492 mV, 182
-};
+    IMAGE_HEADER_AND_RES(layout::firmware12300, layout::typeVssEct, layout::sensorLowFreq), IMAGE_AP2_5V_ECT,
+    IMAGE_AP1_5V_ECT};
 
 DefaultImage FindDefaultImage(uint16_t firmwareVersion, uint16_t firmwareType)
 {
-    DefaultImage image;
-    if (firmwareVersion == layout::firmware12300) {
-        image.length = defaultImageLength12300;
-        if (firmwareType == layout::typeVssEct)
-            image.bytes = defaultVssEct12300;
-        else if (firmwareType == layout::typeVss)
-            image.bytes = defaultVss12300;
-    } else if (firmwareVersion == layout::firmware10005) {
-        image.length = defaultImageLength10005;
-        if (firmwareType == layout::typeVssEct)
-            image.bytes = defaultVssEct10005;
-        else if (firmwareType == layout::typeVss)
-            image.bytes = defaultVss10005;
-    }
-    if (!image.bytes)
-        image.length = 0;
-    return image;
+    struct Row {
+        uint16_t version;
+        uint16_t type;
+        DefaultImage image;
+    };
+    static const Row rows[] = {
+        {layout::firmware10005, layout::typeVss, {defaultVss10005, defaultImageLength10005}},
+        {layout::firmware10005, layout::typeVssEct, {defaultVssEct10005, defaultImageLength10005}},
+        {layout::firmware12300, layout::typeVss, {defaultVss12300, defaultImageLength12300}},
+        {layout::firmware12300, layout::typeVssEct, {defaultVssEct12300, defaultImageLength12300}},
+    };
+    for (const Row &row : rows)
+        if (row.version == firmwareVersion && row.type == firmwareType)
+            return row.image;
+    return {};
 }
 
 DefaultImage FormatDefaultImage(bool hasEct, bool blackConnector)

@@ -48,6 +48,13 @@ zyr_setup_note() {
 # zyr_setup_why PART: the recorded reason, empty when PART was set up.
 zyr_setup_why() { cat "$ZYR_SETUP_NOTES/$1" 2>/dev/null || true; }
 
+# zyr_not_tested WHY...: a test script's last line when this machine cannot
+# run it, "not tested: WHY", and its exit code 77 (read by scripts/results.sh).
+zyr_not_tested() {
+    echo "not tested: $*"
+    exit 77
+}
+
 # zyr_retry TRIES COMMAND...: runs COMMAND until it succeeds, at most TRIES
 # times, with a growing pause between tries (ZYR_RETRY_PAUSE seconds, then
 # twice that...); the last try's status comes back. A mirror that is being

@@ -24,16 +24,12 @@ finish() {
     [ "$failed" = 0 ] && exit 0
     exit 1
 }
-not_tested() {
-    echo "not tested: $*"
-    exit 77
-}
 
 started=$(date +%s)
 packages="cmake ninja-build clang libhidapi-dev qemu-system-x86 busybox-static cpio kmod"
 # shellcheck disable=SC2086  # one word per package
 if ! zyr_apt_install $packages 2>/dev/null; then
-    not_tested "the Linux stack's packages could not be installed: ${ZYR_APT_REASON:-apt-get failed}"
+    zyr_not_tested "the Linux stack's packages could not be installed: ${ZYR_APT_REASON:-apt-get failed}"
 fi
 
 # --- the build -----------------------------------------------------------------
@@ -107,7 +103,7 @@ fi
 
 # --- the guest ------------------------------------------------------------------
 echo "== preparing the guest (Debian's kernel, busybox initramfs)"
-zyr_guest_prepare || not_tested "the guest could not be prepared: $ZYR_GUEST_ERROR"
+zyr_guest_prepare || zyr_not_tested "the guest could not be prepared: $ZYR_GUEST_ERROR"
 echo "== the kernel-stack suite in the guest (kernel $ZYR_GUEST_KVER, qemu without KVM)"
 guest_started=$(date +%s)
 log=$LINUX_BUILD/kernel_suite.log

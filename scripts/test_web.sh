@@ -18,10 +18,6 @@ WEB_PAGE=$WEB_BUILD/cmake/page
 WEB_NODE=$WEB_BUILD/node
 WEB_OUT=$WEB_BUILD/out
 
-not_tested() {
-    echo "not tested: $*"
-    exit 77
-}
 
 # The guest's kernel, qemu and busybox; emscripten, Debian's chromium and
 # udev (for plug events in the guest); clang and hidapi for zyrctl for
@@ -30,7 +26,7 @@ packages="emscripten chromium udev qemu-system-x86 busybox-static cpio kmod ipro
 cmake ninja-build clang libhidapi-dev"
 # shellcheck disable=SC2086  # one word per package
 if ! reason=$(zyr_apt_install $packages 2>&1); then
-    not_tested "${ZYR_APT_REASON:-${reason//$'\n'/ }}"
+    zyr_not_tested "${ZYR_APT_REASON:-${reason//$'\n'/ }}"
 fi
 
 # Debian's emscripten finds its JavaScript optimiser (node-acorn) through
@@ -59,7 +55,7 @@ if [ ! -f "$WEB_NODE/node_modules/playwright-core/package.json" ] ||
     mkdir -p "$WEB_NODE"
     cp "$ZYR_ROOT/tests/web/package.json" "$ZYR_ROOT/tests/web/package-lock.json" "$WEB_NODE/"
     zyr_retry 3 bash -c 'cd "$1" && npm ci --no-audit --no-fund --silent >/dev/null 2>&1' _ "$WEB_NODE" ||
-        not_tested "the browser driver (npm playwright-core) could not be installed"
+        zyr_not_tested "the browser driver (npm playwright-core) could not be installed"
 fi
 
 # The page over a scripted WebHID device, in chromium on this machine: the
@@ -70,7 +66,7 @@ ZYR_PAGE_DIR=$WEB_PAGE ZYR_PLAYWRIGHT=$WEB_NODE/node_modules/playwright-core ZYR
     timeout -k 5 300 node "$ZYR_ROOT/tests/web/host_test.js" 2>&1 | tee "$host_log"
 
 source "$ZYR_ROOT/scripts/linux_guest.sh"
-zyr_guest_prepare || not_tested "$ZYR_GUEST_ERROR"
+zyr_guest_prepare || zyr_not_tested "$ZYR_GUEST_ERROR"
 
 rm -rf "$WEB_OUT"
 mkdir -p "$WEB_OUT"

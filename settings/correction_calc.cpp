@@ -19,7 +19,20 @@ struct Factor {
         numerator = Multiply(numerator, WideUnsigned::From(num));
         denominator = Multiply(denominator, WideUnsigned::From(den));
     }
+    // Times the ratio of two decimals, brought to the same scale.
+    void MultiplyBy(const Decimal &num, const Decimal &den)
+    {
+        MultiplyBy(num.units * PowerOfTen(den.decimals), den.units * PowerOfTen(num.decimals));
+    }
 };
+
+// The factor of the setting in use: 1 + current / 1000.
+Factor CurrentFactor(int64_t currentTenths)
+{
+    Factor factor;
+    factor.MultiplyBy(static_cast<uint64_t>(1000 + currentTenths), 1000);
+    return factor;
+}
 
 constexpr int trueSpeeds[3] = {50, 100, 130};
 
@@ -30,6 +43,9 @@ constexpr unsigned tyreDecimals = 2;
 
 // Hundredths of the decimal, exactly; the caller keeps decimals <= 2.
 uint64_t Hundredths(const Decimal &value) { return value.units * PowerOfTen(tyreDecimals - value.decimals); }
+
+// A diameter in units of 1/500000 mm as hundredths of a mm, rounded.
+int64_t DiameterHundredths(uint64_t units) { return static_cast<int64_t>((units + 2500) / 5000); }
 
 // The diameter D = 2 W A / 100 + 25.4 R in units of 1/500000 mm: with W, A
 // and R in hundredths, D * 500000 = W A + 127000 R.
@@ -117,7 +133,7 @@ int64_t Reading(const Factor &factor, int trueKmh, int64_t tenths)
     return value;
 }
 
-Result Finish(const Factor &factor, CorrectionResult &out, CalcStatus &status)
+Result Settle(const Factor &factor, CorrectionResult &out, CalcStatus &status)
 {
     // The setting: (F - 1) * 1000 tenths, rounded toward +infinity.
     int64_t setting = 0;
@@ -144,26 +160,30 @@ Result Finish(const Factor &factor, CorrectionResult &out, CalcStatus &status)
     return Result::Success();
 }
 
-// Hundredths as "631.9" or "631.95": at least one decimal.
-std::string DiameterText(int64_t hundredths)
+// Settles `result` from `factor` and hands it out, in range or not.
+Result Finish(const Factor &factor, CorrectionResult &result, CorrectionResult &out, CalcStatus &status)
+{
+    const Result settled = Settle(factor, result, status);
+    out = result;
+    return settled;
+}
+
+// `value` in units of 1 / `scale` (10 or 100) with `digits` decimals (1 or 2): "631.95".
+std::string DecimalText(int64_t value, int64_t scale, int digits)
 {
     char text[32];
-    if (hundredths % 10 == 0)
-        std::snprintf(text, sizeof text, "%lld.%lld", static_cast<long long>(hundredths / 100),
-                      static_cast<long long>(hundredths / 10 % 10));
-    else
-        std::snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(hundredths / 100),
-                      static_cast<long long>(hundredths % 100));
+    std::snprintf(text, sizeof text, "%lld.%0*lld", static_cast<long long>(value / scale), digits,
+                  static_cast<long long>(value % scale));
     return text;
 }
 
-std::string KmhText(int64_t tenths)
+// Hundredths as "631.9" or "631.95": at least one decimal.
+std::string DiameterText(int64_t hundredths)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld.%lld", static_cast<long long>(tenths / 10),
-                  static_cast<long long>(tenths % 10));
-    return text;
+    return hundredths % 10 == 0 ? DecimalText(hundredths / 10, 10, 1) : DecimalText(hundredths, 100, 2);
 }
+
+std::string KmhText(int64_t tenths) { return DecimalText(tenths, 10, 1); }
 
 std::string SettingText(int64_t tenths) { return SpeedSettingText(static_cast<int>(tenths)); }
 
@@ -174,7 +194,7 @@ Result TyreDiameter(const std::string &tyre, int64_t &hundredths)
     uint64_t units = 0;
     const Result read = TyreDiameterUnits(tyre, units);
     if (read)
-        hundredths = static_cast<int64_t>((units + 2500) / 5000);
+        hundredths = DiameterHundredths(units);
     return read;
 }
 
@@ -194,11 +214,10 @@ Result CalcTyre(const std::string &oldTyre, const std::string &newTyre, const st
         return read;
     if (const Result read = ParseCurrent(current, result.currentTenths); !read)
         return read;
-    result.oldDiameterHundredths = static_cast<int64_t>((oldUnits + 2500) / 5000);
-    result.newDiameterHundredths = static_cast<int64_t>((newUnits + 2500) / 5000);
+    result.oldDiameterHundredths = DiameterHundredths(oldUnits);
+    result.newDiameterHundredths = DiameterHundredths(newUnits);
 
-    Factor factor;
-    factor.MultiplyBy(static_cast<uint64_t>(1000 + result.currentTenths), 1000);
+    Factor factor = CurrentFactor(result.currentTenths);
     factor.MultiplyBy(newUnits, oldUnits);
     if (!drive.empty()) {
         const size_t colon = drive.find(':');
@@ -210,12 +229,9 @@ Result CalcTyre(const std::string &oldTyre, const std::string &newTyre, const st
         if (const Result read = ParsePositive(drive.substr(colon + 1), "new final drive ratio", newRatio); !read)
             return read;
         // The sensor turns before the differential: k = old / new.
-        factor.MultiplyBy(oldRatio.units * PowerOfTen(newRatio.decimals),
-                          newRatio.units * PowerOfTen(oldRatio.decimals));
+        factor.MultiplyBy(oldRatio, newRatio);
     }
-    const Result finished = Finish(factor, result, status);
-    out = result;
-    return finished;
+    return Finish(factor, result, out, status);
 }
 
 Result CalcGps(const std::string &indicated, const std::string &actual, const std::string &current,
@@ -233,13 +249,9 @@ Result CalcGps(const std::string &indicated, const std::string &actual, const st
         return read;
     if (const Result read = ParseCurrent(current, result.currentTenths); !read)
         return read;
-    Factor factor;
-    factor.MultiplyBy(static_cast<uint64_t>(1000 + result.currentTenths), 1000);
-    factor.MultiplyBy(actualSpeed.units * PowerOfTen(indicatedSpeed.decimals),
-                      indicatedSpeed.units * PowerOfTen(actualSpeed.decimals));
-    const Result finished = Finish(factor, result, status);
-    out = result;
-    return finished;
+    Factor factor = CurrentFactor(result.currentTenths);
+    factor.MultiplyBy(actualSpeed, indicatedSpeed);
+    return Finish(factor, result, out, status);
 }
 
 std::string PercentText(int64_t millionths, int decimals)

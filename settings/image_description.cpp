@@ -9,6 +9,7 @@ namespace {
 
 // A table's state as show reports it; the entries to list when usable.
 struct TableState {
+    uint8_t count = 0;  // the count byte at the table's offset
     bool onFirmware = false;
     bool validCount = false;
     unsigned fitting = 0;  // entries that lie inside the image
@@ -18,11 +19,11 @@ TableState StateOf(const RegisterImage &image, const TableInfo &table)
 {
     TableState state;
     state.onFirmware = TableOnFirmware(table, image.FirmwareVersion());
-    const uint8_t count = image.Byte(table.offset);
-    state.validCount = TempTable::ValidCount(count);
+    state.count = image.Byte(table.offset);
+    state.validCount = TempTable::ValidCount(state.count);
     if (state.validCount) {
         ConstTempTable view(image, table.offset);
-        while (state.fitting < count && view.EntryFits(state.fitting))
+        while (state.fitting < state.count && view.EntryFits(state.fitting))
             ++state.fitting;
     }
     return state;
@@ -49,17 +50,17 @@ std::string DescribeImage(const RegisterImage &image)
 
     for (const TableInfo &table : tableInfos) {
         const TableState state = StateOf(image, table);
-        const uint8_t count = image.Byte(table.offset);
         text += "\n" + std::string(table.name) + " (" + table.title + ", offset " + std::to_string(table.offset) + ")";
         if (!state.onFirmware) {
             text += ": not on firmware " + FirmwareText(version) + "\n";
             continue;
         }
         if (!state.validCount) {
-            text += ": count " + std::to_string(count) + " (0x" + Hex2(count) + ") is not valid, 7 or 20 expected\n";
+            text += ": count " + std::to_string(state.count) + " (0x" + Hex2(state.count) +
+                    ") is not valid, 7 or 20 expected\n";
             continue;
         }
-        text += ", " + std::to_string(count) + " entries\n";
+        text += ", " + std::to_string(state.count) + " entries\n";
         ConstTempTable view(image, table.offset);
         char line[64];
         for (unsigned i = 0; i < state.fitting; ++i) {
@@ -67,8 +68,8 @@ std::string DescribeImage(const RegisterImage &image)
                           view.PairedValue(i));
             text += line;
         }
-        if (state.fitting < count)
-            text += "  entries " + std::to_string(state.fitting + 1) + " to " + std::to_string(count) +
+        if (state.fitting < state.count)
+            text += "  entries " + std::to_string(state.fitting + 1) + " to " + std::to_string(state.count) +
                     " would lie past register 255\n";
     }
     return text;
@@ -110,17 +111,16 @@ nlohmann::json DescribeImageJson(const RegisterImage &image)
     json tables = json::array();
     for (const TableInfo &table : tableInfos) {
         const TableState state = StateOf(image, table);
-        const uint8_t count = image.Byte(table.offset);
         json tableJson = {{"name", table.name},      {"title", table.title},
                           {"offset", table.offset},  {"on_firmware", state.onFirmware},
-                          {"count", count},          {"valid", state.onFirmware && state.validCount},
+                          {"count", state.count},    {"valid", state.onFirmware && state.validCount},
                           {"entries", json::array()}};
         if (state.onFirmware && state.validCount) {
             ConstTempTable view(image, table.offset);
             for (unsigned i = 0; i < state.fitting; ++i)
                 tableJson["entries"].push_back(
                     {{"index", i + 1}, {"sensor_mv", view.SensorMillivolts(i)}, {"paired_value", view.PairedValue(i)}});
-            tableJson["entries_past_end"] = count - state.fitting;
+            tableJson["entries_past_end"] = state.count - state.fitting;
         }
         tables.push_back(tableJson);
     }

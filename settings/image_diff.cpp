@@ -98,12 +98,22 @@ std::string DifferencesText(const std::vector<FieldDifference> &differences)
     std::string text;
     for (const FieldDifference &difference : differences) {
         text += difference.field + ": " + difference.before + " -> " + difference.after;
-        text += difference.registers.size() == 1 ? " (register " : " (registers ";
-        for (size_t i = 0; i < difference.registers.size(); ++i)
-            text += (i ? ", " : "") + std::to_string(difference.registers[i]);
-        text += ")\n";
+        text += " (" + RegistersText(difference.registers) + ")\n";
     }
     return text;
+}
+
+std::string RegisterListText(const std::vector<uint8_t> &addresses)
+{
+    std::string text;
+    for (uint8_t address : addresses)
+        text += (text.empty() ? "" : ", ") + std::to_string(address);
+    return text;
+}
+
+std::string RegistersText(const std::vector<uint8_t> &addresses)
+{
+    return (addresses.size() == 1 ? "register " : "registers ") + RegisterListText(addresses);
 }
 
 nlohmann::json DiffJson(const std::vector<FieldDifference> &differences)

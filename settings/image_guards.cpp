@@ -174,11 +174,27 @@ Result ApplySetting(RegisterImage &image, const std::string &assignment)
     return applied;
 }
 
-std::vector<uint8_t> RegistersToWrite(const RegisterImage &device, const RegisterImage &target, bool all)
+namespace {
+
+// The registers from `first` to 255: all of them with `all`, otherwise
+// those whose bytes differ. Ascending.
+std::vector<uint8_t> RegistersFrom(unsigned first, const RegisterImage &a, const RegisterImage &b, bool all)
 {
     std::vector<uint8_t> registers;
-    for (unsigned at = layout::firstWritableRegister; at < imageSize; ++at)
-        if (all || device.bytes[at] != target.bytes[at])
+    for (unsigned at = first; at < imageSize; ++at)
+        if (all || a.bytes[at] != b.bytes[at])
             registers.push_back(static_cast<uint8_t>(at));
     return registers;
+}
+
+}  // namespace
+
+std::vector<uint8_t> RegistersToWrite(const RegisterImage &device, const RegisterImage &target, bool all)
+{
+    return RegistersFrom(layout::firstWritableRegister, device, target, all);
+}
+
+std::vector<uint8_t> DifferingRegisters(const RegisterImage &a, const RegisterImage &b)
+{
+    return RegistersFrom(0, a, b, false);
 }

@@ -42,3 +42,6 @@ Result ApplySetting(RegisterImage &image, const std::string &assignment);
 // only (never the version and type), all of them with `all`, otherwise just
 // those that differ. Ascending.
 std::vector<uint8_t> RegistersToWrite(const RegisterImage &device, const RegisterImage &target, bool all);
+
+// The registers, 0 to 255, whose bytes differ between two images. Ascending.
+std::vector<uint8_t> DifferingRegisters(const RegisterImage &a, const RegisterImage &b);

@@ -55,6 +55,11 @@ struct FieldDifference {
     std::vector<uint8_t> registers;  // the differing registers of this field, ascending
 };
 
+// Register numbers as a message lists them: "5, 12, 93".
+std::string RegisterListText(const std::vector<uint8_t> &addresses);
+// The same after "register " for one, "registers " for more.
+std::string RegistersText(const std::vector<uint8_t> &addresses);
+
 // Field-level differences, in register order. Every byte that differs
 // belongs to exactly one difference: the named fields, each table's count,
 // each table entry's sensor mV and paired value, and "register N" for the

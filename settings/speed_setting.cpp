@@ -59,9 +59,5 @@ std::string SpeedSettingText(int tenths)
 {
     const bool negative = tenths < 0;
     const unsigned magnitude = negative ? 0u - static_cast<unsigned>(tenths) : static_cast<unsigned>(tenths);
-    std::string text = magnitude == 0 ? "" : (negative ? "-" : "+");
-    text += std::to_string(magnitude / 10);
-    text += '.';
-    text += static_cast<char>('0' + magnitude % 10);
-    return text + " %";
+    return (magnitude == 0 ? "" : (negative ? "-" : "+")) + TenthsText(magnitude) + " %";
 }

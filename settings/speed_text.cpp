@@ -38,16 +38,14 @@ size_t DecimalPrefix(const char *text)
     if (text[i] == '+' || text[i] == '-')
         ++i;
     size_t digits = 0;
-    while (IsDigit(text[i])) {
-        ++i;
-        ++digits;
-    }
+    const auto skipDigits = [&] {
+        for (; IsDigit(text[i]); ++i)
+            ++digits;
+    };
+    skipDigits();
     if (text[i] == '.') {
         ++i;
-        while (IsDigit(text[i])) {
-            ++i;
-            ++digits;
-        }
+        skipDigits();
     }
     if (digits == 0)
         return 0;
@@ -66,17 +64,18 @@ size_t DecimalPrefix(const char *text)
 
 }  // namespace
 
+std::string TenthsText(unsigned tenths)
+{
+    return std::to_string(tenths / 10) + '.' + static_cast<char>('0' + tenths % 10);
+}
+
 void FormatSpeedAdjust(uint16_t word, char *out, size_t size)
 {
     if (!out || size == 0)
         return;
     const unsigned magnitude = word & speedMagnitudeMask;
     const bool negative = (word & speedSignBit) && magnitude != 0;
-    // Integer arithmetic gives exactly what "%.1f" of magnitude / 10 shows.
-    std::string text = negative ? "-" : "";
-    text += std::to_string(magnitude / 10);
-    text += '.';
-    text += static_cast<char>('0' + magnitude % 10);
+    const std::string text = (negative ? "-" : "") + TenthsText(magnitude);
     std::strncpy(out, text.c_str(), size - 1);
     out[size - 1] = '\0';
 }

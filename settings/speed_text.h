@@ -4,12 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr int speedAdjustLimit = 250;  // tenths of a percent either way
 
 // The image word: bit 15 the sign, the low 15 bits the magnitude in tenths.
 constexpr uint16_t speedSignBit = 0x8000;
 constexpr uint16_t speedMagnitudeMask = 0x7FFF;
+
+// Tenths without a sign as "12.5": exactly what "%.1f" of tenths / 10 shows.
+std::string TenthsText(unsigned tenths);
 
 // The image word as the edit shows it: magnitude / 10 with "%.1f", negated
 // when bit 15 is set ("0.0" for a zero magnitude whatever the sign bit).
