@@ -5,10 +5,12 @@
 
 #include <doctest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -98,4 +100,38 @@ TEST_CASE("the manual's commands are zyrctl's, each with its help line")
         CHECK(listed[i].first.rfind(name, 0) == 0);
         CHECK(listed[i].second == std::string(row.summary));
     }
+}
+
+TEST_CASE("the README's map names each folder of the tree, and only those")
+{
+    // The folders git keeps: not hidden, not one .gitignore names at the top ("/build/", "/build-*/").
+    std::vector<std::string> ignored;
+    std::ifstream gitignore(std::string(ZYR_SOURCE_DIR) + "/.gitignore");
+    for (std::string line; std::getline(gitignore, line);)
+        if (line.size() > 2 && line.front() == '/' && line.back() == '/')
+            ignored.push_back(line.substr(1, line.size() - 2));
+    const auto isIgnored = [&](const std::string &name) {
+        for (const std::string &pattern : ignored)
+            if (pattern.back() == '*' ? name.rfind(pattern.substr(0, pattern.size() - 1), 0) == 0 : name == pattern)
+                return true;
+        return false;
+    };
+    std::set<std::string> folders;
+    for (const auto &entry : std::filesystem::directory_iterator(ZYR_SOURCE_DIR)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_directory() && name[0] != '.' && !isIgnored(name))
+            folders.insert(name + "/");
+    }
+
+    std::set<std::string> mapped;
+    for (const std::vector<std::string> &row : TableRows("README.md", "| folder | what |")) {
+        std::istringstream names(row.at(0));  // "`bench/`, `fuzz/`, `tools/`"
+        for (std::string name; std::getline(names, name, '`');)
+            if (!name.empty() && name.back() == '/')
+                mapped.insert(name);
+    }
+    for (const std::string &folder : folders)
+        CHECK_MESSAGE(mapped.count(folder) == 1, folder, " is missing from the README's map");
+    for (const std::string &folder : mapped)
+        CHECK_MESSAGE(folders.count(folder) == 1, folder, " is in the README's map but not in the tree");
 }
