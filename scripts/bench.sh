@@ -5,9 +5,7 @@
 # (zyr_bench_vconv.exe). Each converter charges 1 ms per report.
 #
 #   bash scripts/bench.sh [i686|x86_64]     (default i686, the program that ships)
-set -euo pipefail
-source "$(dirname "$0")/env.sh"
-trap zyr_stop_all EXIT
+source "$(dirname "$0")/session_command.sh"
 
 arch=${1:-i686}
 zyr_build_windows "$arch" >/dev/null

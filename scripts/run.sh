@@ -9,9 +9,7 @@
 # With a display (DISPLAY set) the window opens there for you to use.
 # Without one it runs on a virtual display, presses Read Device, and saves
 # a screenshot of the result to screenshots/run.png.
-set -euo pipefail
-source "$(dirname "$0")/env.sh"
-trap zyr_stop_all EXIT
+source "$(dirname "$0")/session_command.sh"
 
 zyr_install_packages
 # The i686 program is the one that ships; the x86_64 build of the same

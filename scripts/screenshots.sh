@@ -8,9 +8,7 @@
 #
 # The dialog runs inside a Wine virtual desktop, so Wine draws the title
 # bar and frame that a window manager would.
-set -euo pipefail
-source "$(dirname "$0")/env.sh"
-trap zyr_stop_all EXIT
+source "$(dirname "$0")/session_command.sh"
 
 out=$(realpath -m "${1:-$ZYR_ROOT/screenshots}")
 mkdir -p "$out"
