@@ -121,6 +121,5 @@ TEST_CASE_FIXTURE(SimFixture, "A destroyed object leaves no handle, thread, wind
     CHECK(ProcessThreadCount() == threads);
     // Nothing posted by the teardown.
     owner.Clear();
-    owner.Pump();
-    CHECK(owner.Received().empty());
+    CheckNothingPosted(owner);
 }
