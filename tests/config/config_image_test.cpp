@@ -98,15 +98,9 @@ TEST_CASE("register rows: the 16 rows found among other lines; a file without th
         CHECK(std::equal(read, read + 256, registers));
     }
 
-    struct Bad {
-        std::string text;
-        const char *words;
-    };
-    for (const Bad &row :
-         std::vector<Bad>{{rows.substr(0, rows.rfind("F0:")), "holds 15 of the 16 register rows"},
-                          {rows + rows.substr(rows.find("40:"), 52), "the row \"40: "},
-                          {rows.substr(0, rows.rfind("F0:")) + "F8:" + rows.substr(rows.rfind("F0:") + 3), "\"F8: "},
-                          {"", "holds 0 of the 16"}}) {
-        CheckRegistersRefused(RegistersFromRows, row.text, row.words);
-    }
+    CheckRegistersRefused(RegistersFromRows,
+                          {{rows.substr(0, rows.rfind("F0:")), "holds 15 of the 16 register rows"},
+                           {rows + rows.substr(rows.find("40:"), 52), "the row \"40: "},
+                           {rows.substr(0, rows.rfind("F0:")) + "F8:" + rows.substr(rows.rfind("F0:") + 3), "\"F8: "},
+                           {"", "holds 0 of the 16"}});
 }

@@ -228,9 +228,7 @@ TEST_CASE_FIXTURE(SimFixture, "Attach fails, posting nothing, when the hidden wi
     CHECK(device.Attach(owner.Handle()) == 0);
     CHECK(device.ownerWindow == owner.Handle());
     CHECK(device.window == nullptr);
-    CHECK(device.notifyHandle == nullptr);
-    CHECK(bus.NotificationRegistrations() == 0);
+    CheckNotRegistered(device);
     CHECK(bus.OpenHandlesTotal() == 0);  // no search either
-    owner.Pump();
-    CHECK(owner.Received().empty());
+    CheckNothingPosted(owner);
 }

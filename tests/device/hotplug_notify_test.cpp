@@ -69,8 +69,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "A failed registration is not reported; the ob
     sim::SimDevice &converter = bus.AddConverter();
     bus.failRegisterNotification = true;
     CHECK(AttachAndTakeStatus() == HIDCOM_DEVICE_FOUND);
-    CHECK(device.notifyHandle == nullptr);
-    CHECK(bus.NotificationRegistrations() == 0);
+    CheckNotRegistered(device);
 
     REQUIRE(device.Open() == 1);
     REQUIRE(WaitUntil([&] { return bus.PendingReads() == 1; }));
@@ -199,8 +198,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "Device changes of other kinds are ignored")
         CAPTURE(change.first);
         CHECK(SendMessageA(device.window, WM_DEVICECHANGE, change.first, reinterpret_cast<LPARAM>(change.second)) == 0);
     }
-    owner.Pump();
-    CHECK(owner.Received().empty());
+    CheckNothingPosted(owner);
     CHECK(device.IsOpen());
     device.Close();
 }
@@ -217,8 +215,7 @@ TEST_CASE_FIXTURE(HotplugFixture, "The hidden window closed by WM_CLOSE: the obj
     CHECK_FALSE(IsWindow(hidden));
     CHECK(device.window == nullptr);
     // The registration went with the window it was made for.
-    CHECK(device.notifyHandle == nullptr);
-    CHECK(bus.NotificationRegistrations() == 0);
+    CheckNotRegistered(device);
 
     // Discovery and reading need no window.
     CHECK(device.FindIfIdle() == 1);
@@ -247,6 +244,5 @@ TEST_CASE_FIXTURE(HotplugFixture, "The hidden window closed by WM_CLOSE: the obj
     device.Destroy();
     CHECK_FALSE(ClassRegistered(name));
     CHECK_FALSE(ClassRegistered(secondName));
-    CHECK(device.notifyHandle == nullptr);
-    CHECK(bus.NotificationRegistrations() == 0);
+    CheckNotRegistered(device);
 }

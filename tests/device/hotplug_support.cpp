@@ -151,6 +151,18 @@ void CheckClosed(const hid_com &device)
     CHECK(sim::SimBus::Instance().OpenHandles() == 0);
 }
 
+void CheckNotRegistered(const hid_com &device)
+{
+    CHECK(device.notifyHandle == nullptr);
+    CHECK(sim::SimBus::Instance().NotificationRegistrations() == 0);
+}
+
+void CheckNothingPosted(OwnerWindow &owner)
+{
+    owner.Pump();
+    CHECK(owner.Received().empty());
+}
+
 AttachedFixture::AttachedFixture() : converter(bus.AddConverter())
 {
     MatchConverter(device);

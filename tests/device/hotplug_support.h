@@ -96,6 +96,12 @@ void CheckReportDelivered(sim::SimDevice &converter, OwnerWindow &owner, const s
 // Nothing of the device is open: no handle, reader, wake event or start event.
 void CheckClosed(const hid_com &device);
 
+// The device holds no device-change registration, and the bus has none.
+void CheckNotRegistered(const hid_com &device);
+
+// Handles what waits on the thread's queue; none of it reached the owner.
+void CheckNothingPosted(OwnerWindow &owner);
+
 // A converter on the bus, found by an attached hid_com whose status 3 the
 // owner has already taken.
 struct AttachedFixture : SimFixture {

@@ -151,15 +151,13 @@ TEST_CASE_FIXTURE(AttachedFixture, "A read error closes the device before the ow
     SUBCASE("out of date: the owner closed the device first")
     {
         device.Close();
-        owner.Pump();
-        CHECK(owner.Received().empty());
+        CheckNothingPosted(owner);
     }
     SUBCASE("out of date: the owner reopened it, and the new reader stays open")
     {
         device.Close();
         REQUIRE(device.Open() == 1);
-        owner.Pump();
-        CHECK(owner.Received().empty());
+        CheckNothingPosted(owner);
         CHECK(device.IsOpen());
         CHECK(bus.OpenHandles() == 2);
         const sim::Report report = MakeReport({0, 0x42});
@@ -304,6 +302,5 @@ TEST_CASE_FIXTURE(AttachedFixture, "A reader that does not stop within 5000 ms s
     CloseHandle(gate);
     CloseHandle(waiting);
     gate = waiting = nullptr;
-    owner.Pump();
-    CHECK(owner.Received().empty());
+    CheckNothingPosted(owner);
 }

@@ -42,18 +42,14 @@ TEST_CASE_FIXTURE(AttachedFixture, "WriteReport fails when it cannot write a who
         REQUIRE(device.Open() == 1);
         CHECK(device.WriteReport(nullptr) == 0);
     }
-    SUBCASE("the write fails")
-    {
-        converter.AddFault({sim::FaultRule::SendFails});
+    // The converter's side of the write goes wrong in the way `fault` says.
+    const auto writeFailsUnder = [&](sim::FaultRule::Kind fault) {
+        converter.AddFault({fault});
         REQUIRE(device.Open() == 1);
         CHECK(device.WriteReport(request.data()) == 0);
-    }
-    SUBCASE("the write reports no bytes written")
-    {
-        converter.AddFault({sim::FaultRule::SendZero});
-        REQUIRE(device.Open() == 1);
-        CHECK(device.WriteReport(request.data()) == 0);
-    }
+    };
+    SUBCASE("the write fails") { writeFailsUnder(sim::FaultRule::SendFails); }
+    SUBCASE("the write reports no bytes written") { writeFailsUnder(sim::FaultRule::SendZero); }
     SUBCASE("the device went away under it")
     {
         REQUIRE(device.Open() == 1);
@@ -121,6 +117,5 @@ TEST_CASE_FIXTURE(SimFixture, "A destroyed object leaves no handle, thread, wind
     CHECK(ProcessThreadCount() == threads);
     // Nothing posted by the teardown.
     owner.Clear();
-    owner.Pump();
-    CHECK(owner.Received().empty());
+    CheckNothingPosted(owner);
 }

@@ -32,19 +32,15 @@ TEST_CASE("ZYR_SIM_FAULT: good texts give their rules, bad ones say which part i
         CHECK(rules[0].times == row.times);
         CHECK(rules[0].replyAfterMs == row.delay);
     }
-    struct Bad {
-        const char *text;
-        const char *words;
-    };
-    for (const Bad &row : std::vector<Bad>{{"unplug,after=x", "\"after=x\" is not a setting"},
-                                           {"no-reply;", "\"\" is not a fault"},
-                                           {"unplugged", "\"unplugged\" is not a fault"},
-                                           {"unplug,at=256", "\"at=256\""},
-                                           {"unplug,times=0", "\"times=0\""},
-                                           {"no-reply,delay=5", "\"delay=5\""},
-                                           {"late-reply,delay=60001", "\"delay=60001\""},
-                                           {"unplug,on=both", "\"on=both\""},
-                                           {"receive-zero,on=write", "\"on=write\" never fires"}}) {
+    for (const RefusedText &row : std::vector<RefusedText>{{"unplug,after=x", "\"after=x\" is not a setting"},
+                                                           {"no-reply;", "\"\" is not a fault"},
+                                                           {"unplugged", "\"unplugged\" is not a fault"},
+                                                           {"unplug,at=256", "\"at=256\""},
+                                                           {"unplug,times=0", "\"times=0\""},
+                                                           {"no-reply,delay=5", "\"delay=5\""},
+                                                           {"late-reply,delay=60001", "\"delay=60001\""},
+                                                           {"unplug,on=both", "\"on=both\""},
+                                                           {"receive-zero,on=write", "\"on=write\" never fires"}}) {
         const std::string textShown = row.text;
         CAPTURE(textShown);
         std::vector<sim::DemoFault> rules(2);
@@ -63,16 +59,11 @@ TEST_CASE("ZYR_SIM_STATE: the formatted registers read back; a damaged file is r
     REQUIRE(sim::ParseSimState(text, read).Ok());
     CHECK(std::equal(read, read + 256, registers));
 
-    struct Bad {
-        std::string text;
-        const char *words;
-    };
-    for (const Bad &row : std::vector<Bad>{
-             {text.substr(0, text.rfind("F0:")), "holds 15 rows of registers, not 16"},
-             {text + "00: 00\n", "line 18 is not the row \"100:\""},
-             {std::string(text).replace(text.find(" 00\n"), 3, " 0"), "line 17 is not the row \"F0:\""},
-             {std::string(text).replace(text.find("10: EF"), 6, "10: -1"), "line 3 is not the row \"10:\""},
-             {std::string(text).replace(text.find("20: DF"), 6, "20: +F"), "line 4 is not the row \"20:\""}}) {
-        CheckRegistersRefused(sim::ParseSimState, row.text, row.words);
-    }
+    CheckRegistersRefused(
+        sim::ParseSimState,
+        {{text.substr(0, text.rfind("F0:")), "holds 15 rows of registers, not 16"},
+         {text + "00: 00\n", "line 18 is not the row \"100:\""},
+         {std::string(text).replace(text.find(" 00\n"), 3, " 0"), "line 17 is not the row \"F0:\""},
+         {std::string(text).replace(text.find("10: EF"), 6, "10: -1"), "line 3 is not the row \"10:\""},
+         {std::string(text).replace(text.find("20: DF"), 6, "20: +F"), "line 4 is not the row \"20:\""}});
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 // One check for each passage `text` must hold, naming the one it lacks.
 inline void CheckContainsEach(const std::string &text, std::initializer_list<std::string> passages)
@@ -26,13 +27,21 @@ inline void CheckRefused(const Result &result, const std::string &words)
     CHECK_MESSAGE(Contains(result.Message(), words), result.Message());
 }
 
-// read(text, registers) refuses `text` with `words` and leaves the 256
-// registers it was handed as they were.
-template <class Read> void CheckRegistersRefused(Read read, const std::string &text, const std::string &words)
+// A text a reader must refuse, and words its refusal must hold.
+struct RefusedText {
+    std::string text;
+    const char *words;
+};
+
+// read(text, registers) refuses each text with its words and leaves the
+// 256 registers it was handed as they were.
+template <class Read> void CheckRegistersRefused(Read read, const std::vector<RefusedText> &refused)
 {
-    uint8_t kept[256] = {7};
-    CheckRefused(read(text, kept), words);
-    CHECK(kept[0] == 7);
+    for (const RefusedText &row : refused) {
+        uint8_t kept[256] = {7};
+        CheckRefused(read(row.text, kept), row.words);
+        CHECK(kept[0] == 7);
+    }
 }
 
 // Calls check(version, type) for each firmware version and unit type that
