@@ -79,6 +79,53 @@ std::string AddressList(const std::vector<uint8_t> &addresses)
     return text;
 }
 
+// How an operation that reads the converter's identity words first ends
+// when those steps fail: the text for a port that cannot be opened, and
+// the "READ ERROR L%d"-like text with the location of the first word.
+struct IdentitySteps {
+    const char *openFailed;
+    const char *wordFailed;
+    int versionFailed;
+};
+
+// Runs `operation` on an opened port, with the identity words read first
+// and handed to it; the steps' failure ends the operation before it runs.
+template <class Operation> OperationOutcome OnIdentifiedConverter(const IdentitySteps &steps, Operation operation)
+{
+    OperationPort port;
+    if (!OpenPort(port))
+        return Done(false, steps.openFailed);
+    uint16_t version = 0, type = 0;
+    if (int failed = ReadIdentityWords(port, version, type))
+        return Done(false, Printed(steps.wordFailed, steps.versionFailed - 1 + failed));
+    return operation(port, version, type);
+}
+
+// All 256 registers as read into an erased image; when the read stopped
+// short, the address it stopped at.
+struct ImageRead {
+    RegisterImage image;
+    bool complete = false;
+    int failedAddress = -1;
+};
+
+// Reads the converter's registers with progress in `progressFormat`.
+ImageRead ReadImage(OperationPort &port, const char *progressFormat)
+{
+    ImageRead read;
+    read.image.Erase();
+    read.complete = ReadAllRegisters(port, read.image, Progress(AddressesFrom(0), progressFormat), read.failedAddress);
+    return read;
+}
+
+// The converter holds `image`, and the page edits it from there.
+void HoldConverter(const RegisterImage &image)
+{
+    session.converter = image;
+    session.edited = image;
+    session.haveConverter = true;
+}
+
 }  // namespace
 
 OperationOutcome ReadOperation()
@@ -88,30 +135,23 @@ OperationOutcome ReadOperation()
     session.haveConverter = false;
     StatusText("Reading Device Data...");
 
-    OperationPort port;
-    if (!OpenPort(port))
-        return Done(false, "USB device open failed");
-    uint16_t version = 0, type = 0;
-    if (int failed = ReadIdentityWords(port, version, type))
-        return Done(false, Printed("READ ERROR L%d", readVersionFailed - 1 + failed));
-    if (!AcceptedFirmwareVersion(version))
-        return Done(false, Printed("Wrong firmware version;  0x%X", version));
-    if (!AcceptedFirmwareType(type))
-        return Done(false, Printed("Wrong firmware type;  0x%X", type));
+    const IdentitySteps steps{"USB device open failed", "READ ERROR L%d", readVersionFailed};
+    return OnIdentifiedConverter(steps, [](OperationPort &port, uint16_t version, uint16_t type) {
+        if (!AcceptedFirmwareVersion(version))
+            return Done(false, Printed("Wrong firmware version;  0x%X", version));
+        if (!AcceptedFirmwareType(type))
+            return Done(false, Printed("Wrong firmware type;  0x%X", type));
 
-    RegisterImage image;
-    image.Erase();
-    int failedAddress = -1;
-    if (!ReadAllRegisters(port, image, Progress(AddressesFrom(0), "Reading Device Data... %d%%"), failedAddress))
-        return Done(false, Printed("READ ERROR L%d", readRegisterFailed));
-    port.Close();
+        const ImageRead read = ReadImage(port, "Reading Device Data... %d%%");
+        if (!read.complete)
+            return Done(false, Printed("READ ERROR L%d", readRegisterFailed));
+        port.Close();
 
-    session.converter = image;
-    session.edited = image;
-    session.haveConverter = true;
-    char versionText[8];
-    FormatFirmwareVersion(version, versionText, sizeof versionText);
-    return Done(true, Printed("Read OK        Ver:%s        Device:%s", versionText, DeviceKindName(type)));
+        HoldConverter(read.image);
+        char versionText[8];
+        FormatFirmwareVersion(version, versionText, sizeof versionText);
+        return Done(true, Printed("Read OK        Ver:%s        Device:%s", versionText, DeviceKindName(type)));
+    });
 }
 
 OperationOutcome WriteOperation(bool all)
@@ -124,56 +164,52 @@ OperationOutcome WriteOperation(bool all)
         return Done(true, "Nothing to write: the converter already holds these settings");
     StatusText("Writing Device Data...");
 
-    OperationPort port;
-    if (!OpenPort(port))
-        return Done(false, "USB device open failed; nothing was written");
-    uint16_t version = 0, type = 0;
-    if (int failed = ReadIdentityWords(port, version, type))
-        return Done(false, Printed("WRITE ERROR L%d; nothing was written", writeVersionFailed - 1 + failed));
-    // Registers 0 to 4 are never written: the image must belong to this
-    // converter's firmware before anything is sent.
-    if (target.FirmwareVersion() != version || target.FirmwareType() != type)
-        return Done(false, Printed("Wrong firmware version;  MEM:0x%X-0x%X  DEV:0x%X-0x%X; nothing was written",
-                                   target.FirmwareVersion(), target.FirmwareType(), version, type));
+    const IdentitySteps steps{"USB device open failed; nothing was written", "WRITE ERROR L%d; nothing was written",
+                              writeVersionFailed};
+    return OnIdentifiedConverter(steps, [&](OperationPort &port, uint16_t version, uint16_t type) {
+        // Registers 0 to 4 are never written: the image must belong to this
+        // converter's firmware before anything is sent.
+        if (target.FirmwareVersion() != version || target.FirmwareType() != type)
+            return Done(false, Printed("Wrong firmware version;  MEM:0x%X-0x%X  DEV:0x%X-0x%X; nothing was written",
+                                       target.FirmwareVersion(), target.FirmwareType(), version, type));
 
-    // Each register the protocol has read back is the converter's own
-    // answer, and noted as such.
-    size_t written = 0;
-    const RegisterDone progress = Progress(addresses, "Writing Device Data... %d%%");
-    int failedAt = -1;
-    const bool wrote = WriteImageRegisters(
-        port, target, addresses,
-        [&](uint8_t at) {
-            session.converter.SetByte(at, target.Byte(at));
-            ++written;
-            progress(at);
-        },
-        failedAt);
-    if (!wrote)
-        return Done(false, Printed("WRITE ERROR L%d        register %d failed after %zu of %zu were written and "
-                                   "verified: the converter may be partly written; read it again",
-                                   writeRegisterFailed, failedAt, written, addresses.size()));
+        // Each register the protocol has read back is the converter's own
+        // answer, and noted as such.
+        size_t written = 0;
+        const RegisterDone progress = Progress(addresses, "Writing Device Data... %d%%");
+        int failedAt = -1;
+        const bool wrote = WriteImageRegisters(
+            port, target, addresses,
+            [&](uint8_t at) {
+                session.converter.SetByte(at, target.Byte(at));
+                ++written;
+                progress(at);
+            },
+            failedAt);
+        if (!wrote)
+            return Done(false, Printed("WRITE ERROR L%d        register %d failed after %zu of %zu were written and "
+                                       "verified: the converter may be partly written; read it again",
+                                       writeRegisterFailed, failedAt, written, addresses.size()));
 
-    // Every register read back, also those not written: what the converter
-    // holds now is what the page shows as its state.
-    RegisterImage after;
-    after.Erase();
-    int failed = -1;
-    if (!ReadAllRegisters(port, after, Progress(AddressesFrom(0), "Reading back... %d%%"), failed))
-        return Done(false, Printed("Written and verified register by register, but reading all back failed at "
-                                   "register %d; read the converter again",
-                                   failed));
-    port.Close();
-    session.converter = after;
-    std::vector<uint8_t> differing;
-    for (unsigned at = layout::firstWritableRegister; at < imageSize; ++at)
-        if (after.bytes[at] != target.bytes[at])
-            differing.push_back(static_cast<uint8_t>(at));
-    if (!differing.empty())
-        return Done(false, "The converter read back differs from what was written at register" +
-                               std::string(differing.size() == 1 ? " " : "s ") + AddressList(differing));
-    return Done(true, Printed("Device Write OK        %zu register%s written, all 256 read back", addresses.size(),
-                              addresses.size() == 1 ? "" : "s"));
+        // Every register read back, also those not written: what the
+        // converter holds now is what the page shows as its state.
+        const ImageRead after = ReadImage(port, "Reading back... %d%%");
+        if (!after.complete)
+            return Done(false, Printed("Written and verified register by register, but reading all back failed at "
+                                       "register %d; read the converter again",
+                                       after.failedAddress));
+        port.Close();
+        session.converter = after.image;
+        std::vector<uint8_t> differing;
+        for (unsigned at = layout::firstWritableRegister; at < imageSize; ++at)
+            if (after.image.bytes[at] != target.bytes[at])
+                differing.push_back(static_cast<uint8_t>(at));
+        if (!differing.empty())
+            return Done(false, "The converter read back differs from what was written at register" +
+                                   std::string(differing.size() == 1 ? " " : "s ") + AddressList(differing));
+        return Done(true, Printed("Device Write OK        %zu register%s written, all 256 read back", addresses.size(),
+                                  addresses.size() == 1 ? "" : "s"));
+    });
 }
 
 OperationOutcome FormatOperation(bool hasEct, bool blackConnector)
@@ -194,8 +230,6 @@ OperationOutcome FormatOperation(bool hasEct, bool blackConnector)
         return Done(false, Printed("WRITE ERROR L%d", formatRegisterFailed));
     }
     port.Close();
-    session.converter = image;
-    session.edited = image;
-    session.haveConverter = true;
+    HoldConverter(image);
     return Done(true, "Device Format Complete");
 }
