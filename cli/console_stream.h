@@ -4,17 +4,17 @@
 // bytes go as they are (--json included), as current console tools do.
 #pragma once
 
+#include "base/no_copy.h"
+
 #include <windows.h>
 
 #include <streambuf>
 #include <string>
 
-class ConsoleStreamBuffer : public std::streambuf {
+class ConsoleStreamBuffer : public std::streambuf, private NoCopy {
 public:
     explicit ConsoleStreamBuffer(HANDLE handle);
     ~ConsoleStreamBuffer() override;
-    ConsoleStreamBuffer(const ConsoleStreamBuffer &) = delete;
-    ConsoleStreamBuffer &operator=(const ConsoleStreamBuffer &) = delete;
 
     bool IsConsole() const { return console; }
 

@@ -2,14 +2,14 @@
 // when standard error is a console (never into a file or a pipe).
 #pragma once
 
+#include "base/no_copy.h"
+
 #include <ostream>
 
-class ProgressBar {
+class ProgressBar : private NoCopy {
 public:
     ProgressBar(std::ostream &err, bool enabled, const char *label, int total);
     ~ProgressBar();  // clears the line
-    ProgressBar(const ProgressBar &) = delete;
-    ProgressBar &operator=(const ProgressBar &) = delete;
 
     void Step();
 

@@ -13,6 +13,8 @@
 // puts back what was there when it ends.
 #pragma once
 
+#include "base/no_copy.h"
+
 #include <windows.h>
 #include <setupapi.h>
 #include <dbt.h>
@@ -79,15 +81,13 @@ const DeviceSyscalls &BoundSyscalls();
 // calls to pass the call on) and puts it back when it ends, so they must
 // end in the reverse order they began, as scoped objects do. Installed and
 // removed on one thread, while no other thread calls through the entry.
-template <class Entry> class SyscallOverride {
+template <class Entry> class SyscallOverride : private NoCopy {
 public:
     SyscallOverride(Entry DeviceSyscalls::*entry, Entry replacement) : entry(entry), replaced(Sys().*entry)
     {
         Sys().*entry = replacement;
     }
     ~SyscallOverride() { Sys().*entry = replaced; }
-    SyscallOverride(const SyscallOverride &) = delete;
-    SyscallOverride &operator=(const SyscallOverride &) = delete;
     Entry Replaced() const { return replaced; }
 
 private:

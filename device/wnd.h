@@ -2,9 +2,11 @@
 // routed to virtual operations of the object.
 #pragma once
 
+#include "base/no_copy.h"
+
 #include <windows.h>
 
-class Wnd {
+class Wnd : private NoCopy {
 public:
     Wnd() = default;
     virtual ~Wnd() {}  // releases nothing: see Destroy
@@ -18,9 +20,6 @@ public:
     HWND window = nullptr;
     HINSTANCE instance = nullptr;
     char className[260] = {};
-
-    Wnd(const Wnd &) = delete;
-    Wnd &operator=(const Wnd &) = delete;
 };
 
 // Windows created by all Wnd objects of the process.

@@ -6,18 +6,17 @@
 // protocol sees every report as it sees it on Windows.
 #pragma once
 
+#include "base/no_copy.h"
 #include "protocol/report_transport.h"
 
 #include <string>
 
 struct hid_device_;
 
-class HidrawTransport : public ReportTransport {
+class HidrawTransport : public ReportTransport, private NoCopy {
 public:
     explicit HidrawTransport(std::string path = std::string()) : path(std::move(path)) {}
     ~HidrawTransport() override;
-    HidrawTransport(const HidrawTransport &) = delete;
-    HidrawTransport &operator=(const HidrawTransport &) = delete;
 
     // The node the next Open opens.
     void SetPath(const std::string &nodePath) { path = nodePath; }

@@ -3,18 +3,17 @@
 // core's (register_operations.h). Nothing here touches a window.
 #pragma once
 
+#include "base/no_copy.h"
 #include "protocol/device_port.h"
 #include "protocol/register_operations.h"
 
 // The protocol's 5 ms pauses are only 5 ms when the system timer ticks
 // every millisecond; its default tick is about 15.6 ms. Held for the
 // length of one operation.
-class FineTimerResolution {
+class FineTimerResolution : private NoCopy {
 public:
     FineTimerResolution();
     ~FineTimerResolution();
-    FineTimerResolution(const FineTimerResolution &) = delete;
-    FineTimerResolution &operator=(const FineTimerResolution &) = delete;
 
 private:
     bool active;

@@ -6,6 +6,8 @@
 // before its device search until after its last close.
 #pragma once
 
+#include "base/no_copy.h"
+
 #include <windows.h>
 
 // A named mutex in the global namespace: shared by every session, elevated
@@ -24,12 +26,10 @@ inline bool LockHeld(LockResult result) { return result == LockResult::taken || 
 
 // One hold of the lock, by the thread that took it (a mutex belongs to the
 // thread that waited for it); let go on every path out.
-class ConverterLock {
+class ConverterLock : private NoCopy {
 public:
     ConverterLock() = default;
     ~ConverterLock() { Release(); }
-    ConverterLock(const ConverterLock &) = delete;
-    ConverterLock &operator=(const ConverterLock &) = delete;
 
     // Waits at most `waitMs` for the lock, in slices, ending early when
     // `stop` (if given) returns true; a stop counts as busy. Taking it again

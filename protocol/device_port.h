@@ -2,6 +2,7 @@
 // write handles, each report one overlapped transfer bounded in time.
 #pragma once
 
+#include "base/no_copy.h"
 #include "protocol/register_calls.h"
 #include "protocol/report_transfer.h"
 
@@ -12,14 +13,12 @@
 // operation leaves a handle open; the operations still close it where the
 // protocol says, and a second close does nothing. Its messages go to the
 // operation message sink (operation_messages.h).
-struct DevicePort : ReportTransport {
+struct DevicePort : ReportTransport, private NoCopy {
     HANDLE readHandle = INVALID_HANDLE_VALUE;
     HANDLE writeHandle = INVALID_HANDLE_VALUE;
 
     DevicePort();
     ~DevicePort() override;
-    DevicePort(const DevicePort &) = delete;
-    DevicePort &operator=(const DevicePort &) = delete;
 
     bool Open() override;
     void Close() override;

@@ -4,6 +4,7 @@
 // awaited before the caller may touch the buffer again.
 #pragma once
 
+#include "base/no_copy.h"
 #include "protocol/report_transport.h"
 
 #include <windows.h>
@@ -12,12 +13,10 @@
 
 // A manual-reset event owned by one port, used by each of its transfers in
 // turn.
-class TransferEvent {
+class TransferEvent : private NoCopy {
 public:
     TransferEvent();
     ~TransferEvent();
-    TransferEvent(const TransferEvent &) = delete;
-    TransferEvent &operator=(const TransferEvent &) = delete;
     HANDLE Handle() const { return event; }
 
 private:

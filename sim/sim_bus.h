@@ -20,6 +20,7 @@
 
 #include <windows.h>
 
+#include "base/no_copy.h"
 #include "device/device_syscalls.h"
 #include "protocol/converter_identity.h"
 
@@ -79,12 +80,10 @@ struct DeviceIdentity {
     uint16_t outputReportLength = converterReportPayload + 1;  // report-ID byte included
 };
 
-class SimDevice {
+class SimDevice : private NoCopy {
 public:
     SimDevice();
     ~SimDevice();
-    SimDevice(const SimDevice &) = delete;
-    SimDevice &operator=(const SimDevice &) = delete;
 
     std::string path;  // interface path handed out by SetupAPI
     DeviceIdentity identity;

@@ -5,6 +5,7 @@
 // standard error, never in a box a script would wait on.
 #include "tests/cli/cli_fixture.h"
 
+#include "base/no_copy.h"
 #include "app/resource_ids.h"
 #include "cli/wide_names.h"
 #include "sim/sim_fault_text.h"
@@ -54,7 +55,7 @@ struct Environment {
 // that program disables, so the program's LoadLibrary of it fails, as on a
 // system without the library. Only that program is touched, and only while
 // this lives; keys that were there before stay.
-class LibraryDisabled {
+class LibraryDisabled : private NoCopy {
 public:
     LibraryDisabled(const char *program, const char *library) : library(library)
     {
@@ -84,8 +85,6 @@ public:
             RegCloseKey(key);
         }
     }
-    LibraryDisabled(const LibraryDisabled &) = delete;
-    LibraryDisabled &operator=(const LibraryDisabled &) = delete;
 
 private:
     const char *library;

@@ -1,6 +1,7 @@
 // Helpers shared by the device tests.
 #pragma once
 
+#include "base/no_copy.h"
 #include "device/discovery_memory.h"
 #include "device/hid_com.h"
 #include "sim/sim_bus.h"
@@ -28,11 +29,9 @@ bool Send(HANDLE handle, const sim::Report &report);
 bool Receive(HANDLE handle, sim::Report &report);
 
 // An event for an OVERLAPPED, closed with the object.
-struct OwnEvent {
+struct OwnEvent : private NoCopy {
     OwnEvent() : handle(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
     ~OwnEvent() { CloseHandle(handle); }
-    OwnEvent(const OwnEvent &) = delete;
-    OwnEvent &operator=(const OwnEvent &) = delete;
     bool Signalled() const { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
     HANDLE handle;
 };
@@ -48,12 +47,10 @@ struct OverlappedRead {
 
 // Swaps the discovery heap for a counting one for the life of the object;
 // the allocation numbered `failAt` (from 1) fails.
-class CountingHeap {
+class CountingHeap : private NoCopy {
 public:
     explicit CountingHeap(int failAt = 0);
     ~CountingHeap();
-    CountingHeap(const CountingHeap &) = delete;
-    CountingHeap &operator=(const CountingHeap &) = delete;
 
     int Allocations() const;  // requests, failed ones included
     int Outstanding() const;  // blocks handed out and not yet released

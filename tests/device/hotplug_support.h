@@ -4,6 +4,7 @@
 // reader thread that outlives the object's own thread handle.
 #pragma once
 
+#include "base/no_copy.h"
 #include "device/hid_com.h"
 #include "tests/device/match_converter.h"
 #include "sim/sim_bus.h"
@@ -28,12 +29,10 @@ struct Posted {
 // A plain hidden window on the calling thread, standing in for the owner.
 // Every pump dispatches the thread's other messages (the hidden window of
 // hid_com lives on the same thread) and keeps what reaches the owner.
-class OwnerWindow {
+class OwnerWindow : private NoCopy {
 public:
     OwnerWindow();
     ~OwnerWindow();
-    OwnerWindow(const OwnerWindow &) = delete;
-    OwnerWindow &operator=(const OwnerWindow &) = delete;
 
     HWND Handle() const { return window; }
 
@@ -56,12 +55,10 @@ private:
 
 // A handle of our own on the reader thread, so a test can tell whether it
 // has ended after hid_com closed its handle.
-class ThreadWatch {
+class ThreadWatch : private NoCopy {
 public:
     explicit ThreadWatch(HANDLE thread);
     ~ThreadWatch();
-    ThreadWatch(const ThreadWatch &) = delete;
-    ThreadWatch &operator=(const ThreadWatch &) = delete;
 
     bool Ended(DWORD timeoutMs = 0) const;
 

@@ -2,6 +2,8 @@
 // run them as a user or a script would.
 #pragma once
 
+#include "base/no_copy.h"
+
 #include <windows.h>
 
 #include <string>
@@ -10,15 +12,13 @@
 std::string ProgramPath(const char *name);
 
 // A started program; ended by force if it still runs when this goes.
-class ChildProcess {
+class ChildProcess : private NoCopy {
 public:
     // Standard input reads NUL and standard output and error go to the
     // file `output` when it is given; otherwise the program inherits none.
     // Both are UTF-8, and reach the program as UTF-16.
     explicit ChildProcess(const std::string &commandLine, const std::string &output = "");
     ~ChildProcess();
-    ChildProcess(const ChildProcess &) = delete;
-    ChildProcess &operator=(const ChildProcess &) = delete;
 
     DWORD Id() const { return process.dwProcessId; }
     // True once the program has ended, waiting up to timeoutMs.

@@ -5,16 +5,16 @@
 // was killed would leave it.
 #pragma once
 
+#include "base/no_copy.h"
+
 #include <windows.h>
 
-class LockHolder {
+class LockHolder : private NoCopy {
 public:
     // Takes the lock; fails the test if it cannot.
     LockHolder();
     // Lets the lock go (unless abandoned) and closes its handle.
     ~LockHolder();
-    LockHolder(const LockHolder &) = delete;
-    LockHolder &operator=(const LockHolder &) = delete;
 
     // Lets it go now; the test process keeps no hold.
     void Release();

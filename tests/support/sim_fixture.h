@@ -9,11 +9,12 @@
 //     }
 #pragma once
 
+#include "base/no_copy.h"
 #include "sim/sim_bus.h"
 
 #include <doctest.h>
 
-struct SimFixture {
+struct SimFixture : private NoCopy {
     SimFixture() : bus(sim::SimBus::Instance()) { bus.Reset(); }
     ~SimFixture()
     {
@@ -22,8 +23,6 @@ struct SimFixture {
         CHECK_MESSAGE(bus.OutstandingPreparsedData() == 0, "preparsed data not freed");
         CHECK_MESSAGE(bus.PendingReads() == 0, "reads still in flight");
     }
-    SimFixture(const SimFixture &) = delete;
-    SimFixture &operator=(const SimFixture &) = delete;
 
     sim::SimBus &bus;
 };

@@ -3,18 +3,18 @@
 // (backups, pre-write backups, logs) there, and nothing stays behind.
 #pragma once
 
+#include "base/no_copy.h"
+
 #include <string>
 
 // Everything below `path` (a folder name for the wide functions), then the folder.
 void RemoveTree(const std::wstring &path);
 
-class TempFolder {
+class TempFolder : private NoCopy {
 public:
     // A new folder whose name starts with `prefix`.
     explicit TempFolder(const char *prefix);
     ~TempFolder();
-    TempFolder(const TempFolder &) = delete;
-    TempFolder &operator=(const TempFolder &) = delete;
 
     // The full path, ending with a backslash.
     const std::string &Path() const { return path; }

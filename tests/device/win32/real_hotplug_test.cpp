@@ -4,6 +4,7 @@
 // The converter is switched through its control channel (vconv/); the test
 // command installs it and plugs converter 0 first.
 #include "device/broadcast_name.h"
+#include "base/no_copy.h"
 #include "device/device_syscalls.h"
 #include "device/hid_com.h"
 #include "tests/device/match_converter.h"
@@ -54,7 +55,7 @@ uint8_t Register(unsigned address)
 // An ANSI window standing in for the owner: it keeps what hid_com posts to
 // it, and, registered for HID interfaces itself, the names of the removals
 // the system broadcasts, as they arrive.
-class Owner {
+class Owner : private NoCopy {
 public:
     Owner()
     {
@@ -73,8 +74,6 @@ public:
             UnregisterDeviceNotification(notify);
         DestroyWindow(window);
     }
-    Owner(const Owner &) = delete;
-    Owner &operator=(const Owner &) = delete;
 
     HWND Handle() const { return window; }
     void Pump()
