@@ -27,6 +27,14 @@ sim::SimDevice &PlugConverter(const Registers &registers);
 // Presses Read Device and waits until the read has ended with "Read OK".
 void ReadConverter(DialogDriver &driver);
 
+// A converter holding `registers` on an empty bus, then the main dialog,
+// which has read it.
+struct ReadDialog {
+    explicit ReadDialog(const Registers &registers) : converter(PlugConverter(registers)) { ReadConverter(driver); }
+    sim::SimDevice &converter;
+    DialogDriver driver;
+};
+
 // No register of the converter was written since the bus was reset.
 bool NothingWritten(sim::SimDevice &device);
 

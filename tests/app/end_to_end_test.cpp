@@ -14,9 +14,8 @@ TEST_CASE("every change reaches the converter and nothing else changes")
     original[7] = 0x00;
     for (size_t i = 232; i < original.size(); ++i)
         original[i] = static_cast<uint8_t>(i);  // spare registers keep what they hold
-    sim::SimDevice &converter = PlugConverter(original);
-    DialogDriver driver;
-    ReadConverter(driver);
+    ReadDialog read(original);
+    auto &[converter, driver] = read;
     CHECK(driver.Text(IDC_SPEED_ADJUST) == "2.5");
     CHECK(driver.Checked(IDC_SENSOR_LOW_FREQ));
     CHECK(driver.Checked(IDC_TABLE_AP1_RES));

@@ -41,9 +41,8 @@ TEST_CASE("Factory Defaults loads the image of the converter's own firmware and 
         CAPTURE(pair.version);
         CAPTURE(pair.type);
         const Registers used = UsedConverter(pair.version, pair.type);
-        sim::SimDevice &converter = PlugConverter(used);
-        DialogDriver driver;
-        ReadConverter(driver);
+        ReadDialog read(used);
+        auto &[converter, driver] = read;
         REQUIRE(driver.Text(IDC_SPEED_ADJUST) == "-2.5");
 
         driver.Click(IDC_FACTORY_DEFAULTS);
@@ -82,9 +81,8 @@ TEST_CASE("Factory Defaults loads the image of the converter's own firmware and 
 
 TEST_CASE("Factory Defaults on an image of no known firmware and type changes nothing")
 {
-    PlugConverter(UsedConverter(10005, 2));
-    DialogDriver driver;
-    ReadConverter(driver);
+    ReadDialog read(UsedConverter(10005, 2));
+    DialogDriver &driver = read.driver;
 
     const char *message = "";
     SUBCASE("type 1")

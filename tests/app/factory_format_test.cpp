@@ -53,9 +53,8 @@ Registers Scrambled()
 
 TEST_CASE("eleven F1 presses and Read Device ask instead of reading; No or Cancel at any question changes nothing")
 {
-    sim::SimDevice &converter = PlugConverter(DefaultRegisters(12300, 2));
-    DialogDriver driver;
-    ReadConverter(driver);
+    ReadDialog read(DefaultRegisters(12300, 2));
+    auto &[converter, driver] = read;
     const Registers image = ImageBytes();
     driver.ClearStatusHistory();
     sim::SimBus::Instance().ClearTraffic();

@@ -11,6 +11,7 @@
 #include "config/default_images.h"
 #include "protocol/device_operations.h"
 #include "sim/sim_bus.h"
+#include "tests/support/help_key.h"
 #include "tests/support/pump_until.h"
 
 #include <windows.h>
@@ -82,18 +83,6 @@ void PlugConverter(uint16_t version, uint16_t type)
     bus.AddConverter().SetRegisters(registers);
 }
 
-void PressF1(int times)
-{
-    for (int i = 0; i < times; ++i) {
-        HELPINFO info = {};
-        info.cbSize = sizeof info;
-        info.iContextType = HELPINFO_WINDOW;
-        info.iCtrlId = IDC_READ_DEVICE;
-        info.hItemHandle = GetDlgItem(mainDialogHandle, IDC_READ_DEVICE);
-        SendMessageA(mainDialogHandle, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
-    }
-}
-
 HWND FindBox(const char *caption)
 {
     HWND box = nullptr;
@@ -130,7 +119,7 @@ int main(int argc, char **argv)
     Pose("read-vss-ect-12300");
 
     PlugConverter(10005, 2);
-    PressF1(4);  // the High to Low unlock
+    PressF1(mainDialogHandle, 4);  // the High to Low unlock
     Press(IDC_READ_DEVICE);
     WaitIdle();
     Pose("read-vss-ect-10005-unlocked");

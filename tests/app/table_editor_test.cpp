@@ -52,9 +52,8 @@ void RefusedWith(const Editor &editor, const std::string &caption, const std::st
 TEST_CASE("each Edit button opens its own table with its caption, whichever table is chosen")
 {
     const Registers registers = DefaultRegisters(12300, 2);
-    sim::SimDevice &converter = PlugConverter(registers);
-    DialogDriver driver;
-    ReadConverter(driver);
+    ReadDialog read(registers);
+    auto &[converter, driver] = read;
 
     for (const EditButton &edit : editButtons) {
         CAPTURE(edit.caption);
@@ -85,9 +84,8 @@ TEST_CASE("the editor shows one numbered line per entry")
     Registers registers = DefaultRegisters(12300, 2);
     registers[94 + 4] = 0x39;  // AP1 RES entry 2: 0x3039 = 12345 mV, five digits
     registers[94 + 5] = 0x30;
-    PlugConverter(registers);
-    DialogDriver driver;
-    ReadConverter(driver);
+    ReadDialog read(registers);
+    DialogDriver &driver = read.driver;
 
     Editor editor = OpenEditor(driver, IDC_EDIT_AP1_RES, "AP1 RES Table Edit");
     CHECK(editor.Text() ==
@@ -105,9 +103,8 @@ TEST_CASE("the editor shows one numbered line per entry")
 TEST_CASE("OK stores the voltages in memory only")
 {
     const Registers registers = DefaultRegisters(12300, 2);
-    sim::SimDevice &converter = PlugConverter(registers);
-    DialogDriver driver;
-    ReadConverter(driver);
+    ReadDialog read(registers);
+    auto &[converter, driver] = read;
 
     SUBCASE("an edited AP2 RES table")
     {
@@ -150,9 +147,8 @@ TEST_CASE("OK stores the voltages in memory only")
 TEST_CASE("a refused text keeps the editor open with the user's text and the image as it was")
 {
     const Registers registers = DefaultRegisters(12300, 2);
-    PlugConverter(registers);
-    DialogDriver driver;
-    ReadConverter(driver);
+    ReadDialog read(registers);
+    DialogDriver &driver = read.driver;
     Editor editor = OpenEditor(driver, IDC_EDIT_AP1_RES, "AP1 RES Table Edit");
 
     const std::string tail = "02) 0370mV\r\n03) 0124mV\r\n04) 0093mV\r\n05) 0086mV\r\n06) 0072mV\r\n07) 0062mV\r\n";
@@ -204,9 +200,8 @@ TEST_CASE("a refused text keeps the editor open with the user's text and the ima
 TEST_CASE("Enter and Escape do nothing; Cancel and the close box keep the image")
 {
     const Registers registers = DefaultRegisters(12300, 2);
-    PlugConverter(registers);
-    DialogDriver driver;
-    ReadConverter(driver);
+    ReadDialog read(registers);
+    DialogDriver &driver = read.driver;
     Editor editor = OpenEditor(driver, IDC_EDIT_AP2_5V, "AP2 5V Table Edit");
     const std::string edited = Lines({4000, 10});
     editor.SetText(edited);
@@ -263,9 +258,8 @@ TEST_CASE("a table that is not valid is refused before the editor shows")
         CAPTURE(edit.caption);
         Registers registers = DefaultRegisters(12300, 2);
         registers[edit.offset] = table.count;
-        PlugConverter(registers);
-        DialogDriver driver;
-        ReadConverter(driver);
+        ReadDialog read(registers);
+        DialogDriver &driver = read.driver;
 
         driver.Click(edit.button);
         BoxView box = WaitForBox("Error");

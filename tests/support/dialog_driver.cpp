@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "app/resource_ids.h"
 #include "protocol/device_operations.h"
+#include "tests/support/help_key.h"
 #include "tests/support/pump_until.h"
 
 #include <doctest.h>
@@ -196,18 +197,7 @@ void DialogDriver::Command(int id)
     Sync();
 }
 
-void DialogDriver::PressF1(int times)
-{
-    for (int i = 0; i < times; ++i) {
-        // What the system sends the dialog for F1 on one of its controls.
-        static HELPINFO info;
-        info.cbSize = sizeof info;
-        info.iContextType = HELPINFO_WINDOW;
-        info.iCtrlId = IDC_READ_DEVICE;
-        info.hItemHandle = Item(IDC_READ_DEVICE);
-        SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
-    }
-}
+void DialogDriver::PressF1(int times) { ::PressF1(dialog, times); }
 
 std::vector<std::string> DialogDriver::StatusHistory() const
 {

@@ -1,6 +1,7 @@
 #include "tests/vconv/real_dialog.h"
 
 #include "app/resource_ids.h"
+#include "tests/support/help_key.h"
 
 #include <doctest.h>
 
@@ -36,19 +37,7 @@ void RealDialog::SetText(int id, const std::string &text) const
     SendMessageA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-void RealDialog::PressF1(int times) const
-{
-    // What the system sends for F1: WM_HELP, which it carries across
-    // processes with its HELPINFO.
-    for (int i = 0; i < times; ++i) {
-        HELPINFO info = {};
-        info.cbSize = sizeof info;
-        info.iContextType = HELPINFO_WINDOW;
-        info.iCtrlId = IDC_READ_DEVICE;
-        info.hItemHandle = Item(IDC_READ_DEVICE);
-        SendMessageA(window, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
-    }
-}
+void RealDialog::PressF1(int times) const { ::PressF1(window, times); }
 
 bool RealDialog::WaitStatus(const std::string &prefix, DWORD timeoutMs) const
 {
