@@ -48,24 +48,19 @@ std::string DosName(const char *unixPath)
 
 }  // namespace
 
-CliFixture::CliFixture() : converter(bus.AddConverter())
+CliFixture::CliFixture() : converter(bus.AddConverter()), temp("zct"), folder(temp.Path())
 {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(sizeof temp, temp);
-    char unique[MAX_PATH] = {};
-    GetTempFileNameA(temp, "zct", 0, unique);  // creates the file: take its name for a folder
-    DeleteFileA(unique);
-    CreateDirectoryA(unique, nullptr);
-    folder = std::string(unique) + "\\";
     char current[MAX_PATH] = {};
     GetCurrentDirectoryA(sizeof current, current);
     previousFolder = current;
-    SetCurrentDirectoryA(unique);
+    SetCurrentDirectoryA(folder.c_str());
 }
 
 CliFixture::~CliFixture()
 {
     SetCurrentDirectoryA(previousFolder.c_str());
+    // Names zyrctl made may be longer than MAX_PATH: removed here by their
+    // long form, before the temporary folder's own removal finds it gone.
     const std::wstring name = FileSystemName(folder.substr(0, folder.size() - 1));
     RemoveTree(name);
     CHECK_MESSAGE(GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES, "left behind: ", folder);

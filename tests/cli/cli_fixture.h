@@ -6,6 +6,7 @@
 #include "config/config_image.h"
 #include "sim/sim_bus.h"
 #include "tests/support/sim_fixture.h"
+#include "tests/support/temp_folder.h"
 
 #include <array>
 #include <cstdint>
@@ -55,7 +56,8 @@ struct CliFixture : SimFixture {
     std::vector<int> WrittenAddresses() const;
 
     sim::SimDevice &converter;
-    std::string folder;  // ends with a backslash
+    TempFolder temp;
+    std::string folder;  // temp's path, ending with a backslash
     bool errorIsConsole = false;  // what zyrctl is told about standard error
 
 private:
