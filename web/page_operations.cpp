@@ -4,6 +4,7 @@
 #include "protocol/operation_text.h"
 #include "protocol/register_operations.h"
 #include "settings/image_guards.h"
+#include "settings/settings_view.h"
 #include "web/page_session.h"
 #include "web/webhid_transport.h"
 
@@ -69,14 +70,6 @@ RegisterDone Progress(const std::vector<uint8_t> &addresses, const char *format)
         if (int percent = counter->Advance(at))
             StatusText(Printed(format, percent).c_str());
     };
-}
-
-std::string AddressList(const std::vector<uint8_t> &addresses)
-{
-    std::string text;
-    for (uint8_t address : addresses)
-        text += (text.empty() ? "" : ", ") + std::to_string(address);
-    return text;
 }
 
 // How an operation that reads the converter's identity words first ends
@@ -200,13 +193,10 @@ OperationOutcome WriteOperation(bool all)
                                        after.failedAddress));
         port.Close();
         session.converter = after.image;
-        std::vector<uint8_t> differing;
-        for (unsigned at = layout::firstWritableRegister; at < imageSize; ++at)
-            if (after.image.bytes[at] != target.bytes[at])
-                differing.push_back(static_cast<uint8_t>(at));
+        // Any writable register the converter holds otherwise would still need writing.
+        const std::vector<uint8_t> differing = RegistersToWrite(after.image, target, false);
         if (!differing.empty())
-            return Done(false, "The converter read back differs from what was written at register" +
-                                   std::string(differing.size() == 1 ? " " : "s ") + AddressList(differing));
+            return Done(false, "The converter read back differs from what was written at " + RegistersText(differing));
         return Done(true, Printed("Device Write OK        %zu register%s written, all 256 read back", addresses.size(),
                                   addresses.size() == 1 ? "" : "s"));
     });
