@@ -35,11 +35,16 @@ LRESULT CALLBACK RaiseBox(int code, WPARAM wParam, LPARAM lParam)
 
 void StatusLine(const char *format, ...)
 {
-    char text[messageBufferSize] = {' '};
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text + 1, sizeof text - 1, format ? format : "", arguments);
+    StatusLineV(format, arguments);
     va_end(arguments);
+}
+
+void StatusLineV(const char *format, va_list arguments)
+{
+    char text[messageBufferSize] = {' '};
+    std::vsnprintf(text + 1, sizeof text - 1, format ? format : "", arguments);
     // From the worker this is a message sent to the dialog thread; with no
     // dialog (yet, or any more) it fails and changes nothing.
     SetDlgItemTextA(mainDialogHandle, IDC_STATUS, text);

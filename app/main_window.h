@@ -4,11 +4,14 @@
 
 #include <windows.h>
 #include <atomic>
+#include <cstdarg>
 
 extern HWND mainDialogHandle;
 
 // printf-style text on the status line, shown with one leading space.
 void StatusLine(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// The same, for a caller that takes the format and its values itself.
+void StatusLineV(const char *format, va_list arguments) __attribute__((format(printf, 1, 0)));
 // printf-style modal error box, caption "Error".
 void ErrorBox(HWND owner, const char *format, ...) __attribute__((format(printf, 2, 3)));
 // MessageBoxA with MB_TOPMOST, kept above other windows even where the

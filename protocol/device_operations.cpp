@@ -12,6 +12,8 @@
 #include "protocol/converter_access.h"
 #include "protocol/operation_text.h"
 
+#include <cstdarg>
+
 namespace {
 
 // Finds the converter and opens a port on it; on failure the status line
@@ -45,10 +47,14 @@ template <class Operation> bool OnOpenConverter(Operation operation)
 
 // An operation that stops once its port is open: the port closed, the
 // status line saying why.
-template <class... Values> bool CloseAndSay(DevicePort &port, const char *format, Values... values)
+bool CloseAndSay(DevicePort &port, const char *format, ...) __attribute__((format(printf, 2, 3)));
+bool CloseAndSay(DevicePort &port, const char *format, ...)
 {
     CloseDevicePort(port);
-    StatusLine(format, values...);
+    va_list arguments;
+    va_start(arguments, format);
+    StatusLineV(format, arguments);
+    va_end(arguments);
     return false;
 }
 
